@@ -1,0 +1,70 @@
+#include "data/DM.h"
+
+#include "data/Errors.h"
+
+#include <exception>
+
+TDataModule2* DataModule2 = nullptr;
+
+namespace data {
+
+TDataModule2::TDataModule2()
+    : Vopros(ADOConnection1, QStringLiteral("Vopros"), QStringLiteral("Т_Вопросы")),
+      Vopros_DS(Vopros),
+      Variant(ADOConnection1, QStringLiteral("Variant"), QStringLiteral("Т_Вариант")),
+      Variant_DS(Variant),
+      Obyasnenie(ADOConnection1, QStringLiteral("Obyasnenie"), QStringLiteral("Т_Объяснение")),
+      Obyasnenie_DS(Obyasnenie) {
+    ADOConnection1.connectionString =
+        QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=db.mdb;"
+                       "Persist Security Info=False");
+    ADOConnection1.dataSource = QStringLiteral("db.mdb");
+    ADOConnection1.loginPrompt = false;
+
+    const int text = 255;
+    Voprosid = Vopros.addField(QStringLiteral("id"), FieldType::AutoInc, 12, true);
+    VoprosIntegerField = Vopros.addField(QStringLiteral("Номер"), FieldType::Integer, 10);
+    VoprosWideStringField =
+        Vopros.addField(QStringLiteral("Вопрос"), FieldType::WideString, text, false, text);
+
+    Variantid = Variant.addField(QStringLiteral("id"), FieldType::AutoInc, 12, true);
+    VariantIntegerField = Variant.addField(QStringLiteral("Вопрос"), FieldType::Integer, 12);
+    VariantWideStringField =
+        Variant.addField(QStringLiteral("Ответ"), FieldType::WideString, text, false, text);
+    VariantBooleanField = Variant.addField(QStringLiteral("Правильный"), FieldType::Boolean, 13);
+    Variant.setMaster(Vopros_DS, QStringLiteral("id"), QStringLiteral("Вопрос"));
+
+    Obyasnenieid = Obyasnenie.addField(QStringLiteral("id"), FieldType::AutoInc, 10, true);
+    ObyasnenieIntegerField =
+        Obyasnenie.addField(QStringLiteral("Вопрос"), FieldType::Integer, 10);
+    ObyasnenieWideStringField = Obyasnenie.addField(QStringLiteral("Объяснение"),
+                                                    FieldType::WideString, text, false, text);
+    ObyasnenieBooleanField =
+        Obyasnenie.addField(QStringLiteral("Правильный"), FieldType::Boolean, 5);
+    Obyasnenie.setMaster(Vopros_DS, QStringLiteral("id"), QStringLiteral("Вопрос"));
+
+    ADOConnection1.open();
+    Vopros.open();
+    Variant.open();
+    Obyasnenie.open();
+}
+
+TDataModule2::~TDataModule2() = default;
+
+void TDataModule2::postPendingChanges() {
+    std::exception_ptr first;
+    // The details first: posting the question could move them, and they would post then.
+    for (Table* table : {&Variant, &Obyasnenie, &Vopros}) {
+        try {
+            if (table->active())
+                table->checkBrowseMode();
+        } catch (...) {
+            if (!first)
+                first = std::current_exception();
+        }
+    }
+    if (first)
+        std::rethrow_exception(first);
+}
+
+} // namespace data

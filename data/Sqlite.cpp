@@ -1,0 +1,190 @@
+#include "data/Sqlite.h"
+
+#include "data/Errors.h"
+
+#include <sqlite3.h>
+
+namespace data::sqlite {
+
+namespace {
+
+[[noreturn]] void raiseFor(sqlite3* db, int code) {
+    const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+    throw EEngineError(QString::fromUtf8(text), code);
+}
+
+} // namespace
+
+void Database::Closer::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+
+Database::Database(const QString& path, Mode mode) {
+    int flags = 0;
+    switch (mode) {
+    case Mode::ReadWrite: flags = SQLITE_OPEN_READWRITE; break;
+    case Mode::ReadWriteCreate: flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE; break;
+    case Mode::ReadOnly: flags = SQLITE_OPEN_READONLY; break;
+    }
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, flags, nullptr);
+    db_.reset(raw); // closed even when the open failed
+    if (rc != SQLITE_OK)
+        raiseFor(raw, rc);
+    sqlite3_extended_result_codes(raw, 0);
+}
+
+void Database::exec(const char* sql) {
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) {
+        const QString message = QString::fromUtf8(error ? error : sqlite3_errstr(rc));
+        sqlite3_free(error);
+        throw EEngineError(message, rc);
+    }
+}
+
+void Database::setBusyTimeout(int milliseconds) { sqlite3_busy_timeout(db_.get(), milliseconds); }
+
+qint64 Database::lastInsertRowId() const { return sqlite3_last_insert_rowid(db_.get()); }
+
+int Database::changes() const { return sqlite3_changes(db_.get()); }
+
+bool Database::isReadOnly() const { return sqlite3_db_readonly(db_.get(), "main") == 1; }
+
+void Database::raise() const { raiseFor(db_.get(), sqlite3_errcode(db_.get())); }
+
+void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+
+Statement::Statement(const Database& db, const QString& sql) : db_(db) {
+    sqlite3_stmt* raw = nullptr;
+    const QByteArray text = sql.toUtf8();
+    const int rc = sqlite3_prepare_v2(db.handle(), text.constData(), int(text.size()), &raw,
+                                      nullptr);
+    stmt_.reset(raw);
+    if (rc != SQLITE_OK)
+        db.raise();
+}
+
+void Statement::bind(int index, const QVariant& value) {
+    if (value.isNull()) {
+        bindNull(index);
+        return;
+    }
+    int rc = SQLITE_OK;
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        rc = sqlite3_bind_int64(stmt_.get(), index, value.toLongLong());
+        break;
+    case QMetaType::Double:
+        rc = sqlite3_bind_double(stmt_.get(), index, value.toDouble());
+        break;
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        rc = sqlite3_bind_text(stmt_.get(), index, bytes.constData(), int(bytes.size()),
+                               SQLITE_TRANSIENT);
+        break;
+    }
+    default:
+        bindText(index, value.toString());
+        return;
+    }
+    if (rc != SQLITE_OK)
+        db_.raise();
+}
+
+void Statement::bindText(int index, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    if (sqlite3_bind_text(stmt_.get(), index, bytes.constData(), int(bytes.size()),
+                          SQLITE_TRANSIENT) != SQLITE_OK)
+        db_.raise();
+}
+
+void Statement::bindInt(int index, qint64 value) {
+    if (sqlite3_bind_int64(stmt_.get(), index, value) != SQLITE_OK)
+        db_.raise();
+}
+
+void Statement::bindNull(int index) {
+    if (sqlite3_bind_null(stmt_.get(), index) != SQLITE_OK)
+        db_.raise();
+}
+
+bool Statement::step() {
+    const int rc = sqlite3_step(stmt_.get());
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    db_.raise();
+}
+
+void Statement::run() {
+    while (step()) {
+    }
+}
+
+void Statement::reset() {
+    sqlite3_reset(stmt_.get());
+    sqlite3_clear_bindings(stmt_.get());
+}
+
+int Statement::columnCount() const { return sqlite3_column_count(stmt_.get()); }
+
+bool Statement::isNull(int column) const {
+    return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL;
+}
+
+qint64 Statement::columnInt(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
+
+QString Statement::columnText(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_.get(), column));
+    return QString::fromUtf8(text, sqlite3_column_bytes(stmt_.get(), column));
+}
+
+QVariant Statement::columnValue(int column) const {
+    switch (sqlite3_column_type(stmt_.get(), column)) {
+    case SQLITE_NULL: return QVariant();
+    case SQLITE_INTEGER: return QVariant(qint64(sqlite3_column_int64(stmt_.get(), column)));
+    case SQLITE_FLOAT: return QVariant(sqlite3_column_double(stmt_.get(), column));
+    case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_.get(), column));
+        const int size = sqlite3_column_bytes(stmt_.get(), column);
+        const QByteArray bytes(text, size);
+        if (QUtf8StringView(bytes).isValidUtf8())
+            return QVariant(QString::fromUtf8(bytes));
+        return QVariant(bytes);
+    }
+    default: {
+        const auto* blob = static_cast<const char*>(sqlite3_column_blob(stmt_.get(), column));
+        return QVariant(QByteArray(blob, sqlite3_column_bytes(stmt_.get(), column)));
+    }
+    }
+}
+
+Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+
+Transaction::~Transaction() {
+    if (!done_) {
+        try {
+            db_.exec("ROLLBACK");
+        } catch (const EEngineError&) {
+            // The engine rolls back by itself when the transaction failed inside it.
+        }
+    }
+}
+
+void Transaction::commit() {
+    db_.exec("COMMIT");
+    done_ = true;
+}
+
+QString quoted(const QString& identifier) {
+    QString text = identifier;
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+} // namespace data::sqlite

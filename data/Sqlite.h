@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace data::sqlite {
+
+// One open database file. Every failure becomes an EEngineError with the engine's message.
+class Database {
+public:
+    enum class Mode { ReadWrite, ReadWriteCreate, ReadOnly };
+
+    // Opens an existing file (ReadWrite never creates one). A write-protected file opens
+    // read-only; the first write then fails with the engine's message.
+    Database(const QString& path, Mode mode);
+
+    void exec(const char* sql);
+    void setBusyTimeout(int milliseconds);
+    qint64 lastInsertRowId() const;
+    int changes() const;
+    bool isReadOnly() const;
+    sqlite3* handle() const { return db_.get(); }
+
+    [[noreturn]] void raise() const;
+
+private:
+    struct Closer {
+        void operator()(sqlite3* db) const;
+    };
+    std::unique_ptr<sqlite3, Closer> db_;
+};
+
+// A prepared statement. Values are always bound, never spliced into the text.
+class Statement {
+public:
+    Statement(const Database& db, const QString& sql);
+
+    // Binds by 1-based position. A QByteArray binds as text with those exact bytes (the
+    // stored bytes of a text that is not valid UTF-8), so that comparisons with it match.
+    void bind(int index, const QVariant& value);
+    void bindText(int index, const QString& text);
+    void bindInt(int index, qint64 value);
+    void bindNull(int index);
+
+    // One step: true while a row is there, false when done.
+    bool step();
+    // Runs to completion, for statements that return no rows.
+    void run();
+    void reset();
+
+    int columnCount() const;
+    bool isNull(int column) const;
+    qint64 columnInt(int column) const;
+    QString columnText(int column) const;
+    // The column as the program keeps a cell: null, integer, float, text (as QString when the
+    // bytes are valid UTF-8, else as the raw QByteArray) or blob (QByteArray).
+    QVariant columnValue(int column) const;
+
+private:
+    struct Finalizer {
+        void operator()(sqlite3_stmt* stmt) const;
+    };
+    const Database& db_;
+    std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
+};
+
+// Runs a block in one transaction: committed by commit(), rolled back otherwise.
+class Transaction {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    void commit();
+
+private:
+    Database& db_;
+    bool done_ = false;
+};
+
+// Quotes an identifier of the program's own (table and column names).
+QString quoted(const QString& identifier);
+
+} // namespace data::sqlite

@@ -1,0 +1,178 @@
+#pragma once
+
+#include "data/DataSource.h"
+#include "data/Field.h"
+
+#include <QString>
+#include <QVariant>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace data {
+
+class Connection;
+
+enum class DataSetState { Inactive, Browse, Edit, Insert };
+
+// A cursor over one whole table of the bank: the rows are read when the table opens (a static
+// cursor: what other programs change later is not seen), one row is current, and at most one
+// change is pending, an edited row or a new one. Every posted change is written at once, one
+// row at a time; an update or delete checks that nobody changed the row since it was read.
+//
+// A detail table shows only the rows whose link field equals the key field of its master's
+// current row; rows are kept grouped by link value, so following the master costs time in
+// proportion to one question's rows.
+class Table : private DataLink {
+public:
+    // objectName names the table in error messages ("Vopros: ..."); tableName is the table
+    // of the file.
+    Table(Connection& connection, const QString& objectName, const QString& tableName);
+    ~Table() override;
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    // Declaration, before open(). The fields are used in the order declared.
+    Field* addField(const QString& name, FieldType type, int displayWidth, bool readOnly = false,
+                    int size = 0);
+    // Makes this a detail of the master's table: it shows the rows whose linkField equals the
+    // master's current masterField, ordered by the link field.
+    void setMaster(DataSource& master, const QString& masterField, const QString& linkField);
+
+    // Checks the declared fields against the file's columns and reads every row.
+    void open();
+    bool active() const { return state_ != DataSetState::Inactive; }
+
+    const QString& objectName() const { return objectName_; }
+    const QString& tableName() const { return tableName_; }
+    DataSetState state() const { return state_; }
+    const std::vector<std::unique_ptr<Field>>& fields() const { return fields_; }
+    // Throws "Field '%s' not found" for a name that is not declared.
+    Field* fieldByName(const QString& name) const;
+    Field* findField(const QString& name) const;
+
+    // Moving. Each posts a pending change first (an untouched new row is dropped instead).
+    void first();
+    void next();
+    void prior();
+    void last();
+    // Makes the row at the 0-based position current (positions count a pending new row).
+    void moveTo(int position);
+    // Makes the first row whose field equals the value current; false when none does.
+    bool locate(const QString& fieldName, const QVariant& value);
+
+    // Changing.
+    void edit();
+    void append();
+    // A new row before the current one.
+    void insert();
+    void post();
+    void cancel();
+    void remove();
+    // Posts an edited row that was changed, drops one that was not, drops an untouched new row.
+    void checkBrowseMode();
+
+    // Reading.
+    bool isEmpty() const { return shownCount() == 0; }
+    // Rows shown, without a pending new row.
+    int recordCount() const;
+    // 1-based position of the active row; -1 for an empty table or while a new row is pending.
+    int recNo() const;
+    // Rows shown, with a pending new row: what a grid lists.
+    int shownCount() const { return int(view_ ? view_->size() : 0); }
+    // 0-based position of the current row among the shown rows; -1 with none.
+    int currentPosition() const { return current_; }
+    bool modified() const { return modified_; }
+    bool bof() const { return bof_; }
+    bool eof() const { return eof_; }
+
+    QVariant fieldValue(const QString& name) const;
+    void setFieldValue(const QString& name, const QVariant& value);
+
+    // Reads another shown row through the field objects while it lives, then restores the
+    // active row: for painting every row of a grid.
+    class ActiveRow {
+    public:
+        ActiveRow(const Table& table, int position);
+        ~ActiveRow();
+        ActiveRow(const ActiveRow&) = delete;
+        ActiveRow& operator=(const ActiveRow&) = delete;
+
+    private:
+        const Table& table_;
+        int saved_;
+    };
+
+    // Internal to fields and data sources.
+    QVariant storedValue(const Field& field) const;
+    void setStoredValue(Field& field, const QVariant& stored);
+    void addDataSource(DataSource* source);
+    void removeDataSource(DataSource* source);
+    [[noreturn]] void raise(const QString& message) const;
+
+private:
+    struct Row {
+        std::vector<QVariant> values; // in the order of fields_
+        qint64 rowid = 0;
+        bool isNew = false;
+    };
+    using Rows = std::vector<std::unique_ptr<Row>>;
+
+    // The link value of a detail table's rows: a question's id, or null.
+    struct LinkKey {
+        bool null = true;
+        qint64 value = 0;
+        bool operator==(const LinkKey&) const = default;
+        auto operator<=>(const LinkKey&) const = default;
+    };
+
+    void dataEvent(DataEvent event, int row, Field* field) override;
+    void notify(DataEvent event, int row = -1, Field* field = nullptr);
+    void checkActive() const;
+    void checkBrowse(); // posts a pending change of our own before a move
+    Row* activeRow() const;
+    void setCurrent(int position);
+    void startNewRow(int position);
+    void dropNewRow();
+    void writeInsert(Row& row);
+    void writeUpdate(Row& row);
+    void writeDelete(qint64 rowid, const std::vector<QVariant>& values);
+    void rereadRow(Row& row);
+    void readRows();
+    void checkColumns();
+    // Detail tables: follow the master's current row.
+    LinkKey masterKey() const;
+    LinkKey linkKeyOf(const Row& row) const;
+    void applyMasterKey();
+    void regroup(Row* row);
+
+    Connection& connection_;
+    QString objectName_;
+    QString tableName_;
+    std::vector<std::unique_ptr<Field>> fields_;
+
+    DataSetState state_ = DataSetState::Inactive;
+    // A master table keeps all its rows in one group; a detail table one group per link value.
+    std::map<LinkKey, Rows> groups_;
+    Rows* view_ = nullptr;
+    LinkKey viewKey_;
+    int current_ = -1;
+    int beforeInsert_ = -1; // the row to return to when a new row is dropped
+    mutable int activeOverride_ = -1;
+    bool bof_ = true;
+    bool eof_ = true;
+
+    // The pending change.
+    std::vector<QVariant> original_; // values of the edited row as read
+    bool modified_ = false;
+
+    // Master-detail.
+    DataSource* master_ = nullptr;
+    Field* masterField_ = nullptr;
+    Field* linkField_ = nullptr;
+    int linkIndex_ = -1;
+
+    std::vector<DataSource*> sources_;
+};
+
+} // namespace data

@@ -1,0 +1,96 @@
+#include "tests/support/BankFixture.h"
+
+#include "data/Schema.h"
+
+#include <QDir>
+#include <stdexcept>
+
+namespace testsupport {
+
+using data::sqlite::Database;
+using data::sqlite::Statement;
+
+BankFixture::BankFixture(bool withSchema) : previousDir_(QDir::currentPath()) {
+    if (!dir_.isValid())
+        throw std::runtime_error("no temporary folder");
+    QDir::setCurrent(dir_.path());
+    if (withSchema) {
+        db().exec(data::kBankSchema);
+    }
+}
+
+BankFixture::~BankFixture() {
+    db_.reset();
+    QDir::setCurrent(previousDir_);
+}
+
+QString BankFixture::bankPath() const { return dir_.filePath(QStringLiteral("db.mdb")); }
+
+Database& BankFixture::db() {
+    if (!db_) {
+        db_ = std::make_unique<Database>(bankPath(), Database::Mode::ReadWriteCreate);
+        db_->setBusyTimeout(5000);
+    }
+    return *db_;
+}
+
+void BankFixture::exec(const QString& sql) { db().exec(sql.toUtf8().constData()); }
+
+qint64 BankFixture::addQuestion(const QuestionSpec& spec, int number) {
+    Statement q(db(), QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
+    if (number >= 0)
+        q.bindInt(1, number);
+    else
+        q.bindNull(1);
+    q.bind(2, spec.text.isNull() ? QVariant() : QVariant(spec.text));
+    q.run();
+    const qint64 id = db().lastInsertRowId();
+    auto addRows = [&](const char* table, const char* textColumn,
+                       const std::vector<std::pair<QString, bool>>& rows) {
+        Statement r(db(), QStringLiteral("INSERT INTO \"%1\" (\"Вопрос\", \"%2\", \"Правильный\") "
+                                         "VALUES (?, ?, ?)")
+                              .arg(QString::fromUtf8(table), QString::fromUtf8(textColumn)));
+        for (const auto& [text, correct] : rows) {
+            r.reset();
+            r.bindInt(1, id);
+            r.bind(2, text.isNull() ? QVariant() : QVariant(text));
+            r.bindInt(3, correct ? 1 : 0);
+            r.run();
+        }
+    };
+    addRows("Т_Вариант", "Ответ", spec.options);
+    addRows("Т_Объяснение", "Объяснение", spec.explanations);
+    return id;
+}
+
+QuestionSpec BankFixture::standardQuestion(int k) {
+    QuestionSpec spec;
+    spec.text = QStringLiteral("Вопрос %1").arg(k);
+    for (int i = 1; i <= 4; ++i) {
+        spec.options.push_back({QStringLiteral("Ответ %1.%2").arg(k).arg(i), i == 1});
+        spec.explanations.push_back({QStringLiteral("Пояснение %1.%2").arg(k).arg(i), i == 1});
+    }
+    return spec;
+}
+
+std::vector<qint64> BankFixture::addStandardQuestions(int count) {
+    std::vector<qint64> ids;
+    db().exec("BEGIN");
+    for (int k = 1; k <= count; ++k)
+        ids.push_back(addQuestion(standardQuestion(k)));
+    db().exec("COMMIT");
+    return ids;
+}
+
+QVariant BankFixture::scalar(const QString& sql, const std::vector<QVariant>& binds) {
+    Statement s(db(), sql);
+    for (int i = 0; i < int(binds.size()); ++i)
+        s.bind(i + 1, binds[i]);
+    return s.step() ? s.columnValue(0) : QVariant();
+}
+
+qint64 BankFixture::count(const QString& table) {
+    return scalar(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table)).toLongLong();
+}
+
+} // namespace testsupport
