@@ -35,10 +35,9 @@ TDataModule2::TDataModule2()
     Variant.setMaster(Vopros_DS, QStringLiteral("id"), QStringLiteral("Вопрос"));
 
     Obyasnenieid = Obyasnenie.addField(QStringLiteral("id"), FieldType::AutoInc, 10, true);
-    ObyasnenieIntegerField =
-        Obyasnenie.addField(QStringLiteral("Вопрос"), FieldType::Integer, 10);
-    ObyasnenieWideStringField = Obyasnenie.addField(QStringLiteral("Объяснение"),
-                                                    FieldType::WideString, text, false, text);
+    ObyasnenieIntegerField = Obyasnenie.addField(QStringLiteral("Вопрос"), FieldType::Integer, 10);
+    ObyasnenieWideStringField =
+        Obyasnenie.addField(QStringLiteral("Объяснение"), FieldType::WideString, text, false, text);
     ObyasnenieBooleanField =
         Obyasnenie.addField(QStringLiteral("Правильный"), FieldType::Boolean, 5);
     Obyasnenie.setMaster(Vopros_DS, QStringLiteral("id"), QStringLiteral("Вопрос"));

@@ -6,9 +6,13 @@
 
 namespace data {
 
-DataSource::DataSource(Table& table) : table_(table) { table_.addDataSource(this); }
+DataSource::DataSource(Table& table) : table_(table) {
+    table_.addDataSource(this);
+}
 
-DataSource::~DataSource() { table_.removeDataSource(this); }
+DataSource::~DataSource() {
+    table_.removeDataSource(this);
+}
 
 bool DataSource::edit() {
     if (table_.state() == DataSetState::Browse && autoEdit)

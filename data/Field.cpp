@@ -7,15 +7,24 @@ namespace data {
 
 QString fieldTypeName(FieldType type) {
     switch (type) {
-    case FieldType::Integer: return QStringLiteral("Integer");
-    case FieldType::SmallInt: return QStringLiteral("SmallInt");
-    case FieldType::AutoInc: return QStringLiteral("AutoInc");
-    case FieldType::String: return QStringLiteral("String");
-    case FieldType::WideString: return QStringLiteral("WideString");
-    case FieldType::Boolean: return QStringLiteral("Boolean");
-    case FieldType::Float: return QStringLiteral("Float");
-    case FieldType::Blob: return QStringLiteral("Blob");
-    case FieldType::Other: return QStringLiteral("Unknown");
+    case FieldType::Integer:
+        return QStringLiteral("Integer");
+    case FieldType::SmallInt:
+        return QStringLiteral("SmallInt");
+    case FieldType::AutoInc:
+        return QStringLiteral("AutoInc");
+    case FieldType::String:
+        return QStringLiteral("String");
+    case FieldType::WideString:
+        return QStringLiteral("WideString");
+    case FieldType::Boolean:
+        return QStringLiteral("Boolean");
+    case FieldType::Float:
+        return QStringLiteral("Float");
+    case FieldType::Blob:
+        return QStringLiteral("Blob");
+    case FieldType::Other:
+        return QStringLiteral("Unknown");
     }
     return QString();
 }
@@ -26,19 +35,29 @@ int kindOf(FieldType type) {
     switch (type) {
     case FieldType::Integer:
     case FieldType::SmallInt:
-    case FieldType::AutoInc: return 1;
+    case FieldType::AutoInc:
+        return 1;
     case FieldType::String:
-    case FieldType::WideString: return 2;
-    case FieldType::Boolean: return 3;
-    case FieldType::Float: return 4;
-    case FieldType::Blob: return 5;
-    case FieldType::Other: return 0;
+    case FieldType::WideString:
+        return 2;
+    case FieldType::Boolean:
+        return 3;
+    case FieldType::Float:
+        return 4;
+    case FieldType::Blob:
+        return 5;
+    case FieldType::Other:
+        return 0;
     }
     return 0;
 }
 
-bool isIntegerKind(FieldType type) { return kindOf(type) == 1; }
-bool isTextKind(FieldType type) { return kindOf(type) == 2; }
+bool isIntegerKind(FieldType type) {
+    return kindOf(type) == 1;
+}
+bool isTextKind(FieldType type) {
+    return kindOf(type) == 2;
+}
 
 bool isNumber(const QVariant& v) {
     switch (v.typeId()) {
@@ -47,28 +66,36 @@ bool isNumber(const QVariant& v) {
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
-    case QMetaType::Double: return true;
-    default: return false;
+    case QMetaType::Double:
+        return true;
+    default:
+        return false;
     }
 }
 
 } // namespace
 
-bool sameKind(FieldType a, FieldType b) { return kindOf(a) != 0 && kindOf(a) == kindOf(b); }
+bool sameKind(FieldType a, FieldType b) {
+    return kindOf(a) != 0 && kindOf(a) == kindOf(b);
+}
 
 Field::Field(Table& table, const QString& name, FieldType type, int displayWidth, bool readOnly,
              int size)
     : table_(table), name_(name), type_(type), displayWidth_(displayWidth), readOnly_(readOnly),
       size_(size) {}
 
-QVariant Field::value() const { return fromStored(table_.storedValue(*this)); }
+QVariant Field::value() const {
+    return fromStored(table_.storedValue(*this));
+}
 
 bool Field::asBoolean() const {
     const QVariant v = value();
     return !v.isNull() && v.toBool();
 }
 
-QString Field::asString() const { return variantToString(value()); }
+QString Field::asString() const {
+    return variantToString(value());
+}
 
 QString Field::displayText() const {
     const QVariant v = value();
@@ -79,7 +106,9 @@ QString Field::displayText() const {
     return v.toString();
 }
 
-void Field::setValue(const QVariant& value) { table_.setStoredValue(*this, toStored(value)); }
+void Field::setValue(const QVariant& value) {
+    table_.setStoredValue(*this, toStored(value));
+}
 
 QVariant Field::fromStored(const QVariant& stored) const {
     if (stored.isNull())

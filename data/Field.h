@@ -9,7 +9,17 @@ class Table;
 
 // The kind of a field as the bank declares its column. Integer, SmallInt and AutoInc are one
 // kind; String and WideString are one kind; Boolean stands alone. Other kinds match none.
-enum class FieldType { Integer, SmallInt, AutoInc, String, WideString, Boolean, Float, Blob, Other };
+enum class FieldType {
+    Integer,
+    SmallInt,
+    AutoInc,
+    String,
+    WideString,
+    Boolean,
+    Float,
+    Blob,
+    Other
+};
 
 QString fieldTypeName(FieldType type);
 bool sameKind(FieldType a, FieldType b);

@@ -15,14 +15,22 @@ namespace {
 
 } // namespace
 
-void Database::Closer::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+void Database::Closer::operator()(sqlite3* db) const {
+    sqlite3_close_v2(db);
+}
 
 Database::Database(const QString& path, Mode mode) {
     int flags = 0;
     switch (mode) {
-    case Mode::ReadWrite: flags = SQLITE_OPEN_READWRITE; break;
-    case Mode::ReadWriteCreate: flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE; break;
-    case Mode::ReadOnly: flags = SQLITE_OPEN_READONLY; break;
+    case Mode::ReadWrite:
+        flags = SQLITE_OPEN_READWRITE;
+        break;
+    case Mode::ReadWriteCreate:
+        flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+        break;
+    case Mode::ReadOnly:
+        flags = SQLITE_OPEN_READONLY;
+        break;
     }
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, flags, nullptr);
@@ -42,23 +50,35 @@ void Database::exec(const char* sql) {
     }
 }
 
-void Database::setBusyTimeout(int milliseconds) { sqlite3_busy_timeout(db_.get(), milliseconds); }
+void Database::setBusyTimeout(int milliseconds) {
+    sqlite3_busy_timeout(db_.get(), milliseconds);
+}
 
-qint64 Database::lastInsertRowId() const { return sqlite3_last_insert_rowid(db_.get()); }
+qint64 Database::lastInsertRowId() const {
+    return sqlite3_last_insert_rowid(db_.get());
+}
 
-int Database::changes() const { return sqlite3_changes(db_.get()); }
+int Database::changes() const {
+    return sqlite3_changes(db_.get());
+}
 
-bool Database::isReadOnly() const { return sqlite3_db_readonly(db_.get(), "main") == 1; }
+bool Database::isReadOnly() const {
+    return sqlite3_db_readonly(db_.get(), "main") == 1;
+}
 
-void Database::raise() const { raiseFor(db_.get(), sqlite3_errcode(db_.get())); }
+void Database::raise() const {
+    raiseFor(db_.get(), sqlite3_errcode(db_.get()));
+}
 
-void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const {
+    sqlite3_finalize(stmt);
+}
 
 Statement::Statement(const Database& db, const QString& sql) : db_(db) {
     sqlite3_stmt* raw = nullptr;
     const QByteArray text = sql.toUtf8();
-    const int rc = sqlite3_prepare_v2(db.handle(), text.constData(), int(text.size()), &raw,
-                                      nullptr);
+    const int rc =
+        sqlite3_prepare_v2(db.handle(), text.constData(), int(text.size()), &raw, nullptr);
     stmt_.reset(raw);
     if (rc != SQLITE_OK)
         db.raise();
@@ -131,13 +151,17 @@ void Statement::reset() {
     sqlite3_clear_bindings(stmt_.get());
 }
 
-int Statement::columnCount() const { return sqlite3_column_count(stmt_.get()); }
+int Statement::columnCount() const {
+    return sqlite3_column_count(stmt_.get());
+}
 
 bool Statement::isNull(int column) const {
     return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL;
 }
 
-qint64 Statement::columnInt(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
+qint64 Statement::columnInt(int column) const {
+    return sqlite3_column_int64(stmt_.get(), column);
+}
 
 QString Statement::columnText(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_.get(), column));
@@ -146,9 +170,12 @@ QString Statement::columnText(int column) const {
 
 QVariant Statement::columnValue(int column) const {
     switch (sqlite3_column_type(stmt_.get(), column)) {
-    case SQLITE_NULL: return QVariant();
-    case SQLITE_INTEGER: return QVariant(qint64(sqlite3_column_int64(stmt_.get(), column)));
-    case SQLITE_FLOAT: return QVariant(sqlite3_column_double(stmt_.get(), column));
+    case SQLITE_NULL:
+        return QVariant();
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(stmt_.get(), column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt_.get(), column));
     case SQLITE_TEXT: {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_.get(), column));
         const int size = sqlite3_column_bytes(stmt_.get(), column);
@@ -164,7 +191,9 @@ QVariant Statement::columnValue(int column) const {
     }
 }
 
-Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+Transaction::Transaction(Database& db) : db_(db) {
+    db_.exec("BEGIN IMMEDIATE");
+}
 
 Transaction::~Transaction() {
     if (!done_) {

@@ -136,8 +136,8 @@ void Table::checkColumns() {
                                          "name = ?"));
         sql.bindText(1, tableName_);
         if (sql.step())
-            autoIncrement = sql.columnText(0).contains(QLatin1String("AUTOINCREMENT"),
-                                                       Qt::CaseInsensitive);
+            autoIncrement =
+                sql.columnText(0).contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
     }
     struct Column {
         QString name;
@@ -169,8 +169,8 @@ void Table::readRows() {
     QStringList names;
     for (const auto& field : fields_)
         names << quoted(field->fieldName());
-    QString sql = QStringLiteral("SELECT rowid, %1 FROM %2").arg(names.join(", "),
-                                                                  quoted(tableName_));
+    QString sql =
+        QStringLiteral("SELECT rowid, %1 FROM %2").arg(names.join(", "), quoted(tableName_));
     sql += linkField_ ? QStringLiteral(" ORDER BY %1, rowid").arg(quoted(linkField_->fieldName()))
                       : QStringLiteral(" ORDER BY rowid");
     Statement select(connection_.database(), sql);
@@ -233,7 +233,8 @@ void Table::dataEvent(DataEvent event, int, Field*) {
             applyMasterKey();
         }
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -284,7 +285,9 @@ void Table::setCurrent(int position) {
     notify(DataEvent::RecordMoved, current_);
 }
 
-void Table::checkBrowse() { checkBrowseMode(); }
+void Table::checkBrowse() {
+    checkBrowseMode();
+}
 
 void Table::first() {
     checkActive();
@@ -499,10 +502,10 @@ void Table::writeInsert(Row& row) {
         marks << QStringLiteral("?");
         values.push_back(value);
     }
-    const QString sql = names.isEmpty()
-                            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(tableName_))
-                            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                  .arg(quoted(tableName_), names.join(", "), marks.join(", "));
+    const QString sql =
+        names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(tableName_))
+                        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                              .arg(quoted(tableName_), names.join(", "), marks.join(", "));
     sqlite::Database& db = connection_.database();
     Statement insert(db, sql);
     for (int i = 0; i < int(values.size()); ++i)
@@ -547,8 +550,9 @@ void Table::writeUpdate(Row& row) {
     if (sets.isEmpty())
         return; // nothing changed: nothing is written
     sqlite::Database& db = connection_.database();
-    Statement update(db, QStringLiteral("UPDATE %1 SET %2").arg(quoted(tableName_), sets.join(", ")) +
-                             rowUnchangedCondition(fields_));
+    Statement update(db,
+                     QStringLiteral("UPDATE %1 SET %2").arg(quoted(tableName_), sets.join(", ")) +
+                         rowUnchangedCondition(fields_));
     int index = 1;
     for (const QVariant& value : values)
         update.bind(index++, value);
@@ -588,7 +592,9 @@ int Table::recNo() const {
     return position < 0 || position >= shownCount() ? -1 : position + 1;
 }
 
-QVariant Table::fieldValue(const QString& name) const { return fieldByName(name)->value(); }
+QVariant Table::fieldValue(const QString& name) const {
+    return fieldByName(name)->value();
+}
 
 void Table::setFieldValue(const QString& name, const QVariant& value) {
     fieldByName(name)->setValue(value);
@@ -615,11 +621,15 @@ Table::ActiveRow::ActiveRow(const Table& table, int position)
     table_.activeOverride_ = position;
 }
 
-Table::ActiveRow::~ActiveRow() { table_.activeOverride_ = saved_; }
+Table::ActiveRow::~ActiveRow() {
+    table_.activeOverride_ = saved_;
+}
 
 // ---- notifications -------------------------------------------------------------------------
 
-void Table::addDataSource(DataSource* source) { sources_.push_back(source); }
+void Table::addDataSource(DataSource* source) {
+    sources_.push_back(source);
+}
 
 void Table::removeDataSource(DataSource* source) {
     sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());

@@ -24,7 +24,9 @@ BankFixture::~BankFixture() {
     QDir::setCurrent(previousDir_);
 }
 
-QString BankFixture::bankPath() const { return dir_.filePath(QStringLiteral("db.mdb")); }
+QString BankFixture::bankPath() const {
+    return dir_.filePath(QStringLiteral("db.mdb"));
+}
 
 Database& BankFixture::db() {
     if (!db_) {
@@ -34,10 +36,13 @@ Database& BankFixture::db() {
     return *db_;
 }
 
-void BankFixture::exec(const QString& sql) { db().exec(sql.toUtf8().constData()); }
+void BankFixture::exec(const QString& sql) {
+    db().exec(sql.toUtf8().constData());
+}
 
 qint64 BankFixture::addQuestion(const QuestionSpec& spec, int number) {
-    Statement q(db(), QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
+    Statement q(db(),
+                QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
     if (number >= 0)
         q.bindInt(1, number);
     else

@@ -1,0 +1,457 @@
+// The table cursor's operations against real bank files: moving, changing, what is written to
+// the file and when, conflicts with other programs, and awkward data written by them.
+#include "data/DM.h"
+#include "data/Errors.h"
+#include "tests/support/BankFixture.h"
+
+#include <QFile>
+#include <QtTest>
+#include <chrono>
+#include <thread>
+
+using data::DataSetState;
+using testsupport::BankFixture;
+using testsupport::QuestionSpec;
+
+namespace {
+
+template <typename F> QString errorOf(F&& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+// Counts the statements that write each table, so tests see writes that change nothing too.
+void countWrites(BankFixture& bank) {
+    bank.exec(QStringLiteral(
+        "CREATE TABLE writes (n INTEGER); INSERT INTO writes VALUES (0);"
+        "CREATE TRIGGER wq AFTER UPDATE ON \"Т_Вопросы\" BEGIN UPDATE writes SET n = n + 1; END;"
+        "CREATE TRIGGER wv AFTER UPDATE ON \"Т_Вариант\" BEGIN UPDATE writes SET n = n + 1; END;"));
+}
+
+int writes(BankFixture& bank) {
+    return bank.scalar(QStringLiteral("SELECT n FROM writes")).toInt();
+}
+
+// Records the events a control would see.
+struct Recorder : data::DataLink {
+    QStringList events;
+    data::Table* table = nullptr;
+    void dataEvent(data::DataEvent event, int row, data::Field*) override {
+        using E = data::DataEvent;
+        const int shown = table->shownCount();
+        switch (event) {
+        case E::RowAboutToBeInserted:
+            events << QStringLiteral("+?%1/%2").arg(row).arg(shown);
+            break;
+        case E::RowInserted:
+            events << QStringLiteral("+%1/%2").arg(row).arg(shown);
+            break;
+        case E::RowAboutToBeRemoved:
+            events << QStringLiteral("-?%1/%2").arg(row).arg(shown);
+            break;
+        case E::RowRemoved:
+            events << QStringLiteral("-%1/%2").arg(row).arg(shown);
+            break;
+        case E::RowsReset:
+            events << QStringLiteral("reset/%1").arg(shown);
+            break;
+        default:
+            break;
+        }
+    }
+};
+
+} // namespace
+
+class TestTable : public QObject {
+    Q_OBJECT
+private slots:
+    void moving();
+    void locateMissKeepsRow();
+    void editOnEmptyTableStartsNewRow();
+    void appendPostsPendingChangeFirst();
+    void untouchedNewRowDropped();
+    void explicitPostOfUntouchedRowWrites();
+    void postedRowGetsIdAtOnce();
+    void deleteMovesToFollowingThenPreceding();
+    void deleteWhileInsertingDropsNewRow();
+    void errorsDetectedByTheDataset();
+    void nullValues();
+    void postChangingNothingWritesNothing();
+    void cancelRestoresRow();
+    void changesPersistAcrossReopening();
+    void updateConflictWithAnotherProgram();
+    void deleteConflictWithAnotherProgram();
+    void anotherProgramsRowsNotSeenUntilReopened();
+    void readOnlyFileReadsButDoesNotWrite();
+    void waitsOutABriefLock();
+    void longAndBrokenTextsFromOtherPrograms();
+    void valuesAreBoundNotSpliced();
+    void activeRowReadsPaintedRow();
+    void notificationsCountRowsLikeAModel();
+};
+
+void TestTable::moving() {
+    BankFixture bank;
+    bank.addStandardQuestions(3);
+    TDataModule2 dm;
+    data::Table& t = dm.Vopros;
+    t.next();
+    t.next();
+    QCOMPARE(t.recNo(), 3);
+    QVERIFY(!t.eof());
+    t.next();
+    QCOMPARE(t.recNo(), 3);
+    QVERIFY(t.eof());
+    t.first();
+    QCOMPARE(t.recNo(), 1);
+    t.moveTo(1);
+    QCOMPARE(t.fieldValue(QStringLiteral("Вопрос")).toString(), QStringLiteral("Вопрос 2"));
+}
+
+void TestTable::locateMissKeepsRow() {
+    BankFixture bank;
+    bank.addQuestion(BankFixture::standardQuestion(1), 7);
+    bank.addQuestion(BankFixture::standardQuestion(2), 3);
+    TDataModule2 dm;
+    QVERIFY(dm.Vopros.locate(QStringLiteral("Номер"), 3));
+    QCOMPARE(dm.Vopros.recNo(), 2);
+    QVERIFY(!dm.Vopros.locate(QStringLiteral("Номер"), 99));
+    QCOMPARE(dm.Vopros.recNo(), 2);
+}
+
+void TestTable::editOnEmptyTableStartsNewRow() {
+    BankFixture bank;
+    bank.addQuestion(QuestionSpec{QStringLiteral("Пустой"), {}, {}});
+    TDataModule2 dm;
+    dm.Variant.edit();
+    QCOMPARE(dm.Variant.state(), DataSetState::Insert);
+    QCOMPARE(dm.VariantIntegerField->value().toInt(), 1);
+    QCOMPARE(dm.Variant.recNo(), -1);
+}
+
+void TestTable::appendPostsPendingChangeFirst() {
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    TDataModule2 dm;
+    dm.Variant.edit();
+    dm.VariantWideStringField->setValue(QStringLiteral("изменено"));
+    dm.Variant.append();
+    QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 1")),
+             QVariant(QStringLiteral("изменено")));
+    QCOMPARE(dm.Variant.state(), DataSetState::Insert);
+    QCOMPARE(dm.Variant.shownCount(), 5);
+    QCOMPARE(dm.Variant.recordCount(), 4);
+}
+
+void TestTable::untouchedNewRowDropped() {
+    BankFixture bank;
+    bank.addStandardQuestions(2);
+    TDataModule2 dm;
+    dm.Vopros.next();
+    dm.Variant.append(); // only the link is set
+    dm.Vopros.first();
+    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 8);
+    dm.Vopros.append();
+    dm.Vopros.first();
+    QCOMPARE(bank.count(QStringLiteral("Т_Вопросы")), 2);
+    QCOMPARE(dm.Vopros.recordCount(), 2);
+    QCOMPARE(dm.Vopros.recNo(), 1);
+}
+
+void TestTable::explicitPostOfUntouchedRowWrites() {
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    TDataModule2 dm;
+    dm.Variant.append();
+    dm.Variant.post();
+    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 5);
+}
+
+void TestTable::postedRowGetsIdAtOnce() {
+    BankFixture bank;
+    bank.addStandardQuestions(2);
+    TDataModule2 dm;
+    dm.Vopros.append();
+    QVERIFY(dm.Voprosid->value().isNull());
+    dm.VoprosWideStringField->setValue(QStringLiteral(" "));
+    dm.Vopros.post();
+    QCOMPARE(dm.Voprosid->value().toInt(), 3);
+    QVERIFY(dm.VoprosIntegerField->value().isNull());
+    QCOMPARE(dm.Vopros.recNo(), 3);
+    QVERIFY(dm.Variant.isEmpty());
+}
+
+void TestTable::deleteMovesToFollowingThenPreceding() {
+    BankFixture bank;
+    bank.addStandardQuestions(3);
+    TDataModule2 dm;
+    dm.Vopros.moveTo(1);
+    dm.Vopros.remove();
+    QCOMPARE(dm.Vopros.fieldValue(QStringLiteral("Вопрос")).toString(), QStringLiteral("Вопрос 3"));
+    dm.Vopros.remove();
+    QCOMPARE(dm.Vopros.fieldValue(QStringLiteral("Вопрос")).toString(), QStringLiteral("Вопрос 1"));
+    QCOMPARE(dm.Variant.fieldValue(QStringLiteral("Ответ")).toString(),
+             QStringLiteral("Ответ 1.1"));
+    dm.Vopros.remove();
+    QVERIFY(dm.Vopros.isEmpty());
+    QCOMPARE(dm.Vopros.recNo(), -1);
+    QCOMPARE(bank.count(QStringLiteral("Т_Вопросы")), 0);
+    // A question's options and explanations stay when it goes.
+    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 12);
+}
+
+void TestTable::deleteWhileInsertingDropsNewRow() {
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    TDataModule2 dm;
+    dm.Variant.next();
+    dm.Variant.insert();
+    QCOMPARE(dm.Variant.currentPosition(), 1);
+    dm.VariantWideStringField->setValue(QStringLiteral("новый"));
+    dm.Variant.remove();
+    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 4);
+    QCOMPARE(dm.Variant.shownCount(), 4);
+    QCOMPARE(dm.Variant.recNo(), 2);
+}
+
+void TestTable::errorsDetectedByTheDataset() {
+    BankFixture bank;
+    bank.addQuestion(QuestionSpec{QStringLiteral("Пустой"), {}, {}});
+    TDataModule2 dm;
+    QCOMPARE(errorOf([&] { dm.Variant.remove(); }),
+             QStringLiteral("Variant: Cannot perform this operation on an empty dataset"));
+    QCOMPARE(errorOf([&] { dm.Vopros.post(); }),
+             QStringLiteral("Vopros: Dataset not in edit or insert mode"));
+    QCOMPARE(errorOf([&] { dm.VoprosWideStringField->setValue(QStringLiteral("x")); }),
+             QStringLiteral("Vopros: Dataset not in edit or insert mode"));
+    QCOMPARE(errorOf([&] { dm.Vopros.fieldValue(QStringLiteral("Нет такого")); }),
+             QStringLiteral("Vopros: Field 'Нет такого' not found"));
+    dm.Vopros.edit();
+    QCOMPARE(errorOf([&] { dm.Voprosid->setValue(5); }),
+             QStringLiteral("Vopros: Field 'id' cannot be modified"));
+}
+
+void TestTable::nullValues() {
+    BankFixture bank;
+    bank.addQuestion(QuestionSpec{QString(), {{QString(), true}}, {}});
+    bank.exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Правильный\" = NULL"));
+    TDataModule2 dm;
+    QVERIFY(dm.Vopros.fieldValue(QStringLiteral("Вопрос")).isNull());
+    QCOMPARE(
+        errorOf([&] { data::variantToString(dm.Variant.fieldValue(QStringLiteral("Ответ"))); }),
+        QStringLiteral("Could not convert variant of type (Null) into type (String)"));
+    QCOMPARE(errorOf([&] { dm.VariantWideStringField->asString(); }),
+             QStringLiteral("Could not convert variant of type (Null) into type (String)"));
+    QVERIFY(!dm.VariantBooleanField->asBoolean());
+    QCOMPARE(dm.VariantBooleanField->displayText(), QString());
+    // Empty detail table: a read gives null too.
+    QVERIFY(dm.Obyasnenie.fieldValue(QStringLiteral("Объяснение")).isNull());
+    dm.Variant.edit();
+    dm.VariantBooleanField->setValue(true);
+    dm.Variant.post();
+    QCOMPARE(dm.VariantBooleanField->displayText(), QStringLiteral("True"));
+    dm.Variant.edit();
+    dm.VariantBooleanField->setValue(QVariant());
+    dm.Variant.post();
+    QVERIFY(bank.scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\"")).isNull());
+}
+
+void TestTable::postChangingNothingWritesNothing() {
+    BankFixture bank;
+    bank.addQuestion(BankFixture::standardQuestion(1), 1);
+    bank.addQuestion(BankFixture::standardQuestion(2), 2);
+    countWrites(bank);
+    TDataModule2 dm;
+    // A renumbering of an already numbered bank.
+    dm.Vopros.first();
+    for (int i = 1; i <= 2; ++i) {
+        dm.Vopros.edit();
+        dm.VoprosIntegerField->setValue(i);
+        dm.Vopros.post();
+        dm.Vopros.next();
+    }
+    QCOMPARE(writes(bank), 0);
+    dm.Vopros.first();
+    dm.Vopros.edit();
+    dm.VoprosIntegerField->setValue(5);
+    dm.Vopros.post();
+    QCOMPARE(writes(bank), 1);
+    QCOMPARE(
+        bank.scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = 1")).toInt(), 5);
+}
+
+void TestTable::cancelRestoresRow() {
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    TDataModule2 dm;
+    dm.Variant.edit();
+    dm.VariantWideStringField->setValue(QStringLiteral("передумал"));
+    dm.Variant.cancel();
+    QCOMPARE(dm.Variant.fieldValue(QStringLiteral("Ответ")).toString(),
+             QStringLiteral("Ответ 1.1"));
+    QCOMPARE(dm.Variant.state(), DataSetState::Browse);
+}
+
+void TestTable::changesPersistAcrossReopening() {
+    BankFixture bank;
+    bank.addStandardQuestions(2);
+    {
+        TDataModule2 dm;
+        dm.Vopros.next();
+        dm.Variant.append();
+        dm.VariantWideStringField->setValue(QStringLiteral("пятый"));
+        dm.VariantBooleanField->setValue(true);
+        dm.Variant.post();
+        dm.Vopros.first();
+        dm.Vopros.remove();
+    }
+    TDataModule2 dm;
+    QCOMPARE(dm.Vopros.recordCount(), 1);
+    QCOMPARE(dm.Variant.recordCount(), 5);
+    dm.Variant.last();
+    QCOMPARE(dm.VariantWideStringField->asString(), QStringLiteral("пятый"));
+    QVERIFY(dm.VariantBooleanField->asBoolean());
+}
+
+void TestTable::updateConflictWithAnotherProgram() {
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    TDataModule2 dm;
+    bank.exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"));
+    dm.Variant.edit();
+    dm.VariantBooleanField->setValue(false);
+    const QString error = errorOf([&] { dm.Variant.post(); });
+    QVERIFY2(error.startsWith(QStringLiteral("Row cannot be located for updating")),
+             qPrintable(error));
+    QCOMPARE(dm.Variant.state(), DataSetState::Edit);
+    QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Ответ\" || \"Правильный\" FROM \"Т_Вариант\" "
+                                        "WHERE id = 1")),
+             QVariant(QStringLiteral("чужая правка1")));
+}
+
+void TestTable::deleteConflictWithAnotherProgram() {
+    BankFixture bank;
+    bank.addStandardQuestions(2);
+    TDataModule2 dm;
+    bank.exec(QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE id = 1;"
+                             "INSERT INTO \"Т_Вопросы\" (id, \"Вопрос\") VALUES (1, 'другой')"));
+    QVERIFY(!errorOf([&] { dm.Vopros.remove(); }).isEmpty());
+    QCOMPARE(bank.count(QStringLiteral("Т_Вопросы")), 2);
+    QCOMPARE(dm.Vopros.recordCount(), 2);
+}
+
+void TestTable::anotherProgramsRowsNotSeenUntilReopened() {
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    TDataModule2 first;
+    TDataModule2 second;
+    second.Vopros.append();
+    second.VoprosWideStringField->setValue(QStringLiteral("из второго"));
+    second.Vopros.post();
+    QCOMPARE(first.Vopros.recordCount(), 1);
+    TDataModule2 third;
+    QCOMPARE(third.Vopros.recordCount(), 2);
+}
+
+void TestTable::readOnlyFileReadsButDoesNotWrite() {
+    if (geteuid() == 0)
+        QSKIP("root writes to write-protected files");
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    QFile::setPermissions(bank.bankPath(), QFile::ReadOwner);
+    TDataModule2 dm;
+    QCOMPARE(dm.Vopros.recordCount(), 1);
+    dm.Vopros.edit();
+    dm.VoprosWideStringField->setValue(QStringLiteral("нельзя"));
+    QCOMPARE(errorOf([&] { dm.Vopros.post(); }),
+             QStringLiteral("attempt to write a readonly database"));
+}
+
+void TestTable::waitsOutABriefLock() {
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    TDataModule2 dm;
+    bank.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        bank.exec(QStringLiteral("COMMIT"));
+    });
+    dm.Vopros.edit();
+    dm.VoprosIntegerField->setValue(1);
+    const QString error = errorOf([&] { dm.Vopros.post(); });
+    release.join();
+    QCOMPARE(error, QString());
+    QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\"")).toInt(), 1);
+}
+
+void TestTable::longAndBrokenTextsFromOtherPrograms() {
+    BankFixture bank;
+    const QString longText = QString(400, QChar(u'ж'));
+    bank.addQuestion(QuestionSpec{longText, {{QStringLiteral("a"), true}}, {}});
+    bank.exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = CAST(X'41FF42' AS TEXT)"));
+    TDataModule2 dm;
+    QCOMPARE(dm.VoprosWideStringField->asString(), longText);
+    QCOMPARE(dm.VariantWideStringField->asString().size(), 3);
+    // Flagging the row with the broken text must not be taken for somebody else's change.
+    dm.Variant.edit();
+    dm.VariantBooleanField->setValue(false);
+    QCOMPARE(errorOf([&] { dm.Variant.post(); }), QString());
+    QCOMPARE(bank.scalar(QStringLiteral("SELECT hex(\"Ответ\") || \"Правильный\" FROM "
+                                        "\"Т_Вариант\"")),
+             QVariant(QStringLiteral("41FF420")));
+}
+
+void TestTable::valuesAreBoundNotSpliced() {
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    TDataModule2 dm;
+    const QString nasty = QStringLiteral("x'); DROP TABLE \"Т_Вариант\"; --\"");
+    dm.Vopros.edit();
+    dm.VoprosWideStringField->setValue(nasty);
+    dm.Vopros.post();
+    QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\"")), QVariant(nasty));
+    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 4);
+}
+
+void TestTable::activeRowReadsPaintedRow() {
+    BankFixture bank;
+    bank.addStandardQuestions(3);
+    TDataModule2 dm;
+    {
+        data::Table::ActiveRow painted(dm.Vopros, 2);
+        QCOMPARE(dm.Vopros.recNo(), 3);
+        QCOMPARE(dm.VoprosWideStringField->asString(), QStringLiteral("Вопрос 3"));
+        // The details still follow the current question, not the painted one.
+        QCOMPARE(dm.VariantWideStringField->asString(), QStringLiteral("Ответ 1.1"));
+    }
+    QCOMPARE(dm.Vopros.recNo(), 1);
+    dm.Vopros.append();
+    data::Table::ActiveRow painted(dm.Vopros, 0);
+    QCOMPARE(dm.Vopros.recNo(), -1);
+}
+
+void TestTable::notificationsCountRowsLikeAModel() {
+    BankFixture bank;
+    bank.addStandardQuestions(2);
+    TDataModule2 dm;
+    Recorder recorder;
+    recorder.table = &dm.Variant;
+    dm.Variant_DS.addLink(&recorder);
+    dm.Variant.append();
+    dm.Variant.cancel();
+    dm.Variant.remove();
+    dm.Vopros.next();
+    dm.Variant_DS.removeLink(&recorder);
+    QCOMPARE(recorder.events,
+             (QStringList{QStringLiteral("+?4/4"), QStringLiteral("+4/5"), QStringLiteral("-?4/5"),
+                          QStringLiteral("-4/4"), QStringLiteral("-?0/4"), QStringLiteral("-0/3"),
+                          QStringLiteral("reset/4")}));
+}
+
+QTEST_GUILESS_MAIN(TestTable)
+#include "tst_table.moc"
