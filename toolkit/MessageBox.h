@@ -16,6 +16,8 @@ enum class ModalResult { None, Yes, No, OK, Cancel };
 // The application title: the program file's name without its folder and without everything
 // from its first dot on, every character after the first in lower case.
 QString applicationTitle();
+// The same rule for a given program file.
+QString applicationTitle(const QString& programFile);
 
 // The plain message box: application title, no icon, one "OK" that is default and cancel.
 void ShowMessage(const QString& text);
@@ -38,14 +40,21 @@ QString errorBoxText(const QString& message);
 void ShowStartupError(const std::exception& error);
 QString startupErrorText(const std::exception& error);
 
+// What Ctrl+C in a box puts on the clipboard: title, text and button captions (without their
+// ampersands, each followed by three spaces), each set off by a line of 27 dashes.
+QString clipboardText(const QString& title, const QString& text,
+                      const std::vector<QString>& captions);
+
 // Test seam: lets an in-process test answer the boxes the program opens and read what they
 // showed. While answers are queued, each box that opens records itself, pops one answer and
-// returns it without showing; a box that opens with the seam armed but no answer queued fails
-// the test (it records itself and returns ModalResult::None). Never used by the program.
+// returns it without showing (a box with one button takes any answer as its OK); a box that opens
+// with the seam armed but no answer queued fails the test (it records itself and returns
+// ModalResult::None). Never used by the program.
 struct ShownBox {
     enum class Kind { Message, Confirmation, Error, StartupError } kind;
     QString title;
-    QString text;             // as passed, before any display conversion
+    QString text;                 // as the box shows it (an error box's with its full stop), before
+                                  // a lone carriage return becomes a line break
     std::vector<QString> buttons; // captions, left to right, with their ampersands
 };
 namespace seam {
