@@ -1,0 +1,64 @@
+#pragma once
+
+#include "data/Errors.h"
+
+#include <QByteArray>
+#include <QChar>
+#include <QString>
+#include <vector>
+
+namespace bank {
+
+// A fault in an input file with the place it was found, counted from 1: the line, and the
+// character on it where the fault lies (0 when the fault is the line as a whole). A fault in
+// one cell names the cell instead, as "столбец 6 «Верный ответ»". The message starts with
+// the place: "строка 7, символ 12: ...".
+class EInputError : public Exception {
+public:
+    EInputError(const QString& detail, int line, int column, const QString& cell = {});
+    int line() const { return line_; }
+    int column() const { return column_; }
+    const QString& detail() const { return detail_; }
+
+private:
+    QString detail_;
+    int line_;
+    int column_;
+};
+
+// A failure of the tool itself: a file that cannot be read or written, a wrong command line.
+class EToolError : public Exception {
+public:
+    explicit EToolError(const QString& message);
+};
+
+namespace csv {
+
+struct Cell {
+    QString text;
+    int line = 0;   // where the cell starts
+    int column = 0; // its first character on that line
+};
+
+struct Record {
+    std::vector<Cell> cells;
+    int line = 0;
+    bool isBlank() const; // only empty or white-space cells, as a line of bare delimiters
+};
+
+struct Document {
+    QChar delimiter;
+    std::vector<Record> records; // blank lines included, for the caller to skip
+};
+
+// Reads a UTF-8 file (with or without a byte-order mark) in the quoting of RFC 4180, with
+// CRLF, LF or CR line ends. The delimiter is whichever of ';', tab and ',' the first line
+// holds most of outside quotes (';' on a tie, as Russian-locale spreadsheets write it).
+// Throws EInputError for invalid UTF-8, an unterminated quote or text after a closing quote.
+Document parse(const QByteArray& bytes);
+
+// One line of cells, quoted where a cell needs it, ended by CRLF.
+QString formatRecord(const QStringList& cells, QChar delimiter);
+
+} // namespace csv
+} // namespace bank
