@@ -6,7 +6,7 @@
 Tabout* about = nullptr;
 
 Tabout::Tabout(QWidget* parent)
-    : TForm(QStringLiteral("Справка"), QSize(642, 452), QPalette::Window, parent) {
+    : TForm(QStringLiteral("Справка"), QSize(642, 452), QPalette::Base, parent) {
     OnClose = toolkit::guarded([this] { FormClose(this); });
 }
 
