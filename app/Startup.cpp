@@ -5,31 +5,89 @@
 #include "editor/Unit2.h"
 #include "help/Unit3.h"
 #include "testing/testirovanie.h"
+#include "toolkit/Form.h"
+#include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
 
 #include <QApplication>
-#include <memory>
+#include <exception>
+
+namespace {
+
+// Handlers catch their own errors (toolkit::guarded); this is only the last net for an error
+// that escapes an event handler anyway, so that it is reported and the program goes on.
+class Application : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& error) {
+            toolkit::ShowException(error);
+        } catch (...) {
+            toolkit::ShowErrorBox(QString());
+        }
+        return false;
+    }
+};
+
+template <typename T> void destroy(T*& instance) {
+    T* doomed = instance;
+    instance = nullptr;
+    delete doomed;
+}
+
+} // namespace
+
+bool createProgram() {
+    try {
+        Form1 = new TForm1;
+        // The first window created is the main window: its native window exists from now on,
+        // but stays hidden until the bank is open.
+        Form1->winId();
+        DataModule2 = new TDataModule2;
+        testi = new Ttesti;
+        Edittest = new TEdittest;
+        about = new Tabout;
+    } catch (const std::exception& error) {
+        // Before the event loop runs there is no handler to return to: report and give up.
+        toolkit::ShowStartupError(error);
+        destroy(about);
+        destroy(Edittest);
+        destroy(testi);
+        destroy(DataModule2);
+        destroy(Form1);
+        return false;
+    }
+    return true;
+}
+
+int runEventLoop() {
+    Form1->show();
+    return QApplication::exec();
+}
+
+void destroyProgram() {
+    // A teacher who typed an answer and closed the main menu keeps it: the pending changes are
+    // posted while the windows still exist, so that their open editors are flushed first.
+    toolkit::runHandler([] { DataModule2->postPendingChanges(); });
+    // Deleting a window does not close it, so no close handler runs.
+    destroy(about);
+    destroy(Edittest);
+    destroy(testi);
+    destroy(Form1);
+    destroy(DataModule2);
+}
 
 int runProgram(int argc, char** argv) {
-    QApplication application(argc, argv);
+    Application application(argc, argv);
+    // Only closing the main menu ends the program, never the last visible window closing.
+    QApplication::setQuitOnLastWindowClosed(false);
     toolkit::registerFonts();
-    auto form1 = std::make_unique<TForm1>();
-    Form1 = form1.get();
-    std::unique_ptr<TDataModule2> dataModule;
-    try {
-        dataModule = std::make_unique<TDataModule2>();
-    } catch (const std::exception& error) {
-        toolkit::ShowStartupError(error);
+    if (!createProgram())
         return 1;
-    }
-    DataModule2 = dataModule.get();
-    auto testiWindow = std::make_unique<Ttesti>();
-    testi = testiWindow.get();
-    auto edittestWindow = std::make_unique<TEdittest>();
-    Edittest = edittestWindow.get();
-    auto aboutWindow = std::make_unique<Tabout>();
-    about = aboutWindow.get();
-    Form1->show();
-    const int code = application.exec();
+    const int code = runEventLoop();
+    destroyProgram();
     return code;
 }

@@ -4,3 +4,14 @@
 // runs the event loop. Returns the exit code: 0 when the main menu closed, 1 when start-up
 // failed.
 int runProgram(int argc, char** argv);
+
+// The steps of runProgram, for a QApplication that already exists.
+//
+// Creates Form1, DataModule2, testi, Edittest and about, all hidden. When the question bank
+// cannot be opened, shows the start-up error box, leaves nothing created and returns false.
+bool createProgram();
+// Shows the main menu and runs the event loop until the main menu closes; returns its code.
+int runEventLoop();
+// The end of the program: posts each table's pending change (a failure shows the error box),
+// then destroys the windows and the data module. The other windows' close handlers do not run.
+void destroyProgram();

@@ -1,5 +1,10 @@
 #include "app/Unit1.h"
 
+#include "editor/Unit2.h"
+#include "help/Unit3.h"
+#include "testing/testirovanie.h"
+#include "toolkit/Guard.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -7,35 +12,80 @@
 
 TForm1* Form1 = nullptr;
 
+namespace {
+
+// Showing a window makes it visible and brings it to the front.
+void showInFront(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+QRadioButton* entry(const QString& name, const QString& caption, int top, int width,
+                    QWidget* parent) {
+    auto* button = new QRadioButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(16, top, width, 17);
+    return button;
+}
+
+} // namespace
+
 TForm1::TForm1(QWidget* parent)
     : TForm(QStringLiteral("Тесты по информатике"), toolkit::clientSizeForOuter(QSize(391, 180)),
             QPalette::Button, parent) {
+    setObjectName(QStringLiteral("Form1"));
     GroupBox1 = new QGroupBox(QStringLiteral("Выберите действие"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 8, 369, 129);
-    RadioButton1 = new QRadioButton(QStringLiteral("Начать тест"), GroupBox1);
-    RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
-    RadioButton1->setGeometry(16, 24, 113, 17);
-    RadioButton2 = new QRadioButton(QStringLiteral("Редактирование теста"), GroupBox1);
-    RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
-    RadioButton2->setGeometry(16, 63, 161, 17);
-    RadioButton3 = new QRadioButton(QStringLiteral("Справка"), GroupBox1);
-    RadioButton3->setObjectName(QStringLiteral("RadioButton3"));
-    RadioButton3->setGeometry(16, 103, 161, 17);
+    // Created in tab order; siblings in one parent form one exclusive group.
+    RadioButton1 =
+        entry(QStringLiteral("RadioButton1"), QStringLiteral("Начать тест"), 24, 113, GroupBox1);
+    RadioButton2 = entry(QStringLiteral("RadioButton2"), QStringLiteral("Редактирование теста"), 63,
+                         161, GroupBox1);
+    RadioButton3 =
+        entry(QStringLiteral("RadioButton3"), QStringLiteral("Справка"), 103, 161, GroupBox1);
+
+    // An entry is chosen when its button becomes checked, by mouse or keyboard, and only then:
+    // clicking the entry that is already checked does nothing.
+    connect(RadioButton1, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked)
+            toolkit::runHandler([this] { RadioButton1Click(RadioButton1); });
+    });
+    connect(RadioButton2, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked)
+            toolkit::runHandler([this] { RadioButton2Click(RadioButton2); });
+    });
+    connect(RadioButton3, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked)
+            toolkit::runHandler([this] { RadioButton3Click(RadioButton3); });
+    });
 }
 
-void TForm1::RadioButton1Click(QObject*) {}
-void TForm1::RadioButton2Click(QObject*) {}
-void TForm1::RadioButton3Click(QObject*) {}
+void TForm1::RadioButton1Click(QObject*) {
+    showInFront(testi);
+    testi->Button2Click(RadioButton1);
+    // Only after the draw: a failed draw leaves the main menu up.
+    hide();
+}
+
+void TForm1::RadioButton2Click(QObject*) {
+    showInFront(Edittest);
+    hide();
+}
+
+void TForm1::RadioButton3Click(QObject*) {
+    showInFront(about);
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
-    QCoreApplication::quit();
+    // exit() rather than quit(): quit() would first close every other window and so run their
+    // close handlers, which bring the main menu back.
+    QCoreApplication::exit(0);
 }
 
 void showMainMenu() {
     Form1->setVisible(true);
-    Form1->show();
-    Form1->raise();
-    Form1->activateWindow();
+    showInFront(Form1);
 }
