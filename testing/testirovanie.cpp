@@ -1,16 +1,276 @@
 #include "testing/testirovanie.h"
 
 #include "app/Unit1.h"
+#include "data/DM.h"
+#include "data/Errors.h"
+#include "toolkit/DBText.h"
 #include "toolkit/Guard.h"
+#include "toolkit/MessageBox.h"
+#include "toolkit/WrapRadioButton.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <chrono>
+#include <ratio>
+#include <utility>
 
 Ttesti* testi = nullptr;
+
+std::vector<int32_t> QuestionOrder;
+
+uint32_t RandSeed = 0;
+
+namespace {
+
+// A run asks this many questions; the captions and the end test of "Далее -->>" say 10 too.
+constexpr int32_t kRunLength = 10;
+
+const QString kNumberField = QStringLiteral("Номер");
+
+int32_t labelValue(const QLabel* label) {
+    return label->text().toInt();
+}
+
+void setLabelValue(QLabel* label, int32_t value) {
+    label->setText(QString::number(value));
+}
+
+// Entry k of the drawn order. Before the first successful draw the order is empty, and a run
+// whose draw failed half-way can still ask for an entry: that must be an error, not a read past
+// the array.
+int32_t orderEntry(int32_t k) {
+    if (k < 0 || size_t(k) >= QuestionOrder.size())
+        throw Exception(QStringLiteral("Range check error"));
+    return QuestionOrder[size_t(k)];
+}
+
+toolkit::WrapRadioButton* makeRadioButton(const char* name, QWidget* parent, int top, int height) {
+    auto* button = new toolkit::WrapRadioButton(QString::fromLatin1(name), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(15, top, 570, height);
+    return button;
+}
+
+} // namespace
+
+int32_t Random(int32_t range) {
+    RandSeed = RandSeed * 134775813u + 1u;
+    return int32_t((uint64_t(uint32_t(range)) * RandSeed) >> 32);
+}
+
+void Randomize() {
+    using Clock = std::chrono::steady_clock;
+    const auto sinceStart = Clock::now().time_since_epoch();
+    if constexpr (std::ratio_less_equal_v<Clock::period, std::micro>)
+        RandSeed =
+            uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceStart).count());
+    else
+        RandSeed =
+            uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+}
+
+void MakeRandomOrder(int32_t* a, int32_t n) {
+    for (int32_t i = 0; i <= n; ++i)
+        a[i] = i;
+    // j stays below i, so every entry moves: the result is one cycle through all of 0..n. The
+    // last pass, i = 0, swaps entry 0 with itself and still draws a value.
+    for (int32_t i = n; i >= 0; --i) {
+        const int32_t j = Random(i);
+        std::swap(a[i], a[j]);
+    }
+}
+
+void FillQuestionOrder(int32_t questionCount) {
+    // MakeRandomOrder only ever gives one cycle through 0..N, so reading entry k as the k-th
+    // question would never ask question k k-th. Following the cycle from 0 instead,
+    // 0 -> a[0] -> a[a[0]] -> ..., meets each of 1..N once before it returns to 0, and the
+    // cycles through 0..N match the orders of 1..N one to one: every order, and so every
+    // question at every position, is equally likely.
+    QuestionOrder.assign(size_t(qMax(0, questionCount) + 1), 0);
+    MakeRandomOrder(QuestionOrder.data(), int32_t(QuestionOrder.size()) - 1);
+    const std::vector<int32_t> cycle = QuestionOrder;
+    int32_t at = 0;
+    QuestionOrder[0] = 0;
+    for (size_t k = 1; k < cycle.size(); ++k) {
+        at = cycle[size_t(at)];
+        QuestionOrder[k] = at;
+    }
+}
 
 Ttesti::Ttesti(QWidget* parent)
     : TForm(QStringLiteral("Тестирование"), toolkit::clientSizeForOuter(QSize(655, 467)),
             QPalette::Button, parent) {
+    setObjectName(QStringLiteral("testi"));
+
+    DBText1 = new toolkit::DBText(this);
+    DBText1->setObjectName(QStringLiteral("DBText1"));
+    DBText1->setGeometry(8, 9, 585, 17);
+    if (DataModule2)
+        DBText1->setDataSource(&DataModule2->Vopros_DS);
+    DBText1->setDataField(QStringLiteral("Вопрос"));
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Выберите ответ:"), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(8, 32, 614, 161);
+    // The options are one line high: a longer text is cut after its first line.
+    RadioButton1 = makeRadioButton("RadioButton1", GroupBox1, 24, 17);
+    RadioButton2 = makeRadioButton("RadioButton2", GroupBox1, 55, 17);
+    RadioButton3 = makeRadioButton("RadioButton3", GroupBox1, 86, 17);
+    RadioButton4 = makeRadioButton("RadioButton4", GroupBox1, 117, 17);
+
+    // Part of the layout but never shown: the main menu starts the draw itself.
+    Button2 = new QPushButton(QStringLiteral("Массив"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(491, 48, 62, 25);
+    Button2->setVisible(false);
+
+    Button1 = new QPushButton(QStringLiteral("Далее -->>"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(8, 402, 75, 25);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Выберите пояснение к ответу:"), this);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setGeometry(8, 199, 614, 194);
+    // The explanations have room for three lines each.
+    RadioButton5 = makeRadioButton("RadioButton5", GroupBox2, 24, 40);
+    RadioButton6 = makeRadioButton("RadioButton6", GroupBox2, 63, 40);
+    RadioButton7 = makeRadioButton("RadioButton7", GroupBox2, 102, 40);
+    RadioButton8 = makeRadioButton("RadioButton8", GroupBox2, 141, 40);
+
+    Label2 = new QLabel(QStringLiteral("1"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(103, 407, 6, 13);
+    Label2->setVisible(false);
+
+    Label1 = new QLabel(QStringLiteral("0"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(127, 407, 6, 13);
+    Label1->setVisible(false);
+
+    connect(Button2, &QPushButton::clicked, this,
+            toolkit::guarded([this] { Button2Click(Button2); }));
+    connect(Button1, &QPushButton::clicked, this,
+            toolkit::guarded([this] { Button1Click(Button1); }));
     OnClose = toolkit::guarded([this] { FormClose(this); });
 }
 
-void Ttesti::Button2Click(QObject*) {}
+void Ttesti::uncheckAll() {
+    for (toolkit::WrapRadioButton* button :
+         {RadioButton1, RadioButton2, RadioButton3, RadioButton4, RadioButton5, RadioButton6,
+          RadioButton7, RadioButton8})
+        toolkit::uncheck(button);
+}
 
-void Ttesti::FormClose(QObject*) { showMainMenu(); }
+void Ttesti::Button2Click(QObject*) {
+    data::Table& questions = DataModule2->Vopros;
+
+    // Ten distinct questions cannot come from a smaller bank. Refuse before anything changes;
+    // the main menu is still visible, since hiding it comes after the draw.
+    const int count = questions.recordCount();
+    if (count < kRunLength) {
+        hide();
+        throw Exception(
+            QStringLiteral("Для теста нужно %1 вопросов, в базе: %2.").arg(kRunLength).arg(count));
+    }
+
+    Label2->setText(QStringLiteral("1"));
+    Label1->setText(QStringLiteral("0"));
+    uncheckAll();
+
+    questions.first();
+    const int32_t n = questions.recordCount();
+    // Posting a row whose number is already right writes nothing, so a bank numbered by the
+    // previous draw is not written again.
+    for (int32_t i = 1; i <= n; ++i) {
+        questions.edit();
+        questions.setFieldValue(kNumberField, i);
+        questions.post();
+        questions.next();
+    }
+
+    Randomize();
+    FillQuestionOrder(n);
+
+    ShowQuestion(labelValue(Label2));
+    setWindowTitle(QStringLiteral("Тестирование. Вопрос 1 из 10"));
+}
+
+void Ttesti::ShowQuestion(int32_t k) {
+    data::Table& questions = DataModule2->Vopros;
+    questions.locate(kNumberField, orderEntry(k));
+
+    // Exactly four rows of each detail table: moving past the last row stays on it, so a
+    // question with fewer rows repeats its last one. A null text fails here and leaves the
+    // remaining buttons as the previous question had them.
+    const auto fill = [](data::Table& table, const QString& textField,
+                         std::initializer_list<toolkit::WrapRadioButton*> buttons) {
+        table.first();
+        bool firstButton = true;
+        for (toolkit::WrapRadioButton* button : buttons) {
+            if (!firstButton)
+                table.next();
+            firstButton = false;
+            button->setText(data::variantToString(table.fieldValue(textField)));
+            button->Tag = table.fieldByName(QStringLiteral("Правильный"))->asBoolean() ? 1 : 0;
+        }
+    };
+    fill(DataModule2->Variant, QStringLiteral("Ответ"),
+         {RadioButton1, RadioButton2, RadioButton3, RadioButton4});
+    fill(DataModule2->Obyasnenie, QStringLiteral("Объяснение"),
+         {RadioButton5, RadioButton6, RadioButton7, RadioButton8});
+
+    setLabelValue(Label2, labelValue(Label2) + 1);
+}
+
+void Ttesti::Button1Click(QObject*) {
+    const bool answered = RadioButton1->isChecked() || RadioButton2->isChecked() ||
+                          RadioButton3->isChecked() || RadioButton4->isChecked();
+    const bool explained = RadioButton5->isChecked() || RadioButton6->isChecked() ||
+                           RadioButton7->isChecked() || RadioButton8->isChecked();
+    if (!answered || !explained) {
+        toolkit::ShowMessage(QStringLiteral("Вы не выбрали вариант ответа!"));
+        return;
+    }
+
+    const QString scoreBefore = Label1->text();
+    for (toolkit::WrapRadioButton* button :
+         {RadioButton1, RadioButton2, RadioButton3, RadioButton4, RadioButton5, RadioButton6,
+          RadioButton7, RadioButton8})
+        if (button->isChecked())
+            setLabelValue(Label1, labelValue(Label1) + button->Tag);
+
+    if (labelValue(Label2) < kRunLength + 1) {
+        // When the next question cannot be loaded the counter stays where it is and the pupil
+        // stays on this question; the points of this press must not count, or every retry
+        // would add them again.
+        try {
+            ShowQuestion(labelValue(Label2));
+        } catch (...) {
+            Label1->setText(scoreBefore);
+            throw;
+        }
+        uncheckAll();
+        setWindowTitle(QStringLiteral("Тестирование. Вопрос %1 из 10").arg(labelValue(Label2) - 1));
+        return;
+    }
+
+    const int32_t score = labelValue(Label1);
+    const QString grade = score > 16   ? QStringLiteral("5")
+                          : score > 13 ? QStringLiteral("4")
+                          : score > 9  ? QStringLiteral("3")
+                                       : QStringLiteral("2");
+    const QString message = QStringLiteral("Набрано баллов ") + Label1->text() +
+                            QStringLiteral(".") + QChar(13) + QStringLiteral("Ваша оценка: ") +
+                            grade + QStringLiteral("!");
+    if (toolkit::MessageDlg(message, toolkit::mbYes) == toolkit::ModalResult::Yes)
+        Form1->setVisible(true);
+    close();
+    Label2->setText(QStringLiteral("1"));
+    Label1->setText(QStringLiteral("0"));
+    uncheckAll();
+}
+
+void Ttesti::FormClose(QObject*) {
+    showMainMenu();
+}

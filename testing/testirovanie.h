@@ -3,17 +3,74 @@
 #include "toolkit/Form.h"
 
 #include <QtGlobal>
+#include <cstdint>
 #include <vector>
 
-// The testing window: takes the pupil through the ten questions of one test run.
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace toolkit {
+class DBText;
+class WrapRadioButton;
+} // namespace toolkit
+
+// The testing window: takes the pupil through the ten questions of one test run. The run's
+// state lives in the window's controls: the hidden Label2 holds the question counter (the
+// index of the next entry of QuestionOrder to load), the hidden Label1 the points so far, and
+// each radio button's Tag is 1 when the row it shows is flagged correct.
 class Ttesti : public toolkit::TForm {
     Q_OBJECT
 public:
     explicit Ttesti(QWidget* parent = nullptr);
 
-    // The question draw: starts a new run.
+    toolkit::DBText* DBText1;
+    QGroupBox* GroupBox1;
+    toolkit::WrapRadioButton* RadioButton1;
+    toolkit::WrapRadioButton* RadioButton2;
+    toolkit::WrapRadioButton* RadioButton3;
+    toolkit::WrapRadioButton* RadioButton4;
+    QPushButton* Button2;
+    QPushButton* Button1;
+    QGroupBox* GroupBox2;
+    toolkit::WrapRadioButton* RadioButton5;
+    toolkit::WrapRadioButton* RadioButton6;
+    toolkit::WrapRadioButton* RadioButton7;
+    toolkit::WrapRadioButton* RadioButton8;
+    QLabel* Label2;
+    QLabel* Label1;
+
+    // The question draw: renumbers the bank, draws the run's order and shows question 1.
     void Button2Click(QObject* Sender);
+    // "Далее -->>": scores the choices and moves on, or grades the run after the tenth.
+    void Button1Click(QObject* Sender);
     void FormClose(QObject* Sender);
+
+    // Loads the question of entry k of QuestionOrder into the window and advances the counter.
+    void ShowQuestion(int32_t k);
+
+private:
+    void uncheckAll();
 };
 
 extern Ttesti* testi;
+
+// The drawn order of the current run: entries 1 to 10 are the question numbers (Номер) in
+// the order they are asked. Entry 0 is unused. Empty until the first draw.
+extern std::vector<int32_t> QuestionOrder;
+
+// Shuffles a[0..n] into a random cyclic permutation of 0..n (Sattolo's algorithm), drawing
+// n + 1 values from the process-wide generator. With n < 0 the array is not touched.
+void MakeRandomOrder(int32_t* a, int32_t n);
+
+// Resizes QuestionOrder to questionCount + 1 entries and fills entries 1..questionCount with
+// the numbers 1..questionCount in random order, every order equally likely.
+void FillQuestionOrder(int32_t questionCount);
+
+// The process-wide pseudo-random generator: a 32-bit linear congruential generator.
+extern uint32_t RandSeed;
+// A number from 0 to range - 1 (0 for a range of 0); advances the seed once.
+int32_t Random(int32_t range);
+// Reseeds from the clock: the low 32 bits of the monotonic high-resolution clock in
+// nanoseconds, or of the milliseconds since start-up where that clock is unavailable.
+void Randomize();

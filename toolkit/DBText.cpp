@@ -1,0 +1,68 @@
+#include "toolkit/DBText.h"
+
+#include "data/Field.h"
+#include "data/Table.h"
+
+#include <QPainter>
+
+namespace toolkit {
+
+DBText::DBText(QWidget* parent) : QWidget(parent) {}
+
+DBText::~DBText() {
+    if (source_)
+        source_->removeLink(this);
+}
+
+void DBText::setDataSource(data::DataSource* source) {
+    if (source_ == source)
+        return;
+    if (source_)
+        source_->removeLink(this);
+    source_ = source;
+    if (source_)
+        source_->addLink(this);
+    update();
+}
+
+void DBText::setDataField(const QString& fieldName) {
+    fieldName_ = fieldName;
+    update();
+}
+
+QString DBText::text() const {
+    if (!source_ || !source_->enabled)
+        return QString();
+    const data::Table& table = source_->dataSet();
+    if (!table.active())
+        return QString();
+    const data::Field* field = table.findField(fieldName_);
+    return field ? field->displayText() : QString();
+}
+
+void DBText::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    // drawText clips to the rectangle: a long text is cut off at the label's width.
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text());
+}
+
+void DBText::dataEvent(data::DataEvent event, int, data::Field*) {
+    switch (event) {
+    case data::DataEvent::RecordMoved:
+    case data::DataEvent::RecordChanged:
+    case data::DataEvent::StateChanged:
+    case data::DataEvent::RowsReset:
+    case data::DataEvent::RowInserted:
+    case data::DataEvent::RowRemoved:
+        update();
+        break;
+    case data::DataEvent::UpdateRecord:
+    case data::DataEvent::RowsAboutToBeReset:
+    case data::DataEvent::RowAboutToBeInserted:
+    case data::DataEvent::RowAboutToBeRemoved:
+        break;
+    }
+}
+
+} // namespace toolkit
