@@ -12,25 +12,18 @@
 #include <QApplication>
 #include <exception>
 
-namespace {
-
-// Handlers catch their own errors (toolkit::guarded); this is only the last net for an error
-// that escapes an event handler anyway, so that it is reported and the program goes on.
-class Application : public QApplication {
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (const std::exception& error) {
-            toolkit::ShowException(error);
-        } catch (...) {
-            toolkit::ShowErrorBox(QString());
-        }
-        return false;
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        toolkit::ShowException(error);
+    } catch (...) {
+        toolkit::ShowErrorBox(QString());
     }
-};
+    return false;
+}
+
+namespace {
 
 template <typename T> void destroy(T*& instance) {
     T* doomed = instance;

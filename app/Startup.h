@@ -1,5 +1,16 @@
 #pragma once
 
+#include <QApplication>
+
+// The program's application object. Handlers catch their own errors (toolkit::guarded); its
+// notify() is only the last net for an error that escapes an event handler anyway, so that it
+// is reported in the error box and the program goes on.
+class Application : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
 // The program: creates the windows and the data module in their order, shows the main menu and
 // runs the event loop. Returns the exit code: 0 when the main menu closed, 1 when start-up
 // failed.

@@ -1,0 +1,403 @@
+// The main menu and the navigation between the windows, start-up and its failures, and the end
+// of the program, driven in-process as a user would.
+#include "app/Startup.h"
+#include "app/Unit1.h"
+#include "data/DM.h"
+#include "data/Errors.h"
+#include "editor/Unit2.h"
+#include "help/Unit3.h"
+#include "testing/testirovanie.h"
+#include "tests/support/BankFixture.h"
+#include "toolkit/Guard.h"
+#include "toolkit/MessageBox.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace toolkit;
+using testsupport::BankFixture;
+
+namespace {
+
+// Counts the top-level windows that get shown: start-up must show none before the main menu.
+class ShowCounter : public QObject {
+public:
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow())
+            ++shown;
+        return false;
+    }
+};
+
+void click(QRadioButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+}
+
+} // namespace
+
+class TestMainMenu : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        seam::disarm();
+        seam::arm();
+    }
+    void cleanup() {
+        if (Form1)
+            destroyProgram();
+        bank_.reset();
+        QCOMPARE(seam::unexpectedBoxes(), 0);
+        seam::disarm();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->windowTitle()));
+    }
+
+    void startsWithOnlyTheMainMenu() {
+        start();
+        QVERIFY(Form1 && DataModule2 && testi && Edittest && about);
+        QVERIFY(Form1->isVisible());
+        QVERIFY(!testi->isVisible() && !Edittest->isVisible() && !about->isVisible());
+        for (QRadioButton* b : {Form1->RadioButton1, Form1->RadioButton2, Form1->RadioButton3})
+            QVERIFY(!b->isChecked());
+        QCOMPARE(Form1->windowTitle(), QStringLiteral("Тесты по информатике"));
+        QCOMPARE(Form1->size(), QSize(375, 141));
+        QCOMPARE(Form1->GroupBox1->geometry(), QRect(8, 8, 369, 129));
+        QCOMPARE(Form1->GroupBox1->title(), QStringLiteral("Выберите действие"));
+        QCOMPARE(Form1->RadioButton1->geometry(), QRect(16, 24, 113, 17));
+        QCOMPARE(Form1->RadioButton2->geometry(), QRect(16, 63, 161, 17));
+        QCOMPARE(Form1->RadioButton3->geometry(), QRect(16, 103, 161, 17));
+        QCOMPARE(Form1->RadioButton2->text(), QStringLiteral("Редактирование теста"));
+        QCOMPARE(Form1->font().pixelSize(), 11);
+        // Tab order follows the entries.
+        QCOMPARE(Form1->RadioButton1->nextInFocusChain(), Form1->RadioButton2);
+        QCOMPARE(testi->size(), QSize(639, 428));
+        QCOMPARE(Edittest->size(), QSize(686, 576));
+        QCOMPARE(about->size(), QSize(642, 452));
+    }
+
+    void checkedEntryClickedAgainDoesNothing() {
+        start();
+        click(Form1->RadioButton3);
+        QVERIFY(about->isVisible());
+        QVERIFY(Form1->isVisible());
+        about->close();
+        QVERIFY(!about->isVisible());
+        QVERIFY(Form1->isVisible());
+        QVERIFY(Form1->RadioButton3->isChecked());
+        click(Form1->RadioButton3);
+        QVERIFY(!about->isVisible());
+
+        click(Form1->RadioButton1);
+        QVERIFY(testi->isVisible());
+        QVERIFY(!Form1->isVisible());
+        testi->close();
+        QVERIFY(Form1->isVisible());
+        QVERIFY(Form1->RadioButton1->isChecked());
+        // After a test, "Начать тест" again starts nothing.
+        click(Form1->RadioButton1);
+        QVERIFY(!testi->isVisible());
+        QVERIFY(Form1->isVisible());
+        // Another entry first, then the test again.
+        click(Form1->RadioButton3);
+        click(Form1->RadioButton1);
+        QVERIFY(testi->isVisible());
+        QVERIFY(!Form1->isVisible());
+    }
+
+    void entriesChosenFromTheKeyboard() {
+        start();
+        Form1->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(Form1));
+        Form1->RadioButton2->setFocus();
+        QTest::keyClick(Form1->RadioButton2, Qt::Key_Space);
+        QVERIFY(Form1->RadioButton2->isChecked());
+        QVERIFY(Edittest->isVisible());
+        QVERIFY(!Form1->isVisible());
+        Edittest->close();
+        QVERIFY(Form1->isVisible());
+        Form1->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(Form1));
+        // The arrow moves to the next entry and chooses it.
+        Form1->RadioButton2->setFocus();
+        QTest::keyClick(Form1->RadioButton2, Qt::Key_Down);
+        QVERIFY(Form1->RadioButton3->isChecked());
+        QVERIFY(!Form1->RadioButton2->isChecked());
+        QVERIFY(about->isVisible());
+        QVERIFY(Form1->isVisible());
+        QTest::keyClick(Form1->RadioButton3, Qt::Key_Up);
+        QVERIFY(Form1->RadioButton2->isChecked());
+        QVERIFY(!Form1->isVisible());
+    }
+
+    void severalWindowsOpenAtOnce() {
+        start();
+        click(Form1->RadioButton3);
+        click(Form1->RadioButton1);
+        // The help window stays; the main menu hides after the draw.
+        QVERIFY(about->isVisible());
+        QVERIFY(testi->isVisible());
+        QVERIFY(!Form1->isVisible());
+        about->close();
+        QVERIFY(Form1->isVisible());
+        QVERIFY(testi->isVisible());
+        QVERIFY(Form1->RadioButton1->isChecked());
+        click(Form1->RadioButton2);
+        QVERIFY(Edittest->isVisible());
+        QVERIFY(testi->isVisible());
+        QVERIFY(!Form1->isVisible());
+        // The test window, still open, is brought back by choosing the test again.
+        Edittest->close();
+        click(Form1->RadioButton3);
+        click(Form1->RadioButton1);
+        QVERIFY(testi->isVisible());
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(testi));
+    }
+
+    void closingTheMainMenuEndsTheProgramAtOnce() {
+        start();
+        click(Form1->RadioButton3);
+        click(Form1->RadioButton1);
+        about->close();
+        click(Form1->RadioButton2);
+        Edittest->close();
+        // Testing and editor windows... the editor closed; the testing window still open.
+        QVERIFY(testi->isVisible());
+        QVERIFY(Form1->isVisible());
+        QTimer::singleShot(0, Form1, [] { Form1->close(); });
+        QCOMPARE(QApplication::exec(), 0);
+        // The testing window's close handler did not run: it would have brought the menu back.
+        QVERIFY(!Form1->isVisible());
+        QVERIFY(testi->isVisible());
+        // After the event loop a box still works (an error while posting at the end shows one).
+        seam::disarm();
+        bool answered = false;
+        QTimer::singleShot(0, qApp, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                answered = true;
+                box->close();
+            }
+        });
+        ShowErrorBox(QStringLiteral("после цикла"));
+        QVERIFY(answered);
+        seam::arm();
+        destroyProgram();
+        QVERIFY(!Form1 && !testi && !Edittest && !about && !DataModule2);
+    }
+
+    void errorInAHandlerLeavesTheProgramWorking() {
+        start();
+        // An extra control wired the way every window wires its handlers.
+        auto* button = new QPushButton(QStringLiteral("x"), Form1);
+        int done = 0;
+        QObject::connect(button, &QPushButton::clicked, button, guarded([&done] {
+                             ++done;
+                             throw EDatabaseError(QStringLiteral("Vopros: Поле недоступно"));
+                         }));
+        seam::pushAnswer(ModalResult::OK);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(done, 1);
+        QCOMPARE(seam::shown().size(), size_t(1));
+        QCOMPARE(seam::shown()[0].kind, ShownBox::Kind::Error);
+        QCOMPARE(seam::shown()[0].title, applicationTitle());
+        QCOMPARE(seam::shown()[0].text, QStringLiteral("Vopros: Поле недоступно."));
+        // The next events are handled as usual.
+        seam::pushAnswer(ModalResult::OK);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(done, 2);
+        click(Form1->RadioButton3);
+        QVERIFY(about->isVisible());
+    }
+
+    void errorEscapingAnEventReachesTheLastNet() {
+        // An error thrown straight from an event delivery, with no guard in between.
+        class Thrower : public QObject {
+        public:
+            bool event(QEvent* e) override {
+                if (e->type() == QEvent::User)
+                    throw EEngineError(QStringLiteral("disk I/O error"), 10);
+                return QObject::event(e);
+            }
+        } thrower;
+        seam::pushAnswer(ModalResult::OK);
+        QEvent event(QEvent::User);
+        QCoreApplication::sendEvent(&thrower, &event);
+        QCOMPARE(seam::shown().size(), size_t(1));
+        QCOMPARE(seam::shown()[0].text, QStringLiteral("disk I/O error."));
+    }
+
+    void failedDrawLeavesTheMainMenuUp() {
+        bank_ = std::make_unique<BankFixture>();
+        bank_->addStandardQuestions(12);
+        QVERIFY(createProgram());
+        Form1->show();
+        // Another program changes a question after it was read: renumbering it fails.
+        bank_->exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'чужая правка'"));
+        seam::pushAnswer(ModalResult::OK);
+        click(Form1->RadioButton1);
+        QCOMPARE(seam::shown()[0].kind, ShownBox::Kind::Error);
+        QVERIFY2(seam::shown()[0].text.startsWith(QStringLiteral("Row cannot be located")),
+                 qPrintable(seam::shown()[0].text));
+        QVERIFY(testi->isVisible());
+        QVERIFY(Form1->isVisible());
+        QVERIFY(Form1->RadioButton1->isChecked());
+        // The renumbered row is still pending: posting it at the end fails the same way.
+        seam::pushAnswer(ModalResult::OK);
+        destroyProgram();
+        QCOMPARE(seam::shown().size(), size_t(2));
+        QCOMPARE(seam::shown()[1].text, seam::shown()[0].text);
+    }
+
+    void startupFailures_data() {
+        QTest::addColumn<QString>("bank"); // SQL for db.mdb; "-" none, "text" a text file
+        QTest::addColumn<QString>("message");
+        const QString variant = QStringLiteral(
+            "CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, "
+            "\"Ответ\" NVARCHAR(255), \"Правильный\" BOOLEAN);");
+        const QString obyasnenie = QStringLiteral(
+            "CREATE TABLE \"Т_Объяснение\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, "
+            "\"Объяснение\" NVARCHAR(255), \"Правильный\" BOOLEAN);");
+        QTest::newRow("no bank") << "-"
+                                 << "unable to open database file.";
+        QTest::newRow("not a database") << "text"
+                                        << "file is not a database.";
+        QTest::newRow("missing table")
+            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
+                              "INTEGER, \"Вопрос\" NVARCHAR(255));") +
+                   variant
+            << QStringLiteral("no such table: Т_Объяснение.");
+        QTest::newRow("missing field")
+            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" "
+                              "NVARCHAR(255));") +
+                   variant + obyasnenie
+            << QStringLiteral("Vopros: Field 'Номер' not found.");
+        QTest::newRow("type mismatch")
+            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
+                              "INTEGER, \"Вопрос\" NVARCHAR(255));") +
+                   QStringLiteral("CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY, "
+                                  "\"Вопрос\" INTEGER, \"Ответ\" NVARCHAR(255), \"Правильный\" "
+                                  "TEXT);") +
+                   obyasnenie
+            << QStringLiteral("Variant: Type mismatch for field 'Правильный', expecting: Boolean "
+                              "actual: String.");
+    }
+    void startupFailures() {
+        QFETCH(QString, bank);
+        QFETCH(QString, message);
+        bank_ = std::make_unique<BankFixture>(false);
+        if (bank == QLatin1String("text")) {
+            QFile file(bank_->bankPath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("Это не база данных, а просто текст.\n");
+        } else if (bank != QLatin1String("-")) {
+            bank_->exec(bank);
+        }
+        ShowCounter counter;
+        qApp->installEventFilter(&counter);
+        seam::pushAnswer(ModalResult::OK);
+        const bool started = createProgram();
+        qApp->removeEventFilter(&counter);
+        QVERIFY(!started);
+        QCOMPARE(counter.shown, 0);
+        QVERIFY(!Form1 && !DataModule2 && !testi);
+        QCOMPARE(seam::shown().size(), size_t(1));
+        const ShownBox& box = seam::shown()[0];
+        QCOMPARE(box.kind, ShownBox::Kind::StartupError);
+        QCOMPARE(box.title, QStringLiteral("Application Error"));
+        QCOMPARE(box.buttons, std::vector<QString>{QStringLiteral("OK")});
+        // The error is raised in the program's own code.
+        const QRegularExpression form(
+            QStringLiteral("^Exception (\\w+) in module %1 at [0-9A-F]{8}\\.\\r\\n(.*)\\r\\n$")
+                .arg(QRegularExpression::escape(
+                    QFileInfo(QCoreApplication::applicationFilePath()).fileName())),
+            QRegularExpression::DotMatchesEverythingOption);
+        const auto match = form.match(box.text);
+        QVERIFY2(match.hasMatch(), qPrintable(box.text));
+        QCOMPARE(match.captured(2), message);
+    }
+
+    void pendingChangesPostedAtTheEnd() {
+        start();
+        DataModule2->Vopros.next();
+        DataModule2->Vopros.edit();
+        DataModule2->VoprosWideStringField->setValue(QStringLiteral("исправленный вопрос"));
+        const auto questionId = DataModule2->Voprosid->value();
+        DataModule2->Variant.edit();
+        DataModule2->VariantWideStringField->setValue(QStringLiteral("исправленный ответ"));
+        const auto id = DataModule2->Variantid->value();
+        DataModule2->Obyasnenie.edit(); // in edit, changed nothing: nothing to write
+        destroyProgram();
+        QCOMPARE(
+            bank_->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = ?"), {id}),
+            QVariant(QStringLiteral("исправленный ответ")));
+        QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\" WHERE id = ?"),
+                               {questionId}),
+                 QVariant(QStringLiteral("исправленный вопрос")));
+        QCOMPARE(seam::shown().size(), size_t(0));
+    }
+
+    void untouchedNewQuestionDroppedAtTheEnd() {
+        start();
+        DataModule2->Vopros.append();
+        destroyProgram();
+        QCOMPARE(bank_->count(QStringLiteral("Т_Вопросы")), 12);
+        QCOMPARE(seam::shown().size(), size_t(0));
+    }
+
+    void failedPostAtTheEndShowsTheErrorAndEnds() {
+        start();
+        DataModule2->Variant.edit();
+        DataModule2->VariantBooleanField->setValue(false);
+        DataModule2->Obyasnenie.edit();
+        DataModule2->ObyasnenieWideStringField->setValue(QStringLiteral("новое объяснение"));
+        const auto id = DataModule2->Variantid->value();
+        bank_->exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка'"));
+        seam::pushAnswer(ModalResult::OK);
+        destroyProgram();
+        QVERIFY(!Form1 && !DataModule2);
+        QCOMPARE(seam::shown().size(), size_t(1));
+        QCOMPARE(seam::shown()[0].kind, ShownBox::Kind::Error);
+        QVERIFY(seam::shown()[0].text.startsWith(QStringLiteral("Row cannot be located")));
+        // The other tables were still posted.
+        QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Объяснение\" FROM \"Т_Объяснение\" WHERE "
+                                              "id = 1")),
+                 QVariant(QStringLiteral("новое объяснение")));
+        QCOMPARE(bank_
+                     ->scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\" WHERE "
+                                             "id = ?"),
+                              {id})
+                     .toInt(),
+                 1);
+    }
+
+private:
+    void start() {
+        bank_ = std::make_unique<BankFixture>();
+        bank_->addStandardQuestions(12);
+        QVERIFY(createProgram());
+        Form1->show();
+    }
+
+    std::unique_ptr<BankFixture> bank_;
+};
+
+int main(int argc, char** argv) {
+    // The program's own application object, with its last net for errors.
+    Application application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestMainMenu test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainmenu.moc"
