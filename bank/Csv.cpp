@@ -145,6 +145,7 @@ Cell readCell(Reader& r, QChar delimiter) {
         return cell;
     }
     r.take();
+    cell.quoted = true;
     for (;;) {
         if (r.atEnd())
             throw EInputError(QStringLiteral("кавычка, открытая здесь, не закрыта"), cell.line,
@@ -169,7 +170,7 @@ Cell readCell(Reader& r, QChar delimiter) {
 
 bool Record::isBlank() const {
     for (const Cell& cell : cells)
-        if (!cell.text.trimmed().isEmpty())
+        if (cell.quoted || !cell.text.trimmed().isEmpty())
             return false;
     return true;
 }
@@ -209,13 +210,13 @@ Document parse(const QByteArray& input) {
     return doc;
 }
 
-QString formatRecord(const QStringList& cells, QChar delimiter) {
+QString formatRecord(const QStringList& cells, QChar delimiter, int alwaysQuoted) {
     QStringList out;
     out.reserve(cells.size());
     for (const QString& cell : cells) {
         const bool needsQuotes =
-            cell.contains(delimiter) || cell.contains(u'"') || cell.contains(u'\n') ||
-            cell.contains(u'\r') ||
+            out.size() == alwaysQuoted || cell.contains(delimiter) || cell.contains(u'"') ||
+            cell.contains(u'\n') || cell.contains(u'\r') ||
             (!cell.isEmpty() && (cell.front().isSpace() || cell.back().isSpace()));
         if (needsQuotes) {
             QString quotedCell = cell;

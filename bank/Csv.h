@@ -38,12 +38,15 @@ struct Cell {
     QString text;
     int line = 0;   // where the cell starts
     int column = 0; // its first character on that line
+    bool quoted = false;
 };
 
 struct Record {
     std::vector<Cell> cells;
     int line = 0;
-    bool isBlank() const; // only empty or white-space cells, as a line of bare delimiters
+    // Only empty or white-space cells, none of them quoted: an empty line, or a line of bare
+    // delimiters as spreadsheets write below the data.
+    bool isBlank() const;
 };
 
 struct Document {
@@ -57,8 +60,9 @@ struct Document {
 // Throws EInputError for invalid UTF-8, an unterminated quote or text after a closing quote.
 Document parse(const QByteArray& bytes);
 
-// One line of cells, quoted where a cell needs it, ended by CRLF.
-QString formatRecord(const QStringList& cells, QChar delimiter);
+// One line of cells, quoted where a cell needs it (and the cell at alwaysQuoted in any case),
+// ended by CRLF.
+QString formatRecord(const QStringList& cells, QChar delimiter, int alwaysQuoted = -1);
 
 } // namespace csv
 } // namespace bank

@@ -239,7 +239,12 @@ QByteArray formatQuestions(const std::vector<Question>& questions) {
         QStringList cells{q.text};
         appendChoices(cells, q.options, optionColumns);
         appendChoices(cells, q.explanations, explanationColumns);
-        text += csv::formatRecord(cells, delimiter);
+        // A question with a blank text and nothing else would read back as a blank line and
+        // vanish; the quotes keep it.
+        const bool blank = std::all_of(cells.cbegin(), cells.cend(), [](const QString& cell) {
+            return cell.trimmed().isEmpty();
+        });
+        text += csv::formatRecord(cells, delimiter, blank ? 0 : -1);
     }
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }

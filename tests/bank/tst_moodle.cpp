@@ -1,0 +1,174 @@
+#include "bank/BankFile.h"
+#include "bank/Cli.h"
+#include "bank/QuestionCsv.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+using namespace bank;
+
+namespace {
+
+// One multiple-choice item as it reads back from the file.
+struct Item {
+    QString name;
+    QString text;
+    QString textFormat;
+    QString grade;
+    QString single;
+    std::vector<std::pair<QString, QString>> answers; // (fraction, text)
+};
+
+struct Quiz {
+    QString category;
+    std::vector<Item> items;
+};
+
+// The text of the <text> child of the current element.
+QString readText(QXmlStreamReader& xml) {
+    QString text;
+    while (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("text"))
+            text = xml.readElementText();
+        else
+            xml.skipCurrentElement();
+    }
+    return text;
+}
+
+Quiz parse(const QByteArray& bytes) {
+    Quiz quiz;
+    QXmlStreamReader xml(bytes);
+    if (!xml.readNextStartElement() || xml.name() != QLatin1String("quiz"))
+        return quiz;
+    while (xml.readNextStartElement()) {
+        if (xml.name() != QLatin1String("question")) {
+            xml.skipCurrentElement();
+            continue;
+        }
+        const QString type = xml.attributes().value(QLatin1String("type")).toString();
+        Item item;
+        while (xml.readNextStartElement()) {
+            const auto name = xml.name();
+            if (type == QLatin1String("category") && name == QLatin1String("category")) {
+                quiz.category = readText(xml);
+            } else if (name == QLatin1String("name")) {
+                item.name = readText(xml);
+            } else if (name == QLatin1String("questiontext")) {
+                item.textFormat = xml.attributes().value(QLatin1String("format")).toString();
+                item.text = readText(xml);
+            } else if (name == QLatin1String("defaultgrade")) {
+                item.grade = xml.readElementText();
+            } else if (name == QLatin1String("single")) {
+                item.single = xml.readElementText();
+            } else if (name == QLatin1String("answer")) {
+                const QString fraction =
+                    xml.attributes().value(QLatin1String("fraction")).toString();
+                item.answers.emplace_back(fraction, readText(xml));
+            } else {
+                xml.skipCurrentElement();
+            }
+        }
+        if (type == QLatin1String("multichoice"))
+            quiz.items.push_back(item);
+    }
+    if (xml.hasError())
+        QTest::qFail(qPrintable(xml.errorString()), __FILE__, __LINE__);
+    return quiz;
+}
+
+int tool(const QStringList& args, QString* err = nullptr) {
+    QBuffer out, errors;
+    out.open(QIODevice::WriteOnly);
+    errors.open(QIODevice::WriteOnly);
+    const int code = runBankTool(args, out, errors);
+    if (err)
+        *err = QString::fromUtf8(errors.data());
+    return code;
+}
+
+} // namespace
+
+class TestMoodle : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyQuestionAndFractionReadsBack();
+    void characterXmlCannotCarryIsReported();
+};
+
+void TestMoodle::everyQuestionAndFractionReadsBack() {
+    QTemporaryDir dir;
+    const QString bankPath = dir.filePath("informatics.mdb");
+    const QString xmlPath = dir.filePath("out.xml");
+    const std::vector<Question> questions{
+        {QStringLiteral("Что означает тег <b> в HTML & XML?"),
+         {{"<b>жирный</b>", true},
+          {"&amp;", false},
+          {"\"кавычки\" и 'апострофы'", false},
+          {"]]>", false}},
+         {{"Первое", false}, {"Второе", true}, {"Третье", false}, {"Четвёртое", false}}},
+        {QStringLiteral("Две строки\nтекста"),
+         {{"a", true}, {"b", false}, {"c", true}, {"d", false}},
+         {{"нет верного", false}, {"x", false}, {"y", false}, {"z", false}}},
+    };
+    createBank(bankPath);
+    importQuestions(bankPath, questions);
+    QString err;
+    QCOMPARE(tool({"export-moodle", bankPath, xmlPath}, &err), kExitOk);
+
+    QFile file(xmlPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"));
+    const Quiz quiz = parse(bytes);
+    QCOMPARE(quiz.category, QStringLiteral("$course$/top/informatics"));
+    QCOMPARE(quiz.items.size(), questions.size() * 2);
+
+    int points = 0;
+    for (size_t i = 0; i < questions.size(); ++i) {
+        const Question& q = questions[i];
+        const Item& asked = quiz.items[2 * i];
+        const Item& explained = quiz.items[2 * i + 1];
+        QCOMPARE(asked.text, q.text);
+        QVERIFY(explained.text.startsWith(q.text));
+        QVERIFY(explained.text.contains(QStringLiteral("пояснение")));
+        QVERIFY(asked.name != explained.name);
+        for (const auto* item : {&asked, &explained}) {
+            QCOMPARE(item->textFormat, QStringLiteral("plain_text"));
+            QCOMPARE(item->single, QStringLiteral("true"));
+            QCOMPARE(item->grade, QStringLiteral("1"));
+            points += item->grade.toInt();
+        }
+        auto expect = [](const Item& item, const std::vector<Choice>& choices) {
+            QCOMPARE(item.answers.size(), choices.size());
+            for (size_t k = 0; k < choices.size(); ++k) {
+                QCOMPARE(item.answers[k].second, choices[k].text);
+                QCOMPARE(item.answers[k].first,
+                         choices[k].correct ? QStringLiteral("100") : QStringLiteral("0"));
+            }
+        };
+        expect(asked, q.options);
+        expect(explained, q.explanations);
+    }
+    QCOMPARE(points, 4);
+}
+
+void TestMoodle::characterXmlCannotCarryIsReported() {
+    QTemporaryDir dir;
+    const QString bankPath = dir.filePath("db.mdb");
+    const QString xmlPath = dir.filePath("out.xml");
+    createBank(bankPath);
+    importQuestions(bankPath, {{"Хороший", {{"a", true}}, {}},
+                               {QStringLiteral("Звонок\x07 в тексте"), {{"a", true}}, {}}});
+    QString err;
+    QCOMPARE(tool({"export-moodle", bankPath, xmlPath}, &err), kExitFailure);
+    QVERIFY2(err.contains(QStringLiteral("в тексте вопроса 2")), qPrintable(err));
+    QVERIFY(!QFile::exists(xmlPath));
+}
+
+QTEST_GUILESS_MAIN(TestMoodle)
+#include "tst_moodle.moc"
