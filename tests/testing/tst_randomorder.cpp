@@ -39,7 +39,7 @@ double chiSquareCritical(int degrees) {
 // reproducible results.
 std::vector<uint32_t> fixedSeeds(int count) {
     std::mt19937 source(20240917u);
-    std::vector<uint32_t> seeds(size_t(count));
+    std::vector<uint32_t> seeds(static_cast<size_t>(count));
     for (uint32_t& seed : seeds)
         seed = uint32_t(source());
     return seeds;
@@ -219,6 +219,8 @@ void TestRandomOrder::drawnOrderUniform() {
     }
     const double chi = chiSquare(counts, trials, questions);
     const double critical = chiSquareCritical(10 * (questions - 1));
+    qInfo("chi-square %.1f with %d degrees of freedom, critical %.1f", chi, 10 * (questions - 1),
+          critical);
     QVERIFY2(chi < critical,
              qPrintable(QStringLiteral("chi-square %1, critical %2").arg(chi).arg(critical)));
 }

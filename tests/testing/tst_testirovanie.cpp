@@ -1,0 +1,696 @@
+// The testing window as a pupil meets it: the draw, ten questions, the grade, and the ways a
+// run goes wrong.
+#include "app/Unit1.h"
+#include "data/DM.h"
+#include "testing/testirovanie.h"
+#include "tests/support/BankFixture.h"
+#include "toolkit/DBText.h"
+#include "toolkit/Guard.h"
+#include "toolkit/MessageBox.h"
+#include "toolkit/WrapRadioButton.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+#include <memory>
+
+using testsupport::BankFixture;
+using testsupport::QuestionSpec;
+using toolkit::ModalResult;
+using toolkit::ShownBox;
+using toolkit::WrapRadioButton;
+
+namespace {
+
+const QString kNoChoice = QStringLiteral("Вы не выбрали вариант ответа!");
+const QString kNullText =
+    QStringLiteral("Could not convert variant of type (Null) into type (String)");
+
+// The program's windows and data module over the fixture's bank, created in start-up order and
+// destroyed in reverse, with the main menu shown.
+struct Program {
+    Program() {
+        form1 = std::make_unique<TForm1>();
+        Form1 = form1.get();
+        dm = std::make_unique<TDataModule2>();
+        DataModule2 = dm.get();
+        window = std::make_unique<Ttesti>();
+        testi = window.get();
+        Form1->show();
+    }
+    ~Program() {
+        window.reset();
+        testi = nullptr;
+        dm.reset();
+        DataModule2 = nullptr;
+        form1.reset();
+        Form1 = nullptr;
+    }
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TDataModule2> dm;
+    std::unique_ptr<Ttesti> window;
+};
+
+// What "Начать тест" does: show the testing window, draw, hide the main menu. An error stops
+// it where it happens and shows the error box, as in the main menu's handler.
+void startRun() {
+    toolkit::runHandler([] {
+        testi->show();
+        testi->Button2Click(Form1->RadioButton1);
+        Form1->hide();
+    });
+}
+
+std::vector<WrapRadioButton*> answers() {
+    return {testi->RadioButton1, testi->RadioButton2, testi->RadioButton3, testi->RadioButton4};
+}
+std::vector<WrapRadioButton*> explanations() {
+    return {testi->RadioButton5, testi->RadioButton6, testi->RadioButton7, testi->RadioButton8};
+}
+std::vector<WrapRadioButton*> allButtons() {
+    std::vector<WrapRadioButton*> all = answers();
+    for (WrapRadioButton* b : explanations())
+        all.push_back(b);
+    return all;
+}
+
+int checkedCount() {
+    int n = 0;
+    for (WrapRadioButton* b : allButtons())
+        n += b->isChecked() ? 1 : 0;
+    return n;
+}
+
+// Clicks the first button of the group whose mark is the one asked for.
+void pick(const std::vector<WrapRadioButton*>& group, bool correct) {
+    for (WrapRadioButton* b : group)
+        if ((b->Tag == 1) == correct) {
+            QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(b->width() / 2, b->height() / 2));
+            QVERIFY(b->isChecked());
+            return;
+        }
+    QFAIL("no button with that mark");
+}
+
+void pressNext() {
+    QTest::mouseClick(testi->Button1, Qt::LeftButton);
+}
+
+void answerAndNext(bool correctAnswer, bool correctExplanation) {
+    pick(answers(), correctAnswer);
+    pick(explanations(), correctExplanation);
+    pressNext();
+}
+
+QString counter() {
+    return testi->Label2->text();
+}
+QString score() {
+    return testi->Label1->text();
+}
+
+QStringList texts(const std::vector<WrapRadioButton*>& group) {
+    QStringList list;
+    for (WrapRadioButton* b : group)
+        list << b->text();
+    return list;
+}
+QList<int> tags(const std::vector<WrapRadioButton*>& group) {
+    QList<int> list;
+    for (WrapRadioButton* b : group)
+        list << b->Tag;
+    return list;
+}
+
+// The text of the question whose number is entry k of the drawn order, read from the file.
+QString drawnQuestion(BankFixture& bank, int k) {
+    return bank
+        .scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\" WHERE \"Номер\" = ?"),
+                {QuestionOrder[size_t(k)]})
+        .toString();
+}
+
+QString gradeMessage(int points, const char* grade) {
+    return QStringLiteral("Набрано баллов %1.\rВаша оценка: %2!")
+        .arg(points)
+        .arg(QLatin1String(grade));
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestTestirovanie : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void layout();
+    void drawShowsFirstQuestion();
+    void drawRenumbersFromAnyCurrentRow();
+    void drawOnNumberedBankWritesNothing();
+    void twoDrawsDiffer();
+    void fullRunAllCorrect();
+    void gradeBorders_data();
+    void gradeBorders();
+    void missingChoice_data();
+    void missingChoice();
+    void abandonedRunRestarts();
+    void drawWhileRunOnScreenRestarts();
+    void fewerRowsRepeatTheLast();
+    void moreThanOneCorrect();
+    void gradeBoxClosedByCloseBox();
+    void tooFewQuestions_data();
+    void tooFewQuestions();
+    void failedLoad_data();
+    void failedLoad();
+    void questionTextFollowsCurrentRow();
+};
+
+void TestTestirovanie::init() {
+    toolkit::seam::arm();
+}
+
+void TestTestirovanie::cleanup() {
+    QCOMPARE(toolkit::seam::unexpectedBoxes(), 0);
+    QCOMPARE(toolkit::seam::pendingAnswers(), 0);
+    toolkit::seam::disarm();
+}
+
+void TestTestirovanie::layout() {
+    BankFixture bank;
+    Program program;
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование"));
+    QCOMPARE(testi->size(), toolkit::clientSizeForOuter(QSize(655, 467)));
+    QCOMPARE(testi->font().family(), QStringLiteral("Tahoma"));
+    QCOMPARE(testi->font().pixelSize(), 11);
+
+    struct Expected {
+        QWidget* widget;
+        QWidget* parent;
+        QRect geometry;
+        QString text;
+        bool shown;
+    };
+    const std::vector<Expected> table = {
+        {testi->DBText1, testi, {8, 9, 585, 17}, {}, true},
+        {testi->GroupBox1, testi, {8, 32, 614, 161}, QStringLiteral("Выберите ответ:"), true},
+        {testi->RadioButton1, testi->GroupBox1, {15, 24, 570, 17}, {}, true},
+        {testi->RadioButton2, testi->GroupBox1, {15, 55, 570, 17}, {}, true},
+        {testi->RadioButton3, testi->GroupBox1, {15, 86, 570, 17}, {}, true},
+        {testi->RadioButton4, testi->GroupBox1, {15, 117, 570, 17}, {}, true},
+        {testi->Button2, testi, {491, 48, 62, 25}, QStringLiteral("Массив"), false},
+        {testi->Button1, testi, {8, 402, 75, 25}, QStringLiteral("Далее -->>"), true},
+        {testi->GroupBox2,
+         testi,
+         {8, 199, 614, 194},
+         QStringLiteral("Выберите пояснение к ответу:"),
+         true},
+        {testi->RadioButton5, testi->GroupBox2, {15, 24, 570, 40}, {}, true},
+        {testi->RadioButton6, testi->GroupBox2, {15, 63, 570, 40}, {}, true},
+        {testi->RadioButton7, testi->GroupBox2, {15, 102, 570, 40}, {}, true},
+        {testi->RadioButton8, testi->GroupBox2, {15, 141, 570, 40}, {}, true},
+        {testi->Label2, testi, {103, 407, 6, 13}, QStringLiteral("1"), false},
+        {testi->Label1, testi, {127, 407, 6, 13}, QStringLiteral("0"), false},
+    };
+    testi->show();
+    QVERIFY(QTest::qWaitForWindowExposed(testi));
+    for (const Expected& e : table) {
+        const QString name = e.widget->objectName();
+        QVERIFY2(e.widget->parentWidget() == e.parent, qPrintable(name));
+        QCOMPARE(e.widget->geometry(), e.geometry);
+        QCOMPARE(e.widget->isVisible(), e.shown);
+        if (auto* box = qobject_cast<QGroupBox*>(e.widget))
+            QCOMPARE(box->title(), e.text);
+        else if (auto* button = qobject_cast<QPushButton*>(e.widget))
+            QCOMPARE(button->text(), e.text);
+        else if (auto* label = qobject_cast<QLabel*>(e.widget))
+            QCOMPARE(label->text(), e.text);
+    }
+    // Tab order: the answers, then "Далее -->>", then the explanations.
+    testi->RadioButton1->setFocus();
+    QCOMPARE(testi->RadioButton1->nextInFocusChain(), testi->RadioButton2);
+    QWidget* w = testi->RadioButton4->nextInFocusChain();
+    while (w && !w->isVisible())
+        w = w->nextInFocusChain();
+    QCOMPARE(w, testi->Button1);
+    // Each group excludes only within itself.
+    testi->RadioButton2->click();
+    testi->RadioButton7->click();
+    testi->RadioButton3->click();
+    QVERIFY(!testi->RadioButton2->isChecked());
+    QVERIFY(testi->RadioButton3->isChecked());
+    QVERIFY(testi->RadioButton7->isChecked());
+}
+
+void TestTestirovanie::drawShowsFirstQuestion() {
+    BankFixture bank;
+    bank.addStandardQuestions(12);
+    Program program;
+    startRun();
+    QVERIFY(testi->isVisible());
+    QVERIFY(!Form1->isVisible());
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
+    QCOMPARE(counter(), QStringLiteral("2"));
+    QCOMPARE(score(), QStringLiteral("0"));
+    QCOMPARE(checkedCount(), 0);
+    const QString question = drawnQuestion(bank, 1);
+    QCOMPARE(testi->DBText1->text(), question);
+    const QString k = question.mid(question.indexOf(QLatin1Char(' ')) + 1);
+    QCOMPARE(
+        texts(answers()),
+        (QStringList{QStringLiteral("Ответ %1.1").arg(k), QStringLiteral("Ответ %1.2").arg(k),
+                     QStringLiteral("Ответ %1.3").arg(k), QStringLiteral("Ответ %1.4").arg(k)}));
+    QCOMPARE(texts(explanations()).at(3), QStringLiteral("Пояснение %1.4").arg(k));
+    QCOMPARE(tags(answers()), (QList<int>{1, 0, 0, 0}));
+    QCOMPARE(tags(explanations()), (QList<int>{1, 0, 0, 0}));
+    QVERIFY(toolkit::seam::shown().empty());
+}
+
+void TestTestirovanie::drawRenumbersFromAnyCurrentRow() {
+    BankFixture bank;
+    bank.addStandardQuestions(11);
+    // Numbers an earlier bank left behind: duplicates, gaps and none at all.
+    bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 5 WHERE id <= 4"));
+    bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 99 WHERE id = 7"));
+    Program program;
+    // As after an earlier run or the editor: the current question is in the middle.
+    DataModule2->Vopros.moveTo(6);
+    startRun();
+    for (int id = 1; id <= 11; ++id)
+        QCOMPARE(
+            bank.scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = ?"), {id})
+                .toInt(),
+            id);
+    QCOMPARE(testi->DBText1->text(), drawnQuestion(bank, 1));
+}
+
+void TestTestirovanie::drawOnNumberedBankWritesNothing() {
+    BankFixture bank;
+    bank.addStandardQuestions(10);
+    Program program;
+    startRun();
+    const auto version = [&] {
+        return bank.scalar(QStringLiteral("PRAGMA data_version")).toLongLong();
+    };
+    const qint64 before = version();
+    startRun();
+    QCOMPARE(version(), before);
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
+}
+
+void TestTestirovanie::twoDrawsDiffer() {
+    BankFixture bank;
+    bank.addStandardQuestions(30);
+    Program program;
+    startRun();
+    const std::vector<int32_t> first = QuestionOrder;
+    startRun();
+    // The generator is reseeded from the clock: the same order twice is a 1 in 30! chance.
+    QVERIFY(QuestionOrder != first);
+}
+
+void TestTestirovanie::fullRunAllCorrect() {
+    BankFixture bank;
+    bank.addStandardQuestions(15);
+    Program program;
+    startRun();
+    QStringList asked{testi->DBText1->text()};
+    for (int press = 1; press <= 9; ++press) {
+        answerAndNext(true, true);
+        QCOMPARE(testi->windowTitle(),
+                 QStringLiteral("Тестирование. Вопрос %1 из 10").arg(press + 1));
+        QCOMPARE(checkedCount(), 0);
+        QCOMPARE(counter(), QString::number(press + 2));
+        QCOMPARE(score(), QString::number(2 * press));
+        QCOMPARE(testi->DBText1->text(), drawnQuestion(bank, press + 1));
+        asked << testi->DBText1->text();
+    }
+    asked.removeDuplicates();
+    QCOMPARE(asked.size(), 10);
+    QVERIFY(toolkit::seam::shown().empty());
+
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    answerAndNext(true, true);
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    const ShownBox& box = toolkit::seam::shown().front();
+    QCOMPARE(box.kind, ShownBox::Kind::Confirmation);
+    QCOMPARE(box.title, QStringLiteral("Confirm"));
+    QCOMPARE(box.text, gradeMessage(20, "5"));
+    QCOMPARE(box.buttons, (std::vector<QString>{QStringLiteral("&Yes")}));
+    // The run is over: the window closed, the main menu back, the counters reset.
+    QVERIFY(!testi->isVisible());
+    QVERIFY(Form1->isVisible());
+    QCOMPARE(counter(), QStringLiteral("1"));
+    QCOMPARE(score(), QStringLiteral("0"));
+    QCOMPARE(checkedCount(), 0);
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 10 из 10"));
+}
+
+void TestTestirovanie::gradeBorders_data() {
+    QTest::addColumn<int>("points");
+    QTest::addColumn<QString>("message");
+    for (auto [points, grade] : std::vector<std::pair<int, const char*>>{{20, "5"},
+                                                                         {17, "5"},
+                                                                         {16, "4"},
+                                                                         {15, "4"},
+                                                                         {14, "4"},
+                                                                         {13, "3"},
+                                                                         {10, "3"},
+                                                                         {9, "2"},
+                                                                         {1, "2"},
+                                                                         {0, "2"}})
+        QTest::addRow("%d points", points) << points << gradeMessage(points, grade);
+}
+
+void TestTestirovanie::gradeBorders() {
+    QFETCH(int, points);
+    QFETCH(QString, message);
+    BankFixture bank;
+    bank.addStandardQuestions(10);
+    Program program;
+    startRun();
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    for (int q = 1; q <= 10; ++q)
+        answerAndNext(2 * q - 1 <= points, 2 * q <= points);
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    QCOMPARE(toolkit::seam::shown().front().text, message);
+}
+
+void TestTestirovanie::missingChoice_data() {
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("explanation");
+    QTest::newRow("neither") << false << false;
+    QTest::newRow("answer only") << true << false;
+    QTest::newRow("explanation only") << false << true;
+}
+
+void TestTestirovanie::missingChoice() {
+    QFETCH(bool, answer);
+    QFETCH(bool, explanation);
+    BankFixture bank;
+    bank.addStandardQuestions(10);
+    Program program;
+    startRun();
+    answerAndNext(true, true); // question 2 on screen, 2 points
+    const QString shown = testi->DBText1->text();
+    if (answer)
+        pick(answers(), true);
+    if (explanation)
+        pick(explanations(), true);
+    toolkit::seam::pushAnswer(ModalResult::OK);
+    pressNext();
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    const ShownBox& box = toolkit::seam::shown().front();
+    QCOMPARE(box.kind, ShownBox::Kind::Message);
+    QCOMPARE(box.title, toolkit::applicationTitle());
+    QCOMPARE(box.text, kNoChoice);
+    QCOMPARE(box.buttons, (std::vector<QString>{QStringLiteral("OK")}));
+    QCOMPARE(score(), QStringLiteral("2"));
+    QCOMPARE(counter(), QStringLiteral("3"));
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 2 из 10"));
+    QCOMPARE(testi->DBText1->text(), shown);
+    QCOMPARE(checkedCount(), int(answer) + int(explanation));
+}
+
+void TestTestirovanie::abandonedRunRestarts() {
+    BankFixture bank;
+    bank.addStandardQuestions(10);
+    Program program;
+    startRun();
+    for (int q = 1; q <= 4; ++q)
+        answerAndNext(true, true);
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 5 из 10"));
+    pick(answers(), false);
+    pick(explanations(), true);
+    testi->close();
+    QVERIFY(!testi->isVisible());
+    QVERIFY(Form1->isVisible());
+
+    startRun();
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
+    QCOMPARE(counter(), QStringLiteral("2"));
+    QCOMPARE(score(), QStringLiteral("0"));
+    QCOMPARE(checkedCount(), 0);
+    QCOMPARE(testi->DBText1->text(), drawnQuestion(bank, 1));
+    // And the new run goes the whole way: nothing of the old one is counted.
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    for (int q = 1; q <= 10; ++q)
+        answerAndNext(q <= 3, false);
+    QCOMPARE(toolkit::seam::shown().front().text, gradeMessage(3, "2"));
+}
+
+void TestTestirovanie::drawWhileRunOnScreenRestarts() {
+    BankFixture bank;
+    bank.addStandardQuestions(10);
+    Program program;
+    startRun();
+    for (int q = 1; q <= 6; ++q)
+        answerAndNext(true, false);
+    pick(answers(), true);
+    // The main menu brought back through the help window starts another draw.
+    Form1->show();
+    startRun();
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
+    QCOMPARE(counter(), QStringLiteral("2"));
+    QCOMPARE(score(), QStringLiteral("0"));
+    QCOMPARE(checkedCount(), 0);
+}
+
+void TestTestirovanie::fewerRowsRepeatTheLast() {
+    BankFixture bank;
+    bank.addStandardQuestions(9);
+    QuestionSpec odd;
+    odd.text = QStringLiteral("Короткий вопрос");
+    odd.options = {{QStringLiteral("Да"), false}, {QStringLiteral("Нет"), true}};
+    for (int i = 1; i <= 6; ++i)
+        odd.explanations.push_back({QStringLiteral("Пояснение %1").arg(i), i == 5});
+    bank.addQuestion(odd);
+    Program program;
+    startRun();
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    bool met = false;
+    for (int q = 1; q <= 10; ++q) {
+        if (testi->DBText1->text() != odd.text) {
+            answerAndNext(true, true);
+            continue;
+        }
+        met = true;
+        QCOMPARE(texts(answers()), (QStringList{QStringLiteral("Да"), QStringLiteral("Нет"),
+                                                QStringLiteral("Нет"), QStringLiteral("Нет")}));
+        QCOMPARE(tags(answers()), (QList<int>{0, 1, 1, 1}));
+        // Rows after the fourth are never shown, the correct fifth one included.
+        QCOMPARE(texts(explanations()),
+                 (QStringList{QStringLiteral("Пояснение 1"), QStringLiteral("Пояснение 2"),
+                              QStringLiteral("Пояснение 3"), QStringLiteral("Пояснение 4")}));
+        QCOMPARE(tags(explanations()), (QList<int>{0, 0, 0, 0}));
+        // A button that repeats the correct row earns the point as well.
+        QTest::mouseClick(testi->RadioButton4, Qt::LeftButton);
+        QTest::mouseClick(testi->RadioButton5, Qt::LeftButton);
+        pressNext();
+    }
+    QVERIFY(met);
+    QCOMPARE(toolkit::seam::shown().front().text, gradeMessage(19, "5"));
+}
+
+void TestTestirovanie::moreThanOneCorrect() {
+    BankFixture bank;
+    for (int q = 1; q <= 10; ++q) {
+        QuestionSpec spec = BankFixture::standardQuestion(q);
+        for (auto& option : spec.options)
+            option.second = true;
+        bank.addQuestion(spec);
+    }
+    Program program;
+    startRun();
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    const std::vector<int> choice = {1, 2, 3, 4, 4, 3, 2, 1, 2, 3};
+    for (int q = 0; q < 10; ++q) {
+        QTest::mouseClick(answers()[size_t(choice[size_t(q)] - 1)], Qt::LeftButton);
+        pick(explanations(), false);
+        pressNext();
+    }
+    QCOMPARE(toolkit::seam::shown().front().text, gradeMessage(10, "3"));
+}
+
+void TestTestirovanie::gradeBoxClosedByCloseBox() {
+    BankFixture bank;
+    bank.addStandardQuestions(10);
+    Program program;
+    startRun();
+    toolkit::seam::pushAnswer(ModalResult::Cancel);
+    for (int q = 1; q <= 10; ++q)
+        answerAndNext(true, q % 2 == 0);
+    QCOMPARE(toolkit::seam::shown().front().text, gradeMessage(15, "4"));
+    QVERIFY(!testi->isVisible());
+    QVERIFY(Form1->isVisible());
+    QCOMPARE(counter(), QStringLiteral("1"));
+    QCOMPARE(score(), QStringLiteral("0"));
+    QCOMPARE(checkedCount(), 0);
+}
+
+void TestTestirovanie::tooFewQuestions_data() {
+    QTest::addColumn<int>("questions");
+    QTest::newRow("9") << 9;
+    QTest::newRow("none") << 0;
+}
+
+void TestTestirovanie::tooFewQuestions() {
+    QFETCH(int, questions);
+    BankFixture bank;
+    bank.addStandardQuestions(questions);
+    bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 40 + id"));
+    Program program;
+    const std::vector<int32_t> order = {0, 3, 1, 4};
+    QuestionOrder = order;
+    toolkit::seam::pushAnswer(ModalResult::OK);
+    startRun();
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    const ShownBox& box = toolkit::seam::shown().front();
+    QCOMPARE(box.kind, ShownBox::Kind::Error);
+    QCOMPARE(box.title, toolkit::applicationTitle());
+    QCOMPARE(box.text, QStringLiteral("Для теста нужно 10 вопросов, в базе: %1.").arg(questions));
+    // No run: the testing window hidden, the main menu still there, nothing renumbered.
+    QVERIFY(!testi->isVisible());
+    QVERIFY(Form1->isVisible());
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование"));
+    QCOMPARE(counter(), QStringLiteral("1"));
+    QCOMPARE(QuestionOrder, order);
+    QCOMPARE(
+        bank.scalar(QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\" WHERE \"Номер\" = 40 + id"))
+            .toInt(),
+        questions);
+}
+
+void TestTestirovanie::failedLoad_data() {
+    QTest::addColumn<bool>("nullOption");
+    QTest::newRow("option 3 without text") << true;
+    QTest::newRow("no explanations") << false;
+}
+
+// The next question cannot be shown: the error box, the buttons filled before the failure
+// changed, the others as they were, the counter and the points where they were; once the
+// bank is mended the same press goes on, scoring the question once.
+void TestTestirovanie::failedLoad() {
+    QFETCH(bool, nullOption);
+    BankFixture bank;
+    bank.addStandardQuestions(10);
+    Program program;
+    startRun();
+    const QStringList oldAnswers = texts(answers());
+    const QStringList oldExplanations = texts(explanations());
+    const QString firstQuestion = testi->DBText1->text();
+
+    // The editor spoils the second drawn question meanwhile.
+    data::Table& vopros = DataModule2->Vopros;
+    vopros.locate(QStringLiteral("Номер"), QuestionOrder[2]);
+    const QString second = vopros.fieldValue(QStringLiteral("Вопрос")).toString();
+    const QString k = second.mid(second.indexOf(QLatin1Char(' ')) + 1);
+    std::vector<std::pair<QString, bool>> removed;
+    if (nullOption) {
+        DataModule2->Variant.moveTo(2);
+        DataModule2->Variant.edit();
+        DataModule2->Variant.setFieldValue(QStringLiteral("Ответ"), QVariant());
+        DataModule2->Variant.post();
+    } else {
+        while (!DataModule2->Obyasnenie.isEmpty())
+            DataModule2->Obyasnenie.remove();
+    }
+    vopros.locate(QStringLiteral("Номер"), QuestionOrder[1]);
+
+    pick(answers(), true);
+    pick(explanations(), true);
+    toolkit::seam::pushAnswer(ModalResult::OK);
+    pressNext();
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    QCOMPARE(toolkit::seam::shown().front().kind, ShownBox::Kind::Error);
+    QCOMPARE(toolkit::seam::shown().front().text, kNullText);
+    QCOMPARE(testi->DBText1->text(), second);
+    if (nullOption) {
+        QCOMPARE(texts(answers()),
+                 (QStringList{QStringLiteral("Ответ %1.1").arg(k),
+                              QStringLiteral("Ответ %1.2").arg(k), oldAnswers[2], oldAnswers[3]}));
+    } else {
+        QCOMPARE(texts(answers()).at(3), QStringLiteral("Ответ %1.4").arg(k));
+    }
+    QCOMPARE(texts(explanations()), oldExplanations);
+    QCOMPARE(counter(), QStringLiteral("2"));
+    QCOMPARE(score(), QStringLiteral("0"));
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
+    QCOMPARE(checkedCount(), 2);
+
+    // Pressing again while the question is still broken adds nothing either.
+    toolkit::seam::pushAnswer(ModalResult::OK);
+    pressNext();
+    QCOMPARE(score(), QStringLiteral("0"));
+    QCOMPARE(counter(), QStringLiteral("2"));
+
+    // Mended in the editor, the same press goes on.
+    vopros.locate(QStringLiteral("Номер"), QuestionOrder[2]);
+    if (nullOption) {
+        DataModule2->Variant.moveTo(2);
+        DataModule2->Variant.edit();
+        DataModule2->Variant.setFieldValue(QStringLiteral("Ответ"), QStringLiteral("Исправлено"));
+        DataModule2->Variant.post();
+    } else {
+        for (int i = 1; i <= 4; ++i) {
+            DataModule2->Obyasnenie.append();
+            DataModule2->Obyasnenie.setFieldValue(QStringLiteral("Объяснение"),
+                                                  QStringLiteral("Новое %1").arg(i));
+            DataModule2->Obyasnenie.setFieldValue(QStringLiteral("Правильный"), i == 2);
+            DataModule2->Obyasnenie.post();
+        }
+    }
+    pressNext();
+    QCOMPARE(toolkit::seam::shown().size(), size_t(2));
+    QCOMPARE(counter(), QStringLiteral("3"));
+    QCOMPARE(score(), QStringLiteral("2")); // question 1's choices, once, marked by what is shown
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 2 из 10"));
+    QCOMPARE(checkedCount(), 0);
+    if (!nullOption)
+        QCOMPARE(tags(explanations()), (QList<int>{0, 1, 0, 0}));
+    Q_UNUSED(firstQuestion);
+}
+
+void TestTestirovanie::questionTextFollowsCurrentRow() {
+    BankFixture bank;
+    bank.addStandardQuestions(10);
+    Program program;
+    startRun();
+    QVERIFY(QTest::qWaitForWindowExposed(testi));
+    PaintCounter counterFilter;
+    testi->DBText1->installEventFilter(&counterFilter);
+    const QStringList loaded = texts(answers());
+
+    // The editor's grid moves the question table elsewhere during the run.
+    data::Table& vopros = DataModule2->Vopros;
+    const int elsewhere = vopros.currentPosition() == 0 ? 5 : 0;
+    vopros.moveTo(elsewhere);
+    const QString now = vopros.fieldValue(QStringLiteral("Вопрос")).toString();
+    QCOMPARE(testi->DBText1->text(), now);
+    QTRY_VERIFY(counterFilter.paints > 0);
+    QCOMPARE(texts(answers()), loaded);
+
+    // Its text edited in place: shown as typed, once posted or not.
+    const int paints = counterFilter.paints;
+    vopros.edit();
+    vopros.setFieldValue(QStringLiteral("Вопрос"), QStringLiteral("Новый текст вопроса"));
+    QCOMPARE(testi->DBText1->text(), QStringLiteral("Новый текст вопроса"));
+    QTRY_VERIFY(counterFilter.paints > paints);
+    vopros.post();
+    testi->DBText1->removeEventFilter(&counterFilter);
+}
+
+QTEST_MAIN(TestTestirovanie)
+#include "tst_testirovanie.moc"
