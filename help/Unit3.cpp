@@ -10,12 +10,16 @@
 Tabout* about = nullptr;
 
 Tabout::Tabout(QWidget* parent)
-    : TForm(QStringLiteral("Справка"), QSize(642, 452), QPalette::Window, parent) {
+    // The system's window colour, white in the usual scheme, is the palette's Base; Qt's Window
+    // role is the grey of dialogs.
+    : TForm(QStringLiteral("Справка"), QSize(642, 452), QPalette::Base, parent) {
     setObjectName(QStringLiteral("about"));
     // No layout: the controls keep their places and sizes however the window is resized.
     Label1 = new QLabel(QStringLiteral("Инструкция по работе с программой."), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(toolkit::headingFont());
+    // Its own role: on the window colour a label would otherwise draw in the Text role.
+    Label1->setForegroundRole(QPalette::WindowText);
     QPalette palette = Label1->palette();
     palette.setColor(QPalette::WindowText, toolkit::headingColor());
     Label1->setPalette(palette);
