@@ -1,0 +1,623 @@
+// The editor window as a teacher uses it: its layout, the six add and delete commands, and the
+// keys and mouse of its three grids, on a fresh bank each time, read back from the file.
+#include "app/Unit1.h"
+#include "data/DM.h"
+#include "editor/Unit2.h"
+#include "tests/support/BankFixture.h"
+#include "toolkit/MessageBox.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QToolButton>
+
+using data::DataSetState;
+using testsupport::BankFixture;
+using toolkit::ModalResult;
+using toolkit::ShownBox;
+using toolkit::TDBGrid;
+
+Q_DECLARE_METATYPE(ModalResult)
+
+namespace {
+
+const QString kDeleteText = QStringLiteral("Вы действительно хотите удалить текущую запись? ");
+
+void typeText(const QString& text) {
+    for (const QChar c : text) {
+        QWidget* target = QApplication::focusWidget();
+        QVERIFY(target);
+        QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+// A key as the user presses it: to the grid's editor when it is open, else to the grid.
+void press(TDBGrid* grid, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget* target = grid->EditorMode() ? static_cast<QWidget*>(grid->inplaceEditor()) : grid;
+    QTest::keyClick(target, key, mods);
+}
+
+QPoint cellCentre(TDBGrid* grid, int row, int column) {
+    const QModelIndex index = grid->model()->index(row, column);
+    grid->scrollTo(index);
+    // The visible part of the cell: a wide column may reach past the grid's edge.
+    return grid->visualRect(index).intersected(grid->viewport()->rect()).center();
+}
+
+void clickCell(TDBGrid* grid, int row, int column, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(grid->viewport(), button, {}, cellCentre(grid, row, column));
+}
+
+int currentRow(TDBGrid* grid) {
+    return grid->currentIndex().row();
+}
+
+} // namespace
+
+class TestEditor : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void layout();
+    void addQuestion();
+    void addOptionAndExplanation_data();
+    void addOptionAndExplanation();
+    void addOptionToUnpostedQuestionBelongsToNone();
+    void deleteAsksAndActsOnlyOnYes_data();
+    void deleteAsksAndActsOnlyOnYes();
+    void deleteOnEmptyTableFails();
+    void deleteWhileNewRowPendingDropsIt();
+    void lowerGridsFollowTheQuestion();
+    void typedTextPostedOnRowChange();
+    void addButtonPostsTypedText();
+    void f2AndEnterOpenAndClose();
+    void escapeInTwoStages();
+    void ctrlDeleteAsksDeleteRecord_data();
+    void ctrlDeleteAsksDeleteRecord();
+    void insertDownAndUp();
+    void tabAndShiftTabWrapAcrossRows();
+    void tabInOneColumnGridMovesRows();
+    void focusLeavingDropsUnchangedNewRow();
+    void focusLeavingKeepsChangedRowInEditing();
+    void editorTakesAtMost255Characters();
+    void showingRefreshesNothingAndClosingLeavesEditPending();
+
+private:
+    void showEditor();
+    std::unique_ptr<BankFixture> bank_;
+    std::unique_ptr<TForm1> form1_;
+    std::unique_ptr<TDataModule2> dm_;
+    std::unique_ptr<TEdittest> editor_;
+    std::vector<qint64> ids_;
+};
+
+void TestEditor::initTestCase() {
+    toolkit::registerFonts();
+}
+
+void TestEditor::init() {
+    bank_ = std::make_unique<BankFixture>();
+    ids_ = bank_->addStandardQuestions(3);
+    form1_ = std::make_unique<TForm1>();
+    Form1 = form1_.get();
+    dm_ = std::make_unique<TDataModule2>();
+    DataModule2 = dm_.get();
+    editor_ = std::make_unique<TEdittest>();
+    Edittest = editor_.get();
+    toolkit::seam::arm();
+}
+
+void TestEditor::showEditor() {
+    editor_->show();
+    editor_->activateWindow();
+    QApplication::setActiveWindow(editor_.get());
+    editor_->DBGrid1->setFocus();
+    QTRY_VERIFY(editor_->DBGrid1->hasFocus());
+}
+
+void TestEditor::cleanup() {
+    QCOMPARE(toolkit::seam::unexpectedBoxes(), 0);
+    QCOMPARE(toolkit::seam::pendingAnswers(), 0);
+    toolkit::seam::disarm();
+    Edittest = nullptr;
+    editor_.reset();
+    DataModule2 = nullptr;
+    dm_.reset();
+    Form1 = nullptr;
+    form1_.reset();
+    bank_.reset();
+}
+
+void TestEditor::layout() {
+    TEdittest& e = *editor_;
+    QCOMPARE(e.windowTitle(), QStringLiteral("Редактирование тестов"));
+    QCOMPARE(e.size(), toolkit::clientSizeForOuter(QSize(702, 615)));
+    const struct {
+        QWidget* widget;
+        QRect geometry;
+    } places[] = {
+        {e.SpeedButton2, QRect(8, 8, 23, 22)},    {e.SpeedButton3, QRect(32, 8, 23, 22)},
+        {e.DBGrid1, QRect(8, 30, 658, 254)},      {e.SpeedButton1, QRect(8, 298, 23, 22)},
+        {e.SpeedButton4, QRect(32, 298, 23, 22)}, {e.DBGrid2, QRect(8, 326, 658, 107)},
+        {e.SpeedButton5, QRect(8, 439, 23, 22)},  {e.SpeedButton6, QRect(32, 439, 23, 22)},
+        {e.DBGrid3, QRect(8, 461, 658, 112)},
+    };
+    for (const auto& place : places)
+        QCOMPARE(place.widget->geometry(), place.geometry);
+    QCOMPARE(e.Label1->pos(), QPoint(61, 8));
+    QCOMPARE(e.Label2->pos(), QPoint(61, 304));
+    QCOMPARE(e.Label3->pos(), QPoint(61, 439));
+    QCOMPARE(e.Label2->text(),
+             QStringLiteral("Варианты ответов (напростив верного поставьте галочку)"));
+    for (QLabel* label : {e.Label1, e.Label2, e.Label3}) {
+        QCOMPARE(label->font().pixelSize(), 13);
+        QVERIFY(label->font().bold());
+        QCOMPARE(label->palette().color(QPalette::WindowText), QColor(128, 0, 128));
+        QCOMPARE(label->size(), label->sizeHint());
+    }
+    for (QToolButton* b : {e.SpeedButton1, e.SpeedButton2, e.SpeedButton3, e.SpeedButton4,
+                           e.SpeedButton5, e.SpeedButton6}) {
+        QCOMPARE(b->focusPolicy(), Qt::NoFocus);
+        QVERIFY(b->autoRaise());
+        QVERIFY(b->text().isEmpty());
+        QVERIFY(!b->icon().isNull());
+    }
+    QCOMPARE(e.DBGrid1->column(0)->Width(), 621);
+    QCOMPARE(e.DBGrid2->column(0)->Width(), 548);
+    QCOMPARE(e.DBGrid3->column(0)->Width(), 548);
+    QCOMPARE(e.DBGrid3->column(1)->Width(), 81);
+    if (QFontInfo(e.DBGrid2->font()).family() == QStringLiteral("Tahoma"))
+        QCOMPARE(e.DBGrid2->column(1)->Width(), 82);
+    QCOMPARE(e.DBGrid2->visualColumn(1)->FieldName, QStringLiteral("Правильный"));
+    // Focus order: the three grids, the buttons never.
+    showEditor();
+    e.DBGrid1->setOptions(e.DBGrid1->Options() & ~toolkit::dgTabs);
+    QTest::keyClick(e.DBGrid1, Qt::Key_Tab);
+    QTRY_VERIFY(e.DBGrid2->hasFocus());
+    QTest::mouseClick(e.SpeedButton2, Qt::LeftButton);
+    QVERIFY(e.DBGrid2->hasFocus());
+    // Resizing the window moves nothing.
+    e.resize(900, 800);
+    QCOMPARE(e.DBGrid3->geometry(), QRect(8, 461, 658, 112));
+}
+
+void TestEditor::addQuestion() {
+    showEditor();
+    QTest::mouseClick(editor_->SpeedButton2, Qt::LeftButton);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вопросы")), 4);
+    QCOMPARE(bank_
+                 ->scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\" ORDER BY id DESC "
+                                         "LIMIT 1"))
+                 .toString(),
+             QStringLiteral(" "));
+    QVERIFY(bank_
+                ->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" ORDER BY id DESC "
+                                        "LIMIT 1"))
+                .isNull());
+    QCOMPARE(currentRow(editor_->DBGrid1), 3);
+    QCOMPARE(dm_->Vopros.state(), DataSetState::Browse);
+    QVERIFY(dm_->Variant.isEmpty());
+    QVERIFY(dm_->Obyasnenie.isEmpty());
+    QCOMPARE(editor_->DBGrid2->model()->rowCount(), 1); // the blank row
+}
+
+void TestEditor::addOptionAndExplanation_data() {
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("textField");
+    QTest::newRow("option") << 1 << QStringLiteral("Т_Вариант") << QStringLiteral("Ответ");
+    QTest::newRow("explanation") << 5 << QStringLiteral("Т_Объяснение")
+                                 << QStringLiteral("Объяснение");
+}
+
+void TestEditor::addOptionAndExplanation() {
+    QFETCH(int, button);
+    QFETCH(QString, table);
+    QFETCH(QString, textField);
+    showEditor();
+    clickCell(editor_->DBGrid1, 1, 0);
+    QToolButton* add = button == 1 ? editor_->SpeedButton1 : editor_->SpeedButton5;
+    TDBGrid* grid = button == 1 ? editor_->DBGrid2 : editor_->DBGrid3;
+    // No limit: a fifth and a sixth row.
+    QTest::mouseClick(add, Qt::LeftButton);
+    QTest::mouseClick(add, Qt::LeftButton);
+    const QString last =
+        QStringLiteral("SELECT \"%1\" FROM \"%2\" ORDER BY id DESC LIMIT 1").arg("%1", table);
+    QCOMPARE(bank_->scalar(last.arg(QStringLiteral("Вопрос"))).toLongLong(), ids_[1]);
+    QCOMPARE(bank_->scalar(last.arg(QStringLiteral("Правильный"))).toInt(), 0);
+    QVERIFY(bank_->scalar(last.arg(textField)).isNull());
+    QCOMPARE(
+        bank_
+            ->scalar(QStringLiteral("SELECT count(*) FROM \"%1\" WHERE \"Вопрос\" = ?").arg(table),
+                     {ids_[1]})
+            .toInt(),
+        6);
+    QCOMPARE(currentRow(grid), 5);
+    QCOMPARE(grid->model()->rowCount(), 6);
+}
+
+void TestEditor::addOptionToUnpostedQuestionBelongsToNone() {
+    showEditor();
+    // A question row started with the grid's keys has no id yet.
+    clickCell(editor_->DBGrid1, 2, 0);
+    press(editor_->DBGrid1, Qt::Key_Down);
+    QCOMPARE(dm_->Vopros.state(), DataSetState::Insert);
+    QTest::mouseClick(editor_->SpeedButton1, Qt::LeftButton);
+    QVERIFY(bank_
+                ->scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вариант\" ORDER BY id DESC "
+                                        "LIMIT 1"))
+                .isNull());
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 13);
+}
+
+void TestEditor::deleteAsksAndActsOnlyOnYes_data() {
+    QTest::addColumn<int>("button");
+    QTest::addColumn<ModalResult>("answer");
+    QTest::addColumn<bool>("deleted");
+    for (int button : {3, 4, 6}) {
+        const QByteArray b = QByteArray::number(button);
+        QTest::newRow(b + " yes") << button << ModalResult::Yes << true;
+        QTest::newRow(b + " no (and Esc)") << button << ModalResult::No << false;
+        QTest::newRow(b + " close box") << button << ModalResult::Cancel << false;
+    }
+}
+
+void TestEditor::deleteAsksAndActsOnlyOnYes() {
+    QFETCH(int, button);
+    QFETCH(ModalResult, answer);
+    QFETCH(bool, deleted);
+    showEditor();
+    if (button != 3)
+        clickCell(editor_->DBGrid1, 1, 0);
+    QToolButton* b = button == 3   ? editor_->SpeedButton3
+                     : button == 4 ? editor_->SpeedButton4
+                                   : editor_->SpeedButton6;
+    const QString table = button == 3   ? QStringLiteral("Т_Вопросы")
+                          : button == 4 ? QStringLiteral("Т_Вариант")
+                                        : QStringLiteral("Т_Объяснение");
+    TDBGrid* grid = button == 3   ? editor_->DBGrid1
+                    : button == 4 ? editor_->DBGrid2
+                                  : editor_->DBGrid3;
+    clickCell(grid, 1, 0);
+    const qint64 before = bank_->count(table);
+    toolkit::seam::pushAnswer(answer);
+    QTest::mouseClick(b, Qt::LeftButton);
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    const ShownBox& box = toolkit::seam::shown()[0];
+    QCOMPARE(box.kind, ShownBox::Kind::Confirmation);
+    QCOMPARE(box.text, kDeleteText);
+    QCOMPARE(box.buttons, (std::vector<QString>{QStringLiteral("&Yes"), QStringLiteral("&No")}));
+    QCOMPARE(bank_->count(table), before - (deleted ? 1 : 0));
+    // The following row becomes current.
+    QCOMPARE(currentRow(grid), 1);
+    if (deleted && button == 3) {
+        // The question's rows stay; the lower grids show the next question's.
+        QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+        QCOMPARE(editor_->DBGrid2->model()->index(0, 0).data().toString(),
+                 QStringLiteral("Ответ 3.1"));
+    }
+}
+
+void TestEditor::deleteOnEmptyTableFails() {
+    showEditor();
+    QTest::mouseClick(editor_->SpeedButton2, Qt::LeftButton); // a question without options
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    toolkit::seam::pushAnswer(ModalResult::OK);
+    QTest::mouseClick(editor_->SpeedButton4, Qt::LeftButton);
+    QCOMPARE(toolkit::seam::shown().size(), size_t(2));
+    QCOMPARE(toolkit::seam::shown()[1].kind, ShownBox::Kind::Error);
+    QCOMPARE(toolkit::seam::shown()[1].text,
+             QStringLiteral("Variant: Cannot perform this operation on an empty dataset."));
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+}
+
+void TestEditor::deleteWhileNewRowPendingDropsIt() {
+    showEditor();
+    clickCell(editor_->DBGrid2, 1, 0);
+    press(editor_->DBGrid2, Qt::Key_Insert);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    QTest::mouseClick(editor_->SpeedButton4, Qt::LeftButton);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(editor_->DBGrid2->model()->rowCount(), 4);
+}
+
+void TestEditor::lowerGridsFollowTheQuestion() {
+    showEditor();
+    clickCell(editor_->DBGrid2, 2, 0);
+    clickCell(editor_->DBGrid1, 2, 0);
+    QCOMPARE(editor_->DBGrid2->model()->index(0, 0).data().toString(), QStringLiteral("Ответ 3.1"));
+    QCOMPARE(editor_->DBGrid3->model()->index(3, 0).data().toString(),
+             QStringLiteral("Пояснение 3.4"));
+    QCOMPARE(currentRow(editor_->DBGrid2), 0);
+    // Editing a question's text does not move the lower grids.
+    clickCell(editor_->DBGrid3, 2, 0);
+    clickCell(editor_->DBGrid1, 2, 0);
+    typeText(QStringLiteral("Другой"));
+    press(editor_->DBGrid1, Qt::Key_Return);
+    QCOMPARE(currentRow(editor_->DBGrid3), 2);
+}
+
+void TestEditor::typedTextPostedOnRowChange() {
+    showEditor();
+    clickCell(editor_->DBGrid2, 0, 0);
+    typeText(QStringLiteral("Новый ответ"));
+    QCOMPARE(dm_->Variant.state(), DataSetState::Edit);
+    press(editor_->DBGrid2, Qt::Key_Down);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(currentRow(editor_->DBGrid2), 1);
+    QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 1"))
+                 .toString(),
+             QStringLiteral("Новый ответ"));
+    // And by a click on another question.
+    clickCell(editor_->DBGrid3, 0, 0);
+    typeText(QStringLiteral("Пояснение"));
+    clickCell(editor_->DBGrid1, 1, 0);
+    QCOMPARE(bank_
+                 ->scalar(QStringLiteral("SELECT \"Объяснение\" FROM \"Т_Объяснение\" WHERE "
+                                         "id = 1"))
+                 .toString(),
+             QStringLiteral("Пояснение"));
+}
+
+void TestEditor::addButtonPostsTypedText() {
+    showEditor();
+    clickCell(editor_->DBGrid2, 3, 0);
+    typeText(QStringLiteral("четвёртый"));
+    QVERIFY(editor_->DBGrid2->EditorMode());
+    QTest::mouseClick(editor_->SpeedButton1, Qt::LeftButton);
+    QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 4"))
+                 .toString(),
+             QStringLiteral("четвёртый"));
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 13);
+}
+
+void TestEditor::f2AndEnterOpenAndClose() {
+    showEditor();
+    TDBGrid* grid = editor_->DBGrid2;
+    clickCell(grid, 1, 0);
+    press(grid, Qt::Key_F2);
+    QVERIFY(grid->EditorMode());
+    QCOMPARE(grid->inplaceEditor()->text(), QStringLiteral("Ответ 1.2"));
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse); // nothing typed yet
+    press(grid, Qt::Key_End);
+    typeText(QStringLiteral("!"));
+    press(grid, Qt::Key_Return);
+    QVERIFY(!grid->EditorMode());
+    // The text is in the row, which stays in editing until it is left.
+    QCOMPARE(dm_->Variant.state(), DataSetState::Edit);
+    QCOMPARE(dm_->Variant.fieldValue(QStringLiteral("Ответ")).toString(),
+             QStringLiteral("Ответ 1.2!"));
+    press(grid, Qt::Key_Return);
+    QVERIFY(grid->EditorMode());
+    press(grid, Qt::Key_Return);
+    QVERIFY(!grid->EditorMode());
+    // Typing replaces the cell's text.
+    typeText(QStringLiteral("заново"));
+    QCOMPARE(grid->inplaceEditor()->text(), QStringLiteral("заново"));
+}
+
+void TestEditor::escapeInTwoStages() {
+    showEditor();
+    TDBGrid* grid = editor_->DBGrid2;
+    clickCell(grid, 0, 0);
+    typeText(QStringLiteral("первое"));
+    press(grid, Qt::Key_Return); // into the row
+    press(grid, Qt::Key_F2);
+    typeText(QStringLiteral("второе"));
+    // First Esc: the cell's text back from the row.
+    press(grid, Qt::Key_Escape);
+    QVERIFY(!grid->EditorMode());
+    QCOMPARE(dm_->Variant.state(), DataSetState::Edit);
+    QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("первое"));
+    // Second Esc: every change of the row given up.
+    press(grid, Qt::Key_Escape);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("Ответ 1.1"));
+    // On a new row that was never posted, the row goes.
+    press(grid, Qt::Key_Insert);
+    typeText(QStringLiteral("новая"));
+    press(grid, Qt::Key_Escape);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    press(grid, Qt::Key_Escape);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+}
+
+void TestEditor::ctrlDeleteAsksDeleteRecord_data() {
+    QTest::addColumn<ModalResult>("answer");
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("OK") << ModalResult::OK << true;
+    QTest::newRow("Cancel, Esc, close box") << ModalResult::Cancel << false;
+    QTest::newRow("any other result") << ModalResult::Yes << true;
+}
+
+void TestEditor::ctrlDeleteAsksDeleteRecord() {
+    QFETCH(ModalResult, answer);
+    QFETCH(bool, deleted);
+    showEditor();
+    TDBGrid* grid = editor_->DBGrid3;
+    clickCell(grid, 2, 0);
+    toolkit::seam::pushAnswer(answer);
+    press(grid, Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    const ShownBox& box = toolkit::seam::shown()[0];
+    QCOMPARE(box.text, QStringLiteral("Delete record?"));
+    QCOMPARE(box.buttons, (std::vector<QString>{QStringLiteral("OK"), QStringLiteral("Cancel")}));
+    QCOMPARE(bank_->count(QStringLiteral("Т_Объяснение")), deleted ? 11 : 12);
+    QCOMPARE(grid->model()->index(2, 0).data().toString(),
+             deleted ? QStringLiteral("Пояснение 1.4") : QStringLiteral("Пояснение 1.3"));
+    // With no row shown it does nothing, not even ask.
+    toolkit::seam::clearShown();
+    QTest::mouseClick(editor_->SpeedButton2, Qt::LeftButton);
+    press(grid, Qt::Key_Delete, Qt::ControlModifier);
+    QVERIFY(toolkit::seam::shown().empty());
+}
+
+void TestEditor::insertDownAndUp() {
+    showEditor();
+    TDBGrid* grid = editor_->DBGrid2;
+    clickCell(grid, 1, 0);
+    // Insert: a new row before the current one.
+    press(grid, Qt::Key_Insert);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    QCOMPARE(currentRow(grid), 1);
+    QCOMPARE(grid->model()->index(2, 0).data().toString(), QStringLiteral("Ответ 1.2"));
+    // Down from the unchanged new row drops it and goes back.
+    press(grid, Qt::Key_Down);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(currentRow(grid), 1);
+    // Down on the last row: a new row at the end; Down again stays; Up drops it.
+    clickCell(grid, 3, 0);
+    press(grid, Qt::Key_Down);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    QCOMPARE(currentRow(grid), 4);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    press(grid, Qt::Key_Down);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    press(grid, Qt::Key_Up);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(currentRow(grid), 3);
+    // A changed new row is posted by Up, with its link from the question.
+    press(grid, Qt::Key_Down);
+    typeText(QStringLiteral("пятый"));
+    press(grid, Qt::Key_Up);
+    QCOMPARE(currentRow(grid), 3);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 13);
+    QCOMPARE(bank_
+                 ->scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вариант\" WHERE \"Ответ\" = "
+                                         "'пятый'"))
+                 .toLongLong(),
+             ids_[0]);
+    // The grid's rows get no flag.
+    QVERIFY(bank_
+                ->scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\" WHERE "
+                                        "\"Ответ\" = 'пятый'"))
+                .isNull());
+}
+
+void TestEditor::tabAndShiftTabWrapAcrossRows() {
+    showEditor();
+    TDBGrid* grid = editor_->DBGrid2;
+    clickCell(grid, 0, 0);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(0, 1));
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(1, 0));
+    QCOMPARE(dm_->Variant.currentPosition(), 1);
+    press(grid, Qt::Key_Backtab);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(0, 1));
+    QCOMPARE(dm_->Variant.currentPosition(), 0);
+    // Before the first column of the first row: the last column of the same row.
+    press(grid, Qt::Key_Backtab);
+    press(grid, Qt::Key_Backtab);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(0, 1));
+    // Typed text goes with the Tab into the row.
+    clickCell(grid, 3, 0);
+    typeText(QStringLiteral("таб"));
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(dm_->Variant.fieldValue(QStringLiteral("Ответ")).toString(), QStringLiteral("таб"));
+    QCOMPARE(grid->currentIndex(), grid->model()->index(3, 1));
+    // Past the last row: a new row, as Down does.
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(4, 0));
+    QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 4"))
+                 .toString(),
+             QStringLiteral("таб"));
+}
+
+void TestEditor::tabInOneColumnGridMovesRows() {
+    showEditor();
+    TDBGrid* grid = editor_->DBGrid1;
+    clickCell(grid, 1, 0);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(dm_->Vopros.currentPosition(), 2);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(dm_->Vopros.state(), DataSetState::Insert);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    press(grid, Qt::Key_Backtab);
+    QCOMPARE(grid->model()->rowCount(), 3);
+    QCOMPARE(dm_->Vopros.currentPosition(), 2);
+    press(grid, Qt::Key_Backtab);
+    QCOMPARE(dm_->Vopros.currentPosition(), 1);
+}
+
+void TestEditor::focusLeavingDropsUnchangedNewRow() {
+    showEditor();
+    clickCell(editor_->DBGrid2, 3, 0);
+    press(editor_->DBGrid2, Qt::Key_Down);
+    QCOMPARE(editor_->DBGrid2->model()->rowCount(), 5);
+    clickCell(editor_->DBGrid3, 0, 0);
+    QVERIFY(editor_->DBGrid3->hasFocus());
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(editor_->DBGrid2->model()->rowCount(), 4);
+    // With F2 open but nothing typed, the same.
+    clickCell(editor_->DBGrid2, 3, 0);
+    press(editor_->DBGrid2, Qt::Key_Down);
+    press(editor_->DBGrid2, Qt::Key_F2);
+    QVERIFY(editor_->DBGrid2->EditorMode());
+    clickCell(editor_->DBGrid3, 0, 0);
+    QCOMPARE(editor_->DBGrid2->model()->rowCount(), 4);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+}
+
+void TestEditor::focusLeavingKeepsChangedRowInEditing() {
+    showEditor();
+    clickCell(editor_->DBGrid2, 3, 0);
+    press(editor_->DBGrid2, Qt::Key_Down);
+    typeText(QStringLiteral("начато"));
+    clickCell(editor_->DBGrid3, 0, 0);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    QCOMPARE(dm_->Variant.fieldValue(QStringLiteral("Ответ")).toString(), QStringLiteral("начато"));
+    QVERIFY(!editor_->DBGrid2->EditorMode());
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+    // The next post on the table writes it.
+    QTest::mouseClick(editor_->SpeedButton1, Qt::LeftButton);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 14);
+}
+
+void TestEditor::editorTakesAtMost255Characters() {
+    showEditor();
+    clickCell(editor_->DBGrid1, 0, 0);
+    typeText(QString(300, QChar(u'ж')));
+    QCOMPARE(editor_->DBGrid1->inplaceEditor()->text().size(), 255);
+    press(editor_->DBGrid1, Qt::Key_Down);
+    QCOMPARE(bank_
+                 ->scalar(QStringLiteral("SELECT length(\"Вопрос\") FROM \"Т_Вопросы\" WHERE "
+                                         "id = ?"),
+                          {ids_[0]})
+                 .toInt(),
+             255);
+}
+
+void TestEditor::showingRefreshesNothingAndClosingLeavesEditPending() {
+    dm_->Vopros.locate(QStringLiteral("Вопрос"), QStringLiteral("Вопрос 3"));
+    dm_->Variant.next();
+    showEditor();
+    QCOMPARE(currentRow(editor_->DBGrid1), 2);
+    QCOMPARE(currentRow(editor_->DBGrid2), 1);
+    clickCell(editor_->DBGrid2, 1, 0);
+    typeText(QStringLiteral("не сохранён"));
+    editor_->close();
+    QVERIFY(!editor_->isVisible());
+    QCOMPARE(dm_->Variant.state(), DataSetState::Edit);
+    QCOMPARE(dm_->Variant.fieldValue(QStringLiteral("Ответ")).toString(),
+             QStringLiteral("не сохранён"));
+    QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 10"))
+                 .toString(),
+             QStringLiteral("Ответ 3.2"));
+    QVERIFY(Form1->isVisible());
+}
+
+QTEST_MAIN(TestEditor)
+#include "tst_editor.moc"
