@@ -590,14 +590,12 @@ void TestTestirovanie::failedLoad() {
     startRun();
     const QStringList oldAnswers = texts(answers());
     const QStringList oldExplanations = texts(explanations());
-    const QString firstQuestion = testi->DBText1->text();
 
     // The editor spoils the second drawn question meanwhile.
     data::Table& vopros = DataModule2->Vopros;
     vopros.locate(QStringLiteral("Номер"), QuestionOrder[2]);
     const QString second = vopros.fieldValue(QStringLiteral("Вопрос")).toString();
     const QString k = second.mid(second.indexOf(QLatin1Char(' ')) + 1);
-    std::vector<std::pair<QString, bool>> removed;
     if (nullOption) {
         DataModule2->Variant.moveTo(2);
         DataModule2->Variant.edit();
@@ -660,7 +658,6 @@ void TestTestirovanie::failedLoad() {
     QCOMPARE(checkedCount(), 0);
     if (!nullOption)
         QCOMPARE(tags(explanations()), (QList<int>{0, 1, 0, 0}));
-    Q_UNUSED(firstQuestion);
 }
 
 void TestTestirovanie::questionTextFollowsCurrentRow() {
