@@ -184,8 +184,11 @@ Document parse(const QByteArray& input) {
             r.take();
         const QString hex =
             QString::number(quint8(bytes.at(bad)), 16).toUpper().rightJustified(2, u'0');
-        throw EInputError(QStringLiteral("файл не в кодировке UTF-8 (неверный байт 0x%1)").arg(hex),
-                          r.line(), r.column());
+        throw EInputError(
+            QStringLiteral("файл не в кодировке UTF-8 (неверный байт 0x%1); сохраните его из "
+                           "таблицы как «CSV UTF-8»")
+                .arg(hex),
+            r.line(), r.column());
     }
     const QString text = QString::fromUtf8(bytes);
     Document doc;
