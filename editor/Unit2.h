@@ -26,6 +26,14 @@ public:
     QToolButton* SpeedButton6;
     QLabel* Label3;
 
+    void DrawGridCheckBox(toolkit::TCanvas* Canvas, toolkit::TRect& Rect, bool Ticked);
+    void DBGrid2DrawColumnCell(QObject* Sender, const toolkit::TRect& Rect, int DataCol,
+                               toolkit::TColumn* Column, toolkit::TGridDrawState State);
+    void DBGrid2ColEnter(QObject* Sender);
+    void DBGrid2MouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                        int Y);
+    void DBGrid1DrawColumnCell(QObject* Sender, const toolkit::TRect& Rect, int DataCol,
+                               toolkit::TColumn* Column, toolkit::TGridDrawState State);
     void SpeedButton1Click(QObject* Sender);
     void SpeedButton2Click(QObject* Sender);
     void SpeedButton3Click(QObject* Sender);
@@ -33,6 +41,8 @@ public:
     void FormClose(QObject* Sender);
     void SpeedButton5Click(QObject* Sender);
     void SpeedButton6Click(QObject* Sender);
+    void DBGrid3MouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                        int Y);
 };
 
 extern TEdittest* Edittest;

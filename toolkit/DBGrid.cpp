@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
 #include <QTimer>
 
 namespace toolkit {
@@ -733,11 +732,14 @@ void TDBGrid::paintCell(QPainter* painter, const QRect& rect, const QModelIndex&
             OnDrawColumnCell(cell, index.column(), col, state);
     });
     if (focused) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = rect;
-        option.backgroundColor = canvas_.Brush.Color;
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, painter, this);
+        // The dotted focus rectangle of the platform, just inside the cell.
+        painter->save();
+        QPen dots(clWindowText(), 1, Qt::CustomDashLine);
+        dots.setDashPattern({1, 1});
+        painter->setPen(dots);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(rect.adjusted(0, 0, -1, -1));
+        painter->restore();
     }
     canvas_.setHandle(nullptr);
 }

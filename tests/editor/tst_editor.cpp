@@ -527,13 +527,22 @@ void TestEditor::tabAndShiftTabWrapAcrossRows() {
     press(grid, Qt::Key_Tab);
     QCOMPARE(dm_->Variant.fieldValue(QStringLiteral("Ответ")).toString(), QStringLiteral("таб"));
     QCOMPARE(grid->currentIndex(), grid->model()->index(3, 1));
-    // Past the last row: a new row, as Down does.
+    // From the flag column of the last row, where editing is off: the first column of the same
+    // row, no new row; the row is posted on the way.
     press(grid, Qt::Key_Tab);
-    QCOMPARE(grid->model()->rowCount(), 5);
-    QCOMPARE(grid->currentIndex(), grid->model()->index(4, 0));
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(3, 0));
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
     QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 4"))
                  .toString(),
              QStringLiteral("таб"));
+    // With the flag column moved to the front, the text column is last: Tab past it starts a
+    // new row, as Down does.
+    grid->horizontalHeader()->moveSection(1, 0);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(4, 1));
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
 }
 
 void TestEditor::tabInOneColumnGridMovesRows() {
