@@ -53,10 +53,7 @@ QToolButton* speedButton(QWidget* parent, const char* name, int left, int top,
 QLabel* heading(QWidget* parent, const char* name, int left, int top, const QString& text) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->setFont(toolkit::headingFont());
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, toolkit::headingColor());
-    label->setPalette(palette);
+    toolkit::setHeadingStyle(label);
     label->move(left, top);
     label->adjustSize();
     return label;

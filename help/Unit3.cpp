@@ -17,12 +17,7 @@ Tabout::Tabout(QWidget* parent)
     // No layout: the controls keep their places and sizes however the window is resized.
     Label1 = new QLabel(QStringLiteral("Инструкция по работе с программой."), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(toolkit::headingFont());
-    // Its own role: on the window colour a label would otherwise draw in the Text role.
-    Label1->setForegroundRole(QPalette::WindowText);
-    QPalette palette = Label1->palette();
-    palette.setColor(QPalette::WindowText, toolkit::headingColor());
-    Label1->setPalette(palette);
+    toolkit::setHeadingStyle(Label1);
     Label1->move(8, 8);
     Label1->adjustSize();
 

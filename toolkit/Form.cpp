@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 
 namespace toolkit {
@@ -17,7 +18,8 @@ const QString kTahoma = QStringLiteral("Tahoma");
 void registerFonts() {
     if (QFontDatabase::families().contains(kTahoma))
         return;
-    for (const char* file : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
+    for (const char* file :
+         {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
         if (QFile::exists(QString::fromLatin1(file)))
             QFontDatabase::addApplicationFont(QString::fromLatin1(file));
 }
@@ -39,7 +41,17 @@ QFont headingFont() {
     return font;
 }
 
-QColor headingColor() { return QColor(128, 0, 128); }
+QColor headingColor() {
+    return QColor(128, 0, 128);
+}
+
+void setHeadingStyle(QLabel* label) {
+    label->setFont(headingFont());
+    label->setForegroundRole(QPalette::WindowText);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, headingColor());
+    label->setPalette(palette);
+}
 
 QSize clientSizeForOuter(QSize outer) {
     return QSize(outer.width() - 2 * kFrameWidth, outer.height() - kFrameWidth - kCaptionHeight);

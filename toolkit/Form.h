@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <functional>
 
+class QLabel;
+
 namespace toolkit {
 
 // The windows' font: Tahoma 11 pixels (registered from the bundled files where fontconfig
@@ -13,6 +15,10 @@ QFont windowFont();
 QFont headingFont();
 // Purple (128, 0, 128), the headings' colour.
 QColor headingColor();
+// Gives a label the headings' font and colour. The label draws in its own foreground role
+// whatever the window's background role is (on a button-face or window background a label
+// would otherwise draw in the button-text or text colour).
+void setHeadingStyle(QLabel* label);
 // Makes Tahoma available to the application; call once after the QApplication exists.
 void registerFonts();
 

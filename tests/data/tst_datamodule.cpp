@@ -8,7 +8,7 @@
 #include <QtTest>
 
 using testsupport::BankFixture;
-using testsupport::QuestionSpec;
+using testsupport::QuestionRows;
 
 namespace {
 
@@ -144,7 +144,7 @@ void TestDataModule::acceptsKindsNotExactTypes() {
 void TestDataModule::detailsFollowTheCurrentQuestion() {
     BankFixture bank;
     bank.addStandardQuestions(2);
-    bank.addQuestion(QuestionSpec{QStringLiteral("Без вариантов"), {}, {}});
+    bank.addQuestion(QuestionRows{QStringLiteral("Без вариантов"), {}, {}});
     TDataModule2 dm;
     dm.Variant.next();
     QCOMPARE(dm.Variant.recNo(), 2);

@@ -11,7 +11,7 @@
 
 using data::DataSetState;
 using testsupport::BankFixture;
-using testsupport::QuestionSpec;
+using testsupport::QuestionRows;
 
 namespace {
 
@@ -126,7 +126,7 @@ void TestTable::locateMissKeepsRow() {
 
 void TestTable::editOnEmptyTableStartsNewRow() {
     BankFixture bank;
-    bank.addQuestion(QuestionSpec{QStringLiteral("Пустой"), {}, {}});
+    bank.addQuestion(QuestionRows{QStringLiteral("Пустой"), {}, {}});
     TDataModule2 dm;
     dm.Variant.edit();
     QCOMPARE(dm.Variant.state(), DataSetState::Insert);
@@ -221,7 +221,7 @@ void TestTable::deleteWhileInsertingDropsNewRow() {
 
 void TestTable::errorsDetectedByTheDataset() {
     BankFixture bank;
-    bank.addQuestion(QuestionSpec{QStringLiteral("Пустой"), {}, {}});
+    bank.addQuestion(QuestionRows{QStringLiteral("Пустой"), {}, {}});
     TDataModule2 dm;
     QCOMPARE(errorOf([&] { dm.Variant.remove(); }),
              QStringLiteral("Variant: Cannot perform this operation on an empty dataset"));
@@ -238,7 +238,7 @@ void TestTable::errorsDetectedByTheDataset() {
 
 void TestTable::nullValues() {
     BankFixture bank;
-    bank.addQuestion(QuestionSpec{QString(), {{QString(), true}}, {}});
+    bank.addQuestion(QuestionRows{QString(), {{QString(), true}}, {}});
     bank.exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Правильный\" = NULL"));
     TDataModule2 dm;
     QVERIFY(dm.Vopros.fieldValue(QStringLiteral("Вопрос")).isNull());
@@ -392,7 +392,7 @@ void TestTable::waitsOutABriefLock() {
 void TestTable::longAndBrokenTextsFromOtherPrograms() {
     BankFixture bank;
     const QString longText = QString(400, QChar(u'ж'));
-    bank.addQuestion(QuestionSpec{longText, {{QStringLiteral("a"), true}}, {}});
+    bank.addQuestion(QuestionRows{longText, {{QStringLiteral("a"), true}}, {}});
     bank.exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = CAST(X'41FF42' AS TEXT)"));
     TDataModule2 dm;
     QCOMPARE(dm.VoprosWideStringField->asString(), longText);

@@ -40,14 +40,14 @@ void BankFixture::exec(const QString& sql) {
     db().exec(sql.toUtf8().constData());
 }
 
-qint64 BankFixture::addQuestion(const QuestionSpec& spec, int number) {
+qint64 BankFixture::addQuestion(const QuestionRows& question, int number) {
     Statement q(db(),
                 QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
     if (number >= 0)
         q.bindInt(1, number);
     else
         q.bindNull(1);
-    q.bind(2, spec.text.isNull() ? QVariant() : QVariant(spec.text));
+    q.bind(2, question.text.isNull() ? QVariant() : QVariant(question.text));
     q.run();
     const qint64 id = db().lastInsertRowId();
     auto addRows = [&](const char* table, const char* textColumn,
@@ -63,19 +63,19 @@ qint64 BankFixture::addQuestion(const QuestionSpec& spec, int number) {
             r.run();
         }
     };
-    addRows("Т_Вариант", "Ответ", spec.options);
-    addRows("Т_Объяснение", "Объяснение", spec.explanations);
+    addRows("Т_Вариант", "Ответ", question.options);
+    addRows("Т_Объяснение", "Объяснение", question.explanations);
     return id;
 }
 
-QuestionSpec BankFixture::standardQuestion(int k) {
-    QuestionSpec spec;
-    spec.text = QStringLiteral("Вопрос %1").arg(k);
+QuestionRows BankFixture::standardQuestion(int k) {
+    QuestionRows question;
+    question.text = QStringLiteral("Вопрос %1").arg(k);
     for (int i = 1; i <= 4; ++i) {
-        spec.options.push_back({QStringLiteral("Ответ %1.%2").arg(k).arg(i), i == 1});
-        spec.explanations.push_back({QStringLiteral("Пояснение %1.%2").arg(k).arg(i), i == 1});
+        question.options.push_back({QStringLiteral("Ответ %1.%2").arg(k).arg(i), i == 1});
+        question.explanations.push_back({QStringLiteral("Пояснение %1.%2").arg(k).arg(i), i == 1});
     }
-    return spec;
+    return question;
 }
 
 std::vector<qint64> BankFixture::addStandardQuestions(int count) {

@@ -12,7 +12,7 @@
 namespace testsupport {
 
 // A question with its answer options and explanations, each with its correctness flag.
-struct QuestionSpec {
+struct QuestionRows {
     QString text;
     std::vector<std::pair<QString, bool>> options;
     std::vector<std::pair<QString, bool>> explanations;
@@ -36,11 +36,11 @@ public:
     void exec(const QString& sql);
 
     // Adds a question with its rows and returns its id; Номер is left as given (null by -1).
-    qint64 addQuestion(const QuestionSpec& spec, int number = -1);
+    qint64 addQuestion(const QuestionRows& question, int number = -1);
     // Adds count questions "Вопрос k" each with 4 options and 4 explanations, the first of
     // each correct.
     std::vector<qint64> addStandardQuestions(int count);
-    static QuestionSpec standardQuestion(int k);
+    static QuestionRows standardQuestion(int k);
 
     // One value read straight from the file.
     QVariant scalar(const QString& sql, const std::vector<QVariant>& binds = {});

@@ -16,7 +16,7 @@
 #include <memory>
 
 using testsupport::BankFixture;
-using testsupport::QuestionSpec;
+using testsupport::QuestionRows;
 using toolkit::ModalResult;
 using toolkit::ShownBox;
 using toolkit::WrapRadioButton;
@@ -471,7 +471,7 @@ void TestTestirovanie::drawWhileRunOnScreenRestarts() {
 void TestTestirovanie::fewerRowsRepeatTheLast() {
     BankFixture bank;
     bank.addStandardQuestions(9);
-    QuestionSpec odd;
+    QuestionRows odd;
     odd.text = QStringLiteral("Короткий вопрос");
     odd.options = {{QStringLiteral("Да"), false}, {QStringLiteral("Нет"), true}};
     for (int i = 1; i <= 6; ++i)
@@ -507,10 +507,10 @@ void TestTestirovanie::fewerRowsRepeatTheLast() {
 void TestTestirovanie::moreThanOneCorrect() {
     BankFixture bank;
     for (int q = 1; q <= 10; ++q) {
-        QuestionSpec spec = BankFixture::standardQuestion(q);
-        for (auto& option : spec.options)
+        QuestionRows question = BankFixture::standardQuestion(q);
+        for (auto& option : question.options)
             option.second = true;
-        bank.addQuestion(spec);
+        bank.addQuestion(question);
     }
     Program program;
     startRun();
