@@ -285,13 +285,9 @@ void Table::setCurrent(int position) {
     notify(DataEvent::RecordMoved, current_);
 }
 
-void Table::checkBrowse() {
-    checkBrowseMode();
-}
-
 void Table::first() {
     checkActive();
-    checkBrowse();
+    checkBrowseMode();
     setCurrent(isEmpty() ? -1 : 0);
     bof_ = true;
     eof_ = isEmpty();
@@ -299,7 +295,7 @@ void Table::first() {
 
 void Table::last() {
     checkActive();
-    checkBrowse();
+    checkBrowseMode();
     setCurrent(shownCount() - 1);
     eof_ = true;
     bof_ = isEmpty();
@@ -307,7 +303,7 @@ void Table::last() {
 
 void Table::next() {
     checkActive();
-    checkBrowse();
+    checkBrowseMode();
     bof_ = false;
     if (current_ + 1 < shownCount()) {
         setCurrent(current_ + 1);
@@ -319,7 +315,7 @@ void Table::next() {
 
 void Table::prior() {
     checkActive();
-    checkBrowse();
+    checkBrowseMode();
     eof_ = false;
     if (current_ > 0) {
         setCurrent(current_ - 1);
@@ -334,7 +330,7 @@ void Table::moveTo(int position) {
     if (position == current_ || position < 0 || position >= shownCount())
         return;
     const Row* target = (*view_)[position].get();
-    checkBrowse();
+    checkBrowseMode();
     // Dropping a new row before the target shifts it up.
     const auto it = std::find_if(view_->begin(), view_->end(),
                                  [&](const std::unique_ptr<Row>& r) { return r.get() == target; });
@@ -346,7 +342,7 @@ void Table::moveTo(int position) {
 
 bool Table::locate(const QString& fieldName, const QVariant& value) {
     checkActive();
-    checkBrowse();
+    checkBrowseMode();
     const Field* field = fieldByName(fieldName);
     for (int i = 0; i < shownCount(); ++i) {
         if (sameValue(field->fromStored((*view_)[i]->values[field->index()]), value)) {
@@ -376,13 +372,13 @@ void Table::edit() {
 
 void Table::append() {
     checkActive();
-    checkBrowse();
+    checkBrowseMode();
     startNewRow(shownCount());
 }
 
 void Table::insert() {
     checkActive();
-    checkBrowse();
+    checkBrowseMode();
     startNewRow(std::max(current_, 0));
 }
 
@@ -422,6 +418,11 @@ void Table::dropNewRow() {
 void Table::post() {
     checkActive();
     notify(DataEvent::UpdateRecord);
+    writePending();
+}
+
+// Writes the pending row; the controls have already put their editors' text into it.
+void Table::writePending() {
     if (state_ == DataSetState::Browse)
         raise(QStringLiteral("Dataset not in edit or insert mode"));
     Row& row = *(*view_)[current_];
@@ -484,7 +485,7 @@ void Table::checkBrowseMode() {
         return;
     notify(DataEvent::UpdateRecord);
     if (modified_)
-        post();
+        writePending();
     else
         cancel();
 }

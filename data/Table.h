@@ -129,7 +129,7 @@ private:
     void dataEvent(DataEvent event, int row, Field* field) override;
     void notify(DataEvent event, int row = -1, Field* field = nullptr);
     void checkActive() const;
-    void checkBrowse(); // posts a pending change of our own before a move
+    void writePending();
     Row* activeRow() const;
     void setCurrent(int position);
     void startNewRow(int position);
