@@ -89,8 +89,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        const QWindow* handle = window_->windowHandle();
+        QWindow* handle = window_->windowHandle();
         if (watched == handle && event->type() == QEvent::Expose && handle->isExposed()) {
+            handle->removeEventFilter(this);
             const QMargins frame = handle->frameMargins();
             if (frame != kNominalFrame)
                 placeCentred(window_, frame);
