@@ -292,5 +292,5 @@ void TestBankFile::commandLineErrors() {
                  command);
 }
 
-QTEST_GUILESS_MAIN(TestBankFile)
+QTEST_MAIN(TestBankFile)
 #include "tst_bankfile.moc"

@@ -170,5 +170,5 @@ void TestMoodle::characterXmlCannotCarryIsReported() {
     QVERIFY(!QFile::exists(xmlPath));
 }
 
-QTEST_GUILESS_MAIN(TestMoodle)
+QTEST_MAIN(TestMoodle)
 #include "tst_moodle.moc"
