@@ -163,6 +163,7 @@ private slots:
     void roundTripKeepsEverything();
     void randomBanksRoundTrip();
     void importAppendsAndNumbers();
+    void badFileWritesNothing_data();
     void badFileWritesNothing();
     void failingWriteRollsBackTheWholeImport();
     void checkFindsEachProblem_data();
@@ -268,19 +269,46 @@ void TestBankFile::importAppendsAndNumbers() {
     QCOMPARE(bank.questions[3].options[0].flag, QVariant(qint64(1)));
 }
 
+void TestBankFile::badFileWritesNothing_data() {
+    // The bank holds "Вопрос 1" and "Вопрос 2"; a refused file adds nothing to it.
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<int>("addedAnyway"); // with --allow-duplicates, -1 when still refused
+    const QByteArray header = "Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение\n";
+    QTest::newRow("fault in the file")
+        << header + "Хороший;a;1;b;1\nХороший;a;1;b;1\nПлохой;a;2;b;1\n"
+        << "bad.csv, строка 4, столбец 3 «Верный ответ»" << -1;
+    QTest::newRow("a question the bank holds")
+        << header + "Новый;a;1;b;1\nВопрос 2;a;1;b;1\n"
+        << "bad.csv: в банке «" + QStringLiteral("%1") +
+               "» уже есть 1 вопрос с тем же текстом (строка 3 «Вопрос 2»)"
+        << 2;
+    QTest::newRow("the same file twice, the first few named")
+        << "sep=;\n" + header + QByteArray("Вопрос 1;a;1;b;1\n").repeated(7)
+        << "уже есть 7 вопросов с тем же текстом (строка 3 «Вопрос 1», строка 4 «Вопрос 1», "
+           "строка 5 «Вопрос 1», строка 6 «Вопрос 1», строка 7 «Вопрос 1», и ещё 2)"
+        << 7;
+}
+
 void TestBankFile::badFileWritesNothing() {
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, says);
+    QFETCH(int, addedAnyway);
     BankFixture fixture;
     fixture.addStandardQuestions(2);
-    const QString csv = fixture.dir() + QStringLiteral("/bad.csv");
-    writeFile(csv, "Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение\n"
-                   "Хороший;a;1;b;1\nХороший;a;1;b;1\nПлохой;a;2;b;1\n");
-    const Run run = tool({"import", fixture.bankPath(), csv});
+    const QString file = fixture.dir() + QStringLiteral("/bad.csv");
+    writeFile(file, csv);
+    const Run run = tool({"import", fixture.bankPath(), file});
     QCOMPARE(run.code, kExitFailure);
-    QVERIFY2(run.err.contains(QStringLiteral("bad.csv, строка 4, столбец 3 «Верный ответ»")),
+    QVERIFY2(run.err.contains(says.contains(u'%') ? says.arg(fixture.bankPath()) : says),
              qPrintable(run.err));
     QVERIFY(run.err.contains(QStringLiteral("В банк ничего не добавлено")));
     QCOMPARE(fixture.count(QStringLiteral("Т_Вопросы")), qint64(2));
     QCOMPARE(fixture.count(QStringLiteral("Т_Вариант")), qint64(8));
+    if (addedAnyway < 0)
+        return;
+    QCOMPARE(tool({"import", fixture.bankPath(), file, "--allow-duplicates"}).code, kExitOk);
+    QCOMPARE(fixture.count(QStringLiteral("Т_Вопросы")), qint64(2 + addedAnyway));
 }
 
 void TestBankFile::failingWriteRollsBackTheWholeImport() {
@@ -425,16 +453,33 @@ void TestBankFile::commandLineErrors() {
     writeFile(
         notBank,
         "просто текст, не база данных, но длиннее ста байт..................................");
+    // The engine's message comes inside a sentence that says what it means.
     const Run run = tool({"check", notBank});
     QCOMPARE(run.code, kExitFailure);
-    QVERIFY2(run.err.contains(QStringLiteral("file is not a database")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("Файл «%1» не является банком вопросов: file is not "
+                                             "a database. Укажите файл банка")
+                                  .arg(notBank)),
+             qPrintable(run.err));
+    const QString otherDatabase = dir.filePath("other.sqlite");
+    data::sqlite::Database(otherDatabase, data::sqlite::Database::Mode::ReadWriteCreate)
+        .exec("CREATE TABLE t (x)");
+    const QString csv = dir.filePath("q.csv");
+    writeFile(csv, "Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение\nQ;a;1;b;1\n");
+    const Run import = tool({"import", otherDatabase, csv});
+    QCOMPARE(import.code, kExitFailure);
+    QVERIFY2(import.err.contains(QStringLiteral("Файл «%1» не является банком вопросов: no such "
+                                                "table: Т_Вопросы.")
+                                     .arg(otherDatabase)) &&
+                 import.err.endsWith(QStringLiteral("В банк ничего не добавлено.\n")),
+             qPrintable(import.err));
 
     QCOMPARE(tool({"import", missing}).code, kExitFailure);
     QCOMPARE(tool({"frobnicate"}).code, kExitFailure);
     QCOMPARE(tool({}).code, kExitFailure);
     const Run help = tool({"--help"});
     QCOMPARE(help.code, kExitOk);
-    for (const char* command : {"create", "import", "export", "check", "info", "export-moodle"})
+    for (const char* command :
+         {"create", "import", "export", "check", "info", "export-moodle", "print"})
         QVERIFY2(help.out.contains(QStringLiteral("пример: infotest-bank %1 ").arg(command)),
                  command);
 }
