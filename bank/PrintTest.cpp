@@ -51,8 +51,12 @@ public:
         doc_.setDefaultFont(font);
         doc_.setDocumentMargin(0);
         plain_.setFont(font);
-        bold_ = plain_;
-        bold_.setFontWeight(QFont::Bold);
+        // Tahoma's own bold face is hardly heavier than the regular one; the regular face
+        // emboldened is what makes headings stand out, as in the program's windows.
+        QFont bold = font;
+        bold.setStyleName(QStringLiteral("Regular"));
+        bold.setBold(true);
+        bold_.setFont(bold);
         italic_ = plain_;
         italic_.setFontItalic(true);
     }
@@ -75,7 +79,7 @@ public:
     void question(int number, const StoredQuestion& q) {
         const int first = doc_.blockCount();
         QTextBlockFormat heading;
-        heading.setTopMargin(points(12));
+        heading.setTopMargin(points(14));
         heading.setBottomMargin(points(3));
         cursor_.insertBlock(heading, bold_);
         cursor_.insertText(QStringLiteral("%1. ").arg(number));
@@ -94,7 +98,7 @@ public:
         cursor_.insertText(QStringLiteral("Ключ ответов"));
 
         QTextTableFormat format;
-        format.setCellPadding(points(2));
+        format.setCellPadding(points(3));
         format.setCellSpacing(0);
         format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
         format.setBorder(1);
@@ -144,7 +148,8 @@ public:
     }
 
 private:
-    qreal points(qreal pt) const { return pt * kResolution / 72.0; }
+    // The layout scales the lengths of formats from 96 dots per inch to the PDF's resolution.
+    static qreal points(qreal pt) { return pt * 96 / 72.0; }
 
     void paragraph(const QString& text, const QTextCharFormat& format, qreal top, qreal bottom) {
         QTextBlockFormat block;
@@ -201,7 +206,7 @@ private:
                                    .arg(questions * 2));
         }
         QTextTableFormat format;
-        format.setCellPadding(points(2));
+        format.setCellPadding(points(3));
         format.setCellSpacing(0);
         format.setBorder(1);
         format.setTopMargin(points(6));
@@ -281,6 +286,9 @@ void printTest(const std::vector<const StoredQuestion*>& questions, const QStrin
     QTextDocument& doc = test.document();
     doc.setPageSize(QSizeF(page.width(), bodyHeight));
     test.keepQuestionsTogether(bodyHeight);
+    // The layout redone after those page breaks leaves some blocks after them without lines;
+    // laying out the whole document anew draws every one.
+    doc.markContentsDirty(0, doc.characterCount());
     const int pages = doc.pageCount();
 
     QPainter painter;
@@ -306,7 +314,9 @@ void printTest(const std::vector<const StoredQuestion*>& questions, const QStrin
 
         painter.save();
         painter.translate(0, band - p * bodyHeight);
-        doc.drawContents(&painter, QRectF(0, p * bodyHeight, page.width(), bodyHeight));
+        // A block that starts right at the next page's top must not be drawn on this one: the
+        // clip stops one dot short (the layout never splits a line across pages).
+        doc.drawContents(&painter, QRectF(0, p * bodyHeight, page.width(), bodyHeight - 1));
         painter.restore();
     }
     if (!painter.end() || !file.commit())
