@@ -164,8 +164,7 @@ TDBGrid::TDBGrid(QWidget* parent)
     connect(model_, &QAbstractItemModel::rowsRemoved, this, [this] { --modelChanging_; });
     connect(model_, &DBGridModel::currentRowMoved, this, [this] { syncFromTable(); });
     // Painting may depend on the state (record numbers while a new row is pending).
-    connect(model_, &DBGridModel::tableStateChanged, viewport(),
-            qOverload<>(&QWidget::update));
+    connect(model_, &DBGridModel::tableStateChanged, viewport(), qOverload<>(&QWidget::update));
     connect(model_, &DBGridModel::postComing, this, [this] { updateData(); });
     model_->setFollowing(false); // until shown
 
@@ -713,8 +712,7 @@ bool TDBGrid::viewportEvent(QEvent* event) {
     case QEvent::MouseButtonDblClick: {
         // The rows shown when the button went down: for a press that brought the focus, those
         // shown when the focus arrived.
-        const quint64 shownAtPress =
-            focusedByPress_ ? focusGeneration_ : model_->rowsGeneration();
+        const quint64 shownAtPress = focusedByPress_ ? focusGeneration_ : model_->rowsGeneration();
         if (shownAtPress != model_->rowsGeneration()) {
             // The rows were replaced on the way (leaving another grid dropped its new row, and
             // this one followed): the user aimed at a row no longer there. The press only makes

@@ -100,8 +100,7 @@ int DBGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DBGridModel::data(const QModelIndex& index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) ||
-        (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (!index.isValid() || !checkIndex(index) || (role != Qt::DisplayRole && role != Qt::EditRole))
         return QVariant();
     const data::Field* field = columns_[size_t(index.column())]->Field();
     if (!field)
@@ -110,7 +109,7 @@ QVariant DBGridModel::data(const QModelIndex& index, int role) const {
 }
 
 bool DBGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || role != Qt::EditRole)
+    if (!index.isValid() || !checkIndex(index) || role != Qt::EditRole)
         return false;
     data::Table* t = table();
     data::Field* field = columns_[size_t(index.column())]->Field();
@@ -139,7 +138,7 @@ QVariant DBGridModel::headerData(int section, Qt::Orientation orientation, int r
 }
 
 Qt::ItemFlags DBGridModel::flags(const QModelIndex& index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!index.isValid() || !checkIndex(index))
         return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     const data::Field* field = columns_[size_t(index.column())]->Field();
@@ -151,8 +150,7 @@ Qt::ItemFlags DBGridModel::flags(const QModelIndex& index) const {
 void DBGridModel::rowChanged(int row) {
     if (row < 0 || row >= rowCount() || columnTotal() == 0)
         return;
-    emit dataChanged(index(row, 0), index(row, columnTotal() - 1),
-                     {Qt::DisplayRole, Qt::EditRole});
+    emit dataChanged(index(row, 0), index(row, columnTotal() - 1), {Qt::DisplayRole, Qt::EditRole});
 }
 
 void DBGridModel::allRowsChanged() {

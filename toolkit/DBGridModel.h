@@ -53,8 +53,7 @@ public:
     // Puts a value into the current row, starting editing when the data source allows it; an
     // empty text clears a field that is not text. False for another row, a read-only field or a
     // table that cannot edit. The table's own errors are thrown.
-    bool setData(const QModelIndex& index, const QVariant& value,
-                 int role = Qt::EditRole) override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
