@@ -72,8 +72,8 @@ void BM_PlainTablesRepaint(benchmark::State& state) {
     for (int row = 0; row < 20; ++row)
         for (int column = 0; column < 2; ++column)
             model.setItem(row, column,
-                          new QStandardItem(QStringLiteral("Вопрос номер %1 о системах счисления")
-                                                .arg(row + 1)));
+                          new QStandardItem(
+                              QStringLiteral("Вопрос номер %1 о системах счисления").arg(row + 1)));
     for (const QRect& geometry :
          {QRect(8, 30, 658, 254), QRect(8, 326, 658, 107), QRect(8, 461, 658, 112)}) {
         auto* table = new QTableView(&window);

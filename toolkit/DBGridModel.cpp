@@ -86,7 +86,7 @@ void DBGridModel::goStale() {
 
 bool DBGridModel::showsRows() const {
     const data::Table* t = table();
-    return !stale_ && t && t->active() && source_->enabled;
+    return !stale_ && t && t->active();
 }
 
 int DBGridModel::rowCount(const QModelIndex& parent) const {

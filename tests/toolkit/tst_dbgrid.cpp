@@ -4,6 +4,7 @@
 #include "data/DM.h"
 #include "tests/support/BankFixture.h"
 #include "toolkit/DBGrid.h"
+#include "toolkit/DBText.h"
 #include "toolkit/Form.h"
 #include "toolkit/MessageBox.h"
 
@@ -45,6 +46,17 @@ struct GridWindow {
         window.activateWindow();
         QApplication::setActiveWindow(&window);
         grid->setFocus();
+    }
+};
+
+// Counts the paint events of the widgets it watches.
+struct PaintCounter : QObject {
+    int& paints;
+    explicit PaintCounter(int& count) : paints(count) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
     }
 };
 
@@ -265,8 +277,21 @@ void TestDBGrid::hiddenGridIdlesAndCatchesUpWhenShown() {
     GridWindow v(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
     QAbstractItemModelTester tester(v.grid->model(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
+    // A data-bound label in a window still shown keeps following.
+    QWidget shown;
+    auto* label = new toolkit::DBText(&shown);
+    label->setGeometry(0, 0, 300, 20);
+    label->setDataSource(&dm_->Vopros_DS);
+    label->setDataField(QStringLiteral("Вопрос"));
+    int paints = 0;
+    PaintCounter counter(paints);
+    label->installEventFilter(&counter);
+    shown.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&shown));
+    QTRY_VERIFY(paints > 0);
     q.window.hide();
     v.window.hide();
+    paints = 0;
     QSignalSpy resets(v.grid->model(), &QAbstractItemModel::modelReset);
     QSignalSpy changes(v.grid->model(), &QAbstractItemModel::dataChanged);
     for (int i = 0; i < 50; ++i) {
@@ -280,6 +305,8 @@ void TestDBGrid::hiddenGridIdlesAndCatchesUpWhenShown() {
     // At most one reset, to show no rows while hidden; nothing per move.
     QVERIFY(resets.size() <= 1);
     QCOMPARE(changes.size(), 0);
+    QTRY_VERIFY(paints > 0);
+    QCOMPARE(label->text(), QStringLiteral("Вопрос 2"));
     v.window.show();
     q.window.show();
     QCOMPARE(v.grid->model()->rowCount(), 4);
