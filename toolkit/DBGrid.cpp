@@ -684,6 +684,10 @@ void TDBGrid::focusLeft() {
 void TDBGrid::focusInEvent(QFocusEvent* event) {
     focusedByPress_ = event->reason() == Qt::MouseFocusReason;
     focusGeneration_ = model_->rowsGeneration();
+    // The press that brought the focus is handled before the event loop turns again; one that
+    // went to the titles or a scroll bar leaves nothing behind for a later press.
+    if (focusedByPress_)
+        QTimer::singleShot(0, this, [this] { focusedByPress_ = false; });
     QTableView::focusInEvent(event);
     syncFromTable();
 }
@@ -757,8 +761,10 @@ bool TDBGrid::viewportEvent(QEvent* event) {
 bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
     if (watched == horizontalHeader()->viewport()) {
         if (event->type() == QEvent::MouseButtonPress ||
-            event->type() == QEvent::MouseButtonDblClick)
+            event->type() == QEvent::MouseButtonDblClick) {
             pressCoord_ = TGridCoord();
+            focusedByPress_ = false; // this was the press that brought the focus
+        }
         else if (event->type() == QEvent::MouseButtonRelease)
             reportMouseUp(static_cast<QMouseEvent*>(event), horizontalHeader()->viewport());
     }

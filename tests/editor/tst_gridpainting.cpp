@@ -449,6 +449,18 @@ void TestGridPainting::clickOnARefilledGridChangesNoRow() {
     // The next click acts as usual.
     clickCell(options, 1, 1);
     QCOMPARE(flag("Т_Вариант", 10).toInt(), 1);
+    // So does a click after the grid took the focus through its titles and a button then added
+    // a row: only a press's own way into the grid counts.
+    questions->setFocus();
+    QTRY_VERIFY(questions->hasFocus());
+    QHeaderView* titles = options->horizontalHeader();
+    QTest::mouseClick(titles->viewport(), Qt::LeftButton, {},
+                      QPoint(titles->sectionViewportPosition(0) + 20, titles->height() / 2));
+    QVERIFY(options->hasFocus());
+    QTest::mouseClick(editor_->SpeedButton1, Qt::LeftButton);
+    QCOMPARE(options->model()->rowCount(), 5);
+    clickCell(options, 2, 1);
+    QCOMPARE(flag("Т_Вариант", 11).toInt(), 1);
 }
 
 void TestGridPainting::flagWithoutValueBecomesTrue() {
