@@ -41,7 +41,9 @@ void DBGridModel::setDataSource(data::DataSource* source) {
     blankReplaced_ = false;
     ++rowsGeneration_;
     endResetModel();
-    emit headerDataChanged(Qt::Horizontal, 0, std::max(0, columnTotal() - 1));
+    // Titles come from the fields of the new table.
+    if (columnTotal() > 0)
+        emit headerDataChanged(Qt::Horizontal, 0, columnTotal() - 1);
     emit currentRowMoved();
 }
 
