@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <sqlite3.h>
@@ -260,8 +261,10 @@ void BM_Move(benchmark::State& state) {
 // Peak resident memory of a fresh process that opens the bank.
 double peakMiB(const char* what, int questions) {
     const QString folder = bankOf(questions).numbered();
+    // The shell that popen starts has its own /proc/self: name this program by its path.
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string command =
-        "/proc/self/exe --peak-rss " + std::string(what) + " '" + folder.toStdString() + "'";
+        "'" + self + "' --peak-rss " + std::string(what) + " '" + folder.toStdString() + "'";
     FILE* child = popen(command.c_str(), "r");
     long kib = 0;
     if (!child || std::fscanf(child, "%ld", &kib) != 1)
@@ -301,7 +304,8 @@ int peakRssMain(const char* what, const char* folder) {
 class Collector : public benchmark::ConsoleReporter {
 public:
     struct Result {
-        double ms = 0;
+        double ms = 0;    // real time
+        double cpuMs = 0; // this process's processor time: steadier on a busy machine
         double peakMiB = 0;
     };
     std::map<std::string, Result> results; // by name, "BM_Open/500"
@@ -314,8 +318,9 @@ public:
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
                 continue;
             Result r;
-            r.ms = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) *
-                   1000.0;
+            const double toMs = 1000.0 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            r.ms = run.GetAdjustedRealTime() * toMs;
+            r.cpuMs = run.GetAdjustedCPUTime() * toMs;
             const auto peak = run.counters.find("peak_MiB");
             if (peak != run.counters.end())
                 r.peakMiB = peak->second.value;
@@ -332,45 +337,43 @@ public:
     }
 
     void printSummary() const {
-        std::printf("\n%-34s %8s %12s %12s %8s   %s\n", "figure", "N", "ours", "baseline", "ratio",
-                    "target");
-        const auto line = [](const char* figure, int n, double ours, double base, const char* unit,
-                             const char* target) {
-            char oursText[32], baseText[32], ratio[16];
-            std::snprintf(oursText, sizeof oursText, "%.3f %s", ours, unit);
-            std::snprintf(baseText, sizeof baseText, base > 0 ? "%.3f %s" : "-", base, unit);
-            std::snprintf(ratio, sizeof ratio, base > 0 ? "%.2f" : "-", ours / base);
-            std::printf("%-34s %8d %12s %12s %8s   %s\n", figure, n, oursText, baseText, ratio,
-                        target);
+        std::printf("\n%-32s %7s %13s %13s %7s %7s   %s\n", "figure (baseline)", "N", "ours",
+                    "baseline", "ratio", "cpu", "target");
+        const auto line = [](const char* figure, int n, const Result& ours, const Result* base,
+                             double scale, const char* unit, const char* target) {
+            const bool memory = std::strcmp(unit, "MiB") == 0;
+            const double o = (memory ? ours.peakMiB : ours.ms) * scale;
+            const double b = base ? (memory ? base->peakMiB : base->ms) * scale : 0;
+            char oursText[32], baseText[32] = "-", ratio[16] = "-", cpu[16] = "-";
+            std::snprintf(oursText, sizeof oursText, "%.3f %s", o, unit);
+            if (base && b > 0) {
+                std::snprintf(baseText, sizeof baseText, "%.3f %s", b, unit);
+                std::snprintf(ratio, sizeof ratio, "%.2f", o / b);
+                if (!memory && base->cpuMs > 0)
+                    std::snprintf(cpu, sizeof cpu, "%.2f", ours.cpuMs / base->cpuMs);
+            }
+            std::printf("%-32s %7d %13s %13s %7s %7s   %s\n", figure, n, oursText, baseText, ratio,
+                        cpu, target);
         };
-        for (int n : {500, 10000, 100000}) {
-            if (const Result* ours = find("BM_Open", n)) {
-                const Result* raw = find("BM_OpenRaw", n);
-                line("open (raw SELECTs)", n, ours->ms, raw ? raw->ms : 0, "ms", "<= 1.5");
-            }
-        }
-        for (int n : {500, 10000, 100000}) {
-            if (const Result* ours = find("BM_DrawEmpty", n)) {
-                const Result* raw = find("BM_DrawEmptyRaw", n);
-                line("draw, Номер empty (raw UPDATEs)", n, ours->ms, raw ? raw->ms : 0, "ms",
-                     "<= 1.5");
-            }
-        }
-        for (int n : {500, 10000, 100000})
+        const int sizes[] = {500, 10000, 100000};
+        for (int n : sizes)
+            if (const Result* ours = find("BM_Open", n))
+                line("open (raw SELECTs)", n, *ours, find("BM_OpenRaw", n), 1, "ms", "<= 1.5");
+        for (int n : sizes)
+            if (const Result* ours = find("BM_DrawEmpty", n))
+                line("draw, Номер empty (raw UPDATEs)", n, *ours, find("BM_DrawEmptyRaw", n), 1,
+                     "ms", "<= 1.5");
+        for (int n : sizes)
             if (const Result* ours = find("BM_DrawNumbered", n))
-                line("draw, numbered", n, ours->ms, 0, "ms", n == 100000 ? "<= 20 ms" : "");
-        const Result* move500 = find("BM_Move", 500);
-        for (int n : {500, 10000, 100000})
+                line("draw, numbered", n, *ours, nullptr, 1, "ms", n == 100000 ? "<= 20 ms" : "");
+        for (int n : sizes)
             if (const Result* ours = find("BM_Move", n))
-                line("move, median (move at 500)", n, ours->ms * 1000.0,
-                     move500 ? move500->ms * 1000.0 : 0, "us", n == 100000 ? "<= 1.5" : "");
-        for (int n : {500, 10000, 100000}) {
-            if (const Result* ours = find("BM_PeakMemory", n)) {
-                const Result* raw = find("BM_PeakMemoryRaw", n);
-                line("peak memory (raw SELECTs)", n, ours->peakMiB, raw ? raw->peakMiB : 0, "MiB",
+                line("move, median (move at 500)", n, *ours, find("BM_Move", 500), 1000, "us",
+                     n == 100000 ? "<= 1.5" : "");
+        for (int n : sizes)
+            if (const Result* ours = find("BM_PeakMemory", n))
+                line("peak memory (raw SELECTs)", n, *ours, find("BM_PeakMemoryRaw", n), 1, "MiB",
                      n == 100000 ? "<= 150 MB" : "");
-            }
-        }
     }
 };
 
