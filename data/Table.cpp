@@ -6,6 +6,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 namespace data {
@@ -182,7 +183,7 @@ void Table::readRows() {
     sql += linkField_ ? QStringLiteral(" ORDER BY %1, rowid").arg(quoted(linkField_->fieldName()))
                       : QStringLiteral(" ORDER BY rowid");
     Statement select(connection_.database(), sql);
-    std::map<LinkKey, Rows> groups;
+    Groups groups;
     Rows* group = &groups[LinkKey{}];
     LinkKey groupKey{};
     const int count = int(fields_.size());
@@ -568,28 +569,57 @@ void Table::refreshRow() {
 
 // ---- writing -------------------------------------------------------------------------------
 
+Statement& Table::prepared(std::uint64_t key, const std::function<QString()>& sql) {
+    std::unique_ptr<Statement>& slot = statements_[key];
+    if (!slot)
+        slot = std::make_unique<Statement>(connection_.database(), sql());
+    return *slot;
+}
+
+namespace {
+
+// Readies a kept statement for its next use however this use ends, so that it holds no lock.
+struct ResetAfterUse {
+    Statement& statement;
+    ~ResetAfterUse() { statement.reset(); }
+};
+
+// Keys of the kept statements: the kind in the top bits, the set of written cells below.
+constexpr std::uint64_t kInsertKey = 1ull << 62;
+constexpr std::uint64_t kUpdateKey = 2ull << 62;
+constexpr std::uint64_t kDeleteKey = 3ull << 62;
+
+} // namespace
+
 // One statement writes the row and gives back what the store holds, its id first: the row is
 // written once, or not at all, and the cursor takes the result only when the statement is done.
 void Table::writeInsert(Row& row) {
-    QStringList names, marks;
-    std::vector<int> cells;
+    std::uint64_t cells = 0;
     for (const auto& field : fields_) {
         const int i = field->index();
-        if (field->readOnly() || row.data.type(i) == CellType::Null)
-            continue; // the store fills the key, and its defaults where nothing was set
-        names << quoted(field->fieldName());
-        marks << QStringLiteral("?");
-        cells.push_back(i);
+        // The store fills the key, and its defaults where nothing was set.
+        if (!field->readOnly() && row.data.type(i) != CellType::Null)
+            cells |= 1ull << i;
     }
-    const QString returning = QStringLiteral(" RETURNING rowid, ") + columnList();
-    const QString sql =
-        (names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(tableName_))
-                         : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                               .arg(quoted(tableName_), names.join(", "), marks.join(", "))) +
-        returning;
-    Statement insert(connection_.database(), sql);
-    for (int k = 0; k < int(cells.size()); ++k)
-        row.data.bind(insert, k + 1, cells[size_t(k)]);
+    Statement& insert = prepared(kInsertKey | cells, [&] {
+        QStringList names, marks;
+        for (const auto& field : fields_)
+            if (cells & (1ull << field->index())) {
+                names << quoted(field->fieldName());
+                marks << QStringLiteral("?");
+            }
+        const QString returning = QStringLiteral(" RETURNING rowid, ") + columnList();
+        return (names.isEmpty()
+                    ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(tableName_))
+                    : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                          .arg(quoted(tableName_), names.join(", "), marks.join(", "))) +
+               returning;
+    });
+    ResetAfterUse reset{insert};
+    int parameter = 1;
+    for (int i = 0; i < int(fields_.size()); ++i)
+        if (cells & (1ull << i))
+            row.data.bind(insert, parameter++, i);
     if (!insert.step())
         raise(QStringLiteral("The new row was not written"));
     const qint64 rowid = insert.columnInt(0);
@@ -601,32 +631,33 @@ void Table::writeInsert(Row& row) {
 }
 
 // The optimistic check: the row must still hold every value it had when it was read.
-static QString rowUnchangedCondition(const std::vector<std::unique_ptr<Field>>& fields) {
+QString Table::rowUnchangedCondition() const {
     QString where = QStringLiteral(" WHERE rowid = ?");
-    for (const auto& field : fields)
+    for (const auto& field : fields_)
         where += QStringLiteral(" AND %1 IS ?").arg(quoted(field->fieldName()));
     return where;
 }
 
 void Table::writeUpdate(Row& row) {
-    QStringList sets;
-    std::vector<int> cells;
-    for (const auto& field : fields_) {
-        const int i = field->index();
-        if (row.data.sameCell(i, original_, i))
-            continue;
-        sets << QStringLiteral("%1 = ?").arg(quoted(field->fieldName()));
-        cells.push_back(i);
-    }
-    if (sets.isEmpty())
+    std::uint64_t cells = 0;
+    for (int i = 0; i < int(fields_.size()); ++i)
+        if (!row.data.sameCell(i, original_, i))
+            cells |= 1ull << i;
+    if (!cells)
         return; // nothing changed: nothing is written
-    Statement update(connection_.database(),
-                     QStringLiteral("UPDATE %1 SET %2").arg(quoted(tableName_), sets.join(", ")) +
-                         rowUnchangedCondition(fields_) + QStringLiteral(" RETURNING ") +
-                         columnList());
+    Statement& update = prepared(kUpdateKey | cells, [&] {
+        QStringList sets;
+        for (const auto& field : fields_)
+            if (cells & (1ull << field->index()))
+                sets << QStringLiteral("%1 = ?").arg(quoted(field->fieldName()));
+        return QStringLiteral("UPDATE %1 SET %2").arg(quoted(tableName_), sets.join(", ")) +
+               rowUnchangedCondition() + QStringLiteral(" RETURNING ") + columnList();
+    });
+    ResetAfterUse reset{update};
     int parameter = 1;
-    for (int i : cells)
-        row.data.bind(update, parameter++, i);
+    for (int i = 0; i < int(fields_.size()); ++i)
+        if (cells & (1ull << i))
+            row.data.bind(update, parameter++, i);
     update.bindInt(parameter++, row.rowid);
     for (int i = 0; i < int(fields_.size()); ++i)
         original_.bind(update, parameter++, i);
@@ -638,18 +669,20 @@ void Table::writeUpdate(Row& row) {
 }
 
 void Table::writeDelete(const Row& row, const RowData& asRead) {
-    sqlite::Database& db = connection_.database();
-    Statement remove(db, QStringLiteral("DELETE FROM %1").arg(quoted(tableName_)) +
-                             rowUnchangedCondition(fields_));
+    Statement& remove = prepared(kDeleteKey, [&] {
+        return QStringLiteral("DELETE FROM %1").arg(quoted(tableName_)) + rowUnchangedCondition() +
+               QStringLiteral(" RETURNING rowid");
+    });
+    ResetAfterUse reset{remove};
     int parameter = 1;
     remove.bindInt(parameter++, row.rowid);
     for (int i = 0; i < int(fields_.size()); ++i)
         asRead.bind(remove, parameter++, i);
-    remove.run();
-    if (db.changes() == 0)
+    if (!remove.step())
         throw EEngineError(QStringLiteral("Row cannot be located for deletion. Some values may "
                                           "have been changed since it was last read"),
                            0);
+    remove.run();
 }
 
 // ---- reading -------------------------------------------------------------------------------

@@ -3,11 +3,14 @@
 #include "data/DataSource.h"
 #include "data/Field.h"
 #include "data/Row.h"
+#include "data/Sqlite.h"
 
 #include <QString>
 #include <QVariant>
-#include <map>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace data {
@@ -133,8 +136,15 @@ private:
         bool null = true;
         qint64 value = 0;
         bool operator==(const LinkKey&) const = default;
-        auto operator<=>(const LinkKey&) const = default;
     };
+    struct LinkKeyHash {
+        std::size_t operator()(const LinkKey& key) const {
+            return std::hash<qint64>()(key.value) ^ std::size_t(key.null);
+        }
+    };
+    // Hashed, not ordered: finding a question's rows costs the same in a bank of 500 questions
+    // as in one of 100,000.
+    using Groups = std::unordered_map<LinkKey, Rows, LinkKeyHash>;
 
     void dataEvent(DataEvent event, int row, Field* field) override;
     void notify(DataEvent event, int row = -1, Field* field = nullptr);
@@ -148,6 +158,9 @@ private:
     void writeInsert(Row& row);
     void writeUpdate(Row& row);
     void writeDelete(const Row& row, const RowData& asRead);
+    QString rowUnchangedCondition() const;
+    // The writing statements are prepared once and kept, by kind and the cells they write.
+    sqlite::Statement& prepared(std::uint64_t key, const std::function<QString()>& sql);
     QString columnList() const;
     void readRows();
     void checkColumns();
@@ -166,7 +179,7 @@ private:
 
     DataSetState state_ = DataSetState::Inactive;
     // A master table keeps all its rows in one group; a detail table one group per link value.
-    std::map<LinkKey, Rows> groups_;
+    Groups groups_;
     Rows* view_ = nullptr;
     LinkKey viewKey_;
     int current_ = -1;
@@ -187,6 +200,7 @@ private:
     std::vector<Table*> details_;
 
     std::vector<DataSource*> sources_;
+    std::unordered_map<std::uint64_t, std::unique_ptr<sqlite::Statement>> statements_;
 };
 
 } // namespace data
