@@ -176,12 +176,14 @@ void rawRenumber(sqlite3* db, const std::vector<sqlite3_int64>& rowids) {
 
 // ---- ours ----------------------------------------------------------------------------------
 
-// The database work of the draw: every question gets its number 1..N, in one write scope.
+// The database work of the draw, as the testing window does it: every question gets its
+// number 1..N, in one write scope, with the controls told once at the end.
 void draw(TDataModule2& dm) {
     data::Table& questions = dm.Vopros;
-    data::WriteScope scope(dm.ADOConnection1);
     questions.first();
     const int n = questions.recordCount();
+    data::WriteScope scope(dm.ADOConnection1);
+    data::Table::ControlsDisabled quiet(questions);
     for (int i = 1; i <= n; ++i) {
         questions.edit();
         questions.setFieldValue(QStringLiteral("Номер"), i);

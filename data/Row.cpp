@@ -66,28 +66,57 @@ RowData::RowData(int count) {
 }
 
 RowData RowData::fromStatement(const sqlite::Statement& statement, int firstColumn, int count) {
-    Builder builder;
+    // Measured first, then written into a block of the exact size: one allocation per row.
+    std::size_t total = kSizeBytes;
     for (int column = firstColumn; column < firstColumn + count; ++column) {
         switch (statement.columnType(column)) {
         case SQLITE_INTEGER:
-            builder.addInteger(statement.columnInt(column));
-            break;
         case SQLITE_FLOAT:
-            builder.addReal(statement.columnDouble(column));
+            total += 1 + 8;
             break;
         case SQLITE_TEXT:
-            builder.add(CellType::Text, statement.columnBytes(column));
-            break;
         case SQLITE_BLOB:
-            builder.add(CellType::Blob, statement.columnBytes(column));
+            total += 1 + kSizeBytes + std::size_t(statement.columnBytes(column).size());
             break;
         default:
-            builder.add(CellType::Null, {});
+            total += 1;
             break;
         }
     }
     RowData row;
-    row.block_ = builder.finish();
+    row.block_ = std::make_unique_for_overwrite<char[]>(total);
+    char* at = row.block_.get();
+    store(at, std::uint32_t(total));
+    at += kSizeBytes;
+    for (int column = firstColumn; column < firstColumn + count; ++column) {
+        switch (statement.columnType(column)) {
+        case SQLITE_INTEGER:
+            *at++ = char(CellType::Integer);
+            store(at, qint64(statement.columnInt(column)));
+            at += 8;
+            break;
+        case SQLITE_FLOAT:
+            *at++ = char(CellType::Float);
+            store(at, statement.columnDouble(column));
+            at += 8;
+            break;
+        case SQLITE_TEXT:
+        case SQLITE_BLOB: {
+            *at++ =
+                char(statement.columnType(column) == SQLITE_TEXT ? CellType::Text : CellType::Blob);
+            const QByteArrayView bytes = statement.columnBytes(column);
+            store(at, std::uint32_t(bytes.size()));
+            at += kSizeBytes;
+            if (!bytes.isEmpty())
+                std::memcpy(at, bytes.data(), size_t(bytes.size()));
+            at += bytes.size();
+            break;
+        }
+        default:
+            *at++ = char(CellType::Null);
+            break;
+        }
+    }
     return row;
 }
 
@@ -175,20 +204,33 @@ QVariant RowData::value(int i) const {
 }
 
 void RowData::replaceCell(int i, CellType type, QByteArrayView payload) {
-    Builder builder;
-    const int n = count();
-    for (int k = 0; k < n; ++k) {
-        if (k != i) {
-            const char* at = cell(k);
-            const CellType kind = CellType(*at);
-            const std::size_t header =
-                kind == CellType::Text || kind == CellType::Blob ? 1 + kSizeBytes : 1;
-            builder.add(kind, QByteArrayView(at + header, qsizetype(cellSize(at) - header)));
-        } else {
-            builder.add(type, payload);
-        }
+    const char* old = cell(i);
+    const std::size_t oldSize = cellSize(old);
+    const bool sized = type == CellType::Text || type == CellType::Blob;
+    const std::size_t newSize = 1 + (sized ? kSizeBytes : 0) + std::size_t(payload.size());
+    const std::size_t before = std::size_t(old - block_.get());
+    const std::size_t after = blockSize() - before - oldSize;
+    const std::size_t total = before + newSize + after;
+    auto block = std::make_unique_for_overwrite<char[]>(total);
+    std::memcpy(block.get(), block_.get(), before);
+    store(block.get(), std::uint32_t(total));
+    char* at = block.get() + before;
+    *at++ = char(type);
+    if (sized) {
+        store(at, std::uint32_t(payload.size()));
+        at += kSizeBytes;
     }
-    block_ = builder.finish();
+    if (!payload.isEmpty())
+        std::memcpy(at, payload.data(), size_t(payload.size()));
+    std::memcpy(block.get() + before + newSize, old + oldSize, after);
+    block_ = std::move(block);
+}
+
+bool RowData::holds(int i, const QVariant& value) const {
+    if (value.isNull())
+        return type(i) == CellType::Null;
+    return value.typeId() == QMetaType::LongLong && type(i) == CellType::Integer &&
+           integer(i) == value.toLongLong();
 }
 
 void RowData::setValue(int i, const QVariant& value) {
@@ -230,6 +272,12 @@ void RowData::setCell(int i, const RowData& other, int j) {
         kind == CellType::Text || kind == CellType::Blob ? 1 + kSizeBytes : 1;
     // The payload lives in the other row's block, which replaceCell does not touch.
     replaceCell(i, kind, QByteArrayView(at + header, qsizetype(other.cellSize(at) - header)));
+}
+
+bool RowData::sameAs(const RowData& other) const {
+    const std::uint32_t size = blockSize();
+    return size == other.blockSize() &&
+           (size == 0 || std::memcmp(block_.get(), other.block_.get(), size) == 0);
 }
 
 bool RowData::sameCell(int i, const RowData& other, int j) const {

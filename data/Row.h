@@ -46,6 +46,11 @@ public:
     // Copies cell j of another row into cell i, bytes and storage class unchanged.
     void setCell(int i, const RowData& other, int j);
 
+    // Whether cell i already holds this null or 64-bit integer (other values: false), so that
+    // writing it again can be skipped.
+    bool holds(int i, const QVariant& value) const;
+    // Every cell the same, as sameCell compares them.
+    bool sameAs(const RowData& other) const;
     // Same storage class and same bytes: what the engine's IS compares.
     bool sameCell(int i, const RowData& other, int j) const;
     // Binds cell i to the statement's parameter, in its own storage class.

@@ -32,6 +32,8 @@ Database::Database(const QString& path, Mode mode) {
         flags = SQLITE_OPEN_READONLY;
         break;
     }
+    // Each connection is used by one thread at a time: the engine need not lock every call.
+    flags |= SQLITE_OPEN_NOMUTEX;
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, flags, nullptr);
     db_.reset(raw); // closed even when the open failed

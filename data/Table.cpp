@@ -122,7 +122,7 @@ void Table::open() {
     state_ = DataSetState::Browse;
     notify(DataEvent::RowsAboutToBeReset);
     viewKey_ = master_ ? masterKey() : LinkKey{};
-    view_ = &groups_[viewKey_];
+    view_ = &groupOf(groups_, finger_, viewKey_);
     current_ = view_->empty() ? -1 : 0;
     bof_ = true;
     eof_ = view_->empty();
@@ -184,7 +184,8 @@ void Table::readRows() {
                       : QStringLiteral(" ORDER BY rowid");
     Statement select(connection_.database(), sql);
     Groups groups;
-    Rows* group = &groups[LinkKey{}];
+    std::size_t finger = 0;
+    Rows* group = &groupOf(groups, finger, LinkKey{});
     LinkKey groupKey{};
     const int count = int(fields_.size());
     while (select.step()) {
@@ -195,12 +196,27 @@ void Table::readRows() {
             const LinkKey key = linkKeyOf(row.data);
             if (!(key == groupKey)) {
                 groupKey = key;
-                group = &groups[key];
+                group = &groupOf(groups, finger, key);
             }
         }
         group->push_back(std::move(row));
     }
     groups_ = std::move(groups);
+    finger_ = 0;
+}
+
+Table::Rows& Table::groupOf(Groups& groups, std::size_t& finger, const LinkKey& key) {
+    for (std::size_t i : {finger, finger + 1})
+        if (i < groups.size() && groups[i].key == key) {
+            finger = i;
+            return groups[i].rows;
+        }
+    auto it = std::lower_bound(groups.begin(), groups.end(), key,
+                               [](const Group& group, const LinkKey& k) { return group.key < k; });
+    if (it == groups.end() || !(it->key == key))
+        it = groups.insert(it, Group{key, Rows()});
+    finger = std::size_t(it - groups.begin());
+    return it->rows;
 }
 
 // ---- master-detail -------------------------------------------------------------------------
@@ -261,7 +277,7 @@ void Table::applyMasterKey() {
         return;
     notify(DataEvent::RowsAboutToBeReset);
     viewKey_ = key;
-    view_ = &groups_[key];
+    view_ = &groupOf(groups_, finger_, key);
     current_ = view_->empty() ? -1 : 0;
     bof_ = true;
     eof_ = view_->empty();
@@ -277,7 +293,8 @@ void Table::regroup(int position) {
     notify(DataEvent::RowAboutToBeRemoved, position);
     Row moved = std::move((*view_)[position]);
     view_->erase(view_->begin() + position);
-    groups_[key].push_back(std::move(moved));
+    groupOf(groups_, finger_, key).push_back(std::move(moved));
+    view_ = &groupOf(groups_, finger_, viewKey_);
     notify(DataEvent::RowRemoved, position);
     current_ = std::min(position, shownCount() - 1);
     notify(DataEvent::RecordMoved, current_);
@@ -639,6 +656,8 @@ QString Table::rowUnchangedCondition() const {
 }
 
 void Table::writeUpdate(Row& row) {
+    if (row.data.sameAs(original_))
+        return; // nothing changed: nothing is written (a bank numbered already, in the draw)
     std::uint64_t cells = 0;
     for (int i = 0; i < int(fields_.size()); ++i)
         if (!row.data.sameCell(i, original_, i))
@@ -717,7 +736,9 @@ void Table::setStoredValue(Field& field, const QVariant& stored) {
         raise(QStringLiteral("Dataset not in edit or insert mode"));
     if (field.readOnly())
         raise(QStringLiteral("Field '%1' cannot be modified").arg(field.fieldName()));
-    (*view_)[current_].data.setValue(field.index(), stored);
+    RowData& row = (*view_)[current_].data;
+    if (!row.holds(field.index(), stored))
+        row.setValue(field.index(), stored);
     modified_ = true;
     notify(DataEvent::RecordChanged, current_, &field);
 }
@@ -741,7 +762,34 @@ void Table::removeDataSource(DataSource* source) {
     sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
 }
 
+void Table::disableControls() {
+    ++controlsDisabled_;
+}
+
+void Table::enableControls() {
+    if (controlsDisabled_ == 0 || --controlsDisabled_ > 0 || !missedEvents_)
+        return;
+    missedEvents_ = false;
+    // Everything may have changed: the controls and the detail tables take it all anew.
+    notify(DataEvent::RowsAboutToBeReset);
+    notify(DataEvent::RowsReset);
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::RecordMoved, current_);
+}
+
+Table::ControlsDisabled::ControlsDisabled(Table& table) : table_(table) {
+    table_.disableControls();
+}
+
+Table::ControlsDisabled::~ControlsDisabled() {
+    table_.enableControls();
+}
+
 void Table::notify(DataEvent event, int row, Field* field) {
+    if (controlsDisabled_ > 0) {
+        missedEvents_ = true;
+        return;
+    }
     const std::vector<DataSource*> sources = sources_;
     for (DataSource* source : sources)
         source->notify(event, row, field);

@@ -116,6 +116,23 @@ public:
         int saved_;
     };
 
+    // While controls are disabled the data sources tell neither their controls nor the detail
+    // tables anything; enabling them again tells them once that everything may have changed.
+    // For a loop over many rows, such as the draw's renumbering. Calls nest.
+    void disableControls();
+    void enableControls();
+    bool controlsDisabled() const { return controlsDisabled_ > 0; }
+    class ControlsDisabled {
+    public:
+        explicit ControlsDisabled(Table& table);
+        ~ControlsDisabled();
+        ControlsDisabled(const ControlsDisabled&) = delete;
+        ControlsDisabled& operator=(const ControlsDisabled&) = delete;
+
+    private:
+        Table& table_;
+    };
+
     // Internal to fields and data sources.
     QVariant storedValue(const Field& field) const;
     void setStoredValue(Field& field, const QVariant& stored);
@@ -136,15 +153,20 @@ private:
         bool null = true;
         qint64 value = 0;
         bool operator==(const LinkKey&) const = default;
+        auto operator<=>(const LinkKey&) const = default;
     };
-    struct LinkKeyHash {
-        std::size_t operator()(const LinkKey& key) const {
-            return std::hash<qint64>()(key.value) ^ std::size_t(key.null);
-        }
+    // The rows of one link value, kept sorted by key in one array: following the master row by
+    // row reads the array in order. Adding a group moves the others, so view_ is set again
+    // after every call of groupOf.
+    struct Group {
+        LinkKey key;
+        Rows rows;
     };
-    // Hashed, not ordered: finding a question's rows costs the same in a bank of 500 questions
-    // as in one of 100,000.
-    using Groups = std::unordered_map<LinkKey, Rows, LinkKeyHash>;
+    using Groups = std::vector<Group>;
+    // Finds or adds the group of a key. Following the master row by row asks for the group
+    // next to the one found last (finger), which is checked first: the cost of a move does not
+    // grow with the bank.
+    static Rows& groupOf(Groups& groups, std::size_t& finger, const LinkKey& key);
 
     void dataEvent(DataEvent event, int row, Field* field) override;
     void notify(DataEvent event, int row = -1, Field* field = nullptr);
@@ -180,6 +202,7 @@ private:
     DataSetState state_ = DataSetState::Inactive;
     // A master table keeps all its rows in one group; a detail table one group per link value.
     Groups groups_;
+    std::size_t finger_ = 0;
     Rows* view_ = nullptr;
     LinkKey viewKey_;
     int current_ = -1;
@@ -200,6 +223,8 @@ private:
     std::vector<Table*> details_;
 
     std::vector<DataSource*> sources_;
+    int controlsDisabled_ = 0;
+    bool missedEvents_ = false;
     std::unordered_map<std::uint64_t, std::unique_ptr<sqlite::Statement>> statements_;
 };
 
