@@ -2,11 +2,15 @@
 
 #include "data/DataSource.h"
 #include "data/Field.h"
+#include "data/Row.h"
+#include "data/Sqlite.h"
 
 #include <QString>
 #include <QVariant>
-#include <map>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace data {
@@ -18,7 +22,13 @@ enum class DataSetState { Inactive, Browse, Edit, Insert };
 // A cursor over one whole table of the bank: the rows are read when the table opens (a static
 // cursor: what other programs change later is not seen), one row is current, and at most one
 // change is pending, an edited row or a new one. Every posted change is written at once, one
-// row at a time; an update or delete checks that nobody changed the row since it was read.
+// row at a time (or into the transaction of a WriteScope); an update or delete checks that
+// nobody changed the row since it was read.
+//
+// Every operation either completes or throws and leaves the cursor, its detail tables and the
+// file as they were: a master posts its details' pending changes before its current row can
+// change, and each write is one statement whose result is taken into the cursor only once the
+// statement has succeeded.
 //
 // A detail table shows only the rows whose link field equals the key field of its master's
 // current row; rows are kept grouped by link value, so following the master costs time in
@@ -71,6 +81,9 @@ public:
     void remove();
     // Posts an edited row that was changed, drops one that was not, drops an untouched new row.
     void checkBrowseMode();
+    // Gives up the pending change of the current row and reads the row again from the file.
+    // A row that another program deleted leaves the rows shown.
+    void refreshRow();
 
     // Reading.
     bool isEmpty() const { return shownCount() == 0; }
@@ -107,6 +120,23 @@ public:
         int saved_;
     };
 
+    // While controls are disabled the data sources tell neither their controls nor the detail
+    // tables anything; enabling them again tells them once that everything may have changed.
+    // For a loop over many rows, such as the draw's renumbering. Calls nest.
+    void disableControls();
+    void enableControls();
+    bool controlsDisabled() const { return controlsDisabled_ > 0; }
+    class ControlsDisabled {
+    public:
+        explicit ControlsDisabled(Table& table);
+        ~ControlsDisabled();
+        ControlsDisabled(const ControlsDisabled&) = delete;
+        ControlsDisabled& operator=(const ControlsDisabled&) = delete;
+
+    private:
+        Table& table_;
+    };
+
     // Internal to fields and data sources.
     QVariant storedValue(const Field& field) const;
     void setStoredValue(Field& field, const QVariant& stored);
@@ -116,11 +146,11 @@ public:
 
 private:
     struct Row {
-        std::vector<QVariant> values; // in the order of fields_
+        RowData data; // the cells in the order of fields_
         qint64 rowid = 0;
         bool isNew = false;
     };
-    using Rows = std::vector<std::unique_ptr<Row>>;
+    using Rows = std::vector<Row>;
 
     // The link value of a detail table's rows: a question's id, or null.
     struct LinkKey {
@@ -129,26 +159,44 @@ private:
         bool operator==(const LinkKey&) const = default;
         auto operator<=>(const LinkKey&) const = default;
     };
+    // The rows of one link value, kept sorted by key in one array: following the master row by
+    // row reads the array in order. Adding a group moves the others, so view_ is set again
+    // after every call of groupOf.
+    struct Group {
+        LinkKey key;
+        Rows rows;
+    };
+    using Groups = std::vector<Group>;
+    // Finds or adds the group of a key. Following the master row by row asks for the group
+    // next to the one found last (finger), which is checked first: the cost of a move does not
+    // grow with the bank.
+    static Rows& groupOf(Groups& groups, std::size_t& finger, const LinkKey& key);
 
     void dataEvent(DataEvent event, int row, Field* field) override;
     void notify(DataEvent event, int row = -1, Field* field = nullptr);
     void checkActive() const;
     void writePending();
-    Row* activeRow() const;
+    const Row* activeRow() const;
     void setCurrent(int position);
     void startNewRow(int position);
     void dropNewRow();
+    void dropRow(int position);
     void writeInsert(Row& row);
     void writeUpdate(Row& row);
-    void writeDelete(qint64 rowid, const std::vector<QVariant>& values);
-    void rereadRow(Row& row);
+    void writeDelete(const Row& row, const RowData& asRead);
+    QString rowUnchangedCondition() const;
+    // The writing statements are prepared once and kept, by kind and the cells they write.
+    sqlite::Statement& prepared(std::uint64_t key, const std::function<QString()>& sql);
+    QString columnList() const;
     void readRows();
     void checkColumns();
+    // A master posts the pending changes of its details before its current row may change.
+    void postDetails();
     // Detail tables: follow the master's current row.
     LinkKey masterKey() const;
-    LinkKey linkKeyOf(const Row& row) const;
+    LinkKey linkKeyOf(const RowData& row) const;
     void applyMasterKey();
-    void regroup(Row* row);
+    void regroup(int position);
 
     Connection& connection_;
     QString objectName_;
@@ -157,7 +205,8 @@ private:
 
     DataSetState state_ = DataSetState::Inactive;
     // A master table keeps all its rows in one group; a detail table one group per link value.
-    std::map<LinkKey, Rows> groups_;
+    Groups groups_;
+    std::size_t finger_ = 0;
     Rows* view_ = nullptr;
     LinkKey viewKey_;
     int current_ = -1;
@@ -167,7 +216,7 @@ private:
     bool eof_ = true;
 
     // The pending change.
-    std::vector<QVariant> original_; // values of the edited row as read
+    RowData original_; // the edited row as read
     bool modified_ = false;
 
     // Master-detail.
@@ -175,8 +224,12 @@ private:
     Field* masterField_ = nullptr;
     Field* linkField_ = nullptr;
     int linkIndex_ = -1;
+    std::vector<Table*> details_;
 
     std::vector<DataSource*> sources_;
+    int controlsDisabled_ = 0;
+    bool missedEvents_ = false;
+    std::unordered_map<std::uint64_t, std::unique_ptr<sqlite::Statement>> statements_;
 };
 
 } // namespace data

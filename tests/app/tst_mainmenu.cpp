@@ -292,11 +292,9 @@ private slots:
         QVERIFY(testi->isVisible());
         QVERIFY(Form1->isVisible());
         QVERIFY(Form1->RadioButton1->isChecked());
-        // The renumbered row is still pending: posting it at the end fails the same way.
-        seam::pushAnswer(ModalResult::OK);
+        // The draw gave its refused edit up: nothing is left pending to fail at the end.
         destroyProgram();
-        QCOMPARE(seam::shown().size(), size_t(2));
-        QCOMPARE(seam::shown()[1].text, seam::shown()[0].text);
+        QCOMPARE(seam::shown().size(), size_t(1));
     }
 
     void startupFailures_data() {
