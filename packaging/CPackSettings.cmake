@@ -4,15 +4,17 @@
 
 set(CPACK_PACKAGE_NAME infotest)
 set(CPACK_PACKAGE_VENDOR "infotest developers")
-set(CPACK_PACKAGE_CONTACT "infotest developers <infotest@localhost>")
+set(CPACK_PACKAGE_CONTACT "infotest developers <infotest@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "quiz program for school informatics")
+# Lines under 80 characters: package managers show them as they are.
 set(CPACK_PACKAGE_DESCRIPTION
-  "A pupil takes a test of ten questions drawn at random from a question bank, choosing for\n\
-each one of four answers and one of four explanations, and gets the points and a school\n\
-grade. A teacher keeps the bank in an editor window. The menu entry opens the user's own\n\
-bank, made from the sample informatics bank on first use, or a bank a classroom shares.\n\
-infotest-bank makes banks from spreadsheets (CSV), checks, exports and prints them.\n\
-The program's text is in Russian.")
+  "A pupil takes a test of ten questions drawn at random from a question\n\
+bank, choosing for each one of four answers and one of four explanations,\n\
+and gets the points and a school grade. A teacher keeps the bank in an\n\
+editor window. The menu entry opens the user's own bank, made from the\n\
+sample informatics bank on first use, or a bank a classroom shares.\n\
+infotest-bank makes banks from spreadsheets (CSV), checks, exports and\n\
+prints them. The program's text is in Russian.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES /\\.git/ /build)
@@ -37,6 +39,8 @@ set(CPACK_RPM_PACKAGE_GROUP "Applications/Education")
 # Capabilities, not package names, so that Fedora, openSUSE and their kin each find theirs;
 # the Qt and SQLite libraries are added by rpm from the binaries.
 set(CPACK_RPM_PACKAGE_REQUIRES "font(tahoma), (zenity or kdialog or /usr/bin/notify-send)")
+# The build-id links of Fedora's debuginfo scheme have no counterpart in the Debian package.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
 set(CPACK_RPM_USER_FILELIST "%config(noreplace) /etc/default/infotest")
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /etc/default /usr/share/icons/hicolor
   /usr/share/icons/hicolor/scalable /usr/share/icons/hicolor/scalable/apps

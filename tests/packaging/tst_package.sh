@@ -78,11 +78,12 @@ for _ in $(seq 50); do
 done
 [ -s "$scratch/display" ] || fail "Xvfb did not start"
 export DISPLAY=:$(head -n1 "$scratch/display")
+# Run in the background, its pid is the launcher's, and then the program's it execs.
 run_launcher() { # HOME, then further VAR=value settings
   local home=$1
   shift
-  env -u INFOTEST_BANK_DIR -u XDG_DATA_HOME -u QT_QPA_PLATFORM -u DBUS_SESSION_BUS_ADDRESS \
-    HOME="$home" LANG=C.UTF-8 "$@" "$root/usr/bin/infotest-launcher"
+  exec env -u INFOTEST_BANK_DIR -u XDG_DATA_HOME -u QT_QPA_PLATFORM -u DBUS_SESSION_BUS_ADDRESS \
+    HOME="$home" LANG=C.UTF-8 NO_AT_BRIDGE=1 "$@" "$root/usr/bin/infotest-launcher"
 }
 
 # First start of a new user: the sample bank is made in ~/.local/share/infotest and opened.
@@ -97,6 +98,7 @@ if ! wait_for_window 30 "Тесты по информатике" >/dev/null; the
 fi
 kill -0 $program 2>/dev/null || fail "the program ended with the main menu open"
 kill $program
+wait $program || true
 bank=$home/.local/share/infotest/db.mdb
 [ -f "$bank" ] || fail "the launcher made no bank in ~/.local/share/infotest"
 [ ! -e "$bank.new" ] || fail "the launcher left a half-made bank behind"
@@ -108,7 +110,7 @@ set +e
 run_launcher "$home" INFOTEST_BANK_DIR="$scratch/nowhere" >"$scratch/missing.log" 2>&1 &
 launcher_pid=$!
 background+=($launcher_pid)
-box=$(wait_for_window 20 "Тесты по информатике")
+box=$(wait_for_window 60 "Тесты по информатике")
 shown=$?
 [ $shown -eq 0 ] && xdotool windowkill "$box"
 wait $launcher_pid
