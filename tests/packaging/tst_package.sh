@@ -71,13 +71,14 @@ launcher=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/infotest.desktop")
 
 # A private X server on a free display, so that no other test's windows get in the way.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
-background+=($!)
+background+=("$!")
 for _ in $(seq 50); do
   [ -s "$scratch/display" ] && break
   sleep 0.1
 done
 [ -s "$scratch/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$scratch/display")
+DISPLAY=:$(head -n1 "$scratch/display")
+export DISPLAY
 # Run in the background, its pid is the launcher's, and then the program's it execs.
 run_launcher() { # HOME, then further VAR=value settings
   local home=$1
@@ -91,7 +92,7 @@ home=$scratch/home
 mkdir "$home"
 run_launcher "$home" >"$scratch/launcher.log" 2>&1 &
 program=$!
-background+=($program)
+background+=("$program")
 if ! wait_for_window 30 "Тесты по информатике" >/dev/null; then
   cat "$scratch/launcher.log"
   fail "the installed launcher showed no main menu"
@@ -109,7 +110,7 @@ QT_QPA_PLATFORM=offscreen "$root/usr/bin/infotest-bank" check "$bank" ||
 set +e
 run_launcher "$home" INFOTEST_BANK_DIR="$scratch/nowhere" >"$scratch/missing.log" 2>&1 &
 launcher_pid=$!
-background+=($launcher_pid)
+background+=("$launcher_pid")
 box=$(wait_for_window 60 "Тесты по информатике")
 shown=$?
 [ $shown -eq 0 ] && xdotool windowkill "$box"
