@@ -2,6 +2,7 @@
 # The version comes from project(); runtime libraries are found from the binaries where the
 # generator can (dpkg-shlibdeps, rpm's automatic requirements), the rest is named here.
 
+set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME infotest)
 set(CPACK_PACKAGE_VENDOR "infotest developers")
 set(CPACK_PACKAGE_CONTACT "infotest developers <infotest@example.org>")
@@ -17,7 +18,6 @@ infotest-bank makes banks from spreadsheets (CSV), checks, exports and\n\
 prints them. The program's text is in Russian.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_SOURCE_IGNORE_FILES /\\.git/ /build)
 # Directories the package makes are 0755 whatever the packager's umask.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -34,6 +34,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+# The launcher reads /etc/default/infotest wherever the rest lies; the package is not moved.
+set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_LICENSE "Proprietary")
 set(CPACK_RPM_PACKAGE_GROUP "Applications/Education")
 # Capabilities, not package names, so that Fedora, openSUSE and their kin each find theirs;
