@@ -73,11 +73,18 @@ void destroyProgram() {
     destroy(DataModule2);
 }
 
-int runProgram(int argc, char** argv) {
-    Application application(argc, argv);
+void setUpApplication() {
     // Only closing the main menu ends the program, never the last visible window closing.
     QApplication::setQuitOnLastWindowClosed(false);
     toolkit::registerFonts();
+    QApplication::setApplicationName(toolkit::applicationTitle());
+    // The installed desktop entry is infotest.desktop, whatever the program file is called.
+    QGuiApplication::setDesktopFileName(QStringLiteral("infotest"));
+}
+
+int runProgram(int argc, char** argv) {
+    Application application(argc, argv);
+    setUpApplication();
     if (!createProgram())
         return 1;
     const int code = runEventLoop();

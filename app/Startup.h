@@ -18,6 +18,10 @@ int runProgram(int argc, char** argv);
 
 // The steps of runProgram, for a QApplication that already exists.
 //
+// Sets up the application object: only closing the main menu ends the program; the windows'
+// fonts; the names by which a desktop groups the program's windows and finds its desktop entry.
+void setUpApplication();
+//
 // Creates Form1, DataModule2, testi, Edittest and about, all hidden. When the question bank
 // cannot be opened, shows the start-up error box, leaves nothing created and returns false.
 bool createProgram();

@@ -65,8 +65,10 @@ TForm1::TForm1(QWidget* parent)
 void TForm1::RadioButton1Click(QObject*) {
     showInFront(testi);
     testi->Button2Click(RadioButton1);
-    // Only after the draw: a failed draw leaves the main menu up.
-    hide();
+    // Only after the draw: a failed draw leaves the main menu up, and so does a refused one,
+    // which has hidden the testing window again.
+    if (testi->isVisible())
+        hide();
 }
 
 void TForm1::RadioButton2Click(QObject*) {

@@ -1,11 +1,13 @@
 #include "bank/BankFile.h"
 
 #include "bank/Csv.h"
+#include "bank/Screen.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <map>
 #include <memory>
 
@@ -35,35 +37,6 @@ qint64 scalar(const Database& db, const QString& sql) {
     Statement st(db, sql);
     st.step();
     return st.columnInt(0);
-}
-
-QString plural(qint64 n, const char* one, const char* few, const char* many) {
-    const qint64 tens = n % 100, units = n % 10;
-    const char* word = many;
-    if (tens < 11 || tens > 14) {
-        if (units == 1)
-            word = one;
-        else if (units >= 2 && units <= 4)
-            word = few;
-    }
-    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(word));
-}
-
-QString textOf(const QVariant& value) {
-    if (value.typeId() == QMetaType::QByteArray)
-        return QString::fromUtf8(value.toByteArray());
-    return value.toString();
-}
-
-// A text as a problem line quotes it: on one line, shortened.
-QString shown(const QVariant& value) {
-    if (value.isNull())
-        return QStringLiteral("(NULL)");
-    QString text = textOf(value).simplified();
-    constexpr int kShownLength = 60;
-    if (text.size() > kShownLength)
-        text = text.left(kShownLength - 1) + u'…';
-    return u'«' + text + u'»';
 }
 
 bool isBlank(const QVariant& value) {
@@ -113,9 +86,18 @@ const RowKind& explanationKind() {
     return kind;
 }
 
+QString tooLong(const QVariant& text) {
+    const int length = textLength(textOf(text));
+    if (length <= kMaxTextLength)
+        return {};
+    return QStringLiteral("длиннее %1 символов (%2): поле банка вмещает %1, сократите текст")
+        .arg(kMaxTextLength)
+        .arg(length);
+}
+
 void checkRows(const StoredQuestion& q, const std::vector<StoredRow>& rows, const RowKind& kind,
                QStringList& problems) {
-    const QString who = QStringLiteral("Вопрос id %1 %2: ").arg(q.id).arg(shown(q.text));
+    const QString who = questionLabel(q) + QStringLiteral(": ");
     if (rows.size() != size_t(kChoicesPerQuestion))
         problems << who + QStringLiteral("%1 %2, а нужно ровно %3")
                               .arg(kind.noun)
@@ -144,7 +126,45 @@ void checkRows(const StoredQuestion& q, const std::vector<StoredRow>& rows, cons
                                   .arg(kind.genitive)
                                   .arg(row.id)
                                   .arg(shown(row.text));
+        if (const QString why = tooLong(row.text); !why.isEmpty())
+            problems
+                << who +
+                       QStringLiteral("текст %1 id %2 %3").arg(kind.genitive).arg(row.id).arg(why);
     }
+}
+
+// A text the testing window cuts off, with how much to cut for it to show whole.
+void checkFit(const ScreenFit& screen, const StoredQuestion& q, QStringList& problems) {
+    const QString who = questionLabel(q) + QStringLiteral(": ");
+    auto cutBy = [&](Place place, const QString& text) {
+        const int n = screen.excess(place, text);
+        return QStringLiteral("сократите его хотя бы на %1")
+            .arg(plural(n, "символ", "символа", "символов"));
+    };
+    const QString question = textOf(q.text);
+    if (!screen.fits(Place::Question, question))
+        problems << who + QStringLiteral("текст вопроса шире строки окна тестирования (%1 из %2 "
+                                         "пикселей) и будет обрезан; %3")
+                              .arg(screen.questionWidth(question))
+                              .arg(ScreenFit::questionLabelWidth())
+                              .arg(cutBy(Place::Question, question));
+    auto checkButtons = [&](const std::vector<StoredRow>& rows, Place place, const RowKind& kind) {
+        for (const StoredRow& row : rows) {
+            const QString text = textOf(row.text);
+            if (screen.fits(place, text))
+                continue;
+            problems << who + QStringLiteral("%1 id %2 %3 не помещается на кнопке окна "
+                                             "тестирования (строк: %4, видно: %5); %6")
+                                  .arg(kind.capital.toLower())
+                                  .arg(row.id)
+                                  .arg(shown(row.text))
+                                  .arg(screen.linesNeeded(text))
+                                  .arg(screen.linesShown(place, text))
+                                  .arg(cutBy(place, text));
+        }
+    };
+    checkButtons(q.options, Place::Option, optionKind());
+    checkButtons(q.explanations, Place::Explanation, explanationKind());
 }
 
 void checkStrays(const std::vector<StoredRow>& rows, const RowKind& kind, QStringList& problems) {
@@ -161,6 +181,35 @@ void checkStrays(const std::vector<StoredRow>& rows, const RowKind& kind, QStrin
 }
 
 } // namespace
+
+QString textOf(const QVariant& value) {
+    if (value.typeId() == QMetaType::QByteArray)
+        return QString::fromUtf8(value.toByteArray());
+    return value.toString();
+}
+
+QString shown(const QVariant& value) {
+    if (value.isNull())
+        return QStringLiteral("(NULL)");
+    QString text = textOf(value).simplified();
+    constexpr int kShownLength = 60;
+    if (textLength(text) > kShownLength) {
+        // Cut between characters, never inside a surrogate pair.
+        qsizetype end = 0;
+        for (int k = 0; k < kShownLength - 1; ++k)
+            end += text.at(end).isHighSurrogate() && end + 1 < text.size() ? 2 : 1;
+        text = text.left(end) + u'…';
+    }
+    return u'«' + text + u'»';
+}
+
+EDuplicateQuestions::EDuplicateQuestions(std::vector<size_t> indexes)
+    : EToolError(QStringLiteral("в банке уже есть вопросы с тем же текстом")),
+      indexes_(std::move(indexes)) {}
+
+QString questionLabel(const StoredQuestion& question) {
+    return QStringLiteral("Вопрос id %1 %2").arg(question.id).arg(shown(question.text));
+}
 
 void createBank(const QString& path) {
     // Creating the empty file first, exclusively, is what keeps an existing bank safe even
@@ -193,10 +242,23 @@ void createBank(const QString& path) {
     }
 }
 
-qint64 importQuestions(const QString& path, const std::vector<Question>& questions) {
+qint64 importQuestions(const QString& path, const std::vector<Question>& questions,
+                       bool allowDuplicates) {
     auto db = openExisting(path, Database::Mode::ReadWrite);
     Transaction tx(*db);
     const qint64 before = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\""));
+    if (!allowDuplicates) {
+        QSet<QString> texts;
+        Statement st(*db, QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\""));
+        while (st.step())
+            texts.insert(textOf(st.columnValue(0)));
+        std::vector<size_t> duplicates;
+        for (size_t i = 0; i < questions.size(); ++i)
+            if (!questions[i].text.trimmed().isEmpty() && texts.contains(questions[i].text))
+                duplicates.push_back(i);
+        if (!duplicates.empty())
+            throw EDuplicateQuestions(std::move(duplicates));
+    }
     Statement addQuestion(
         *db, QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
     Statement addOption(
@@ -288,24 +350,74 @@ std::vector<Question> questionsOf(const StoredBank& bank) {
     return questions;
 }
 
+QStringList questionProblems(const StoredQuestion& q) {
+    QStringList problems;
+    if (isBlank(q.text))
+        problems << QStringLiteral("%1: %2").arg(
+            questionLabel(q), q.text.isNull() ? QStringLiteral("нет текста вопроса (NULL)")
+                                              : QStringLiteral("пустой текст вопроса"));
+    if (const QString why = tooLong(q.text); !why.isEmpty())
+        problems << QStringLiteral("%1: текст вопроса %2").arg(questionLabel(q), why);
+    checkRows(q, q.options, optionKind(), problems);
+    checkRows(q, q.explanations, explanationKind(), problems);
+    return problems;
+}
+
 QStringList checkBank(const StoredBank& bank) {
     QStringList problems;
     if (bank.questions.size() < size_t(kQuestionsPerTest))
         problems << QStringLiteral("В банке %1, а тест задаёт %2: нужно не меньше %2 вопросов")
                         .arg(plural(qint64(bank.questions.size()), "вопрос", "вопроса", "вопросов"))
                         .arg(kQuestionsPerTest);
+    const ScreenFit screen;
+    if (!screen.fontFound())
+        problems << QStringLiteral("Нет шрифта Tahoma окон программы (файл "
+                                   "/usr/share/wine/fonts/tahoma.ttf из пакета fonts-wine): "
+                                   "ширина текстов не проверена; установите пакет");
     for (const StoredQuestion& q : bank.questions) {
-        if (isBlank(q.text))
-            problems << QStringLiteral("Вопрос id %1 %2: %3")
-                            .arg(q.id)
-                            .arg(shown(q.text))
-                            .arg(q.text.isNull() ? QStringLiteral("нет текста вопроса (NULL)")
-                                                 : QStringLiteral("пустой текст вопроса"));
-        checkRows(q, q.options, optionKind(), problems);
-        checkRows(q, q.explanations, explanationKind(), problems);
+        problems << questionProblems(q);
+        if (screen.fontFound())
+            checkFit(screen, q, problems);
     }
     checkStrays(bank.strayOptions, optionKind(), problems);
     checkStrays(bank.strayExplanations, explanationKind(), problems);
+    return problems;
+}
+
+QString plural(qint64 n, const char* one, const char* few, const char* many) {
+    const qint64 tens = n % 100, units = n % 10;
+    const char* word = many;
+    if (tens < 11 || tens > 14) {
+        if (units == 1)
+            word = one;
+        else if (units >= 2 && units <= 4)
+            word = few;
+    }
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(word));
+}
+
+QStringList exportProblems(const StoredBank& bank) {
+    QStringList problems;
+    for (const StoredQuestion& q : bank.questions) {
+        QStringList why;
+        if (textLength(textOf(q.text)) > kMaxTextLength)
+            why << QStringLiteral("текст вопроса длиннее %1 символов").arg(kMaxTextLength);
+        auto rows = [&](const std::vector<StoredRow>& list, const RowKind& kind) {
+            if (list.size() > size_t(kMaxChoices))
+                why << QStringLiteral("%1 больше %2").arg(kind.noun).arg(kMaxChoices);
+            for (const StoredRow& row : list)
+                if (textLength(textOf(row.text)) > kMaxTextLength)
+                    why << QStringLiteral("текст %1 id %2 длиннее %3 символов")
+                               .arg(kind.genitive)
+                               .arg(row.id)
+                               .arg(kMaxTextLength);
+        };
+        rows(q.options, optionKind());
+        rows(q.explanations, explanationKind());
+        if (!why.isEmpty())
+            problems << QStringLiteral("%1: %2; сократите в редакторе")
+                            .arg(questionLabel(q), why.join(QLatin1String(", ")));
+    }
     return problems;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bank/Csv.h"
 #include "bank/QuestionCsv.h"
 
 #include <QString>
@@ -45,9 +46,22 @@ struct BankCounts {
 // A new bank with the schema, marked as ours. Never touches a file that is already there.
 void createBank(const QString& path);
 
+// Questions to import whose text a question of the bank already has: importing a file twice
+// would double them. Blank texts are not compared.
+class EDuplicateQuestions : public EToolError {
+public:
+    explicit EDuplicateQuestions(std::vector<size_t> indexes);
+    const std::vector<size_t>& indexes() const { return indexes_; } // into the imported list
+
+private:
+    std::vector<size_t> indexes_;
+};
+
 // Appends the questions in one transaction, numbered after those already there; returns the
-// number of questions the bank then holds. On any failure nothing is written.
-qint64 importQuestions(const QString& path, const std::vector<Question>& questions);
+// number of questions the bank then holds. Unless allowDuplicates, a question whose text the
+// bank already holds throws EDuplicateQuestions. On any failure nothing is written.
+qint64 importQuestions(const QString& path, const std::vector<Question>& questions,
+                       bool allowDuplicates = false);
 
 StoredBank readBank(const QString& path);
 BankCounts countBank(const QString& path);
@@ -55,8 +69,28 @@ BankCounts countBank(const QString& path);
 // The questions as the test run sees them: a null text is empty, a null flag is false.
 std::vector<Question> questionsOf(const StoredBank& bank);
 
+// What the test run will stumble on in one question, one line each: counts, flags, blank and
+// too long texts. Empty when the question can be shown and scored.
+QStringList questionProblems(const StoredQuestion& question);
+
 // Everything in the bank that the test run will stumble on, one line each; empty when sound.
+// Measures the texts in the testing window's font, so it needs a QApplication.
 QStringList checkBank(const StoredBank& bank);
+
+// What a CSV file cannot carry back into a bank, one line for each question concerned; empty
+// when an export imports back unchanged.
+QStringList exportProblems(const StoredBank& bank);
+
+// A stored value as the program shows it: null as an empty text, bytes as UTF-8.
+QString textOf(const QVariant& value);
+// A text as a message quotes it: «on one line», shortened; (NULL) for no value.
+QString shown(const QVariant& value);
+
+// "Вопрос id 7 «Текст вопроса»", as every problem line starts.
+QString questionLabel(const StoredQuestion& question);
+
+// "5 вопросов", "1 вопрос": a number with the Russian noun form it takes.
+QString plural(qint64 n, const char* one, const char* few, const char* many);
 
 // "40 вопросов, 160 вариантов ответа, 160 пояснений"
 QString countsText(qint64 questions, qint64 options, qint64 explanations);

@@ -3,14 +3,18 @@
 #include "bank/BankFile.h"
 #include "bank/Csv.h"
 #include "bank/Moodle.h"
+#include "bank/PrintTest.h"
 #include "bank/QuestionCsv.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
+#include <QSet>
 #include <exception>
 #include <functional>
 #include <map>
+#include <sqlite3.h>
 
 namespace bank {
 
@@ -19,30 +23,53 @@ namespace {
 const char* const kHelp =
     R"(infotest-bank — банк вопросов программы «Тесты по информатике» (файл db.mdb)
 
-Использование: infotest-bank КОМАНДА ФАЙЛ [...]
+Использование: infotest-bank КОМАНДА ФАЙЛ [...] [КЛЮЧИ]
 
 Команды:
   create ФАЙЛ                 создать пустой банк; существующий файл не перезаписывается
                               пример: infotest-bank create db.mdb
-  import ФАЙЛ ВОПРОСЫ.csv     добавить вопросы из CSV в конец банка; при ошибке в файле
-                              не добавляется ничего, а сообщение называет строку
+  import ФАЙЛ ВОПРОСЫ.csv [--allow-duplicates]
+                              добавить вопросы из CSV в конец банка; при ошибке в файле
+                              не добавляется ничего, а сообщение называет строку. Вопрос,
+                              текст которого в банке уже есть, не добавляется (повторный
+                              импорт удвоил бы банк): --allow-duplicates добавляет и такие
                               пример: infotest-bank import db.mdb informatics.csv
-  export ФАЙЛ [ВЫХОД.csv]     выгрузить вопросы в CSV (без ВЫХОД.csv — в стандартный вывод)
+  export ФАЙЛ [ВЫХОД.csv]     выгрузить вопросы в CSV (без ВЫХОД.csv — в стандартный вывод);
+                              import вернёт из него те же вопросы, ответы, пояснения и
+                              отметки. Вопрос, который CSV не перенесёт (текст длиннее 255
+                              символов), называется, и не выгружается ничего
                               пример: infotest-bank export db.mdb вопросы.csv
   check ФАЙЛ                  перечислить всё, на чём споткнётся тест, по строке на
-                              проблему; код выхода 1, если что-то найдено
+                              проблему: число и отметки ответов и пояснений, пустые и
+                              длинные тексты, а также тексты шире окна тестирования
+                              (шрифт Tahoma 11 пикселей: строка вопроса — 585 пикселей,
+                              ответ — одна строка кнопки, пояснение — три); код выхода 1,
+                              если что-то найдено
                               пример: infotest-bank check db.mdb
   info ФАЙЛ                   число вопросов, вариантов ответа и пояснений
                               пример: infotest-bank info db.mdb
-  export-moodle ФАЙЛ ВЫХОД.xml  выгрузить банк в Moodle XML: по два задания на вопрос
-                              (ответ и пояснение), по баллу за каждое
+  export-moodle ФАЙЛ ВЫХОД.xml [--skip-invalid]
+                              выгрузить банк в Moodle XML: по два задания на вопрос
+                              (ответ и пояснение), по баллу за каждое. Вопрос, который
+                              Moodle не примет (нет текста, меньше двух ответов, пустой
+                              ответ, нет верного), называется, и не выгружается ничего;
+                              --skip-invalid выгружает остальные и перечисляет пропущенные
                               пример: infotest-bank export-moodle db.mdb informatics.xml
+  print ФАЙЛ ВЫХОД.pdf [--questions N] [--seed S] [--key]
+                              напечатать тест для урока без компьютеров: N вопросов
+                              (по умолчанию 10) в случайном порядке, у каждого четыре
+                              ответа и четыре пояснения, на листах A4. С одним и тем же
+                              --seed выбираются те же вопросы; --key добавляет лист с
+                              ключом ответов и таблицей оценок
+                              пример: infotest-bank print db.mdb тест.pdf --seed 7 --key
   help                        эта справка
 
-CSV: UTF-8 (с меткой порядка байтов или без), разделитель «;», «,» или табуляция,
-кавычки по RFC 4180. Строка заголовка: Вопрос; Ответ 1; …; Ответ N; Верный ответ;
-Пояснение 1; …; Пояснение M; Верное пояснение. Затем по строке на вопрос; в столбцах
-«Верный ответ» и «Верное пояснение» — номера верных через запятую или пробел.
+CSV: UTF-8 (с меткой порядка байтов или без), разделитель «;», «,» или табуляция
+(первая строка «sep=;» задаёт его явно), кавычки по RFC 4180. Строка заголовка:
+Вопрос; Ответ 1; …; Ответ N; Верный ответ; Пояснение 1; …; Пояснение M; Верное
+пояснение (пустые ячейки в конце заголовка не мешают). Затем по строке на вопрос; в
+столбцах «Верный ответ» и «Верное пояснение» — номера верных через запятую или пробел.
+Ответы вопроса идут до последней непустой ячейки; пустой ответ пишется как "".
 Текст — не длиннее 255 символов.
 
 Коды выхода: 0 — успешно, 1 — check нашёл проблемы, 2 — ошибка.
@@ -74,10 +101,15 @@ void writeOutput(const QString& path, const QByteArray& bytes) {
 }
 
 struct Context {
-    QStringList args; // after the command
+    QStringList args;                  // after the command, without its options
+    QSet<QString> switches;            // "--key"
+    std::map<QString, QString> values; // "--seed" → "7"
     QIODevice& out;
     QIODevice& err;
 };
+
+// How many questions a refusal names before it says how many more there are.
+constexpr int kListedQuestions = 5;
 
 int create(Context& c) {
     createBank(c.args[0]);
@@ -87,13 +119,34 @@ int create(Context& c) {
 
 int importCsv(Context& c) {
     std::vector<Question> questions;
+    std::vector<int> lines;
     try {
-        questions = parseQuestions(readInput(c.args[1]));
+        questions = parseQuestions(readInput(c.args[1]), &lines);
     } catch (const EInputError& e) {
         throw EToolError(
             QStringLiteral("%1, %2. В банк ничего не добавлено.").arg(c.args[1], e.message()));
     }
-    const qint64 total = importQuestions(c.args[0], questions);
+    qint64 total = 0;
+    try {
+        total = importQuestions(c.args[0], questions,
+                                c.switches.contains(QStringLiteral("--allow-duplicates")));
+    } catch (const EDuplicateQuestions& e) {
+        QStringList named;
+        for (size_t i = 0; i < e.indexes().size() && i < size_t(kListedQuestions); ++i) {
+            const size_t at = e.indexes()[i];
+            named << QStringLiteral("строка %1 %2").arg(lines[at]).arg(shown(questions[at].text));
+        }
+        if (e.indexes().size() > size_t(kListedQuestions))
+            named << QStringLiteral("и ещё %1").arg(e.indexes().size() - kListedQuestions);
+        throw EToolError(
+            QStringLiteral("%1: в банке «%2» уже есть %3 с тем же текстом (%4): "
+                           "не импортируется ли файл второй раз? В банк ничего не "
+                           "добавлено; чтобы добавить всё равно, укажите "
+                           "--allow-duplicates.")
+                .arg(c.args[1], c.args[0],
+                     plural(qint64(e.indexes().size()), "вопрос", "вопроса", "вопросов"),
+                     named.join(QLatin1String(", "))));
+    }
     writeLine(c.out, QStringLiteral("Добавлено вопросов: %1; теперь в банке «%2» их %3.")
                          .arg(questions.size())
                          .arg(c.args[0])
@@ -102,7 +155,16 @@ int importCsv(Context& c) {
 }
 
 int exportCsv(Context& c) {
-    const std::vector<Question> questions = questionsOf(readBank(c.args[0]));
+    const StoredBank bank = readBank(c.args[0]);
+    const QStringList problems = exportProblems(bank);
+    if (!problems.isEmpty()) {
+        for (const QString& problem : problems)
+            writeLine(c.err, problem);
+        throw EToolError(QStringLiteral("CSV не перенесёт %1 без потерь (строкой выше сказано "
+                                        "почему); ничего не выгружено.")
+                             .arg(plural(problems.size(), "вопрос", "вопроса", "вопросов")));
+    }
+    const std::vector<Question> questions = questionsOf(bank);
     const QByteArray bytes = formatQuestions(questions);
     if (c.args.size() < 2) {
         c.out.write(bytes);
@@ -114,7 +176,6 @@ int exportCsv(Context& c) {
         QStringLiteral("Выгружено вопросов: %1, в «%2».").arg(questions.size()).arg(c.args[1]));
     return kExitOk;
 }
-
 int check(Context& c) {
     const StoredBank bank = readBank(c.args[0]);
     const QStringList problems = checkBank(bank);
@@ -147,17 +208,134 @@ int info(Context& c) {
 }
 
 int exportMoodle(Context& c) {
-    const std::vector<Question> questions = questionsOf(readBank(c.args[0]));
+    const StoredBank bank = readBank(c.args[0]);
+    const std::vector<Question> all = questionsOf(bank);
+    const bool skip = c.switches.contains(QStringLiteral("--skip-invalid"));
+    std::vector<Question> questions;
+    QStringList invalid;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const QStringList why = moodleProblems(all[i]);
+        if (why.isEmpty())
+            questions.push_back(all[i]);
+        else
+            invalid << QStringLiteral("%1: %2").arg(questionLabel(bank.questions[i]),
+                                                    why.join(QLatin1String(", ")));
+    }
+    if (!invalid.isEmpty() && !skip) {
+        for (const QString& line : invalid)
+            writeLine(c.err, line);
+        throw EToolError(QStringLiteral("Moodle не примет %1 (строкой выше сказано почему): "
+                                        "ничего не выгружено. Исправьте их в редакторе или "
+                                        "укажите --skip-invalid, чтобы выгрузить остальные.")
+                             .arg(plural(invalid.size(), "вопрос", "вопроса", "вопросов")));
+    }
     const QFileInfo bankFile(c.args[0]);
     const QString category =
         bankFile.completeBaseName().isEmpty() ? bankFile.fileName() : bankFile.completeBaseName();
     writeOutput(c.args[1], moodleXml(questions, category));
+    for (const QString& line : invalid)
+        writeLine(c.err, QStringLiteral("Пропущен: ") + line);
     writeLine(c.out,
               QStringLiteral("Выгружено в Moodle XML «%1»: вопросов — %2, заданий по 1 баллу — %3.")
                   .arg(c.args[1])
                   .arg(questions.size())
                   .arg(questions.size() * 2));
+    if (!invalid.isEmpty())
+        writeLine(c.out, QStringLiteral("Пропущено вопросов: %1.").arg(invalid.size()));
     return kExitOk;
+}
+
+// A whole number option of at least 1 (or 0 with zeroAllowed).
+quint32 numberOption(const Context& c, const QString& name, quint32 fallback, bool zeroAllowed) {
+    const auto found = c.values.find(name);
+    if (found == c.values.end())
+        return fallback;
+    bool ok = false;
+    const quint32 value = found->second.toUInt(&ok);
+    if (!ok || (value == 0 && !zeroAllowed))
+        throw EToolError(QStringLiteral("%1 «%2»: ожидается целое число%3")
+                             .arg(name, found->second,
+                                  zeroAllowed ? QString() : QStringLiteral(" не меньше 1")));
+    return value;
+}
+
+int print(Context& c) {
+    PrintOptions options;
+    options.questions = int(std::min<quint32>(
+        numberOption(c, QStringLiteral("--questions"), kQuestionsPerTest, false), 100000));
+    options.seed =
+        numberOption(c, QStringLiteral("--seed"), QRandomGenerator::global()->generate(), true);
+    options.key = c.switches.contains(QStringLiteral("--key"));
+    const QFileInfo bankFile(c.args[0]);
+    options.bankName =
+        bankFile.completeBaseName().isEmpty() ? bankFile.fileName() : bankFile.completeBaseName();
+    options.date = QDate::currentDate();
+
+    const StoredBank bank = readBank(c.args[0]);
+    const std::vector<const StoredQuestion*> candidates = printableQuestions(bank);
+    const size_t faulty = bank.questions.size() - candidates.size();
+    if (candidates.size() < size_t(options.questions))
+        throw EToolError(QStringLiteral("в банке «%1» исправных вопросов %2, а тест просит %3%4; "
+                                        "ничего не напечатано")
+                             .arg(c.args[0])
+                             .arg(candidates.size())
+                             .arg(options.questions)
+                             .arg(faulty > 0 ? QStringLiteral(" (что исправить, покажет "
+                                                              "infotest-bank check)")
+                                             : QString()));
+    if (faulty > 0)
+        writeLine(c.err, QStringLiteral("Вопросы с ошибками в выбор не входят: %1 (их покажет "
+                                        "infotest-bank check).")
+                             .arg(faulty));
+    printTest(drawForPrint(candidates, options), c.args[1], options);
+    writeLine(c.out, QStringLiteral("Тест напечатан в «%1»: вопросов — %2, вариант --seed %3%4.")
+                         .arg(c.args[1])
+                         .arg(options.questions)
+                         .arg(options.seed)
+                         .arg(options.key ? QStringLiteral(", с ключом ответов") : QString()));
+    return kExitOk;
+}
+
+// The engine's own message in a sentence that says what it means for the bank and what to do.
+QString explainEngineError(const EEngineError& e, const QString& command, const QString& bank) {
+    const QString what = e.message();
+    QString text;
+    switch (e.code() & 0xFF) {
+    case SQLITE_NOTADB:
+        text = QStringLiteral("Файл «%1» не является банком вопросов: %2. Укажите файл банка "
+                              "(db.mdb) или создайте новый: infotest-bank create ФАЙЛ.");
+        break;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        text = QStringLiteral("Банк «%1» сейчас занят другой программой: %2. Повторите команду, "
+                              "когда она закончит запись.");
+        break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
+    case SQLITE_AUTH:
+        text = QStringLiteral("Нет доступа к банку «%1»: %2. Проверьте права на файл и его "
+                              "папку.");
+        break;
+    case SQLITE_FULL:
+        text = QStringLiteral("Не хватает места на диске для банка «%1»: %2. Освободите место и "
+                              "повторите команду.");
+        break;
+    case SQLITE_CORRUPT:
+        text = QStringLiteral("Банк «%1» повреждён: %2. Возьмите его резервную копию.");
+        break;
+    default:
+        if (what.startsWith(QLatin1String("no such table")) ||
+            what.startsWith(QLatin1String("no such column")))
+            text = QStringLiteral("Файл «%1» не является банком вопросов: %2. Укажите файл банка "
+                                  "(db.mdb) или создайте новый: infotest-bank create ФАЙЛ.");
+        else
+            text = QStringLiteral("Ошибка базы данных в банке «%1»: %2.");
+    }
+    text = text.arg(bank, what);
+    if (command == QLatin1String("import"))
+        text += QStringLiteral(" В банк ничего не добавлено.");
+    return text;
 }
 
 struct Command {
@@ -165,16 +343,35 @@ struct Command {
     int maxArgs;
     const char* usage;
     std::function<int(Context&)> run;
+    QStringList switches = {}; // options without a value
+    QStringList valued = {};   // options followed by a value
 };
 
 const std::map<QString, Command>& commands() {
     static const std::map<QString, Command> table{
         {QStringLiteral("create"), {1, 1, "create ФАЙЛ", create}},
-        {QStringLiteral("import"), {2, 2, "import ФАЙЛ ВОПРОСЫ.csv", importCsv}},
+        {QStringLiteral("import"),
+         {2,
+          2,
+          "import ФАЙЛ ВОПРОСЫ.csv [--allow-duplicates]",
+          importCsv,
+          {QStringLiteral("--allow-duplicates")}}},
         {QStringLiteral("export"), {1, 2, "export ФАЙЛ [ВЫХОД.csv]", exportCsv}},
         {QStringLiteral("check"), {1, 1, "check ФАЙЛ", check}},
         {QStringLiteral("info"), {1, 1, "info ФАЙЛ", info}},
-        {QStringLiteral("export-moodle"), {2, 2, "export-moodle ФАЙЛ ВЫХОД.xml", exportMoodle}},
+        {QStringLiteral("export-moodle"),
+         {2,
+          2,
+          "export-moodle ФАЙЛ ВЫХОД.xml [--skip-invalid]",
+          exportMoodle,
+          {QStringLiteral("--skip-invalid")}}},
+        {QStringLiteral("print"),
+         {2,
+          2,
+          "print ФАЙЛ ВЫХОД.pdf [--questions N] [--seed S] [--key]",
+          print,
+          {QStringLiteral("--key")},
+          {QStringLiteral("--questions"), QStringLiteral("--seed")}}},
     };
     return table;
 }
@@ -201,14 +398,31 @@ int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
         return kExitFailure;
     }
     const Command& command = found->second;
-    Context context{args.mid(1), out, err};
+    Context context{{}, {}, {}, out, err};
+    const QString usage =
+        prefix +
+        QStringLiteral("использование: infotest-bank %1").arg(QString::fromUtf8(command.usage));
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (!arg.startsWith(QLatin1String("--"))) {
+            context.args << arg;
+        } else if (command.switches.contains(arg)) {
+            context.switches.insert(arg);
+        } else if (command.valued.contains(arg) && i + 1 < args.size()) {
+            context.values[arg] = args[++i];
+        } else {
+            writeLine(err, usage);
+            return kExitFailure;
+        }
+    }
     if (context.args.size() < command.minArgs || context.args.size() > command.maxArgs) {
-        writeLine(err, prefix + QStringLiteral("использование: infotest-bank %1")
-                                    .arg(QString::fromUtf8(command.usage)));
+        writeLine(err, usage);
         return kExitFailure;
     }
     try {
         return command.run(context);
+    } catch (const EEngineError& e) {
+        writeLine(err, prefix + explainEngineError(e, name, context.args[0]));
     } catch (const Exception& e) {
         writeLine(err, prefix + e.message());
     } catch (const std::exception& e) {

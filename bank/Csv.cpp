@@ -1,5 +1,6 @@
 #include "bank/Csv.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <array>
 
@@ -192,8 +193,19 @@ Document parse(const QByteArray& input) {
     }
     const QString text = QString::fromUtf8(bytes);
     Document doc;
-    doc.delimiter = detectDelimiter(text);
     Reader r(text);
+    // Spreadsheets write "sep=;" as the first line of a file to name its delimiter.
+    static const QRegularExpression sepLine(QStringLiteral("^sep=([^\\r\\n])(\\r\\n|\\r|\\n|$)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    if (const auto match = sepLine.match(text); match.hasMatch()) {
+        doc.delimiter = match.captured(1).front();
+        while (!r.atEnd() && !r.atLineEnd())
+            r.take();
+        if (!r.atEnd())
+            r.skipLineEnd();
+    } else {
+        doc.delimiter = detectDelimiter(text);
+    }
     while (!r.atEnd()) {
         Record record;
         record.line = r.line();
@@ -213,13 +225,13 @@ Document parse(const QByteArray& input) {
     return doc;
 }
 
-QString formatRecord(const QStringList& cells, QChar delimiter, int alwaysQuoted) {
+QString formatRecord(const QStringList& cells, QChar delimiter, const QList<int>& alwaysQuoted) {
     QStringList out;
     out.reserve(cells.size());
     for (const QString& cell : cells) {
         const bool needsQuotes =
-            out.size() == alwaysQuoted || cell.contains(delimiter) || cell.contains(u'"') ||
-            cell.contains(u'\n') || cell.contains(u'\r') ||
+            alwaysQuoted.contains(int(out.size())) || cell.contains(delimiter) ||
+            cell.contains(u'"') || cell.contains(u'\n') || cell.contains(u'\r') ||
             (!cell.isEmpty() && (cell.front().isSpace() || cell.back().isSpace()));
         if (needsQuotes) {
             QString quotedCell = cell;

@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 #include <QChar>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace bank {
@@ -55,14 +57,16 @@ struct Document {
 };
 
 // Reads a UTF-8 file (with or without a byte-order mark) in the quoting of RFC 4180, with
-// CRLF, LF or CR line ends. The delimiter is whichever of ';', tab and ',' the first line
-// holds most of outside quotes (';' on a tie, as Russian-locale spreadsheets write it).
+// CRLF, LF or CR line ends. A first line "sep=X" names the delimiter and is no record;
+// otherwise the delimiter is whichever of ';', tab and ',' the first line holds most of
+// outside quotes (';' on a tie, as Russian-locale spreadsheets write it).
 // Throws EInputError for invalid UTF-8, an unterminated quote or text after a closing quote.
 Document parse(const QByteArray& bytes);
 
-// One line of cells, quoted where a cell needs it (and the cell at alwaysQuoted in any case),
-// ended by CRLF.
-QString formatRecord(const QStringList& cells, QChar delimiter, int alwaysQuoted = -1);
+// One line of cells, quoted where a cell needs it (and the cells at the indexes alwaysQuoted in
+// any case), ended by CRLF.
+QString formatRecord(const QStringList& cells, QChar delimiter,
+                     const QList<int>& alwaysQuoted = {});
 
 } // namespace csv
 } // namespace bank

@@ -3,6 +3,7 @@
 #include "bank/Csv.h"
 
 #include <QXmlStreamWriter>
+#include <algorithm>
 
 namespace bank {
 
@@ -62,7 +63,16 @@ private:
             throw EToolError(QStringLiteral("в тексте вопроса %1 есть управляющий символ, "
                                             "недопустимый в XML; исправьте текст в редакторе")
                                  .arg(question));
-        xml_.writeTextElement(QStringLiteral("text"), value);
+        // An XML reader turns a carriage return written as it is into a line feed; written as
+        // a character reference it reads back as itself.
+        xml_.writeStartElement(QStringLiteral("text"));
+        const QStringList pieces = value.split(u'\r');
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            if (i > 0)
+                xml_.writeEntityReference(QStringLiteral("#13"));
+            xml_.writeCharacters(pieces[i]);
+        }
+        xml_.writeEndElement();
     }
 
     void formatted(const QString& element, const QString& value) {
@@ -104,6 +114,26 @@ private:
 };
 
 } // namespace
+
+QStringList moodleProblems(const Question& question) {
+    QStringList problems;
+    if (question.text.trimmed().isEmpty())
+        problems << QStringLiteral("нет текста вопроса");
+    auto check = [&](const std::vector<Choice>& choices, const QString& noun,
+                     const QString& genitivePlural) {
+        if (choices.size() < 2)
+            problems << QStringLiteral("%1 меньше двух").arg(genitivePlural);
+        if (std::none_of(choices.cbegin(), choices.cend(),
+                         [](const Choice& c) { return c.correct; }))
+            problems << QStringLiteral("нет верного %1").arg(noun);
+        for (size_t k = 0; k < choices.size(); ++k)
+            if (choices[k].text.trimmed().isEmpty())
+                problems << QStringLiteral("пустой текст %1 %2").arg(noun).arg(k + 1);
+    };
+    check(question.options, QStringLiteral("варианта ответа"), QStringLiteral("вариантов ответа"));
+    check(question.explanations, QStringLiteral("пояснения"), QStringLiteral("пояснений"));
+    return problems;
+}
 
 QByteArray moodleXml(const std::vector<Question>& questions, const QString& category) {
     QByteArray out;

@@ -17,10 +17,6 @@ const QString kCorrectOptionHeading = QStringLiteral("Верный ответ");
 const QString kExplanationHeading = QStringLiteral("Пояснение %1");
 const QString kCorrectExplanationHeading = QStringLiteral("Верное пояснение");
 
-// More columns than any question could use: a typo such as "Ответ 1000000" is reported as an
-// unknown column instead of being taken at its word.
-constexpr int kMaxNumberedColumns = 100;
-
 // Where each column of the file is; every index is a cell index of a row.
 struct Layout {
     int question = -1;
@@ -29,6 +25,7 @@ struct Layout {
     std::vector<int> explanations;
     int correctExplanation = -1;
     QStringList headings; // as written in the file, for the messages
+    int width = 0;        // cells of the header, the empty ones at its end included
 };
 
 QString cellLabel(const Layout& layout, int index) {
@@ -52,13 +49,19 @@ std::optional<int> numberedHeading(const QString& name, const QString& word) {
         return std::nullopt;
     bool ok = false;
     const int k = match.captured(2).toInt(&ok);
-    if (!ok || k < 1 || k > kMaxNumberedColumns)
+    if (!ok || k < 1 || k > kMaxChoices)
         return std::nullopt;
     return k;
 }
 
 Layout readHeader(const csv::Record& header) {
     Layout layout;
+    layout.width = int(header.cells.size());
+    // A spreadsheet that ends its lines with a delimiter leaves empty headings at the end.
+    size_t named = header.cells.size();
+    while (named > 1 && !header.cells[named - 1].quoted &&
+           header.cells[named - 1].text.trimmed().isEmpty())
+        --named;
     std::vector<std::pair<int, int>> options, explanations; // (k, cell index)
     auto claim = [&](int& slot, int index) {
         if (slot >= 0)
@@ -66,7 +69,7 @@ Layout readHeader(const csv::Record& header) {
                               header.line, 0, cellLabel(layout, index));
         slot = index;
     };
-    for (size_t i = 0; i < header.cells.size(); ++i) {
+    for (size_t i = 0; i < named; ++i) {
         const int index = int(i);
         const QString name = header.cells[i].text.trimmed();
         layout.headings << name;
@@ -124,17 +127,21 @@ Layout readHeader(const csv::Record& header) {
     return layout;
 }
 
-// The options (or explanations) of one row: the texts up to the last non-empty one, flagged by
-// the numbers of the correct-column.
+// The options (or explanations) of one row: the cells up to the last one with text or quotes,
+// flagged by the numbers of the correct-column.
 std::vector<Choice> readChoices(const csv::Record& row, const Layout& layout,
                                 const std::vector<int>& columns, int correctColumn,
                                 const QString& heading) {
     auto textAt = [&](int index) {
         return index < int(row.cells.size()) ? row.cells[index].text : QString();
     };
+    auto written = [&](int index) {
+        return index < int(row.cells.size()) &&
+               (row.cells[index].quoted || !row.cells[index].text.trimmed().isEmpty());
+    };
     int count = 0;
     for (size_t k = 0; k < columns.size(); ++k)
-        if (!textAt(columns[k]).trimmed().isEmpty())
+        if (written(columns[k]))
             count = int(k) + 1;
     std::vector<Choice> choices;
     for (int k = 0; k < count; ++k)
@@ -154,7 +161,7 @@ std::vector<Choice> readChoices(const csv::Record& row, const Layout& layout,
                                   .arg(token)
                                   .arg(columns.size()),
                               cell.line, cell.column, cellLabel(layout, correctColumn));
-        if (n > count || textAt(columns[n - 1]).trimmed().isEmpty())
+        if (!written(columns[n - 1]))
             throw EInputError(QStringLiteral("верным назван номер %1, но ячейка «%2» пуста")
                                   .arg(n)
                                   .arg(heading.arg(n)),
@@ -166,7 +173,15 @@ std::vector<Choice> readChoices(const csv::Record& row, const Layout& layout,
 
 } // namespace
 
-std::vector<Question> parseQuestions(const QByteArray& csvBytes) {
+int textLength(const QString& text) {
+    int length = 0;
+    for (const QChar c : text)
+        if (!c.isLowSurrogate())
+            ++length;
+    return length;
+}
+
+std::vector<Question> parseQuestions(const QByteArray& csvBytes, std::vector<int>* lines) {
     const csv::Document doc = csv::parse(csvBytes);
     auto record = doc.records.begin();
     while (record != doc.records.end() && record->isBlank())
@@ -174,7 +189,8 @@ std::vector<Question> parseQuestions(const QByteArray& csvBytes) {
     if (record == doc.records.end())
         throw EInputError(QStringLiteral("файл пуст: нет даже строки заголовка"), 1, 0);
     const Layout layout = readHeader(*record);
-    const int width = int(layout.headings.size());
+    const int width = layout.width;
+    const int named = int(layout.headings.size());
 
     std::vector<Question> questions;
     for (++record; record != doc.records.end(); ++record) {
@@ -192,10 +208,14 @@ std::vector<Question> parseQuestions(const QByteArray& csvBytes) {
         }
         for (size_t i = 0; i < row.cells.size(); ++i) {
             const csv::Cell& cell = row.cells[i];
-            if (cell.text.size() > kMaxTextLength)
+            if (int(i) >= named && (cell.quoted || !cell.text.trimmed().isEmpty()))
+                throw EInputError(QStringLiteral("текст в столбце без заголовка; дайте столбцу "
+                                                 "заголовок или перенесите текст"),
+                                  cell.line, cell.column, cellLabel(layout, int(i)));
+            if (const int length = textLength(cell.text); length > kMaxTextLength)
                 throw EInputError(QStringLiteral("текст длиннее %1 символов (%2)")
                                       .arg(kMaxTextLength)
-                                      .arg(cell.text.size()),
+                                      .arg(length),
                                   cell.line, cell.column, cellLabel(layout, int(i)));
         }
         Question q;
@@ -205,6 +225,8 @@ std::vector<Question> parseQuestions(const QByteArray& csvBytes) {
         q.explanations = readChoices(row, layout, layout.explanations, layout.correctExplanation,
                                      kExplanationHeading);
         questions.push_back(std::move(q));
+        if (lines)
+            lines->push_back(row.line);
     }
     return questions;
 }
@@ -225,10 +247,12 @@ QByteArray formatQuestions(const std::vector<Question>& questions) {
     header << kCorrectExplanationHeading;
 
     QString text = csv::formatRecord(header, delimiter);
-    auto appendChoices = [](QStringList& cells, const std::vector<Choice>& choices,
-                            size_t columns) {
+    auto appendChoices = [](QStringList& cells, QList<int>& quoted,
+                            const std::vector<Choice>& choices, size_t columns) {
         QStringList correct;
         for (size_t k = 0; k < columns; ++k) {
+            if (k < choices.size() && choices[k].text.isEmpty())
+                quoted << int(cells.size());
             cells << (k < choices.size() ? choices[k].text : QString());
             if (k < choices.size() && choices[k].correct)
                 correct << QString::number(k + 1);
@@ -237,14 +261,17 @@ QByteArray formatQuestions(const std::vector<Question>& questions) {
     };
     for (const Question& q : questions) {
         QStringList cells{q.text};
-        appendChoices(cells, q.options, optionColumns);
-        appendChoices(cells, q.explanations, explanationColumns);
+        QList<int> quoted;
+        appendChoices(cells, quoted, q.options, optionColumns);
+        appendChoices(cells, quoted, q.explanations, explanationColumns);
         // A question with a blank text and nothing else would read back as a blank line and
         // vanish; the quotes keep it.
         const bool blank = std::all_of(cells.cbegin(), cells.cend(), [](const QString& cell) {
             return cell.trimmed().isEmpty();
         });
-        text += csv::formatRecord(cells, delimiter, blank ? 0 : -1);
+        if (blank)
+            quoted << 0;
+        text += csv::formatRecord(cells, delimiter, quoted);
     }
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }

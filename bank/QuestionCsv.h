@@ -6,8 +6,14 @@
 
 namespace bank {
 
-// The longest text a field of the bank holds.
+// The longest text a field of the bank holds, in characters (code points).
 inline constexpr int kMaxTextLength = 255;
+// More option or explanation columns than any question could use: a typo such as
+// "Ответ 1000000" is reported as an unknown column instead of being taken at its word.
+inline constexpr int kMaxChoices = 100;
+
+// The length of a text as a teacher counts it: characters, not UTF-16 units (an emoji is one).
+int textLength(const QString& text);
 
 struct Choice {
     QString text;
@@ -26,13 +32,15 @@ struct Question {
 
 // The questions of a teacher's CSV file, one a row under the header "Вопрос", "Ответ 1" ...
 // "Ответ N", "Верный ответ", "Пояснение 1" ... "Пояснение M", "Верное пояснение" (any
-// order). A row's options run up to its last non-empty one; the correct ones are named by
-// number. Throws EInputError at the first fault, so that nothing of a bad file is used.
-std::vector<Question> parseQuestions(const QByteArray& csvBytes);
+// order; empty cells at the end of the header are ignored). A row's options run up to its last
+// cell with text or in quotes (an empty option is written ""); the correct ones are named by
+// number. Throws EInputError at the first fault, so that nothing of a bad file is used. The
+// line each question starts on goes to lines when given.
+std::vector<Question> parseQuestions(const QByteArray& csvBytes, std::vector<int>* lines = nullptr);
 
 // The questions as CSV for a spreadsheet in the Russian locale: a byte-order mark, ';', the
 // header with as many option and explanation columns as the longest question needs (4 at
-// least).
+// least). An empty option or explanation is written "" so that it reads back, even at the end.
 QByteArray formatQuestions(const std::vector<Question>& questions);
 
 } // namespace bank

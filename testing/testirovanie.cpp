@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <chrono>
 #include <ratio>
 #include <utility>
@@ -81,20 +82,21 @@ void MakeRandomOrder(int32_t* a, int32_t n) {
     }
 }
 
-void FillQuestionOrder(int32_t questionCount) {
+void FillQuestionOrder(const std::vector<bool>& showable) {
     // MakeRandomOrder only ever gives one cycle through 0..N, so reading entry k as the k-th
     // question would never ask question k k-th. Following the cycle from 0 instead,
     // 0 -> a[0] -> a[a[0]] -> ..., meets each of 1..N once before it returns to 0, and the
     // cycles through 0..N match the orders of 1..N one to one: every order, and so every
-    // question at every position, is equally likely.
-    QuestionOrder.assign(size_t(qMax(0, questionCount) + 1), 0);
-    MakeRandomOrder(QuestionOrder.data(), int32_t(QuestionOrder.size()) - 1);
-    const std::vector<int32_t> cycle = QuestionOrder;
+    // question at every position, is equally likely. Leaving out the questions that cannot be
+    // shown keeps the others' order equally likely.
+    std::vector<int32_t> cycle(showable.size() + 1, 0);
+    MakeRandomOrder(cycle.data(), int32_t(cycle.size()) - 1);
+    QuestionOrder.assign(1, 0);
     int32_t at = 0;
-    QuestionOrder[0] = 0;
     for (size_t k = 1; k < cycle.size(); ++k) {
         at = cycle[size_t(at)];
-        QuestionOrder[k] = at;
+        if (showable[size_t(at) - 1])
+            QuestionOrder.push_back(at);
     }
 }
 
@@ -128,6 +130,9 @@ Ttesti::Ttesti(QWidget* parent)
     Button1 = new QPushButton(QStringLiteral("Далее -->>"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(8, 402, 75, 25);
+    // Enter presses the button when it has the focus, as Space does; Qt's push buttons take
+    // Enter by themselves only in dialogs.
+    Button1->setAutoDefault(true);
 
     GroupBox2 = new QGroupBox(QStringLiteral("Выберите пояснение к ответу:"), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
@@ -165,13 +170,25 @@ void Ttesti::uncheckAll() {
 void Ttesti::Button2Click(QObject*) {
     data::Table& questions = DataModule2->Vopros;
 
-    // Ten distinct questions cannot come from a smaller bank. Refuse before anything changes;
-    // the main menu is still visible, since hiding it comes after the draw.
-    const int count = questions.recordCount();
-    if (count < kRunLength) {
+    // A run needs ten distinct questions that can be shown. With fewer, refuse before anything
+    // changes: nothing failed, so the plain message box says why. The main menu is still
+    // visible, since hiding it comes after the draw.
+    const std::vector<bool> showable = showableQuestions();
+    const int count = int(showable.size());
+    const int showableCount = int(std::count(showable.begin(), showable.end(), true));
+    if (showableCount < kRunLength) {
         hide();
-        throw Exception(
-            QStringLiteral("Для теста нужно %1 вопросов, в базе: %2.").arg(kRunLength).arg(count));
+        toolkit::ShowMessage(
+            showableCount == count
+                ? QStringLiteral("Для теста нужно %1 вопросов, в базе: %2.")
+                      .arg(kRunLength)
+                      .arg(count)
+                : QStringLiteral("Для теста нужно %1 вопросов с ответами и пояснениями, в базе "
+                                 "таких: %2 из %3.")
+                      .arg(kRunLength)
+                      .arg(showableCount)
+                      .arg(count));
+        return;
     }
 
     Label2->setText(QStringLiteral("1"));
@@ -190,10 +207,42 @@ void Ttesti::Button2Click(QObject*) {
     }
 
     Randomize();
-    FillQuestionOrder(n);
+    // The renumbering followed the rows in the same order: question i is the i-th row.
+    FillQuestionOrder(showable);
 
     ShowQuestion(labelValue(Label2));
     setWindowTitle(QStringLiteral("Тестирование. Вопрос 1 из 10"));
+}
+
+std::vector<bool> Ttesti::showableQuestions() {
+    // ShowQuestion reads the first four rows of each detail table (the last one again when
+    // there are fewer) and cannot show a text without value, nor a question without rows.
+    const auto readable = [](data::Table& table, const QString& textField) {
+        if (table.isEmpty())
+            return false;
+        table.first();
+        for (int row = 0; row < 4 && !table.eof(); ++row, table.next())
+            if (table.fieldValue(textField).isNull())
+                return false;
+        return true;
+    };
+    data::Table& questions = DataModule2->Vopros;
+    data::Table& options = DataModule2->Variant;
+    data::Table& explanations = DataModule2->Obyasnenie;
+    // Walking the questions moves the rows the other windows show; they are put back after.
+    const int questionAt = questions.currentPosition();
+    const int optionAt = options.currentPosition();
+    const int explanationAt = explanations.currentPosition();
+
+    std::vector<bool> showable;
+    for (questions.first(); !questions.eof(); questions.next())
+        showable.push_back(readable(options, QStringLiteral("Ответ")) &&
+                           readable(explanations, QStringLiteral("Объяснение")));
+
+    questions.moveTo(questionAt);
+    options.moveTo(optionAt);
+    explanations.moveTo(explanationAt);
+    return showable;
 }
 
 void Ttesti::ShowQuestion(int32_t k) {

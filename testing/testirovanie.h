@@ -51,6 +51,8 @@ public:
 
 private:
     void uncheckAll();
+    // For each question, in the question table's order: whether ShowQuestion can show it.
+    std::vector<bool> showableQuestions();
 };
 
 extern Ttesti* testi;
@@ -63,9 +65,9 @@ extern std::vector<int32_t> QuestionOrder;
 // n + 1 values from the process-wide generator. With n < 0 the array is not touched.
 void MakeRandomOrder(int32_t* a, int32_t n);
 
-// Resizes QuestionOrder to questionCount + 1 entries and fills entries 1..questionCount with
-// the numbers 1..questionCount in random order, every order equally likely.
-void FillQuestionOrder(int32_t questionCount);
+// Fills QuestionOrder from entry 1 on with those of the question numbers 1..N that can be shown
+// (showable[k - 1] for number k, N its size), in random order, every order equally likely.
+void FillQuestionOrder(const std::vector<bool>& showable);
 
 // The process-wide pseudo-random generator: a 32-bit linear congruential generator.
 extern uint32_t RandSeed;

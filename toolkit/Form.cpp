@@ -1,11 +1,14 @@
 #include "toolkit/Form.h"
 
+#include "toolkit/MessageBox.h"
+
 #include <QCloseEvent>
 #include <QFile>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QWindow>
 
 namespace toolkit {
 
@@ -54,13 +57,67 @@ void setHeadingStyle(QLabel* label) {
 }
 
 QSize clientSizeForOuter(QSize outer) {
-    return QSize(outer.width() - 2 * kFrameWidth, outer.height() - kFrameWidth - kCaptionHeight);
+    return outer.shrunkBy(kNominalFrame);
+}
+
+QPoint centredClientPos(const QRect& available, QSize client, const QMargins& frame) {
+    const QSize outer = client.grownBy(frame);
+    return QPoint(available.x() + (available.width() - outer.width()) / 2 + frame.left(),
+                  available.y() + (available.height() - outer.height()) / 2 + frame.top());
+}
+
+namespace {
+
+void placeCentred(QWidget* window, const QMargins& frame) {
+    const QScreen* screen = window->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    window->setGeometry(QRect(centredClientPos(screen->availableGeometry(), window->size(), frame),
+                              window->size()));
+}
+
+// A window manager frames a window when it maps it, and only then can the platform tell the
+// frame; by the time the native window is first exposed it can. This places the window again
+// with that frame, once, and goes.
+class RealFramePlacer : public QObject {
+public:
+    explicit RealFramePlacer(QWidget* window) : QObject(window), window_(window) {
+        window->windowHandle()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        QWindow* handle = window_->windowHandle();
+        if (watched == handle && event->type() == QEvent::Expose && handle->isExposed()) {
+            handle->removeEventFilter(this);
+            const QMargins frame = handle->frameMargins();
+            if (frame != kNominalFrame)
+                placeCentred(window_, frame);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+} // namespace
+
+void centreOnScreen(QWidget* window) {
+    placeCentred(window, kNominalFrame);
+    if (window->windowHandle())
+        new RealFramePlacer(window);
 }
 
 TForm::TForm(const QString& caption, QSize clientSize, QPalette::ColorRole background,
              QWidget* parent)
     : QWidget(parent, Qt::Window) {
     setWindowTitle(caption);
+    // What a taskbar shows for the window: the program's name, the same for all its windows.
+    setWindowIconText(applicationTitle());
     setFont(windowFont());
     setBackgroundRole(background);
     setAutoFillBackground(true);
@@ -68,15 +125,10 @@ TForm::TForm(const QString& caption, QSize clientSize, QPalette::ColorRole backg
 }
 
 void TForm::showEvent(QShowEvent* event) {
+    // Later showings keep the place the window then has, wherever the user moved it.
     if (!placed_) {
         placed_ = true;
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect desktop = screen->availableGeometry();
-            // Centre the whole window, frame included, as the window manager will draw it.
-            const QSize outer(width() + 2 * kFrameWidth, height() + kFrameWidth + kCaptionHeight);
-            move(desktop.x() + (desktop.width() - outer.width()) / 2,
-                 desktop.y() + (desktop.height() - outer.height()) / 2);
-        }
+        centreOnScreen(this);
     }
     QWidget::showEvent(event);
 }

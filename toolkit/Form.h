@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QMargins>
 #include <QPalette>
+#include <QRect>
 #include <QSize>
 #include <QWidget>
 #include <functional>
@@ -22,15 +24,26 @@ void setHeadingStyle(QLabel* label);
 // Makes Tahoma available to the application; call once after the QApplication exists.
 void registerFonts();
 
-// The nominal frame a window manager adds: 8 pixels each side and a 31-pixel caption. Windows
-// whose outer size is given are sized by their client area, the outer size less this frame.
-inline constexpr int kFrameWidth = 8;
-inline constexpr int kCaptionHeight = 31;
+// The frame a window manager draws around a window, as the windows' outer sizes count it:
+// 4-pixel borders and a 30-pixel title bar. Windows whose outer size is given are sized by their
+// client area, the outer size less this frame; it is also the frame taken for placing a window
+// until the window manager has drawn the real one.
+inline constexpr QMargins kNominalFrame{4, 30, 4, 4};
 QSize clientSizeForOuter(QSize outer);
 
-// A top-level window: ordinary, resizable, hidden until shown. It is centred on the desktop
-// the first time it is shown and keeps its position afterwards. Closing it only hides it and
-// runs OnClose (a window's FormClose, connected through guarded()).
+// The top-left corner of the client area that centres a window, its frame included, on the
+// available area of a screen.
+QPoint centredClientPos(const QRect& available, QSize client, const QMargins& frame);
+
+// Centres a top-level window, frame included, on its screen's available area: at once with the
+// nominal frame, and again with the real frame as soon as the window manager has framed the
+// window (its native window is exposed). Call it from the window's first showEvent.
+void centreOnScreen(QWidget* window);
+
+// A top-level window: ordinary, resizable, hidden until shown, with the application title as
+// its icon text. It is centred on the desktop the first time it is shown and keeps its
+// position afterwards. Closing it only hides it and runs OnClose (a window's FormClose,
+// connected through guarded()).
 class TForm : public QWidget {
     Q_OBJECT
 public:

@@ -37,6 +37,7 @@ public:
         : title_(title), text_(text) {
         setObjectName(QStringLiteral("MessageBox"));
         setWindowTitle(title);
+        setWindowIconText(applicationTitle());
         setFont(windowFont());
         setModal(true);
 
@@ -111,11 +112,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override {
-        // Centred on the screen with an explicit move: the toolkit's own placement is off-centre.
-        const QRect desktop = availableGeometry();
-        const QSize outer(width() + 2 * kFrameWidth, height() + kFrameWidth + kCaptionHeight);
-        move(desktop.x() + (desktop.width() - outer.width()) / 2,
-             desktop.y() + (desktop.height() - outer.height()) / 2);
+        // Centred on the screen by us: the toolkit's own placement is off-centre.
+        centreOnScreen(this);
         QDialog::showEvent(event);
     }
 
@@ -138,6 +136,16 @@ protected:
                 clipboard->setText(clipboardText(title_, text_, captions_));
             event->accept();
             return;
+        }
+        // A button's access letter presses it alone as well as with Alt.
+        if (event->modifiers() == Qt::NoModifier) {
+            const QKeySequence withAlt(QKeyCombination(Qt::AltModifier, Qt::Key(event->key())));
+            for (QPushButton* button : buttons_)
+                if (QKeySequence::mnemonic(button->text()) == withAlt) {
+                    button->click();
+                    event->accept();
+                    return;
+                }
         }
         QDialog::keyPressEvent(event);
     }

@@ -72,7 +72,7 @@ private slots:
         for (QRadioButton* b : {Form1->RadioButton1, Form1->RadioButton2, Form1->RadioButton3})
             QVERIFY(!b->isChecked());
         QCOMPARE(Form1->windowTitle(), QStringLiteral("Тесты по информатике"));
-        QCOMPARE(Form1->size(), QSize(375, 141));
+        QCOMPARE(Form1->size(), QSize(383, 146));
         QCOMPARE(Form1->GroupBox1->geometry(), QRect(8, 8, 369, 129));
         QCOMPARE(Form1->GroupBox1->title(), QStringLiteral("Выберите действие"));
         QCOMPARE(Form1->RadioButton1->geometry(), QRect(16, 24, 113, 17));
@@ -82,9 +82,49 @@ private slots:
         QCOMPARE(Form1->font().pixelSize(), 11);
         // Tab order follows the entries.
         QCOMPARE(Form1->RadioButton1->nextInFocusChain(), Form1->RadioButton2);
-        QCOMPARE(testi->size(), QSize(639, 428));
-        QCOMPARE(Edittest->size(), QSize(686, 576));
+        QCOMPARE(testi->size(), QSize(647, 433));
+        QCOMPARE(Edittest->size(), QSize(694, 581));
         QCOMPARE(about->size(), QSize(642, 452));
+        // A taskbar groups the windows under the program's name and finds its desktop entry.
+        QCOMPARE(QApplication::applicationName(), applicationTitle());
+        QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("infotest"));
+        for (QWidget* window : {static_cast<QWidget*>(Form1), static_cast<QWidget*>(testi),
+                                static_cast<QWidget*>(Edittest), static_cast<QWidget*>(about)})
+            QCOMPARE(window->windowIconText(), applicationTitle());
+    }
+
+    // Every control the user can see lies inside its window's client area.
+    void everyControlInsideItsWindow_data() {
+        QTest::addColumn<QString>("window");
+        for (const char* name : {"Form1", "testi", "Edittest", "about"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void everyControlInsideItsWindow() {
+        QFETCH(QString, window);
+        start();
+        QWidget* shown = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == window)
+                shown = w;
+        QVERIFY(shown);
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        const auto children = shown->findChildren<QWidget*>();
+        QVERIFY(!children.isEmpty());
+        for (QWidget* child : children) {
+            if (!child->isVisibleTo(shown))
+                continue;
+            const QRect inWindow(child->mapTo(shown, QPoint(0, 0)), child->size());
+            QVERIFY2(shown->rect().contains(inWindow),
+                     qPrintable(QStringLiteral("%1 at %2,%3 %4 x %5 in %6 x %7")
+                                    .arg(child->objectName())
+                                    .arg(inWindow.x())
+                                    .arg(inWindow.y())
+                                    .arg(inWindow.width())
+                                    .arg(inWindow.height())
+                                    .arg(shown->width())
+                                    .arg(shown->height())));
+        }
     }
 
     void checkedEntryClickedAgainDoesNothing() {
@@ -395,7 +435,7 @@ private:
 int main(int argc, char** argv) {
     // The program's own application object, with its last net for errors.
     Application application(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
+    setUpApplication();
     TestMainMenu test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -62,7 +63,94 @@ std::vector<Question> trickyQuestions() {
          {{"а", false}, {"б", false}, {"в", false}}},
         {QStringLiteral(" "), {}, {}},
         {QString(), {}, {{"только пояснение", true}}},
+        // Empty options as the editor leaves them: flagged correct, and at the end.
+        {QStringLiteral("Пустые варианты"),
+         {{"", false}, {"b", false}, {"", true}, {"", false}},
+         {{"", true}}},
+        {QStringLiteral("😀").repeated(255),
+         {{QStringLiteral("𝄞 𠀀 󠀁 \U0010FFFD"), true}},
+         {}},
     };
+}
+
+// A character from any plane of Unicode, now and then one a CSV or XML file treats specially.
+char32_t randomCharacter(QRandomGenerator& random) {
+    static const char32_t special[] = {U'\n', U'\r', U'\t',     U';',      U',',         U'"',
+                                       U' ',  U'\0', U'\uFEFF', U'\uFFFD', U'\U0010FFFF'};
+    if (random.bounded(6) == 0)
+        return special[random.bounded(int(std::size(special)))];
+    static const char32_t planes[] = {0, 0, 0, 1, 2, 3, 14, 15, 16};
+    for (;;) {
+        const char32_t c = planes[random.bounded(int(std::size(planes)))] * 0x10000 +
+                           char32_t(random.bounded(0x10000));
+        if (c < 0xD800 || c > 0xDFFF)
+            return c;
+    }
+}
+
+// A text as the editor may leave it: no value, empty, the single space of a new question, or
+// up to 255 characters, and once in a while longer than the field is meant to hold.
+QVariant randomText(QRandomGenerator& random) {
+    switch (random.bounded(10)) {
+    case 0:
+        return QVariant();
+    case 1:
+        return QStringLiteral("");
+    case 2:
+        return QStringLiteral(" ");
+    case 3:
+        return QString(255, QChar(u'ю'));
+    default:
+        break;
+    }
+    const int length = random.bounded(150) == 0 ? 256 : random.bounded(1, 256);
+    std::u32string text;
+    for (int i = 0; i < length; ++i)
+        text += randomCharacter(random);
+    return QString::fromStdU32String(text);
+}
+
+// A bank of up to six questions with up to six options and explanations each, flags true, false
+// or unset; returns whether a text is longer than 255 characters.
+bool fillRandomBank(const QString& path, QRandomGenerator& random) {
+    data::sqlite::Database db(path, data::sqlite::Database::Mode::ReadWrite);
+    data::sqlite::Transaction transaction(db);
+    bool tooLong = false;
+    auto text = [&]() {
+        const QVariant value = randomText(random);
+        tooLong = tooLong || value.toString().toStdU32String().size() > size_t(kMaxTextLength);
+        return value;
+    };
+    auto flag = [&]() {
+        const int f = random.bounded(3);
+        return f == 2 ? QVariant() : QVariant(qint64(f));
+    };
+    const int questions = random.bounded(7);
+    for (int q = 0; q < questions; ++q) {
+        data::sqlite::Statement question(
+            db, QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Вопрос\") VALUES (?)"));
+        question.bind(1, text());
+        question.run();
+        const qint64 id = db.lastInsertRowId();
+        for (const char* table : {"Т_Вариант", "Т_Объяснение"}) {
+            const QString column = QString::fromUtf8(table) == QStringLiteral("Т_Вариант")
+                                       ? QStringLiteral("Ответ")
+                                       : QStringLiteral("Объяснение");
+            const int rows = random.bounded(7);
+            for (int r = 0; r < rows; ++r) {
+                data::sqlite::Statement row(
+                    db, QStringLiteral("INSERT INTO \"%1\" (\"Вопрос\", \"%2\", \"Правильный\") "
+                                       "VALUES (?, ?, ?)")
+                            .arg(QString::fromUtf8(table), column));
+                row.bindInt(1, id);
+                row.bind(2, text());
+                row.bind(3, flag());
+                row.run();
+            }
+        }
+    }
+    transaction.commit();
+    return tooLong;
 }
 
 } // namespace
@@ -73,7 +161,9 @@ class TestBankFile : public QObject {
 private slots:
     void createMarksAndNeverOverwrites();
     void roundTripKeepsEverything();
+    void randomBanksRoundTrip();
     void importAppendsAndNumbers();
+    void badFileWritesNothing_data();
     void badFileWritesNothing();
     void failingWriteRollsBackTheWholeImport();
     void checkFindsEachProblem_data();
@@ -134,6 +224,34 @@ void TestBankFile::roundTripKeepsEverything() {
     QCOMPARE(tool({"export", second}).bytes, readAll(csv));
 }
 
+void TestBankFile::randomBanksRoundTrip() {
+    int refused = 0;
+    for (quint32 seed = 1; seed <= 40; ++seed) {
+        QTemporaryDir dir;
+        const QString first = dir.filePath("first.mdb"), second = dir.filePath("second.mdb");
+        const QString csv = dir.filePath("export.csv");
+        const QByteArray where = "seed " + QByteArray::number(seed);
+        createBank(first);
+        QRandomGenerator random(seed);
+        const bool tooLong = fillRandomBank(first, random);
+        const Run exported = tool({"export", first, csv});
+        if (tooLong) {
+            // Refused whole, naming the question, with nothing written.
+            ++refused;
+            QVERIFY2(exported.code == kExitFailure, where);
+            QVERIFY2(exported.err.contains(QStringLiteral("длиннее 255 символов")), where);
+            QVERIFY2(!QFile::exists(csv), where);
+            continue;
+        }
+        QVERIFY2(exported.code == kExitOk, where + ' ' + exported.err.toUtf8());
+        createBank(second);
+        const Run imported = tool({"import", second, csv});
+        QVERIFY2(imported.code == kExitOk, where + ' ' + imported.err.toUtf8());
+        QVERIFY2(questionsOf(readBank(second)) == questionsOf(readBank(first)), where);
+    }
+    QVERIFY2(refused > 0 && refused < 20, QByteArray::number(refused)); // both ways were taken
+}
+
 void TestBankFile::importAppendsAndNumbers() {
     BankFixture fixture;
     fixture.addStandardQuestions(3);
@@ -151,19 +269,46 @@ void TestBankFile::importAppendsAndNumbers() {
     QCOMPARE(bank.questions[3].options[0].flag, QVariant(qint64(1)));
 }
 
+void TestBankFile::badFileWritesNothing_data() {
+    // The bank holds "Вопрос 1" and "Вопрос 2"; a refused file adds nothing to it.
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<int>("addedAnyway"); // with --allow-duplicates, -1 when still refused
+    const QByteArray header = "Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение\n";
+    QTest::newRow("fault in the file")
+        << header + "Хороший;a;1;b;1\nХороший;a;1;b;1\nПлохой;a;2;b;1\n"
+        << "bad.csv, строка 4, столбец 3 «Верный ответ»" << -1;
+    QTest::newRow("a question the bank holds")
+        << header + "Новый;a;1;b;1\nВопрос 2;a;1;b;1\n"
+        << "bad.csv: в банке «" + QStringLiteral("%1") +
+               "» уже есть 1 вопрос с тем же текстом (строка 3 «Вопрос 2»)"
+        << 2;
+    QTest::newRow("the same file twice, the first few named")
+        << "sep=;\n" + header + QByteArray("Вопрос 1;a;1;b;1\n").repeated(7)
+        << "уже есть 7 вопросов с тем же текстом (строка 3 «Вопрос 1», строка 4 «Вопрос 1», "
+           "строка 5 «Вопрос 1», строка 6 «Вопрос 1», строка 7 «Вопрос 1», и ещё 2)"
+        << 7;
+}
+
 void TestBankFile::badFileWritesNothing() {
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, says);
+    QFETCH(int, addedAnyway);
     BankFixture fixture;
     fixture.addStandardQuestions(2);
-    const QString csv = fixture.dir() + QStringLiteral("/bad.csv");
-    writeFile(csv, "Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение\n"
-                   "Хороший;a;1;b;1\nХороший;a;1;b;1\nПлохой;a;2;b;1\n");
-    const Run run = tool({"import", fixture.bankPath(), csv});
+    const QString file = fixture.dir() + QStringLiteral("/bad.csv");
+    writeFile(file, csv);
+    const Run run = tool({"import", fixture.bankPath(), file});
     QCOMPARE(run.code, kExitFailure);
-    QVERIFY2(run.err.contains(QStringLiteral("bad.csv, строка 4, столбец 3 «Верный ответ»")),
+    QVERIFY2(run.err.contains(says.contains(u'%') ? says.arg(fixture.bankPath()) : says),
              qPrintable(run.err));
     QVERIFY(run.err.contains(QStringLiteral("В банк ничего не добавлено")));
     QCOMPARE(fixture.count(QStringLiteral("Т_Вопросы")), qint64(2));
     QCOMPARE(fixture.count(QStringLiteral("Т_Вариант")), qint64(8));
+    if (addedAnyway < 0)
+        return;
+    QCOMPARE(tool({"import", fixture.bankPath(), file, "--allow-duplicates"}).code, kExitOk);
+    QCOMPARE(fixture.count(QStringLiteral("Т_Вопросы")), qint64(2 + addedAnyway));
 }
 
 void TestBankFile::failingWriteRollsBackTheWholeImport() {
@@ -228,6 +373,36 @@ void TestBankFile::checkFindsEachProblem_data() {
         << "INSERT INTO \"Т_Объяснение\" (\"Вопрос\", \"Объяснение\", \"Правильный\") VALUES "
            "(NULL, 'ничья', 1)"
         << "Пояснение id 41 «ничья» не относится ни к одному вопросу (поле «Вопрос» пусто)" << 1;
+    // Texts the testing window cuts off, measured in its Tahoma 11 px.
+    QTest::newRow("question wider than its line")
+        << "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'Сколько различных последовательностей длины 5 "
+           "можно составить из букв А, Б и В, если буква А встречается ровно один раз?' WHERE id = "
+           "2"
+        << "Вопрос id 2 «Сколько различных последовательностей длины 5 можно состави…»: текст "
+           "вопроса шире строки окна тестирования (654 из 585 пикселей) и будет обрезан; "
+           "сократите его хотя бы на 13 символов"
+        << 1;
+    QTest::newRow("option on two lines")
+        << "UPDATE \"Т_Вариант\" SET \"Ответ\" = 'Оперативная память теряет содержимое при "
+           "выключении питания, а внешняя память хранит данные и без питания, но медленнее' WHERE "
+           "id = 6"
+        << "Вопрос id 2 «Вопрос 2»: вариант ответа id 6 «Оперативная память теряет содержимое "
+           "при выключении питания…» не помещается на кнопке окна тестирования (строк: 2, видно: "
+           "1); сократите его хотя бы на 21 символ"
+        << 1;
+    QTest::newRow("explanation on four lines")
+        << "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = '" + QStringLiteral("ЖШЩ ").repeated(60) +
+               "' WHERE id = 7"
+        << "Вопрос id 2 «Вопрос 2»: пояснение id 7 «" + QStringLiteral("ЖШЩ ").repeated(14) +
+               "ЖШЩ…» не помещается на кнопке окна тестирования (строк: 4, видно: 3); сократите "
+               "его хотя бы на 48 символов"
+        << 1;
+    QTest::newRow("explanation of 256 characters")
+        << "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = '" + QStringLiteral("ё").repeated(256) +
+               "' WHERE id = 8"
+        << "Вопрос id 2 «Вопрос 2»: текст пояснения id 8 длиннее 255 символов (256): поле банка "
+           "вмещает 255, сократите текст"
+        << 1;
     // The editor deletes a question alone: its rows stay behind, and a question fewer is left.
     QTest::newRow("deleted question")
         << "DELETE FROM \"Т_Вопросы\" WHERE id = 4"
@@ -278,19 +453,36 @@ void TestBankFile::commandLineErrors() {
     writeFile(
         notBank,
         "просто текст, не база данных, но длиннее ста байт..................................");
+    // The engine's message comes inside a sentence that says what it means.
     const Run run = tool({"check", notBank});
     QCOMPARE(run.code, kExitFailure);
-    QVERIFY2(run.err.contains(QStringLiteral("file is not a database")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("Файл «%1» не является банком вопросов: file is not "
+                                             "a database. Укажите файл банка")
+                                  .arg(notBank)),
+             qPrintable(run.err));
+    const QString otherDatabase = dir.filePath("other.sqlite");
+    data::sqlite::Database(otherDatabase, data::sqlite::Database::Mode::ReadWriteCreate)
+        .exec("CREATE TABLE t (x)");
+    const QString csv = dir.filePath("q.csv");
+    writeFile(csv, "Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение\nQ;a;1;b;1\n");
+    const Run import = tool({"import", otherDatabase, csv});
+    QCOMPARE(import.code, kExitFailure);
+    QVERIFY2(import.err.contains(QStringLiteral("Файл «%1» не является банком вопросов: no such "
+                                                "table: Т_Вопросы.")
+                                     .arg(otherDatabase)) &&
+                 import.err.endsWith(QStringLiteral("В банк ничего не добавлено.\n")),
+             qPrintable(import.err));
 
     QCOMPARE(tool({"import", missing}).code, kExitFailure);
     QCOMPARE(tool({"frobnicate"}).code, kExitFailure);
     QCOMPARE(tool({}).code, kExitFailure);
     const Run help = tool({"--help"});
     QCOMPARE(help.code, kExitOk);
-    for (const char* command : {"create", "import", "export", "check", "info", "export-moodle"})
+    for (const char* command :
+         {"create", "import", "export", "check", "info", "export-moodle", "print"})
         QVERIFY2(help.out.contains(QStringLiteral("пример: infotest-bank %1 ").arg(command)),
                  command);
 }
 
-QTEST_GUILESS_MAIN(TestBankFile)
+QTEST_MAIN(TestBankFile)
 #include "tst_bankfile.moc"

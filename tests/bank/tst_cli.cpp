@@ -1,3 +1,5 @@
+#include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -34,6 +36,7 @@ class TestCli : public QObject {
 private slots:
     void sampleBankChecksOut();
     void exitCodes();
+    void printedTestOfTheSample();
 };
 
 void TestCli::sampleBankChecksOut() {
@@ -68,6 +71,80 @@ void TestCli::exitCodes() {
     QCOMPARE(run({"--help"}).code, 0);
     QCOMPARE(run({}).code, 2);
     QCOMPARE(run({"check"}).code, 2);
+    // Options belong to their command and take their values.
+    QCOMPARE(run({"check", bank, "--key"}).code, 2);
+    QCOMPARE(run({"print", bank, dir.filePath("t.pdf"), "--seed"}).code, 2);
+    const Result zero = run({"print", bank, dir.filePath("t.pdf"), "--questions", "0"});
+    QCOMPARE(zero.code, 2);
+    QVERIFY2(zero.err.contains(QStringLiteral("--questions «0»")), qPrintable(zero.err));
+    const Result few = run({"print", bank, dir.filePath("t.pdf")});
+    QCOMPARE(few.code, 2);
+    QVERIFY2(few.err.contains(QStringLiteral("исправных вопросов 0, а тест просит 10")),
+             qPrintable(few.err));
+    QVERIFY(!QFile::exists(dir.filePath("t.pdf")));
+}
+
+namespace {
+
+// The text of a PDF, and the number of its pages as rendered to images.
+struct Printed {
+    QString text;
+    int pages = 0;
+};
+
+Printed readPdf(const QString& pdf, const QString& folder) {
+    Printed printed;
+    QProcess render;
+    render.start(QStringLiteral("pdftoppm"),
+                 {"-r", "30", "-png", pdf, folder + QStringLiteral("/page")});
+    if (!render.waitForFinished(60000) || render.exitCode() != 0)
+        return printed;
+    printed.pages = int(QDir(folder).entryList({"page*.png"}, QDir::Files).size());
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {"-layout", pdf, "-"});
+    if (text.waitForFinished(60000) && text.exitCode() == 0)
+        printed.text = QString::fromUtf8(text.readAllStandardOutput());
+    return printed;
+}
+
+} // namespace
+
+void TestCli::printedTestOfTheSample() {
+    QTemporaryDir dir;
+    const QString bank = dir.filePath(QStringLiteral("informatics.mdb"));
+    QCOMPARE(run({"create", bank}).code, 0);
+    QCOMPARE(run({"import", bank, QStringLiteral(INFOTEST_SAMPLE_CSV)}).code, 0);
+    const QString pdf = dir.filePath(QStringLiteral("test.pdf"));
+    const Result printed = run({"print", bank, pdf, "--seed", "7", "--key"});
+    QVERIFY2(printed.code == 0, qPrintable(printed.err));
+
+    QDir(dir.path()).mkdir(QStringLiteral("a"));
+    const Printed first = readPdf(pdf, dir.filePath(QStringLiteral("a")));
+    QVERIFY2(first.pages >= 2, "pdftoppm (poppler-utils) rendered no pages");
+    const QString& text = first.text;
+    QVERIFY(text.contains(QStringLiteral("Банк «informatics» · вариант 7")));
+    QVERIFY(text.contains(QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"))));
+    QVERIFY(text.contains(QStringLiteral("Страница %1 из %1").arg(first.pages)));
+    QVERIFY(text.contains(QStringLiteral("Ключ ответов")));
+    QVERIFY(text.contains(QStringLiteral("от 14 до 16")));
+    for (const char* number : {"1. ", "10. "})
+        QVERIFY(text.contains(QString::fromLatin1(number)));
+    QVERIFY(!text.contains(QStringLiteral("11. ")));
+    // Ten questions of the bank, each with four options and four explanations to tick.
+    QCOMPARE(text.count(QStringLiteral("Пояснение к ответу:")), 10);
+    QCOMPARE(text.count(QChar(0x25A1)), 10 * 8); // the boxes to tick
+
+    // The same seed prints the same test; another draws other questions.
+    const QString again = dir.filePath(QStringLiteral("again.pdf"));
+    QCOMPARE(run({"print", bank, again, "--seed", "7", "--key"}).code, 0);
+    QDir(dir.path()).mkdir(QStringLiteral("b"));
+    QCOMPARE(readPdf(again, dir.filePath(QStringLiteral("b"))).text, text);
+    const QString other = dir.filePath(QStringLiteral("other.pdf"));
+    QCOMPARE(run({"print", bank, other, "--seed", "8", "--questions", "3"}).code, 0);
+    QDir(dir.path()).mkdir(QStringLiteral("c"));
+    const Printed three = readPdf(other, dir.filePath(QStringLiteral("c")));
+    QCOMPARE(three.text.count(QStringLiteral("Пояснение к ответу:")), 3);
+    QVERIFY(!three.text.contains(QStringLiteral("Ключ ответов")));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -74,12 +74,21 @@ void TestCsv::delimitersBomAndLineEnds_data() {
     QByteArray quotedHeading = semicolons;
     quotedHeading.replace("Вопрос;", "\"Вопрос\";");
     QTest::newRow("quoted heading") << quotedHeading;
+    // Spreadsheets name the delimiter in a first line, and may end every line with one.
+    QTest::newRow("sep= line names the delimiter") << "sep=,\r\n" + commas;
+    QTest::newRow("sep= line, tabs, semicolons in texts")
+        << QByteArray("SEP=\t\n") + QByteArray(tabs).replace("Так принято", "Так; принято;;");
+    QByteArray trailing = semicolons;
+    trailing.replace("\n", ";;\n");
+    QTest::newRow("trailing delimiters on every line") << trailing;
 }
 
 void TestCsv::delimitersBomAndLineEnds() {
     QFETCH(QByteArray, csv);
-    const auto questions = parseQuestions(csv);
+    auto questions = parseQuestions(csv);
     QCOMPARE(questions.size(), size_t(1));
+    questions[0].explanations[0].text.replace(QStringLiteral("Так; принято;;"),
+                                              QStringLiteral("Так принято"));
     QCOMPARE(questions[0], sampleQuestion());
 }
 
@@ -155,12 +164,20 @@ void TestCsv::emptyOptionInTheMiddleIsKept() {
     QCOMPARE(questions[0].options.size(), size_t(3));
     QCOMPARE(questions[0].options[1].text, QString());
     QCOMPARE(questions[0].explanations.size(), size_t(1));
+    // An empty option written "" is one, at the end too, and may be the correct one.
+    const auto quoted = parseQuestions(kHeader + "Q;a;b;c;\"\";4;e;\"\";;;2\n");
+    QCOMPARE(quoted[0].options.size(), size_t(4));
+    QCOMPARE(quoted[0].options[3], (Choice{QString(), true}));
+    QCOMPARE(quoted[0].explanations.size(), size_t(2));
+    QCOMPARE(quoted[0].explanations[1], (Choice{QString(), true}));
 }
 
 void TestCsv::textOfExactly255Fits() {
-    const QString text(255, QChar(u'ж'));
-    const QByteArray csv = kHeader + text.toUtf8() + ";a;b;c;d;1;e;f;g;h;1\n";
-    QCOMPARE(parseQuestions(csv)[0].text, text);
+    // Characters are counted, not UTF-16 units: an emoji is one.
+    for (const QString& text : {QString(255, QChar(u'ж')), QStringLiteral("😀").repeated(255)}) {
+        const QByteArray csv = kHeader + text.toUtf8() + ";a;b;c;d;1;e;f;g;h;1\n";
+        QCOMPARE(parseQuestions(csv)[0].text, text);
+    }
 }
 
 void TestCsv::badFiles_data() {
@@ -175,8 +192,14 @@ void TestCsv::badFiles_data() {
         << QByteArray("Вопрос;Ответ 1;Ответы;Верный ответ;Пояснение 1;Верное пояснение\n") << 1 << 0
         << "столбец 3 «Ответы»: неизвестный столбец";
     QTest::newRow("unnamed column")
-        << QByteArray("Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение;\n") << 1 << 0
-        << "столбец 6 без заголовка";
+        << QByteArray("Вопрос;;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение\n") << 1 << 0
+        << "столбец 2 без заголовка";
+    QTest::newRow("text under an empty heading at the end")
+        << QByteArray("Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение;\n"
+                      "Q;a;1;b;1;забытое\n")
+        << 2 << 11 << "столбец 6: текст в столбце без заголовка";
+    QTest::newRow("sep= line is line 1") << "sep=;\n" + kHeader + "Q;a;b;c;d;5;e;f;g;h;1\n"
+                                         << 3 << 11 << "«5» — не номер";
     QTest::newRow("missing correct column")
         << QByteArray("Вопрос;Ответ 1;Пояснение 1;Верное пояснение\n") << 1 << 0
         << "нет столбца «Верный ответ»";
@@ -204,6 +227,9 @@ void TestCsv::badFiles_data() {
     QTest::newRow("text over 255")
         << kHeader + "Q;a;" + QByteArray(256, 'x') + ";c;d;1;e;f;g;h;1\n"
         << 2 << 5 << "столбец 3 «Ответ 2»: текст длиннее 255 символов (256)";
+    QTest::newRow("text over 255 characters, counted as characters")
+        << kHeader + "Q;a;" + QStringLiteral("😀").repeated(256).toUtf8() + ";c;d;1;e;f;g;h;1\n"
+        << 2 << 5 << "текст длиннее 255 символов (256)";
     QTest::newRow("unterminated quote") << kHeader + good + "Q;\"a;b;c;d;1;e;f;g;h;1\n" + good << 3
                                         << 3 << "кавычка, открытая здесь, не закрыта";
     QTest::newRow("text after closing quote") << kHeader + "Q;\"a\"b;b;c;d;1;e;f;g;h;1\n"

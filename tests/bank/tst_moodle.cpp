@@ -10,6 +10,8 @@
 
 using namespace bank;
 
+Q_DECLARE_METATYPE(bank::Question)
+
 namespace {
 
 // One multiple-choice item as it reads back from the file.
@@ -98,6 +100,8 @@ class TestMoodle : public QObject {
 private slots:
     void everyQuestionAndFractionReadsBack();
     void characterXmlCannotCarryIsReported();
+    void questionsMoodleRejectsAreRefused_data();
+    void questionsMoodleRejectsAreRefused();
 };
 
 void TestMoodle::everyQuestionAndFractionReadsBack() {
@@ -111,9 +115,9 @@ void TestMoodle::everyQuestionAndFractionReadsBack() {
           {"\"кавычки\" и 'апострофы'", false},
           {"]]>", false}},
          {{"Первое", false}, {"Второе", true}, {"Третье", false}, {"Четвёртое", false}}},
-        {QStringLiteral("Две строки\nтекста"),
-         {{"a", true}, {"b", false}, {"c", true}, {"d", false}},
-         {{"нет верного", false}, {"x", false}, {"y", false}, {"z", false}}},
+        {QStringLiteral("Две строки\nтекста,\r\nCRLF и\rCR"),
+         {{"a", true}, {"b", false}, {"c", true}, {"d\r\n", false}},
+         {{"два верных", true}, {"x", false}, {"y", true}, {"z", false}}},
     };
     createBank(bankPath);
     importQuestions(bankPath, questions);
@@ -134,7 +138,7 @@ void TestMoodle::everyQuestionAndFractionReadsBack() {
         const Item& asked = quiz.items[2 * i];
         const Item& explained = quiz.items[2 * i + 1];
         QCOMPARE(asked.text, q.text);
-        QVERIFY(explained.text.startsWith(q.text));
+        QVERIFY2(explained.text.startsWith(q.text), qPrintable(explained.text));
         QVERIFY(explained.text.contains(QStringLiteral("пояснение")));
         QVERIFY(asked.name != explained.name);
         for (const auto* item : {&asked, &explained}) {
@@ -162,13 +166,61 @@ void TestMoodle::characterXmlCannotCarryIsReported() {
     const QString bankPath = dir.filePath("db.mdb");
     const QString xmlPath = dir.filePath("out.xml");
     createBank(bankPath);
-    importQuestions(bankPath, {{"Хороший", {{"a", true}}, {}},
-                               {QStringLiteral("Звонок\x07 в тексте"), {{"a", true}}, {}}});
+    importQuestions(bankPath,
+                    {{"Хороший", {{"a", true}, {"b", false}}, {{"c", true}, {"d", false}}},
+                     {QStringLiteral("Звонок\x07 в тексте"),
+                      {{"a", true}, {"b", false}},
+                      {{"c", true}, {"d", false}}}});
     QString err;
     QCOMPARE(tool({"export-moodle", bankPath, xmlPath}, &err), kExitFailure);
     QVERIFY2(err.contains(QStringLiteral("в тексте вопроса 2")), qPrintable(err));
     QVERIFY(!QFile::exists(xmlPath));
 }
 
-QTEST_GUILESS_MAIN(TestMoodle)
+void TestMoodle::questionsMoodleRejectsAreRefused_data() {
+    // The second of three questions is the one Moodle's import would reject.
+    QTest::addColumn<Question>("bad");
+    QTest::addColumn<QString>("why");
+    const std::vector<Choice> two{{"да", true}, {"нет", false}};
+    QTest::newRow("no correct option")
+        << Question{"Q", {{"a", false}, {"b", false}}, two} << "нет верного варианта ответа";
+    QTest::newRow("no correct explanation")
+        << Question{"Q", two, {{"a", false}, {"b", false}, {"c", false}}}
+        << "нет верного пояснения";
+    QTest::newRow("one option") << Question{"Q", {{"a", true}}, two}
+                                << "вариантов ответа меньше двух";
+    QTest::newRow("no explanations") << Question{"Q", two, {}} << "пояснений меньше двух";
+    QTest::newRow("empty option, correct")
+        << Question{"Q", {{"a", false}, {"", true}}, two} << "пустой текст варианта ответа 2";
+    QTest::newRow("blank explanation")
+        << Question{"Q", two, {{"a", true}, {" ", false}}} << "пустой текст пояснения 2";
+    QTest::newRow("no question text") << Question{" ", two, two} << "нет текста вопроса";
+}
+
+void TestMoodle::questionsMoodleRejectsAreRefused() {
+    QFETCH(Question, bad);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    const QString bankPath = dir.filePath("db.mdb");
+    const QString xmlPath = dir.filePath("out.xml");
+    const std::vector<Choice> two{{"да", true}, {"нет", false}};
+    createBank(bankPath);
+    importQuestions(bankPath, {{"Первый", two, two}, bad, {"Третий", two, two}});
+
+    QString err;
+    QCOMPARE(tool({"export-moodle", bankPath, xmlPath}, &err), kExitFailure);
+    QVERIFY2(err.contains(QStringLiteral("Вопрос id 2 ")) && err.contains(why), qPrintable(err));
+    QVERIFY(err.contains(QStringLiteral("--skip-invalid")));
+    QVERIFY(!QFile::exists(xmlPath));
+
+    QCOMPARE(tool({"export-moodle", bankPath, xmlPath, "--skip-invalid"}, &err), kExitOk);
+    QVERIFY2(err.startsWith(QStringLiteral("Пропущен: Вопрос id 2 ")), qPrintable(err));
+    QFile file(xmlPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const Quiz quiz = parse(file.readAll());
+    QCOMPARE(quiz.items.size(), size_t(4));
+    QCOMPARE(quiz.items[2].text, QStringLiteral("Третий"));
+}
+
+QTEST_MAIN(TestMoodle)
 #include "tst_moodle.moc"

@@ -20,6 +20,8 @@ namespace {
 // wrap to at most three such lines, in the windows' Tahoma 11 px.
 constexpr int kButtonTextWidth = 570;
 constexpr int kExplanationLines = 3;
+// The question label above them is one line of 585 pixels, cut off at its end.
+constexpr int kQuestionWidth = 585;
 
 QFont windowFont() {
     if (!QFontDatabase::families().contains(QStringLiteral("Tahoma")))
@@ -86,6 +88,7 @@ void TestSample::textsFitTheTestingWindow() {
     int widest = 0;
     for (const Question& q : sample()) {
         QVERIFY(q.text.size() <= kMaxTextLength);
+        QVERIFY2(metrics.horizontalAdvance(q.text) <= kQuestionWidth, qPrintable(q.text));
         for (const Choice& option : q.options) {
             const int width = metrics.horizontalAdvance(option.text);
             widest = std::max(widest, width);

@@ -4,6 +4,7 @@
 #include "data/DM.h"
 #include "editor/Unit2.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "toolkit/MessageBox.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 
 using data::DataSetState;
 using testsupport::BankFixture;
+using testsupport::ProgramFixture;
 using toolkit::ModalResult;
 using toolkit::ShownBox;
 using toolkit::TDBGrid;
@@ -90,9 +92,9 @@ private slots:
 private:
     void showEditor();
     std::unique_ptr<BankFixture> bank_;
-    std::unique_ptr<TForm1> form1_;
-    std::unique_ptr<TDataModule2> dm_;
-    std::unique_ptr<TEdittest> editor_;
+    std::unique_ptr<ProgramFixture> program_;
+    TDataModule2* dm_ = nullptr;
+    TEdittest* editor_ = nullptr;
     std::vector<qint64> ids_;
 };
 
@@ -103,33 +105,25 @@ void TestEditor::initTestCase() {
 void TestEditor::init() {
     bank_ = std::make_unique<BankFixture>();
     ids_ = bank_->addStandardQuestions(3);
-    form1_ = std::make_unique<TForm1>();
-    Form1 = form1_.get();
-    dm_ = std::make_unique<TDataModule2>();
-    DataModule2 = dm_.get();
-    editor_ = std::make_unique<TEdittest>();
-    Edittest = editor_.get();
+    program_ = std::make_unique<ProgramFixture>();
+    dm_ = DataModule2;
+    editor_ = Edittest;
     toolkit::seam::arm();
 }
 
 void TestEditor::showEditor() {
     editor_->show();
     editor_->activateWindow();
-    QApplication::setActiveWindow(editor_.get());
+    QApplication::setActiveWindow(editor_);
     editor_->DBGrid1->setFocus();
     QTRY_VERIFY(editor_->DBGrid1->hasFocus());
 }
 
 void TestEditor::cleanup() {
-    QCOMPARE(toolkit::seam::unexpectedBoxes(), 0);
-    QCOMPARE(toolkit::seam::pendingAnswers(), 0);
-    toolkit::seam::disarm();
-    Edittest = nullptr;
-    editor_.reset();
-    DataModule2 = nullptr;
-    dm_.reset();
-    Form1 = nullptr;
-    form1_.reset();
+    testsupport::verifyAllBoxesAnswered();
+    editor_ = nullptr;
+    dm_ = nullptr;
+    program_.reset();
     bank_.reset();
 }
 

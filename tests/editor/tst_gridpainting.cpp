@@ -5,6 +5,7 @@
 #include "data/DM.h"
 #include "editor/Unit2.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/MessageBox.h"
 
@@ -16,6 +17,7 @@
 
 using data::DataSetState;
 using testsupport::BankFixture;
+using testsupport::ProgramFixture;
 using toolkit::TDBGrid;
 
 namespace {
@@ -94,9 +96,9 @@ private:
     QVariant flag(const char* table, qint64 id);
 
     std::unique_ptr<BankFixture> bank_;
-    std::unique_ptr<TForm1> form1_;
-    std::unique_ptr<TDataModule2> dm_;
-    std::unique_ptr<TEdittest> editor_;
+    std::unique_ptr<ProgramFixture> program_;
+    TDataModule2* dm_ = nullptr;
+    TEdittest* editor_ = nullptr;
 };
 
 void TestGridPainting::initTestCase() {
@@ -111,28 +113,21 @@ void TestGridPainting::init() {
 
 // Opens the bank and the editor, with the question grid focused.
 void TestGridPainting::open() {
-    form1_ = std::make_unique<TForm1>();
-    Form1 = form1_.get();
-    dm_ = std::make_unique<TDataModule2>();
-    DataModule2 = dm_.get();
-    editor_ = std::make_unique<TEdittest>();
-    Edittest = editor_.get();
+    program_ = std::make_unique<ProgramFixture>();
+    dm_ = DataModule2;
+    editor_ = Edittest;
     editor_->show();
     editor_->activateWindow();
-    QApplication::setActiveWindow(editor_.get());
+    QApplication::setActiveWindow(editor_);
     editor_->DBGrid1->setFocus();
     QTRY_VERIFY(editor_->DBGrid1->hasFocus());
 }
 
 void TestGridPainting::cleanup() {
-    QCOMPARE(toolkit::seam::unexpectedBoxes(), 0);
-    toolkit::seam::disarm();
-    Edittest = nullptr;
-    editor_.reset();
-    DataModule2 = nullptr;
-    dm_.reset();
-    Form1 = nullptr;
-    form1_.reset();
+    testsupport::verifyAllBoxesAnswered();
+    editor_ = nullptr;
+    dm_ = nullptr;
+    program_.reset();
     bank_.reset();
 }
 

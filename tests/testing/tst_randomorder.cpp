@@ -3,8 +3,10 @@
 #include "testing/testirovanie.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <set>
 
@@ -189,7 +191,7 @@ void TestRandomOrder::drawnOrderIsTenDistinctQuestions() {
     for (int32_t questions : {10, 11, 37, 500}) {
         for (uint32_t seed : fixedSeeds(300)) {
             RandSeed = seed;
-            FillQuestionOrder(questions);
+            FillQuestionOrder(std::vector<bool>(size_t(questions), true));
             QCOMPARE(QuestionOrder.size(), size_t(questions) + 1);
             std::vector<int32_t> drawn(QuestionOrder.begin() + 1, QuestionOrder.end());
             std::sort(drawn.begin(), drawn.end());
@@ -201,25 +203,40 @@ void TestRandomOrder::drawnOrderIsTenDistinctQuestions() {
 
 void TestRandomOrder::drawnOrderUniform_data() {
     QTest::addColumn<int>("questions");
-    QTest::newRow("10 questions") << 10;
-    QTest::newRow("13 questions") << 13;
-    QTest::newRow("31 questions") << 31;
+    QTest::addColumn<QList<int>>("unshowable"); // numbers of questions that cannot be shown
+    QTest::newRow("10 questions") << 10 << QList<int>{};
+    QTest::newRow("13 questions") << 13 << QList<int>{};
+    QTest::newRow("31 questions") << 31 << QList<int>{};
+    QTest::newRow("13 questions, 3 cannot be shown") << 13 << QList<int>{1, 7, 13};
 }
 
-// Over many draws every question turns up at every one of the ten positions equally often.
+// Over many draws every question that can be shown turns up at every one of the ten positions
+// equally often, and the others never.
 void TestRandomOrder::drawnOrderUniform() {
     QFETCH(int, questions);
+    QFETCH(QList<int>, unshowable);
+    std::vector<bool> showable(size_t(questions), true);
+    for (int number : unshowable)
+        showable[size_t(number - 1)] = false;
     const int trials = 30000;
     std::vector<std::vector<int>> counts(10, std::vector<int>(size_t(questions), 0));
     for (uint32_t seed : fixedSeeds(trials)) {
         RandSeed = seed;
-        FillQuestionOrder(questions);
+        FillQuestionOrder(showable);
         for (int k = 1; k <= 10; ++k)
             ++counts[size_t(k - 1)][size_t(QuestionOrder[size_t(k)] - 1)];
     }
-    const double chi = chiSquare(counts, trials, questions);
-    const double critical = chiSquareCritical(10 * (questions - 1));
-    qInfo("chi-square %.1f with %d degrees of freedom, critical %.1f", chi, 10 * (questions - 1),
+    // Never drawn; then out of the statistic, from the highest number down.
+    std::sort(unshowable.begin(), unshowable.end(), std::greater<int>());
+    for (int number : unshowable)
+        for (auto& position : counts) {
+            QCOMPARE(position[size_t(number - 1)], 0);
+            position.erase(position.begin() + (number - 1));
+        }
+    const int drawable = questions - int(unshowable.size());
+    const double chi = chiSquare(counts, trials, drawable);
+    const double critical = chiSquareCritical(10 * (drawable - 1));
+    qInfo("chi-square %.1f with %d degrees of freedom, critical %.1f", chi, 10 * (drawable - 1),
           critical);
     QVERIFY2(chi < critical,
              qPrintable(QStringLiteral("chi-square %1, critical %2").arg(chi).arg(critical)));

@@ -4,6 +4,7 @@
 #include "data/DM.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "toolkit/DBText.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
@@ -13,9 +14,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
-#include <memory>
+#include <algorithm>
 
 using testsupport::BankFixture;
+using testsupport::ProgramFixture;
 using testsupport::QuestionRows;
 using toolkit::ModalResult;
 using toolkit::ShownBox;
@@ -27,39 +29,11 @@ const QString kNoChoice = QStringLiteral("Вы не выбрали вариан�
 const QString kNullText =
     QStringLiteral("Could not convert variant of type (Null) into type (String)");
 
-// The program's windows and data module over the fixture's bank, created in start-up order and
-// destroyed in reverse, with the main menu shown.
-struct Program {
-    Program() {
-        form1 = std::make_unique<TForm1>();
-        Form1 = form1.get();
-        dm = std::make_unique<TDataModule2>();
-        DataModule2 = dm.get();
-        window = std::make_unique<Ttesti>();
-        testi = window.get();
-        Form1->show();
-    }
-    ~Program() {
-        window.reset();
-        testi = nullptr;
-        dm.reset();
-        DataModule2 = nullptr;
-        form1.reset();
-        Form1 = nullptr;
-    }
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TDataModule2> dm;
-    std::unique_ptr<Ttesti> window;
-};
-
-// What "Начать тест" does: show the testing window, draw, hide the main menu. An error stops
-// it where it happens and shows the error box, as in the main menu's handler.
+// The user chooses "Начать тест" in the main menu. An error stops the handler where it happens
+// and shows the error box.
 void startRun() {
-    toolkit::runHandler([] {
-        testi->show();
-        testi->Button2Click(Form1->RadioButton1);
-        Form1->hide();
-    });
+    Form1->show();
+    toolkit::runHandler([] { Form1->RadioButton1Click(Form1->RadioButton1); });
 }
 
 std::vector<WrapRadioButton*> answers() {
@@ -137,6 +111,27 @@ QString gradeMessage(int points, const char* grade) {
         .arg(QLatin1String(grade));
 }
 
+// A question that ShowQuestion cannot show, spoilt one of four ways by kind.
+QuestionRows unshowableQuestion(int kind) {
+    QuestionRows question = BankFixture::standardQuestion(100 + kind);
+    switch (kind % 4) {
+    case 0:
+        question.options[1].first = QString(); // an option never typed
+        break;
+    case 1:
+        question.explanations.resize(3);
+        question.explanations[2].first = QString(); // the last one, shown twice
+        break;
+    case 2:
+        question.explanations.clear();
+        break;
+    default:
+        question.options.clear();
+        break;
+    }
+    return question;
+}
+
 // Counts the paint events a widget receives.
 class PaintCounter : public QObject {
 public:
@@ -173,6 +168,7 @@ private slots:
     void gradeBoxClosedByCloseBox();
     void tooFewQuestions_data();
     void tooFewQuestions();
+    void unshowableQuestionsNotDrawn();
     void failedLoad_data();
     void failedLoad();
     void questionTextFollowsCurrentRow();
@@ -183,14 +179,12 @@ void TestTestirovanie::init() {
 }
 
 void TestTestirovanie::cleanup() {
-    QCOMPARE(toolkit::seam::unexpectedBoxes(), 0);
-    QCOMPARE(toolkit::seam::pendingAnswers(), 0);
-    toolkit::seam::disarm();
+    testsupport::verifyAllBoxesAnswered();
 }
 
 void TestTestirovanie::layout() {
     BankFixture bank;
-    Program program;
+    ProgramFixture program;
     QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование"));
     QCOMPARE(testi->size(), toolkit::clientSizeForOuter(QSize(655, 467)));
     QCOMPARE(testi->font().family(), QStringLiteral("Tahoma"));
@@ -257,7 +251,7 @@ void TestTestirovanie::layout() {
 void TestTestirovanie::drawShowsFirstQuestion() {
     BankFixture bank;
     bank.addStandardQuestions(12);
-    Program program;
+    ProgramFixture program;
     startRun();
     QVERIFY(testi->isVisible());
     QVERIFY(!Form1->isVisible());
@@ -284,7 +278,7 @@ void TestTestirovanie::drawRenumbersFromAnyCurrentRow() {
     // Numbers an earlier bank left behind: duplicates, gaps and none at all.
     bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 5 WHERE id <= 4"));
     bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 99 WHERE id = 7"));
-    Program program;
+    ProgramFixture program;
     // As after an earlier run or the editor: the current question is in the middle.
     DataModule2->Vopros.moveTo(6);
     startRun();
@@ -299,7 +293,7 @@ void TestTestirovanie::drawRenumbersFromAnyCurrentRow() {
 void TestTestirovanie::drawOnNumberedBankWritesNothing() {
     BankFixture bank;
     bank.addStandardQuestions(10);
-    Program program;
+    ProgramFixture program;
     startRun();
     const auto version = [&] {
         return bank.scalar(QStringLiteral("PRAGMA data_version")).toLongLong();
@@ -313,7 +307,7 @@ void TestTestirovanie::drawOnNumberedBankWritesNothing() {
 void TestTestirovanie::twoDrawsDiffer() {
     BankFixture bank;
     bank.addStandardQuestions(30);
-    Program program;
+    ProgramFixture program;
     startRun();
     const std::vector<int32_t> first = QuestionOrder;
     startRun();
@@ -324,7 +318,7 @@ void TestTestirovanie::twoDrawsDiffer() {
 void TestTestirovanie::fullRunAllCorrect() {
     BankFixture bank;
     bank.addStandardQuestions(15);
-    Program program;
+    ProgramFixture program;
     startRun();
     QStringList asked{testi->DBText1->text()};
     for (int press = 1; press <= 9; ++press) {
@@ -379,7 +373,7 @@ void TestTestirovanie::gradeBorders() {
     QFETCH(QString, message);
     BankFixture bank;
     bank.addStandardQuestions(10);
-    Program program;
+    ProgramFixture program;
     startRun();
     toolkit::seam::pushAnswer(ModalResult::Yes);
     for (int q = 1; q <= 10; ++q)
@@ -391,17 +385,21 @@ void TestTestirovanie::gradeBorders() {
 void TestTestirovanie::missingChoice_data() {
     QTest::addColumn<bool>("answer");
     QTest::addColumn<bool>("explanation");
-    QTest::newRow("neither") << false << false;
-    QTest::newRow("answer only") << true << false;
-    QTest::newRow("explanation only") << false << true;
+    QTest::addColumn<int>("key"); // how "Далее -->>" is pressed: 0 the mouse, else a key
+    QTest::newRow("neither") << false << false << 0;
+    QTest::newRow("answer only") << true << false << 0;
+    QTest::newRow("explanation only") << false << true << 0;
+    QTest::newRow("neither, Enter on the button") << false << false << int(Qt::Key_Return);
+    QTest::newRow("answer only, Space on the button") << true << false << int(Qt::Key_Space);
 }
 
 void TestTestirovanie::missingChoice() {
     QFETCH(bool, answer);
     QFETCH(bool, explanation);
+    QFETCH(int, key);
     BankFixture bank;
     bank.addStandardQuestions(10);
-    Program program;
+    ProgramFixture program;
     startRun();
     answerAndNext(true, true); // question 2 on screen, 2 points
     const QString shown = testi->DBText1->text();
@@ -410,7 +408,12 @@ void TestTestirovanie::missingChoice() {
     if (explanation)
         pick(explanations(), true);
     toolkit::seam::pushAnswer(ModalResult::OK);
-    pressNext();
+    if (key) {
+        testi->Button1->setFocus();
+        QTest::keyClick(testi->Button1, Qt::Key(key));
+    } else {
+        pressNext();
+    }
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
     const ShownBox& box = toolkit::seam::shown().front();
     QCOMPARE(box.kind, ShownBox::Kind::Message);
@@ -427,7 +430,7 @@ void TestTestirovanie::missingChoice() {
 void TestTestirovanie::abandonedRunRestarts() {
     BankFixture bank;
     bank.addStandardQuestions(10);
-    Program program;
+    ProgramFixture program;
     startRun();
     for (int q = 1; q <= 4; ++q)
         answerAndNext(true, true);
@@ -454,7 +457,7 @@ void TestTestirovanie::abandonedRunRestarts() {
 void TestTestirovanie::drawWhileRunOnScreenRestarts() {
     BankFixture bank;
     bank.addStandardQuestions(10);
-    Program program;
+    ProgramFixture program;
     startRun();
     for (int q = 1; q <= 6; ++q)
         answerAndNext(true, false);
@@ -477,7 +480,7 @@ void TestTestirovanie::fewerRowsRepeatTheLast() {
     for (int i = 1; i <= 6; ++i)
         odd.explanations.push_back({QStringLiteral("Пояснение %1").arg(i), i == 5});
     bank.addQuestion(odd);
-    Program program;
+    ProgramFixture program;
     startRun();
     toolkit::seam::pushAnswer(ModalResult::Yes);
     bool met = false;
@@ -512,7 +515,7 @@ void TestTestirovanie::moreThanOneCorrect() {
             option.second = true;
         bank.addQuestion(question);
     }
-    Program program;
+    ProgramFixture program;
     startRun();
     toolkit::seam::pushAnswer(ModalResult::Yes);
     const std::vector<int> choice = {1, 2, 3, 4, 4, 3, 2, 1, 2, 3};
@@ -527,7 +530,7 @@ void TestTestirovanie::moreThanOneCorrect() {
 void TestTestirovanie::gradeBoxClosedByCloseBox() {
     BankFixture bank;
     bank.addStandardQuestions(10);
-    Program program;
+    ProgramFixture program;
     startRun();
     toolkit::seam::pushAnswer(ModalResult::Cancel);
     for (int q = 1; q <= 10; ++q)
@@ -541,36 +544,77 @@ void TestTestirovanie::gradeBoxClosedByCloseBox() {
 }
 
 void TestTestirovanie::tooFewQuestions_data() {
-    QTest::addColumn<int>("questions");
-    QTest::newRow("9") << 9;
-    QTest::newRow("none") << 0;
+    QTest::addColumn<int>("good");
+    QTest::addColumn<int>("spoilt");
+    QTest::addColumn<QString>("message");
+    const QString few = QStringLiteral("Для теста нужно 10 вопросов, в базе: %1.");
+    const QString fewShowable = QStringLiteral(
+        "Для теста нужно 10 вопросов с ответами и пояснениями, в базе таких: %1 из %2.");
+    QTest::newRow("9") << 9 << 0 << few.arg(9);
+    QTest::newRow("none") << 0 << 0 << few.arg(0);
+    QTest::newRow("12, 3 cannot be shown") << 9 << 3 << fewShowable.arg(9).arg(12);
+    QTest::newRow("4, none can be shown") << 0 << 4 << fewShowable.arg(0).arg(4);
 }
 
+// Too few questions that can be shown: the draw is refused in the plain message box, before
+// anything changes.
 void TestTestirovanie::tooFewQuestions() {
-    QFETCH(int, questions);
+    QFETCH(int, good);
+    QFETCH(int, spoilt);
+    QFETCH(QString, message);
     BankFixture bank;
-    bank.addStandardQuestions(questions);
+    bank.addStandardQuestions(good);
+    for (int i = 0; i < spoilt; ++i)
+        bank.addQuestion(unshowableQuestion(i));
     bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 40 + id"));
-    Program program;
+    ProgramFixture program;
+    data::Table& vopros = DataModule2->Vopros;
+    vopros.moveTo(qMin(2, vopros.recordCount() - 1));
+    const int at = vopros.currentPosition();
     const std::vector<int32_t> order = {0, 3, 1, 4};
     QuestionOrder = order;
     toolkit::seam::pushAnswer(ModalResult::OK);
     startRun();
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
     const ShownBox& box = toolkit::seam::shown().front();
-    QCOMPARE(box.kind, ShownBox::Kind::Error);
+    QCOMPARE(box.kind, ShownBox::Kind::Message);
     QCOMPARE(box.title, toolkit::applicationTitle());
-    QCOMPARE(box.text, QStringLiteral("Для теста нужно 10 вопросов, в базе: %1.").arg(questions));
+    QCOMPARE(box.text, message);
     // No run: the testing window hidden, the main menu still there, nothing renumbered.
     QVERIFY(!testi->isVisible());
     QVERIFY(Form1->isVisible());
     QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование"));
     QCOMPARE(counter(), QStringLiteral("1"));
     QCOMPARE(QuestionOrder, order);
+    QCOMPARE(vopros.currentPosition(), at);
     QCOMPARE(
         bank.scalar(QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\" WHERE \"Номер\" = 40 + id"))
             .toInt(),
-        questions);
+        good + spoilt);
+}
+
+// Questions that cannot be shown are left out of the draw; a text without value after the
+// fourth row is never read and does not count.
+void TestTestirovanie::unshowableQuestionsNotDrawn() {
+    BankFixture bank;
+    bank.addStandardQuestions(6);
+    for (int i = 0; i < 4; ++i)
+        bank.addQuestion(unshowableQuestion(i));
+    QuestionRows fifthWithoutText = BankFixture::standardQuestion(7);
+    fifthWithoutText.options.push_back({QString(), true});
+    bank.addQuestion(fifthWithoutText);
+    bank.addStandardQuestions(4);
+    ProgramFixture program;
+    startRun();
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
+    std::vector<int32_t> drawn(QuestionOrder.begin() + 1, QuestionOrder.end());
+    std::sort(drawn.begin(), drawn.end());
+    QCOMPARE(drawn, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15}));
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    for (int q = 1; q <= 10; ++q)
+        answerAndNext(true, true);
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    QCOMPARE(toolkit::seam::shown().front().text, gradeMessage(20, "5"));
 }
 
 void TestTestirovanie::failedLoad_data() {
@@ -586,7 +630,7 @@ void TestTestirovanie::failedLoad() {
     QFETCH(bool, nullOption);
     BankFixture bank;
     bank.addStandardQuestions(10);
-    Program program;
+    ProgramFixture program;
     startRun();
     const QStringList oldAnswers = texts(answers());
     const QStringList oldExplanations = texts(explanations());
@@ -663,7 +707,7 @@ void TestTestirovanie::failedLoad() {
 void TestTestirovanie::questionTextFollowsCurrentRow() {
     BankFixture bank;
     bank.addStandardQuestions(10);
-    Program program;
+    ProgramFixture program;
     startRun();
     QVERIFY(QTest::qWaitForWindowExposed(testi));
     PaintCounter counterFilter;

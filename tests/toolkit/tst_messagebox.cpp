@@ -142,12 +142,13 @@ private slots:
     void buttonsInOrderCentredWithCaptions() {
         std::vector<QString> captions;
         int leftGap = -1, rightGap = -1;
-        QString title;
+        QString title, iconText;
         bool hasIcon = false;
         runReal(
             [] { return MessageDlg(QStringLiteral("Удалить?"), mbCancel | mbOK | mbNo | mbYes); },
             [&](QDialog* box) {
                 title = box->windowTitle();
+                iconText = box->windowIconText();
                 hasIcon = box->findChild<QLabel*>(QStringLiteral("Icon")) != nullptr;
                 const auto buttons = buttonsLeftToRight(box);
                 for (QPushButton* b : buttons)
@@ -156,6 +157,7 @@ private slots:
                 rightGap = box->width() - buttons.back()->geometry().right() - 1;
             });
         QCOMPARE(title, QStringLiteral("Confirm"));
+        QCOMPARE(iconText, applicationTitle());
         QVERIFY(hasIcon);
         const std::vector<QString> expected{QStringLiteral("&Yes"), QStringLiteral("&No"),
                                             QStringLiteral("OK"), QStringLiteral("Cancel")};
@@ -164,15 +166,40 @@ private slots:
                  qPrintable(QStringLiteral("%1 vs %2").arg(leftGap).arg(rightGap)));
     }
 
+    void accessKeysPressButtons_data() {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<ModalResult>("result"); // None: the box stays open
+        QTest::newRow("Alt+N") << int(mbYes | mbNo) << int(Qt::Key_N) << int(Qt::AltModifier)
+                               << ModalResult::No;
+        QTest::newRow("N alone") << int(mbYes | mbNo) << int(Qt::Key_N) << int(Qt::NoModifier)
+                                 << ModalResult::No;
+        QTest::newRow("Y alone") << int(mbYes | mbNo) << int(Qt::Key_Y) << int(Qt::NoModifier)
+                                 << ModalResult::Yes;
+        QTest::newRow("Y alone, the grade's box")
+            << int(mbYes) << int(Qt::Key_Y) << int(Qt::NoModifier) << ModalResult::Yes;
+        QTest::newRow("a letter of no button")
+            << int(mbOK | mbCancel) << int(Qt::Key_Y) << int(Qt::NoModifier) << ModalResult::None;
+    }
     void accessKeysPressButtons() {
-        const ModalResult got =
-            runReal([] { return MessageDlg(QStringLiteral("?"), mbYes | mbNo); },
-                    [](QDialog* box) {
-                        QTest::keyClick(keyTarget(box), Qt::Key_N, Qt::AltModifier);
-                        // A mnemonic presses its button with a short animation.
-                        QVERIFY(QTest::qWaitFor([box] { return !box->isVisible(); }, 1000));
-                    });
-        QCOMPARE(got, ModalResult::No);
+        QFETCH(int, buttons);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(ModalResult, result);
+        bool stayedOpen = false;
+        const ModalResult got = runReal(
+            [&] { return MessageDlg(QStringLiteral("?"), buttons); },
+            [&](QDialog* box) {
+                QTest::keyClick(keyTarget(box), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+                // A mnemonic presses its button with a short animation.
+                if (result != ModalResult::None)
+                    QVERIFY(QTest::qWaitFor([box] { return !box->isVisible(); }, 1000));
+            },
+            &stayedOpen);
+        QCOMPARE(stayedOpen, result == ModalResult::None);
+        if (result != ModalResult::None)
+            QCOMPARE(got, result);
     }
 
     void plainAndErrorBoxesCloseByEveryMeans_data() {
@@ -268,25 +295,24 @@ private slots:
     }
 
     void sizedToTextAndCentred() {
-        // The frame position (pos()) centres the window as a window manager frames it: the
-        // nominal 8-pixel border and 31-pixel caption.
+        // The box as the platform frames it is centred, whatever frame that is.
         QRect shortBox, longBox, wrapped;
-        QPoint shortPos, longPos;
+        QRect shortFrame, longFrame;
         runReal([] { return MessageDlg(QStringLiteral("Да?"), mbYes); },
                 [&](QDialog* box) {
                     shortBox = box->geometry();
-                    shortPos = box->pos();
+                    shortFrame = box->frameGeometry();
                 });
         runReal([] { return MessageDlg(QString(60, QLatin1Char('W')), mbYes); },
                 [&](QDialog* box) {
                     longBox = box->geometry();
-                    longPos = box->pos();
+                    longFrame = box->frameGeometry();
                 });
         QVERIFY(longBox.width() > shortBox.width());
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        for (const auto& [r, pos] : {std::pair{shortBox, shortPos}, std::pair{longBox, longPos}}) {
-            QCOMPARE(pos.x(), screen.x() + (screen.width() - r.width() - 16) / 2);
-            QCOMPARE(pos.y(), screen.y() + (screen.height() - r.height() - 39) / 2);
+        for (const QRect& frame : {shortFrame, longFrame}) {
+            QCOMPARE(frame.x(), screen.x() + (screen.width() - frame.width()) / 2);
+            QCOMPARE(frame.y(), screen.y() + (screen.height() - frame.height()) / 2);
         }
         // A long sentence wraps at half the screen instead of running off it.
         QString sentence;
