@@ -1,0 +1,51 @@
+# Debian and RPM packages, made by scripts/package (cpack -G DEB / -G RPM in a release build).
+# The version comes from project(); runtime libraries are found from the binaries where the
+# generator can (dpkg-shlibdeps, rpm's automatic requirements), the rest is named here.
+
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_PACKAGE_NAME infotest)
+set(CPACK_PACKAGE_VENDOR "infotest developers")
+set(CPACK_PACKAGE_CONTACT "infotest developers <infotest@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "quiz program for school informatics")
+# Lines under 80 characters: package managers show them as they are.
+set(CPACK_PACKAGE_DESCRIPTION
+  "A pupil takes a test of ten questions drawn at random from a question\n\
+bank, choosing for each one of four answers and one of four explanations,\n\
+and gets the points and a school grade. A teacher keeps the bank in an\n\
+editor window. The menu entry opens the user's own bank, made from the\n\
+sample informatics bank on first use, or a bank a classroom shares.\n\
+infotest-bank makes banks from spreadsheets (CSV), checks, exports and\n\
+prints them. The program's text is in Russian.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# Directories the package makes are 0755 whatever the packager's umask.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION education)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# qt6-qpa-plugins: the X11 and Wayland platform plugins, without which no window opens.
+# fonts-wine: Tahoma, the windows' font. The launcher shows its errors in a zenity or kdialog
+# box, else as a notification; GNOME desktops have zenity, KDE ones kdialog.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wine, zenity | kdialog | libnotify-bin")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+# The launcher reads /etc/default/infotest wherever the rest lies; the package is not moved.
+set(CPACK_PACKAGE_RELOCATABLE OFF)
+set(CPACK_RPM_PACKAGE_LICENSE "Proprietary")
+set(CPACK_RPM_PACKAGE_GROUP "Applications/Education")
+# Capabilities, not package names, so that Fedora, openSUSE and their kin each find theirs;
+# the Qt and SQLite libraries are added by rpm from the binaries.
+set(CPACK_RPM_PACKAGE_REQUIRES "font(tahoma), (zenity or kdialog or /usr/bin/notify-send)")
+# The build-id links of Fedora's debuginfo scheme have no counterpart in the Debian package.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
+set(CPACK_RPM_USER_FILELIST "%config(noreplace) /etc/default/infotest")
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /etc/default /usr/share/icons/hicolor
+  /usr/share/icons/hicolor/scalable /usr/share/icons/hicolor/scalable/apps
+  /usr/share/icons/hicolor/48x48 /usr/share/icons/hicolor/48x48/apps
+  /usr/share/icons/hicolor/256x256 /usr/share/icons/hicolor/256x256/apps
+  /usr/share/applications /usr/share/man /usr/share/man/man1 /usr/share/doc)
