@@ -24,7 +24,30 @@ public:
     sqlite::Database& database() const;
 
 private:
+    friend class WriteScope;
     std::unique_ptr<sqlite::Database> db_;
+    int scopes_ = 0; // write scopes alive; the outermost owns the transaction
+};
+
+// Gathers the posts made while it lives into one transaction, so that many rows cost one write
+// of the journal instead of one each. The rows posted before an error keep their new values:
+// the transaction is committed also when the scope ends by an exception. Nested scopes join
+// the outermost one. Outside any scope every post is its own write.
+class WriteScope {
+public:
+    explicit WriteScope(Connection& connection);
+    // Commits unless commit() did; a failing commit while an error is already on its way is
+    // rolled back, and that first error is the one reported.
+    ~WriteScope();
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+    // Commits now, reporting a failure (the outermost scope only; an inner one does nothing).
+    void commit();
+
+private:
+    Connection& connection_;
+    bool done_ = false;
 };
 
 } // namespace data

@@ -3,6 +3,8 @@
 #include "data/Errors.h"
 #include "data/Table.h"
 
+#include <limits>
+
 namespace data {
 
 QString fieldTypeName(FieldType type) {
@@ -98,9 +100,13 @@ QString Field::asString() const {
 }
 
 QString Field::displayText() const {
-    const QVariant v = value();
-    if (v.isNull())
+    const QVariant stored = table_.storedValue(*this);
+    if (stored.isNull())
         return QString();
+    // Painting never fails: an integer too large for the field is shown as stored.
+    if (isIntegerKind(type_) && stored.typeId() == QMetaType::LongLong)
+        return QString::number(stored.toLongLong());
+    const QVariant v = fromStored(stored);
     if (type_ == FieldType::Boolean && v.typeId() == QMetaType::Bool)
         return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
     return v.toString();
@@ -114,9 +120,11 @@ QVariant Field::fromStored(const QVariant& stored) const {
     if (stored.isNull())
         return QVariant();
     if (isIntegerKind(type_)) {
-        bool ok = false;
-        const qint64 number = stored.toLongLong(&ok);
-        return ok ? QVariant(int(number)) : stored;
+        // Another program may have stored any 64-bit integer: one that does not fit the field
+        // is an error, not a number cut to 32 bits. A text or a float is shown as it is.
+        if (stored.typeId() != QMetaType::LongLong)
+            return stored;
+        return QVariant(checkedInteger(stored.toLongLong()));
     }
     if (type_ == FieldType::Boolean) {
         if (isNumber(stored))
@@ -145,7 +153,7 @@ QVariant Field::toStored(const QVariant& value) const {
         if (!ok)
             throw EDatabaseError(
                 QStringLiteral("'%1' is not a valid integer value").arg(value.toString()));
-        return QVariant(number);
+        return QVariant(qint64(checkedInteger(number)));
     }
     if (type_ == FieldType::Boolean) {
         if (isNumber(value))
@@ -160,6 +168,15 @@ QVariant Field::toStored(const QVariant& value) const {
     if (isTextKind(type_))
         return QVariant(value.toString());
     return value;
+}
+
+int Field::checkedInteger(qint64 number) const {
+    if (number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max())
+        table_.raise(QStringLiteral("Value %1 of field '%2' of table '%3' is out of the range of a "
+                                    "32-bit integer")
+                         .arg(number)
+                         .arg(name_, table_.tableName()));
+    return int(number);
 }
 
 QString variantToString(const QVariant& value) {

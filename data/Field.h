@@ -64,6 +64,8 @@ public:
 
 private:
     friend class Table;
+    // The number as the field's 32-bit integer; out of range is an error naming table and field.
+    int checkedInteger(qint64 number) const;
     Table& table_;
     int index_ = -1;
     QString name_;

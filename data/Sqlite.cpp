@@ -50,6 +50,16 @@ void Database::exec(const char* sql) {
     }
 }
 
+void Database::disableDoubleQuotedStrings() {
+    for (int option : {SQLITE_DBCONFIG_DQS_DML, SQLITE_DBCONFIG_DQS_DDL})
+        if (sqlite3_db_config(db_.get(), option, 0, nullptr) != SQLITE_OK)
+            raise();
+}
+
+bool Database::inTransaction() const {
+    return sqlite3_get_autocommit(db_.get()) == 0;
+}
+
 void Database::setBusyTimeout(int milliseconds) {
     sqlite3_busy_timeout(db_.get(), milliseconds);
 }
@@ -132,6 +142,26 @@ void Statement::bindNull(int index) {
         db_.raise();
 }
 
+void Statement::bindDouble(int index, double value) {
+    if (sqlite3_bind_double(stmt_.get(), index, value) != SQLITE_OK)
+        db_.raise();
+}
+
+void Statement::bindTextBytes(int index, QByteArrayView utf8) {
+    if (sqlite3_bind_text(stmt_.get(), index, utf8.data(), int(utf8.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
+        db_.raise();
+}
+
+void Statement::bindBlob(int index, QByteArrayView bytes) {
+    // A zero-length blob needs a non-null pointer, or it binds as null.
+    static const char nothing = 0;
+    const char* data = bytes.isEmpty() ? &nothing : bytes.data();
+    if (sqlite3_bind_blob(stmt_.get(), index, data, int(bytes.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
+        db_.raise();
+}
+
 bool Statement::step() {
     const int rc = sqlite3_step(stmt_.get());
     if (rc == SQLITE_ROW)
@@ -166,6 +196,23 @@ qint64 Statement::columnInt(int column) const {
 QString Statement::columnText(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_.get(), column));
     return QString::fromUtf8(text, sqlite3_column_bytes(stmt_.get(), column));
+}
+
+int Statement::columnType(int column) const {
+    return sqlite3_column_type(stmt_.get(), column);
+}
+
+double Statement::columnDouble(int column) const {
+    return sqlite3_column_double(stmt_.get(), column);
+}
+
+QByteArrayView Statement::columnBytes(int column) const {
+    // The pointer first, then the size, as the engine asks.
+    const void* data = sqlite3_column_type(stmt_.get(), column) == SQLITE_BLOB
+                           ? sqlite3_column_blob(stmt_.get(), column)
+                           : static_cast<const void*>(sqlite3_column_text(stmt_.get(), column));
+    return QByteArrayView(static_cast<const char*>(data),
+                          sqlite3_column_bytes(stmt_.get(), column));
 }
 
 QVariant Statement::columnValue(int column) const {

@@ -21,6 +21,10 @@ public:
 
     void exec(const char* sql);
     void setBusyTimeout(int milliseconds);
+    // Makes a double-quoted name that matches no column an error instead of a text literal.
+    void disableDoubleQuotedStrings();
+    // Whether a transaction is open (BEGIN without its COMMIT or ROLLBACK yet).
+    bool inTransaction() const;
     qint64 lastInsertRowId() const;
     int changes() const;
     bool isReadOnly() const;
@@ -46,6 +50,10 @@ public:
     void bindText(int index, const QString& text);
     void bindInt(int index, qint64 value);
     void bindNull(int index);
+    void bindDouble(int index, double value);
+    // Exact storage classes: the bytes as text, or as a blob.
+    void bindTextBytes(int index, QByteArrayView utf8);
+    void bindBlob(int index, QByteArrayView bytes);
 
     // One step: true while a row is there, false when done.
     bool step();
@@ -57,6 +65,11 @@ public:
     bool isNull(int column) const;
     qint64 columnInt(int column) const;
     QString columnText(int column) const;
+    // The engine's storage class of the column in this row (SQLITE_INTEGER, ...).
+    int columnType(int column) const;
+    double columnDouble(int column) const;
+    // The stored bytes of a text (UTF-8 as stored) or blob column, valid until the next step.
+    QByteArrayView columnBytes(int column) const;
     // The column as the program keeps a cell: null, integer, float, text (as QString when the
     // bytes are valid UTF-8, else as the raw QByteArray) or blob (QByteArray).
     QVariant columnValue(int column) const;

@@ -42,17 +42,18 @@ const char* kConflictMessage =
     "Row cannot be located for updating. Some values may have been changed since it was last "
     "read";
 
-// Compares a stored cell with a wanted value of the field's kind.
-bool sameValue(const QVariant& a, const QVariant& b) {
-    if (a.isNull() || b.isNull())
-        return a.isNull() && b.isNull();
-    if (a.typeId() == b.typeId())
-        return a == b;
-    bool okA = false, okB = false;
-    const qint64 na = a.toLongLong(&okA), nb = b.toLongLong(&okB);
-    if (okA && okB)
-        return na == nb;
-    return a.toString() == b.toString();
+// Names compare as the engine compares them: ASCII letters without regard to case, every other
+// character exactly ("номер" is not the column "Номер").
+bool sameNameAsEngine(const QString& a, const QString& b) {
+    const QByteArray x = a.toUtf8(), y = b.toUtf8();
+    if (x.size() != y.size())
+        return false;
+    for (qsizetype i = 0; i < x.size(); ++i) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (fold(x[i]) != fold(y[i]))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -61,8 +62,11 @@ Table::Table(Connection& connection, const QString& objectName, const QString& t
     : connection_(connection), objectName_(objectName), tableName_(tableName) {}
 
 Table::~Table() {
-    if (master_)
+    if (master_) {
         master_->removeLink(this);
+        auto& details = master_->dataSet().details_;
+        details.erase(std::remove(details.begin(), details.end(), this), details.end());
+    }
 }
 
 Field* Table::addField(const QString& name, FieldType type, int displayWidth, bool readOnly,
@@ -79,6 +83,7 @@ void Table::setMaster(DataSource& master, const QString& masterField, const QStr
     linkField_ = findField(linkField);
     linkIndex_ = linkField_ ? linkField_->index() : -1;
     master_->addLink(this);
+    master.dataSet().details_.push_back(this);
 }
 
 Field* Table::findField(const QString& name) const {
@@ -151,7 +156,7 @@ void Table::checkColumns() {
 
     for (const auto& field : fields_) {
         auto column = std::find_if(columns.begin(), columns.end(), [&](const Column& c) {
-            return c.name.compare(field->fieldName(), Qt::CaseInsensitive) == 0;
+            return sameNameAsEngine(c.name, field->fieldName());
         });
         if (column == columns.end())
             raise(QStringLiteral("Field '%1' not found").arg(field->fieldName()));
@@ -165,60 +170,71 @@ void Table::checkColumns() {
     }
 }
 
-void Table::readRows() {
+QString Table::columnList() const {
     QStringList names;
     for (const auto& field : fields_)
         names << quoted(field->fieldName());
-    QString sql =
-        QStringLiteral("SELECT rowid, %1 FROM %2").arg(names.join(", "), quoted(tableName_));
+    return names.join(", ");
+}
+
+void Table::readRows() {
+    QString sql = QStringLiteral("SELECT rowid, %1 FROM %2").arg(columnList(), quoted(tableName_));
     sql += linkField_ ? QStringLiteral(" ORDER BY %1, rowid").arg(quoted(linkField_->fieldName()))
                       : QStringLiteral(" ORDER BY rowid");
     Statement select(connection_.database(), sql);
-    groups_.clear();
-    Rows* group = &groups_[LinkKey{}];
+    std::map<LinkKey, Rows> groups;
+    Rows* group = &groups[LinkKey{}];
     LinkKey groupKey{};
+    const int count = int(fields_.size());
     while (select.step()) {
-        auto row = std::make_unique<Row>();
-        row->rowid = select.columnInt(0);
-        row->values.reserve(fields_.size());
-        for (int i = 0; i < int(fields_.size()); ++i)
-            row->values.push_back(select.columnValue(i + 1));
+        Row row;
+        row.rowid = select.columnInt(0);
+        row.data = RowData::fromStatement(select, 1, count);
         if (linkField_) {
-            const LinkKey key = linkKeyOf(*row);
+            const LinkKey key = linkKeyOf(row.data);
             if (!(key == groupKey)) {
                 groupKey = key;
-                group = &groups_[key];
+                group = &groups[key];
             }
         }
         group->push_back(std::move(row));
     }
+    groups_ = std::move(groups);
 }
 
 // ---- master-detail -------------------------------------------------------------------------
 
-Table::LinkKey Table::linkKeyOf(const Row& row) const {
-    const QVariant& link = row.values[linkIndex_];
-    if (link.isNull())
+// Only an integer is a question's id: a text "01" or a float belongs to no question, as the
+// engine's own comparison with the id would say.
+Table::LinkKey Table::linkKeyOf(const RowData& row) const {
+    switch (row.type(linkIndex_)) {
+    case CellType::Null:
         return LinkKey{};
-    bool ok = false;
-    const qint64 value = link.toLongLong(&ok);
-    // A link that is no number belongs to no question: it gets a key no question has.
-    return ok ? LinkKey{false, value} : LinkKey{false, std::numeric_limits<qint64>::min()};
+    case CellType::Integer:
+        return LinkKey{false, row.integer(linkIndex_)};
+    default:
+        return LinkKey{false, std::numeric_limits<qint64>::min()};
+    }
 }
 
 Table::LinkKey Table::masterKey() const {
     const Table& master = master_->dataSet();
     if (!master.active() || master.current_ < 0)
         return LinkKey{};
-    const Row& row = *(*master.view_)[master.current_];
-    const QVariant& id = row.values[masterField_->index()];
-    bool ok = false;
-    const qint64 value = id.toLongLong(&ok);
-    return id.isNull() || !ok ? LinkKey{} : LinkKey{false, value};
+    const RowData& row = (*master.view_)[master.current_].data;
+    const int id = masterField_->index();
+    return row.type(id) == CellType::Integer ? LinkKey{false, row.integer(id)} : LinkKey{};
+}
+
+void Table::postDetails() {
+    for (Table* detail : details_)
+        if (detail->active())
+            detail->checkBrowseMode();
 }
 
 void Table::dataEvent(DataEvent event, int, Field*) {
-    // Events of the master's data source.
+    // Events of the master's data source. The master has posted this table's pending change
+    // before it moved (postDetails), so the checkBrowseMode here finds nothing to do.
     if (!active())
         return;
     switch (event) {
@@ -253,16 +269,13 @@ void Table::applyMasterKey() {
 }
 
 // A posted row whose link no longer matches the filter leaves the rows shown.
-void Table::regroup(Row* row) {
-    const LinkKey key = linkKeyOf(*row);
+void Table::regroup(int position) {
+    const LinkKey key = linkKeyOf((*view_)[position].data);
     if (key == viewKey_)
         return;
-    const auto it = std::find_if(view_->begin(), view_->end(),
-                                 [&](const std::unique_ptr<Row>& r) { return r.get() == row; });
-    const int position = int(it - view_->begin());
     notify(DataEvent::RowAboutToBeRemoved, position);
-    std::unique_ptr<Row> moved = std::move(*it);
-    view_->erase(it);
+    Row moved = std::move((*view_)[position]);
+    view_->erase(view_->begin() + position);
     groups_[key].push_back(std::move(moved));
     notify(DataEvent::RowRemoved, position);
     current_ = std::min(position, shownCount() - 1);
@@ -271,11 +284,11 @@ void Table::regroup(Row* row) {
 
 // ---- moving --------------------------------------------------------------------------------
 
-Table::Row* Table::activeRow() const {
+const Table::Row* Table::activeRow() const {
     const int position = activeOverride_ >= 0 ? activeOverride_ : current_;
     if (!view_ || position < 0 || position >= shownCount())
         return nullptr;
-    return (*view_)[position].get();
+    return &(*view_)[position];
 }
 
 void Table::setCurrent(int position) {
@@ -287,6 +300,7 @@ void Table::setCurrent(int position) {
 
 void Table::first() {
     checkActive();
+    postDetails();
     checkBrowseMode();
     setCurrent(isEmpty() ? -1 : 0);
     bof_ = true;
@@ -295,6 +309,7 @@ void Table::first() {
 
 void Table::last() {
     checkActive();
+    postDetails();
     checkBrowseMode();
     setCurrent(shownCount() - 1);
     eof_ = true;
@@ -303,6 +318,7 @@ void Table::last() {
 
 void Table::next() {
     checkActive();
+    postDetails();
     checkBrowseMode();
     bof_ = false;
     if (current_ + 1 < shownCount()) {
@@ -315,6 +331,7 @@ void Table::next() {
 
 void Table::prior() {
     checkActive();
+    postDetails();
     checkBrowseMode();
     eof_ = false;
     if (current_ > 0) {
@@ -329,11 +346,13 @@ void Table::moveTo(int position) {
     checkActive();
     if (position == current_ || position < 0 || position >= shownCount())
         return;
-    const Row* target = (*view_)[position].get();
+    // Found again by its rowid: dropping a new row before it shifts it up. Only the pending new
+    // row has no rowid, and it is the current one.
+    const qint64 target = (*view_)[position].rowid;
+    postDetails();
     checkBrowseMode();
-    // Dropping a new row before the target shifts it up.
     const auto it = std::find_if(view_->begin(), view_->end(),
-                                 [&](const std::unique_ptr<Row>& r) { return r.get() == target; });
+                                 [&](const Row& r) { return !r.isNew && r.rowid == target; });
     if (it == view_->end())
         return;
     setCurrent(int(it - view_->begin()));
@@ -342,10 +361,17 @@ void Table::moveTo(int position) {
 
 bool Table::locate(const QString& fieldName, const QVariant& value) {
     checkActive();
-    checkBrowseMode();
+    // The name and the value are checked before anything is posted.
     const Field* field = fieldByName(fieldName);
+    RowData wanted(1);
+    wanted.setValue(0, field->toStored(value));
+    postDetails();
+    checkBrowseMode();
+    // Equal means the same storage class and the same value: the number 1 does not find the
+    // text "01", nor the number 2^32 + 1.
+    const int index = field->index();
     for (int i = 0; i < shownCount(); ++i) {
-        if (sameValue(field->fromStored((*view_)[i]->values[field->index()]), value)) {
+        if ((*view_)[i].data.sameCell(index, wanted, 0)) {
             setCurrent(i);
             bof_ = eof_ = false;
             return true;
@@ -364,7 +390,7 @@ void Table::edit() {
         append();
         return;
     }
-    original_ = (*view_)[current_]->values;
+    original_ = (*view_)[current_].data;
     modified_ = false;
     state_ = DataSetState::Edit;
     notify(DataEvent::StateChanged);
@@ -372,23 +398,29 @@ void Table::edit() {
 
 void Table::append() {
     checkActive();
+    postDetails();
     checkBrowseMode();
     startNewRow(shownCount());
 }
 
 void Table::insert() {
     checkActive();
+    postDetails();
     checkBrowseMode();
     startNewRow(std::max(current_, 0));
 }
 
 void Table::startNewRow(int position) {
-    auto row = std::make_unique<Row>();
-    row->isNew = true;
-    row->values.resize(fields_.size());
-    // The link comes first, before anything else is set, and does not count as a change.
-    if (linkField_ && !viewKey_.null)
-        row->values[linkIndex_] = QVariant(viewKey_.value);
+    Row row;
+    row.isNew = true;
+    row.data = RowData(int(fields_.size()));
+    // The link comes first, before anything else is set, and does not count as a change. It is
+    // the master's current row now, whatever this table shows.
+    if (linkField_) {
+        const LinkKey key = masterKey();
+        if (!key.null)
+            row.data.setValue(linkIndex_, QVariant(key.value));
+    }
     notify(DataEvent::RowAboutToBeInserted, position);
     view_->insert(view_->begin() + position, std::move(row));
     beforeInsert_ = current_ >= position ? current_ + 1 : current_;
@@ -425,29 +457,32 @@ void Table::post() {
 void Table::writePending() {
     if (state_ == DataSetState::Browse)
         raise(QStringLiteral("Dataset not in edit or insert mode"));
-    Row& row = *(*view_)[current_];
-    if (state_ == DataSetState::Insert)
-        writeInsert(row);
-    else
-        writeUpdate(row);
+    if (state_ == DataSetState::Insert) {
+        // Posting gives the row its id, which the details follow.
+        postDetails();
+        writeInsert((*view_)[current_]);
+    } else {
+        writeUpdate((*view_)[current_]);
+    }
     state_ = DataSetState::Browse;
     modified_ = false;
-    original_.clear();
+    original_ = RowData();
     notify(DataEvent::StateChanged);
     notify(DataEvent::RecordChanged, current_);
     if (linkField_)
-        regroup(&row);
+        regroup(current_);
 }
 
 void Table::cancel() {
     checkActive();
     if (state_ == DataSetState::Insert) {
+        postDetails();
         dropNewRow();
         return;
     }
     if (state_ == DataSetState::Edit) {
-        (*view_)[current_]->values = original_;
-        original_.clear();
+        (*view_)[current_].data = original_;
+        original_ = RowData();
         state_ = DataSetState::Browse;
         modified_ = false;
         notify(DataEvent::StateChanged);
@@ -458,26 +493,33 @@ void Table::cancel() {
 void Table::remove() {
     checkActive();
     if (state_ == DataSetState::Insert) {
+        postDetails();
         dropNewRow();
         return;
     }
     if (isEmpty())
         raise(QStringLiteral("Cannot perform this operation on an empty dataset"));
-    const Row& row = *(*view_)[current_];
+    postDetails();
     // An edit in progress is given up with the row; the check uses the values as read.
-    writeDelete(row.rowid, state_ == DataSetState::Edit ? original_ : row.values);
+    const Row& row = (*view_)[current_];
+    writeDelete(row, state_ == DataSetState::Edit ? original_ : row.data);
     const bool wasEditing = state_ == DataSetState::Edit;
     state_ = DataSetState::Browse;
     modified_ = false;
-    original_.clear();
-    const int position = current_;
+    original_ = RowData();
+    dropRow(current_);
+    if (wasEditing)
+        notify(DataEvent::StateChanged);
+    notify(DataEvent::RecordMoved, current_);
+}
+
+// Takes a row that is gone from the file out of the rows shown; the following row becomes
+// current, else the preceding one.
+void Table::dropRow(int position) {
     notify(DataEvent::RowAboutToBeRemoved, position);
     view_->erase(view_->begin() + position);
     current_ = std::min(position, shownCount() - 1);
     notify(DataEvent::RowRemoved, position);
-    if (wasEditing)
-        notify(DataEvent::StateChanged);
-    notify(DataEvent::RecordMoved, current_);
 }
 
 void Table::checkBrowseMode() {
@@ -490,43 +532,72 @@ void Table::checkBrowseMode() {
         cancel();
 }
 
+void Table::refreshRow() {
+    checkActive();
+    if (state_ == DataSetState::Insert) {
+        cancel();
+        return;
+    }
+    if (current_ < 0)
+        return;
+    postDetails();
+    Statement select(
+        connection_.database(),
+        QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(columnList(), quoted(tableName_)));
+    select.bindInt(1, (*view_)[current_].rowid);
+    const bool found = select.step();
+    RowData fresh;
+    if (found)
+        fresh = RowData::fromStatement(select, 0, int(fields_.size()));
+    const bool wasEditing = state_ == DataSetState::Edit;
+    state_ = DataSetState::Browse;
+    modified_ = false;
+    original_ = RowData();
+    if (wasEditing)
+        notify(DataEvent::StateChanged);
+    if (!found) {
+        dropRow(current_);
+        notify(DataEvent::RecordMoved, current_);
+        return;
+    }
+    (*view_)[current_].data = std::move(fresh);
+    notify(DataEvent::RecordChanged, current_);
+    if (linkField_)
+        regroup(current_);
+}
+
 // ---- writing -------------------------------------------------------------------------------
 
+// One statement writes the row and gives back what the store holds, its id first: the row is
+// written once, or not at all, and the cursor takes the result only when the statement is done.
 void Table::writeInsert(Row& row) {
     QStringList names, marks;
-    std::vector<QVariant> values;
+    std::vector<int> cells;
     for (const auto& field : fields_) {
-        const QVariant& value = row.values[field->index()];
-        if (field->readOnly() || value.isNull())
+        const int i = field->index();
+        if (field->readOnly() || row.data.type(i) == CellType::Null)
             continue; // the store fills the key, and its defaults where nothing was set
         names << quoted(field->fieldName());
         marks << QStringLiteral("?");
-        values.push_back(value);
+        cells.push_back(i);
     }
+    const QString returning = QStringLiteral(" RETURNING rowid, ") + columnList();
     const QString sql =
-        names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(tableName_))
-                        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                              .arg(quoted(tableName_), names.join(", "), marks.join(", "));
-    sqlite::Database& db = connection_.database();
-    Statement insert(db, sql);
-    for (int i = 0; i < int(values.size()); ++i)
-        insert.bind(i + 1, values[i]);
+        (names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(tableName_))
+                         : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                               .arg(quoted(tableName_), names.join(", "), marks.join(", "))) +
+        returning;
+    Statement insert(connection_.database(), sql);
+    for (int k = 0; k < int(cells.size()); ++k)
+        row.data.bind(insert, k + 1, cells[size_t(k)]);
+    if (!insert.step())
+        raise(QStringLiteral("The new row was not written"));
+    const qint64 rowid = insert.columnInt(0);
+    RowData stored = RowData::fromStatement(insert, 1, int(fields_.size()));
     insert.run();
-    row.rowid = db.lastInsertRowId();
+    row.rowid = rowid;
+    row.data = std::move(stored);
     row.isNew = false;
-    rereadRow(row);
-}
-
-void Table::rereadRow(Row& row) {
-    QStringList names;
-    for (const auto& field : fields_)
-        names << quoted(field->fieldName());
-    Statement select(connection_.database(), QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
-                                                 .arg(names.join(", "), quoted(tableName_)));
-    select.bindInt(1, row.rowid);
-    if (select.step())
-        for (int i = 0; i < int(fields_.size()); ++i)
-            row.values[i] = select.columnValue(i);
 }
 
 // The optimistic check: the row must still hold every value it had when it was read.
@@ -539,40 +610,41 @@ static QString rowUnchangedCondition(const std::vector<std::unique_ptr<Field>>& 
 
 void Table::writeUpdate(Row& row) {
     QStringList sets;
-    std::vector<QVariant> values;
+    std::vector<int> cells;
     for (const auto& field : fields_) {
         const int i = field->index();
-        if (sameValue(row.values[i], original_[i]) &&
-            row.values[i].typeId() == original_[i].typeId())
+        if (row.data.sameCell(i, original_, i))
             continue;
         sets << QStringLiteral("%1 = ?").arg(quoted(field->fieldName()));
-        values.push_back(row.values[i]);
+        cells.push_back(i);
     }
     if (sets.isEmpty())
         return; // nothing changed: nothing is written
-    sqlite::Database& db = connection_.database();
-    Statement update(db,
+    Statement update(connection_.database(),
                      QStringLiteral("UPDATE %1 SET %2").arg(quoted(tableName_), sets.join(", ")) +
-                         rowUnchangedCondition(fields_));
-    int index = 1;
-    for (const QVariant& value : values)
-        update.bind(index++, value);
-    update.bindInt(index++, row.rowid);
-    for (const QVariant& value : original_)
-        update.bind(index++, value);
-    update.run();
-    if (db.changes() == 0)
+                         rowUnchangedCondition(fields_) + QStringLiteral(" RETURNING ") +
+                         columnList());
+    int parameter = 1;
+    for (int i : cells)
+        row.data.bind(update, parameter++, i);
+    update.bindInt(parameter++, row.rowid);
+    for (int i = 0; i < int(fields_.size()); ++i)
+        original_.bind(update, parameter++, i);
+    if (!update.step())
         throw EEngineError(QString::fromLatin1(kConflictMessage), 0);
+    RowData stored = RowData::fromStatement(update, 0, int(fields_.size()));
+    update.run();
+    row.data = std::move(stored);
 }
 
-void Table::writeDelete(qint64 rowid, const std::vector<QVariant>& values) {
+void Table::writeDelete(const Row& row, const RowData& asRead) {
     sqlite::Database& db = connection_.database();
     Statement remove(db, QStringLiteral("DELETE FROM %1").arg(quoted(tableName_)) +
                              rowUnchangedCondition(fields_));
-    int index = 1;
-    remove.bindInt(index++, rowid);
-    for (const QVariant& value : values)
-        remove.bind(index++, value);
+    int parameter = 1;
+    remove.bindInt(parameter++, row.rowid);
+    for (int i = 0; i < int(fields_.size()); ++i)
+        asRead.bind(remove, parameter++, i);
     remove.run();
     if (db.changes() == 0)
         throw EEngineError(QStringLiteral("Row cannot be located for deletion. Some values may "
@@ -603,7 +675,7 @@ void Table::setFieldValue(const QString& name, const QVariant& value) {
 
 QVariant Table::storedValue(const Field& field) const {
     const Row* row = activeRow();
-    return row ? row->values[field.index()] : QVariant();
+    return row ? row->data.value(field.index()) : QVariant();
 }
 
 void Table::setStoredValue(Field& field, const QVariant& stored) {
@@ -612,7 +684,7 @@ void Table::setStoredValue(Field& field, const QVariant& stored) {
         raise(QStringLiteral("Dataset not in edit or insert mode"));
     if (field.readOnly())
         raise(QStringLiteral("Field '%1' cannot be modified").arg(field.fieldName()));
-    (*view_)[current_]->values[field.index()] = stored;
+    (*view_)[current_].data.setValue(field.index(), stored);
     modified_ = true;
     notify(DataEvent::RecordChanged, current_, &field);
 }

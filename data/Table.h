@@ -2,6 +2,7 @@
 
 #include "data/DataSource.h"
 #include "data/Field.h"
+#include "data/Row.h"
 
 #include <QString>
 #include <QVariant>
@@ -18,7 +19,13 @@ enum class DataSetState { Inactive, Browse, Edit, Insert };
 // A cursor over one whole table of the bank: the rows are read when the table opens (a static
 // cursor: what other programs change later is not seen), one row is current, and at most one
 // change is pending, an edited row or a new one. Every posted change is written at once, one
-// row at a time; an update or delete checks that nobody changed the row since it was read.
+// row at a time (or into the transaction of a WriteScope); an update or delete checks that
+// nobody changed the row since it was read.
+//
+// Every operation either completes or throws and leaves the cursor, its detail tables and the
+// file as they were: a master posts its details' pending changes before its current row can
+// change, and each write is one statement whose result is taken into the cursor only once the
+// statement has succeeded.
 //
 // A detail table shows only the rows whose link field equals the key field of its master's
 // current row; rows are kept grouped by link value, so following the master costs time in
@@ -71,6 +78,9 @@ public:
     void remove();
     // Posts an edited row that was changed, drops one that was not, drops an untouched new row.
     void checkBrowseMode();
+    // Gives up the pending change of the current row and reads the row again from the file.
+    // A row that another program deleted leaves the rows shown.
+    void refreshRow();
 
     // Reading.
     bool isEmpty() const { return shownCount() == 0; }
@@ -112,11 +122,11 @@ public:
 
 private:
     struct Row {
-        std::vector<QVariant> values; // in the order of fields_
+        RowData data; // the cells in the order of fields_
         qint64 rowid = 0;
         bool isNew = false;
     };
-    using Rows = std::vector<std::unique_ptr<Row>>;
+    using Rows = std::vector<Row>;
 
     // The link value of a detail table's rows: a question's id, or null.
     struct LinkKey {
@@ -130,21 +140,24 @@ private:
     void notify(DataEvent event, int row = -1, Field* field = nullptr);
     void checkActive() const;
     void writePending();
-    Row* activeRow() const;
+    const Row* activeRow() const;
     void setCurrent(int position);
     void startNewRow(int position);
     void dropNewRow();
+    void dropRow(int position);
     void writeInsert(Row& row);
     void writeUpdate(Row& row);
-    void writeDelete(qint64 rowid, const std::vector<QVariant>& values);
-    void rereadRow(Row& row);
+    void writeDelete(const Row& row, const RowData& asRead);
+    QString columnList() const;
     void readRows();
     void checkColumns();
+    // A master posts the pending changes of its details before its current row may change.
+    void postDetails();
     // Detail tables: follow the master's current row.
     LinkKey masterKey() const;
-    LinkKey linkKeyOf(const Row& row) const;
+    LinkKey linkKeyOf(const RowData& row) const;
     void applyMasterKey();
-    void regroup(Row* row);
+    void regroup(int position);
 
     Connection& connection_;
     QString objectName_;
@@ -163,7 +176,7 @@ private:
     bool eof_ = true;
 
     // The pending change.
-    std::vector<QVariant> original_; // values of the edited row as read
+    RowData original_; // the edited row as read
     bool modified_ = false;
 
     // Master-detail.
@@ -171,6 +184,7 @@ private:
     Field* masterField_ = nullptr;
     Field* linkField_ = nullptr;
     int linkIndex_ = -1;
+    std::vector<Table*> details_;
 
     std::vector<DataSource*> sources_;
 };

@@ -198,13 +198,29 @@ void Ttesti::Button2Click(QObject*) {
     questions.first();
     const int32_t n = questions.recordCount();
     // Posting a row whose number is already right writes nothing, so a bank numbered by the
-    // previous draw is not written again.
+    // previous draw is not written again. All the numbers go into the file in one transaction;
+    // when a post fails, the rows numbered before it keep their numbers.
+    data::WriteScope scope(DataModule2->ADOConnection1);
     for (int32_t i = 1; i <= n; ++i) {
         questions.edit();
         questions.setFieldValue(kNumberField, i);
-        questions.post();
+        try {
+            questions.post();
+        } catch (const Exception&) {
+            // Another program changed or locked the question. The draw gives up its own edit
+            // and takes the row as the file has it now, so that the next draw starts clean;
+            // the refusal itself is what the pupil's teacher must see.
+            questions.cancel();
+            try {
+                questions.refreshRow();
+            } catch (const Exception&) {
+                // Still locked: the row stays as it was read; a later draw tries again.
+            }
+            throw;
+        }
         questions.next();
     }
+    scope.commit();
 
     Randomize();
     // The renumbering followed the rows in the same order: question i is the i-th row.

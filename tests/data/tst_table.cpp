@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QtTest>
 #include <chrono>
+#include <cstring>
+#include <functional>
+#include <sqlite3.h>
 #include <thread>
 
 using data::DataSetState;
@@ -65,7 +68,156 @@ struct Recorder : data::DataLink {
     }
 };
 
+// The ways a write fails: another program changed the row since it was read, another program
+// holds the file locked past the busy timeout, the engine refuses to give back the row just
+// written, the file cannot be written. (The suite runs as root, who may write a write-protected
+// file: the engine's read-only mode stands for one, with the engine's own message.)
+enum class Failure { Stale, Lock, ReadBack, ReadOnly };
+
+int denyReadingTables(void*, int action, const char* table, const char*, const char*, const char*) {
+    return action == SQLITE_READ && table && std::strncmp(table, "sqlite_", 7) != 0 ? SQLITE_DENY
+                                                                                    : SQLITE_OK;
+}
+
+// Brings the failure about for the program's connection; clear() ends it where it can end.
+struct Injected {
+    Failure failure;
+    TDataModule2& dm;
+    BankFixture& bank;
+    Injected(Failure f, TDataModule2& d, BankFixture& b, const QString& staleSql)
+        : failure(f), dm(d), bank(b) {
+        data::sqlite::Database& db = dm.ADOConnection1.database();
+        switch (failure) {
+        case Failure::Stale:
+            bank.exec(staleSql);
+            break;
+        case Failure::Lock:
+            db.setBusyTimeout(20);
+            bank.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+            break;
+        case Failure::ReadBack:
+            sqlite3_set_authorizer(db.handle(), denyReadingTables, nullptr);
+            break;
+        case Failure::ReadOnly:
+            db.exec("PRAGMA query_only = ON");
+            break;
+        }
+    }
+    void clear() {
+        data::sqlite::Database& db = dm.ADOConnection1.database();
+        switch (failure) {
+        case Failure::Stale:
+            break;
+        case Failure::Lock:
+            bank.exec(QStringLiteral("ROLLBACK"));
+            db.setBusyTimeout(5000);
+            break;
+        case Failure::ReadBack:
+            sqlite3_set_authorizer(db.handle(), nullptr, nullptr);
+            break;
+        case Failure::ReadOnly:
+            db.exec("PRAGMA query_only = OFF");
+            break;
+        }
+    }
+};
+
+// What a failed operation must leave as it was: each table's state, current row and shown rows
+// with their pending values, and the three tables of the file.
+QString snapshot(TDataModule2& dm, BankFixture& bank) {
+    QStringList parts;
+    for (data::Table* table : {&dm.Vopros, &dm.Variant, &dm.Obyasnenie}) {
+        QStringList rows;
+        for (int i = 0; i < table->shownCount(); ++i) {
+            data::Table::ActiveRow row(*table, i);
+            QStringList cells;
+            for (const auto& field : table->fields())
+                cells << field->displayText();
+            rows << cells.join(QLatin1Char(','));
+        }
+        parts << QStringLiteral("%1 state %2 at %3 modified %4: %5")
+                     .arg(table->objectName())
+                     .arg(int(table->state()))
+                     .arg(table->currentPosition())
+                     .arg(table->modified())
+                     .arg(rows.join(QStringLiteral(" | ")));
+    }
+    parts << bank.scalar(QStringLiteral("SELECT group_concat(id || quote(\"Номер\") || "
+                                        "quote(\"Вопрос\"), ' ') FROM \"Т_Вопросы\""))
+                 .toString();
+    for (const char* table : {"Т_Вариант", "Т_Объяснение"})
+        parts << bank.scalar(QStringLiteral("SELECT group_concat(quote(id) || quote(\"Вопрос\") "
+                                            "|| quote(\"%1\") || quote(\"Правильный\"), ' ') "
+                                            "FROM \"%2\"")
+                                 .arg(table == QLatin1String("Т_Вариант")
+                                          ? QStringLiteral("Ответ")
+                                          : QStringLiteral("Объяснение"),
+                                      QString::fromUtf8(table)))
+                     .toString();
+    return parts.join(QLatin1Char('\n'));
+}
+
+// An operation of the cursor met by a failure: what is pending before it, the operation, and
+// how another program makes the pending or current row stale.
+struct Scenario {
+    const char* name;
+    std::function<void(TDataModule2&)> prepare;
+    std::function<void(TDataModule2&)> operation;
+    const char* staleSql; // null where no row read from the file is written
+};
+
+const QString kStaleOption =
+    QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1");
+
+const std::vector<Scenario>& scenarios() {
+    using DM = TDataModule2;
+    const auto editOption = [](DM& dm) {
+        dm.Variant.edit();
+        dm.VariantWideStringField->setValue(QStringLiteral("правка"));
+    };
+    static const std::vector<Scenario> list = {
+        {"question moves, option edited", editOption, [](DM& dm) { dm.Vopros.next(); },
+         "UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"},
+        {"question located, explanation edited",
+         [](DM& dm) {
+             dm.Obyasnenie.edit();
+             dm.ObyasnenieWideStringField->setValue(QStringLiteral("правка"));
+         },
+         [](DM& dm) { dm.Vopros.locate(QStringLiteral("Вопрос"), QStringLiteral("Вопрос 2")); },
+         "UPDATE \"Т_Объяснение\" SET \"Правильный\" = 0 WHERE id = 1"},
+        {"question deleted, option edited", editOption, [](DM& dm) { dm.Vopros.remove(); },
+         "UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"},
+        {"question appended, option edited", editOption, [](DM& dm) { dm.Vopros.append(); },
+         "UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"},
+        {"new question posted, an option added meanwhile",
+         [](DM& dm) {
+             dm.Vopros.append();
+             dm.Variant.append();
+             dm.VariantWideStringField->setValue(QStringLiteral("ничей"));
+             dm.VoprosWideStringField->setValue(QStringLiteral("новый"));
+         },
+         [](DM& dm) { dm.Vopros.post(); }, nullptr},
+        {"new option posted",
+         [](DM& dm) {
+             dm.Variant.append();
+             dm.VariantWideStringField->setValue(QStringLiteral("новый"));
+         },
+         [](DM& dm) { dm.Variant.post(); }, nullptr},
+        {"edited option posted", editOption, [](DM& dm) { dm.Variant.post(); },
+         "UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"},
+        {"option appended, another edited", editOption, [](DM& dm) { dm.Variant.append(); },
+         "UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"},
+        {"option deleted", [](DM&) {}, [](DM& dm) { dm.Variant.remove(); },
+         "UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"},
+    };
+    return list;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Failure)
+
+namespace {} // namespace
 
 class TestTable : public QObject {
     Q_OBJECT
@@ -93,6 +245,12 @@ private slots:
     void valuesAreBoundNotSpliced();
     void activeRowReadsPaintedRow();
     void notificationsCountRowsLikeAModel();
+    void failedOperationChangesNothing_data();
+    void failedOperationChangesNothing();
+    void rowsAddedAfterAFailedMoveStayWithTheirQuestion_data();
+    void rowsAddedAfterAFailedMoveStayWithTheirQuestion();
+    void exactValues_data();
+    void exactValues();
 };
 
 void TestTable::moving() {
@@ -451,6 +609,153 @@ void TestTable::notificationsCountRowsLikeAModel() {
              (QStringList{QStringLiteral("+?4/4"), QStringLiteral("+4/5"), QStringLiteral("-?4/5"),
                           QStringLiteral("-4/4"), QStringLiteral("-?0/4"), QStringLiteral("-0/3"),
                           QStringLiteral("reset/4")}));
+}
+
+void TestTable::failedOperationChangesNothing_data() {
+    QTest::addColumn<int>("scenario");
+    QTest::addColumn<Failure>("failure");
+    const std::pair<Failure, const char*> failures[] = {{Failure::Stale, "stale row"},
+                                                        {Failure::Lock, "lock past timeout"},
+                                                        {Failure::ReadBack, "failing read-back"},
+                                                        {Failure::ReadOnly, "read-only file"}};
+    for (int i = 0; i < int(scenarios().size()); ++i)
+        for (const auto& [failure, name] : failures)
+            if (failure != Failure::Stale || scenarios()[size_t(i)].staleSql)
+                QTest::addRow("%s, %s", scenarios()[size_t(i)].name, name) << i << failure;
+}
+
+// The operation throws and leaves cursor, details and file as they were; once the failure is
+// over, the same operation succeeds and writes each row once.
+void TestTable::failedOperationChangesNothing() {
+    QFETCH(int, scenario);
+    QFETCH(Failure, failure);
+    const Scenario& s = scenarios()[size_t(scenario)];
+    BankFixture bank;
+    bank.addStandardQuestions(2);
+    TDataModule2 dm;
+    s.prepare(dm);
+    Injected injected(failure, dm, bank, QString::fromUtf8(s.staleSql ? s.staleSql : ""));
+    const QString before = snapshot(dm, bank);
+    QVERIFY(!errorOf([&] { s.operation(dm); }).isEmpty());
+    QCOMPARE(snapshot(dm, bank), before);
+    if (failure == Failure::Stale)
+        return;
+    injected.clear();
+    QCOMPARE(errorOf([&] { s.operation(dm); }), QString());
+    QCOMPARE(bank.scalar(QStringLiteral("SELECT count(*) - count(DISTINCT \"Ответ\") FROM "
+                                        "\"Т_Вариант\""))
+                 .toInt(),
+             0);
+    // The details show the rows of the question that is current now.
+    for (int i = 0; i < dm.Variant.recordCount(); ++i) {
+        data::Table::ActiveRow row(dm.Variant, i);
+        QCOMPARE(dm.VariantIntegerField->value(), dm.Voprosid->value());
+    }
+}
+
+void TestTable::rowsAddedAfterAFailedMoveStayWithTheirQuestion_data() {
+    QTest::addColumn<Failure>("failure");
+    QTest::newRow("stale row") << Failure::Stale;
+    QTest::newRow("lock past timeout") << Failure::Lock;
+    QTest::newRow("read-only file") << Failure::ReadOnly;
+}
+
+// A pending answer option keeps the question from moving when it cannot be posted: the options
+// and explanations added next belong to the question still shown, and after a move that
+// succeeds, to the new one.
+void TestTable::rowsAddedAfterAFailedMoveStayWithTheirQuestion() {
+    QFETCH(Failure, failure);
+    BankFixture bank;
+    bank.addStandardQuestions(2);
+    TDataModule2 dm;
+    dm.Variant.edit();
+    dm.VariantWideStringField->setValue(QStringLiteral("правка"));
+    Injected injected(failure, dm, bank, kStaleOption);
+    QVERIFY(!errorOf([&] { dm.Vopros.next(); }).isEmpty());
+    injected.clear();
+    if (failure == Failure::Stale)
+        dm.Variant.cancel(); // the teacher gives the edit up with Esc
+    const auto add = [&](const QString& text) {
+        const QVariant question = dm.Voprosid->value();
+        for (data::Table* table : {&dm.Variant, &dm.Obyasnenie}) {
+            table->append();
+            table->fields()[2]->setValue(text);
+            table->post();
+            QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"%1\" WHERE id = ?")
+                                     .arg(table->tableName()),
+                                 {table->fields()[0]->value()}),
+                     QVariant(question.toLongLong()));
+        }
+    };
+    add(QStringLiteral("после отказа"));
+    dm.Vopros.next();
+    QCOMPARE(dm.Voprosid->value().toInt(), 2);
+    add(QStringLiteral("после перехода"));
+    QCOMPARE(dm.Variant.recordCount(), 5);
+    QCOMPARE(dm.Obyasnenie.recordCount(), 5);
+}
+
+void TestTable::exactValues_data() {
+    QTest::addColumn<QString>("stored"); // what another program wrote
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("64-bit number is not cut to 32 bits")
+        << QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 8589934593")
+        << QStringLiteral("locate Номер 1") << QStringLiteral("not found");
+    QTest::newRow("64-bit number read through the 32-bit field")
+        << QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 8589934593")
+        << QStringLiteral("read Номер")
+        << QStringLiteral("Vopros: Value 8589934593 of field 'Номер' of table 'Т_Вопросы' is "
+                          "out of the range of a 32-bit integer");
+    QTest::newRow("64-bit number written to the 32-bit field")
+        << QString() << QStringLiteral("write Номер 8589934593")
+        << QStringLiteral("Vopros: Value 8589934593 of field 'Номер' of table 'Т_Вопросы' is "
+                          "out of the range of a 32-bit integer");
+    QTest::newRow("text 01 is not the number 1")
+        << QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = '01'")
+        << QStringLiteral("locate Вопрос 1") << QStringLiteral("not found");
+    QTest::newRow("blob flagged and written back as a blob")
+        << QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = X'41FF' WHERE id = 1")
+        << QStringLiteral("flag option") << QStringLiteral("blob 41FF 0");
+    QTest::newRow("blob row deleted")
+        << QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = X'41FF' WHERE id = 1")
+        << QStringLiteral("delete option") << QStringLiteral("3 left");
+}
+
+void TestTable::exactValues() {
+    QFETCH(QString, stored);
+    QFETCH(QString, action);
+    QFETCH(QString, outcome);
+    BankFixture bank;
+    bank.addStandardQuestions(1);
+    if (!stored.isEmpty())
+        bank.exec(stored);
+    TDataModule2 dm;
+    QString result;
+    const QStringList words = action.split(QLatin1Char(' '));
+    const QString error = errorOf([&] {
+        if (words[0] == QLatin1String("locate"))
+            result = dm.Vopros.locate(words[1], words[2].toInt()) ? QStringLiteral("found")
+                                                                  : QStringLiteral("not found");
+        else if (words[0] == QLatin1String("read"))
+            result = dm.Vopros.fieldValue(words[1]).toString();
+        else if (words[0] == QLatin1String("write")) {
+            dm.Vopros.edit();
+            dm.Vopros.setFieldValue(words[1], words[2].toLongLong());
+        } else if (action == QLatin1String("flag option")) {
+            dm.Variant.edit();
+            dm.VariantBooleanField->setValue(false);
+            dm.Variant.post();
+            result = bank.scalar(QStringLiteral("SELECT typeof(\"Ответ\") || ' ' || hex(\"Ответ\") "
+                                                "|| ' ' || \"Правильный\" FROM \"Т_Вариант\" "
+                                                "WHERE id = 1"))
+                         .toString();
+        } else if (action == QLatin1String("delete option")) {
+            dm.Variant.remove();
+            result = QStringLiteral("%1 left").arg(bank.count(QStringLiteral("Т_Вариант")));
+        }
+    });
+    QCOMPARE(error.isEmpty() ? result : error, outcome);
 }
 
 QTEST_GUILESS_MAIN(TestTable)

@@ -172,6 +172,8 @@ private slots:
     void failedLoad_data();
     void failedLoad();
     void questionTextFollowsCurrentRow();
+    void refusedRenumberingDoesNotStick_data();
+    void refusedRenumberingDoesNotStick();
 };
 
 void TestTestirovanie::init() {
@@ -731,6 +733,62 @@ void TestTestirovanie::questionTextFollowsCurrentRow() {
     QTRY_VERIFY(counterFilter.paints > paints);
     vopros.post();
     testi->DBText1->removeEventFilter(&counterFilter);
+}
+
+void TestTestirovanie::refusedRenumberingDoesNotStick_data() {
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("numberedBefore");
+    QTest::newRow("question 5 changed by another program")
+        << false
+        << QStringLiteral("Row cannot be located for updating. Some values may have been "
+                          "changed since it was last read.")
+        << 4;
+    QTest::newRow("bank locked past the timeout")
+        << true << QStringLiteral("database is locked.") << 0;
+}
+
+// The draw's post is refused: the error box, the questions numbered before it keep their
+// numbers, the refused row is left as the file has it, and the next draw works.
+void TestTestirovanie::refusedRenumberingDoesNotStick() {
+    QFETCH(bool, locked);
+    QFETCH(QString, message);
+    QFETCH(int, numberedBefore);
+    BankFixture bank;
+    bank.addStandardQuestions(12);
+    Program program;
+    data::sqlite::Database& db = DataModule2->ADOConnection1.database();
+    if (locked) {
+        db.setBusyTimeout(20);
+        bank.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    } else {
+        bank.exec(
+            QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'Чужая правка' WHERE id = 5"));
+    }
+    const auto numbered = [&] {
+        return bank
+            .scalar(QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\" WHERE \"Номер\" = id"))
+            .toInt();
+    };
+    toolkit::seam::pushAnswer(ModalResult::OK);
+    startRun();
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    QCOMPARE(toolkit::seam::shown().front().kind, ShownBox::Kind::Error);
+    QCOMPARE(toolkit::seam::shown().front().text, message);
+    QCOMPARE(DataModule2->Vopros.state(), data::DataSetState::Browse);
+    if (locked) {
+        bank.exec(QStringLiteral("ROLLBACK"));
+        db.setBusyTimeout(5000);
+    }
+    QCOMPARE(numbered(), numberedBefore);
+
+    startRun();
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
+    QCOMPARE(numbered(), 12);
+    if (!locked)
+        QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\" WHERE id = 5")),
+                 QVariant(QStringLiteral("Чужая правка")));
 }
 
 QTEST_MAIN(TestTestirovanie)
