@@ -12,14 +12,18 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 namespace toolkit {
 
-using data::DataEvent;
 using data::DataSetState;
 
 // ---- columns -------------------------------------------------------------------------------
+
+TColumn::TColumn(TDBGrid& grid, int index, const QString& fieldName, int width)
+    : grid_(grid), index_(index), width_(width), FieldName(fieldName) {}
 
 data::Field* TColumn::Field() const {
     const data::Table* table = grid_.table();
@@ -36,8 +40,8 @@ int TColumn::Width() const {
 }
 
 void TColumn::setWidth(int width) {
-    grid_.widths_[index_] = width;
-    grid_.applyColumnWidths();
+    width_ = width;
+    grid_.setColumnWidth(index_, width >= 0 ? width : DefaultWidth());
 }
 
 int TColumn::VisualIndex() const {
@@ -56,11 +60,114 @@ int TColumn::DefaultWidth() const {
     return std::max(byDigits, byTitle);
 }
 
+// ---- delegate ------------------------------------------------------------------------------
+
+// Paints every data cell through the grid and gives the in-place editor the keys of a
+// database grid.
+class TDBGrid::Delegate : public QStyledItemDelegate {
+public:
+    explicit Delegate(TDBGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        grid_.paintCell(painter, option.rect, index);
+    }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override {
+        auto* editor = new QLineEdit(parent);
+        editor->setFrame(false);
+        const TColumn* column = grid_.column(index.column());
+        const data::Field* field = column ? column->Field() : nullptr;
+        // A text column takes no more characters than its field holds.
+        if (field && field->size() > 0)
+            editor->setMaxLength(field->size());
+        TDBGrid& grid = grid_;
+        connect(editor, &QLineEdit::textEdited, &grid_, [&grid] { grid.editorTextEdited(); });
+        grid_.editor_ = editor;
+        grid_.editIndex_ = index;
+        return editor;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        // Text typed and not yet put into the row stays until it is put there or given up.
+        if (!line || line->isModified())
+            return;
+        const QString text = index.data(Qt::EditRole).toString();
+        if (line->text() != text)
+            line->setText(text);
+        line->selectAll();
+    }
+
+    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {
+        // Qt's own commits must not see an exception: a failure goes to the error box.
+        runHandler([this] { grid_.updateData(); });
+    }
+
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex&) const override {
+        editor->setGeometry(option.rect);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            return grid_.editorKey(static_cast<QKeyEvent*>(event));
+        case QEvent::ShortcutOverride:
+            // Esc belongs to the editor, not to a shortcut of the window.
+            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                event->accept();
+                return true;
+            }
+            return false;
+        case QEvent::FocusOut:
+            // The grid decides what leaving it means; Qt's commit-and-close on focus loss is
+            // not the grid's behaviour.
+            return false;
+        default:
+            return QStyledItemDelegate::eventFilter(watched, event);
+        }
+    }
+
+private:
+    TDBGrid& grid_;
+};
+
 // ---- grid ----------------------------------------------------------------------------------
 
 TDBGrid::TDBGrid(QWidget* parent)
-    : QTableView(parent), model_(new DBGridModel(*this)), delegate_(new DBGridDelegate(*this)) {
+    : QTableView(parent), model_(new DBGridModel(this)), delegate_(new Delegate(*this)) {
+    // Before the view's own connections: the view moves its current cell while a row goes,
+    // and that move must not move the table.
+    connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        hideEditor();
+        lastColumn_ = currentColumn();
+        ++modelChanging_;
+    });
+    connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] { ++modelChanging_; });
+    connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first) {
+                if (editor_ && editIndex_.row() == first)
+                    hideEditor();
+                ++modelChanging_;
+            });
     setModel(model_);
+    // After the view's own: Qt's title bar forgets widths and order on a reset.
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        --modelChanging_;
+        restoreColumns();
+        syncFromTable();
+    });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { --modelChanging_; });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this] { --modelChanging_; });
+    connect(model_, &DBGridModel::currentRowMoved, this, [this] { syncFromTable(); });
+    // Painting may depend on the state (record numbers while a new row is pending).
+    connect(model_, &DBGridModel::tableStateChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(model_, &DBGridModel::postComing, this, [this] { updateData(); });
+    model_->setFollowing(false); // until shown
+
     setItemDelegate(delegate_);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -74,12 +181,27 @@ TDBGrid::TDBGrid(QWidget* parent)
     setAutoScroll(false);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    horizontalHeader()->setSectionsClickable(false);
-    horizontalHeader()->setHighlightSections(false);
-    horizontalHeader()->setStretchLastSection(false);
-    horizontalHeader()->setMinimumSectionSize(1);
-    horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
-    horizontalHeader()->viewport()->installEventFilter(this);
+    QHeaderView* titles = horizontalHeader();
+    titles->setSectionsClickable(false);
+    titles->setHighlightSections(false);
+    titles->setStretchLastSection(false);
+    titles->setMinimumSectionSize(1);
+    titles->setDefaultAlignment(Qt::AlignCenter);
+    titles->viewport()->installEventFilter(this);
+    // What the user drags is kept: see restoreColumns.
+    connect(titles, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
+        TColumn* c = column(logical);
+        if (!c || restoringColumns_)
+            return;
+        // Not the width the grid gave the column: the user dragged it.
+        const int given = c->wantedWidth() >= 0 ? c->wantedWidth() : c->DefaultWidth();
+        if (size != given)
+            c->setWidth(size);
+    });
+    connect(titles, &QHeaderView::sectionMoved, this, [this] {
+        if (!restoringColumns_)
+            rememberOrder();
+    });
     applyOptions();
 
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
@@ -92,61 +214,60 @@ TDBGrid::TDBGrid(QWidget* parent)
     });
 }
 
-TDBGrid::~TDBGrid() {
-    if (source_)
-        source_->removeLink(this);
+TDBGrid::~TDBGrid() = default;
+
+data::DataSource* TDBGrid::DataSource() const {
+    return model_->dataSource();
 }
 
 data::Table* TDBGrid::table() const {
-    return source_ ? &source_->dataSet() : nullptr;
+    return model_->table();
 }
 
 void TDBGrid::setDataSource(data::DataSource* source) {
-    if (source == source_)
+    if (source == DataSource())
         return;
     hideEditor();
-    if (source_)
-        source_->removeLink(this);
-    model_->beginReset();
-    source_ = source;
-    if (source_)
-        source_->addLink(this);
-    model_->endReset();
-    rebind();
-}
-
-void TDBGrid::rebind() {
-    model_->titlesChanged();
-    applyColumnWidths();
-    syncFromTable();
+    model_->setDataSource(source);
 }
 
 TColumn* TDBGrid::addColumn(const QString& fieldName, int width) {
     const int index = columnCount();
-    model_->beginAddColumn(index);
-    auto column = std::make_unique<TColumn>(*this, fieldName);
-    column->index_ = index;
-    columns_.push_back(std::move(column));
-    widths_.push_back(width);
-    model_->endAddColumn();
-    applyColumnWidths();
+    model_->addColumn(std::make_unique<TColumn>(*this, index, fieldName, width));
+    TColumn* added = column(index);
+    added->setWidth(width);
     syncFromTable();
-    return columns_.back().get();
+    return added;
+}
+
+int TDBGrid::columnCount() const {
+    return model_->columnTotal();
 }
 
 TColumn* TDBGrid::column(int index) const {
-    return index >= 0 && index < columnCount() ? columns_[index].get() : nullptr;
+    return model_->column(index);
 }
 
 TColumn* TDBGrid::visualColumn(int visualIndex) const {
     return column(horizontalHeader()->logicalIndex(visualIndex));
 }
 
-void TDBGrid::applyColumnWidths() {
-    for (const auto& column : columns_) {
-        const int wanted = widths_[column->index_];
-        setColumnWidth(column->index_, wanted >= 0 ? wanted : column->DefaultWidth());
-    }
+void TDBGrid::rememberOrder() {
+    const QHeaderView* titles = horizontalHeader();
+    order_.clear();
+    for (int visual = 0; visual < titles->count(); ++visual)
+        order_.push_back(titles->logicalIndex(visual));
+}
+
+void TDBGrid::restoreColumns() {
+    restoringColumns_ = true;
+    QHeaderView* titles = horizontalHeader();
+    for (int i = 0; i < columnCount(); ++i)
+        column(i)->setWidth(column(i)->wantedWidth());
+    if (int(order_.size()) == titles->count())
+        for (int visual = 0; visual < int(order_.size()); ++visual)
+            titles->moveSection(titles->visualIndex(order_[size_t(visual)]), visual);
+    restoringColumns_ = false;
 }
 
 int TDBGrid::rowHeight() const {
@@ -184,7 +305,7 @@ void TDBGrid::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         applyOptions();
-        applyColumnWidths();
+        restoreColumns();
     }
 }
 
@@ -212,7 +333,7 @@ bool TDBGrid::EditorMode() const {
 
 bool TDBGrid::canModify() const {
     const data::Table* t = table();
-    return t && t->active() && source_->enabled;
+    return t && t->active() && DataSource()->enabled;
 }
 
 bool TDBGrid::editingAllowed() const {
@@ -224,74 +345,9 @@ bool TDBGrid::editingAllowed() const {
 
 // ---- following the table -------------------------------------------------------------------
 
-void TDBGrid::dataEvent(DataEvent event, int row, data::Field*) {
-    data::Table* t = table();
-    switch (event) {
-    case DataEvent::RowsAboutToBeReset:
-        hideEditor();
-        lastColumn_ = currentColumn();
-        ++modelChanging_;
-        model_->beginReset();
-        break;
-    case DataEvent::RowsReset:
-        model_->endReset();
-        --modelChanging_;
-        rebind();
-        break;
-    case DataEvent::RowAboutToBeInserted:
-        // The blank row of an empty table becomes the new row: no row is added.
-        if (t->shownCount() == 0) {
-            blankReplaced_ = true;
-        } else {
-            ++modelChanging_;
-            model_->beginInsertRow(row);
-        }
-        break;
-    case DataEvent::RowInserted:
-        if (blankReplaced_) {
-            blankReplaced_ = false;
-            model_->rowChanged(0);
-        } else {
-            model_->endInsertRow();
-            --modelChanging_;
-        }
-        break;
-    case DataEvent::RowAboutToBeRemoved:
-        if (editor_ && editIndex_.row() == row)
-            hideEditor();
-        if (t->shownCount() == 1) {
-            blankReplaced_ = true;
-        } else {
-            ++modelChanging_;
-            model_->beginRemoveRow(row);
-        }
-        break;
-    case DataEvent::RowRemoved:
-        if (blankReplaced_) {
-            blankReplaced_ = false;
-            model_->rowChanged(0);
-        } else {
-            model_->endRemoveRow();
-            --modelChanging_;
-        }
-        break;
-    case DataEvent::RecordMoved:
-        syncFromTable();
-        break;
-    case DataEvent::RecordChanged:
-        if (row >= 0)
-            model_->rowChanged(row);
-        else
-            model_->allRowsChanged();
-        break;
-    case DataEvent::StateChanged:
-        // Painting may depend on the state (record numbers while a new row is pending).
-        viewport()->update();
-        break;
-    case DataEvent::UpdateRecord:
-        updateData();
-        break;
-    }
+void TDBGrid::showEvent(QShowEvent* event) {
+    QTableView::showEvent(event);
+    model_->setFollowing(true);
 }
 
 void TDBGrid::syncFromTable() {
@@ -348,18 +404,15 @@ bool TDBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
     if (!field || field->readOnly())
         return false;
     if (trigger == AnyKeyPressed) {
+        if (typingHeld_)
+            return false;
         // Typing changes the row: it goes into editing first, or the key does nothing.
         bool editing = false;
-        runHandler([&] { editing = source_->edit(); });
+        runHandler([&] { editing = DataSource()->edit(); });
         if (!editing)
             return false;
     }
     return QTableView::edit(index, trigger, event);
-}
-
-void TDBGrid::editorCreated(QLineEdit* editor, const QModelIndex& index) {
-    editor_ = editor;
-    editIndex_ = index;
 }
 
 void TDBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
@@ -381,7 +434,7 @@ bool TDBGrid::editorModified() const {
 
 void TDBGrid::editorTextEdited() {
     bool editing = false;
-    runHandler([&] { editing = source_ && source_->edit(); });
+    runHandler([&] { editing = DataSource() && DataSource()->edit(); });
     if (!editing && editor_) {
         editor_->setText(editIndex_.data(Qt::EditRole).toString());
         editor_->setModified(false);
@@ -389,28 +442,10 @@ void TDBGrid::editorTextEdited() {
 }
 
 void TDBGrid::updateData() {
-    if (!editorModified() || !source_)
+    if (!editorModified())
         return;
-    data::Table* t = table();
-    const TColumn* col = column(editIndex_.column());
-    data::Field* field = col ? col->Field() : nullptr;
-    if (!field || editIndex_.row() != std::max(0, t->currentPosition()))
-        return;
-    if (!source_->edit())
-        return;
-    const QString text = editor_->text();
-    // An empty text clears a field that is not text.
-    if (text.isEmpty() && field->dataType() != data::FieldType::String &&
-        field->dataType() != data::FieldType::WideString)
-        field->setValue(QVariant());
-    else
-        field->setValue(text);
-    if (editor_)
+    if (model_->setData(editIndex_, editor_->text()) && editor_)
         editor_->setModified(false);
-}
-
-void TDBGrid::commitEditor() {
-    runHandler([this] { updateData(); });
 }
 
 // ---- keys ----------------------------------------------------------------------------------
@@ -474,6 +509,26 @@ bool TDBGrid::handleKey(QKeyEvent* event) {
     data::Table* t = table();
     if (!t || !t->active())
         return false;
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_F2:
+    case Qt::Key_Insert:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // The user acts on a cell of the rows now shown.
+        typingHeld_ = false;
+        break;
+    default:
+        break;
+    }
     switch (event->key()) {
     case Qt::Key_Delete:
         if (mods != Qt::ControlModifier)
@@ -612,6 +667,7 @@ void TDBGrid::deleteRecord() {
 // Leaving the grid: an unchanged new row goes; otherwise the editor's text is put into the
 // row, which stays in editing.
 void TDBGrid::focusLeft() {
+    typingHeld_ = false;
     data::Table* t = table();
     if (!t || !t->active())
         return;
@@ -627,6 +683,7 @@ void TDBGrid::focusLeft() {
 
 void TDBGrid::focusInEvent(QFocusEvent* event) {
     focusedByPress_ = event->reason() == Qt::MouseFocusReason;
+    focusGeneration_ = model_->rowsGeneration();
     QTableView::focusInEvent(event);
     syncFromTable();
 }
@@ -653,6 +710,21 @@ bool TDBGrid::viewportEvent(QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {
+        // The rows shown when the button went down: for a press that brought the focus, those
+        // shown when the focus arrived.
+        const quint64 shownAtPress = focusedByPress_ ? focusGeneration_ : model_->rowsGeneration();
+        if (shownAtPress != model_->rowsGeneration()) {
+            // The rows were replaced on the way (leaving another grid dropped its new row, and
+            // this one followed): the user aimed at a row no longer there. The press only makes
+            // the grid current.
+            pressCoord_ = TGridCoord();
+            pressOnCurrent_ = false;
+            focusedByPress_ = false;
+            typingHeld_ = true;
+            event->accept();
+            return true;
+        }
+        typingHeld_ = false;
         const QPoint at =
             viewport()->mapTo(this, static_cast<QMouseEvent*>(event)->position().toPoint());
         pressCoord_ = MouseCoord(at.x(), at.y());
@@ -700,6 +772,46 @@ void TDBGrid::hideEvent(QHideEvent* event) {
         hideEditor();
     });
     QTableView::hideEvent(event);
+    // Nobody sees the rows: the model need not follow every move of the table (the draw moves
+    // the questions thousands of times while the editor is hidden).
+    if (!isVisible())
+        model_->setFollowing(false);
+}
+
+// ---- scrolling -----------------------------------------------------------------------------
+
+// Qt scrolls by whole rows except at the end, where it puts the last row against the bottom
+// edge and cuts the top row. The grid keeps the top row whole there too; the rows then end
+// above the bottom edge.
+void TDBGrid::alignTopRow() {
+    if (verticalScrollMode() != ScrollPerItem)
+        return;
+    const QScrollBar* bar = verticalScrollBar();
+    if (bar->maximum() <= 0 || bar->value() != bar->maximum())
+        return;
+    QHeaderView* rows = verticalHeader();
+    const int whole = rows->sectionPosition(rows->logicalIndex(bar->value()));
+    if (rows->offset() == whole)
+        return;
+    rows->setOffset(whole);
+    viewport()->update();
+    updateEditorGeometries();
+}
+
+void TDBGrid::scrollContentsBy(int dx, int dy) {
+    QTableView::scrollContentsBy(dx, dy);
+    if (dy)
+        alignTopRow();
+}
+
+void TDBGrid::updateGeometries() {
+    QTableView::updateGeometries();
+    alignTopRow();
+}
+
+void TDBGrid::doItemsLayout() {
+    QTableView::doItemsLayout();
+    alignTopRow();
 }
 
 void TDBGrid::reportMouseUp(QMouseEvent* event, QWidget* from) {

@@ -19,7 +19,6 @@ class Table;
 namespace toolkit {
 
 class DBGridModel;
-class DBGridDelegate;
 class TDBGrid;
 
 // The grid's options; a set of them is an or of these values.
@@ -47,7 +46,8 @@ using TGridDrawState = int;
 // One column of a grid, bound to a field of the grid's table by the field's name.
 class TColumn {
 public:
-    TColumn(TDBGrid& grid, const QString& fieldName) : grid_(grid), FieldName(fieldName) {}
+    // width -1: the default for the field.
+    TColumn(TDBGrid& grid, int index, const QString& fieldName, int width);
 
     // The bound field, or null while the grid has no open table with such a field.
     data::Field* Field() const;
@@ -55,7 +55,11 @@ public:
     QString Title() const;
     // In pixels; a column whose width was never set has the default for its field.
     int Width() const;
+    // Kept for as long as the grid lives, whatever its rows do; dragging the column's separator
+    // sets it too.
     void setWidth(int width);
+    // The width set, or -1 for the field's default.
+    int wantedWidth() const { return width_; }
     // Position among the columns as the user sees them (titles can be dragged to reorder).
     int VisualIndex() const;
     // Position in the grid's list of columns, which never changes.
@@ -63,9 +67,9 @@ public:
     int DefaultWidth() const;
 
 private:
-    friend class TDBGrid;
     TDBGrid& grid_;
-    int index_ = -1;
+    int index_;
+    int width_;
 
 public:
     const QString FieldName;
@@ -73,21 +77,23 @@ public:
 
 // A data-aware grid: the rows of a data source's table, one column per bound field, with the
 // current cell and the table's current row kept in step, in-place editing on demand and the
-// keyboard of a database grid. Rows are read from the table as they are painted, so the grid
-// costs the same at any number of rows.
-class TDBGrid : public QTableView, private data::DataLink {
+// keyboard of a database grid. The rows come from a DBGridModel, which follows the table and
+// reads the rows shown on demand, so the grid costs the same at any number of rows; the grid
+// edits through the model. While the grid cannot be seen, its model stops following the table
+// and catches up when the grid is shown again.
+class TDBGrid : public QTableView {
     Q_OBJECT
 public:
     explicit TDBGrid(QWidget* parent = nullptr);
     ~TDBGrid() override;
 
     void setDataSource(data::DataSource* source);
-    data::DataSource* DataSource() const { return source_; }
+    data::DataSource* DataSource() const;
     data::Table* table() const;
 
     // Columns in their fixed order. Width -1 leaves the default for the field.
     TColumn* addColumn(const QString& fieldName, int width = -1);
-    int columnCount() const { return int(columns_.size()); }
+    int columnCount() const;
     TColumn* column(int index) const;
     // The column the user sees at a position.
     TColumn* visualColumn(int visualIndex) const;
@@ -111,8 +117,11 @@ public:
     };
     TGridCoord MouseCoord(int X, int Y) const;
     // The cell where the mouse button now being released was pressed (X -1 when the press was
-    // not on a data cell).
+    // not on a data cell, or did not act on one: see viewportEvent).
     TGridCoord PressCoord() const { return pressCoord_; }
+
+    // The height of a row, the line below it included.
+    int rowHeight() const;
 
     // The drawing surface, valid while OnDrawColumnCell runs.
     TCanvas* Canvas() { return &canvas_; }
@@ -130,16 +139,6 @@ public:
 
     using QTableView::edit;
 
-    // Internal to the model and delegate.
-    void paintCell(QPainter* painter, const QRect& rect, const QModelIndex& index);
-    void editorCreated(QLineEdit* editor, const QModelIndex& index);
-    bool editorKey(QKeyEvent* event);
-    void editorTextEdited();
-    // Puts the editor's text into the row, showing a failure in the error box: for Qt's own
-    // commits, which must not see an exception.
-    void commitEditor();
-    int rowHeight() const;
-
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -148,18 +147,27 @@ protected:
     bool viewportEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
+
+public:
+    void doItemsLayout() override;
 
 private:
-    friend class TColumn;
-    friend class DBGridModel;
+    class Delegate;
 
-    void dataEvent(data::DataEvent event, int row, data::Field* field) override;
+    void followModel();
     void applyOptions();
-    void applyColumnWidths();
-    void rebind();
+    // Gives the columns the widths and the order they were given, after Qt's title bar forgot
+    // them (a reset of the rows).
+    void restoreColumns();
+    void rememberOrder();
+    // Keeps the top visible row whole at the end of the rows as everywhere else.
+    void alignTopRow();
     // Puts the current row's position into the view without moving the table.
     void syncFromTable();
     void setCurrentCell(int row, int column);
@@ -174,20 +182,21 @@ private:
     void focusLeft();
     // The keys of the grid, with the in-place editor open or not.
     bool handleKey(QKeyEvent* event);
+    bool editorKey(QKeyEvent* event);
+    // Typing into the editor puts the row into editing, or is given up when it cannot.
+    void editorTextEdited();
     void tab(bool forward);
     void nextRow();
     void priorRow();
     void escape();
     void deleteRecord();
     void reportMouseUp(QMouseEvent* event, QWidget* from);
+    void paintCell(QPainter* painter, const QRect& rect, const QModelIndex& index);
 
-    data::DataSource* source_ = nullptr;
-    std::vector<std::unique_ptr<TColumn>> columns_;
-    std::vector<int> widths_; // -1: the default
     TDBGridOptions options_ = dgEditing | dgTitles | dgColumnResize | dgColLines | dgRowLines |
                               dgTabs | dgConfirmDelete | dgCancelOnExit;
     DBGridModel* model_;
-    DBGridDelegate* delegate_;
+    Delegate* delegate_;
     TCanvas canvas_;
 
     QPointer<QLineEdit> editor_;
@@ -195,10 +204,21 @@ private:
     int lastColumn_ = -1;
     int syncing_ = 0;
     int modelChanging_ = 0;
-    bool blankReplaced_ = false;
+    // The columns' order as the user dragged it (logical index by visual position); empty while
+    // never dragged.
+    std::vector<int> order_;
+    bool restoringColumns_ = false;
+
+    // The click rule: a press acts on a cell only when the rows shown are those that were shown
+    // when the button went down. A press that brings the focus reaches the grid first as the
+    // focus arriving, before whatever the focus leaving another control does to the rows.
     TGridCoord pressCoord_;
     bool pressOnCurrent_ = false;
     bool focusedByPress_ = false;
+    quint64 focusGeneration_ = 0;
+    // After a press that did not act, typing does not go into a row until the user acts on a
+    // cell again.
+    bool typingHeld_ = false;
 };
 
 } // namespace toolkit

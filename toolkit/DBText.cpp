@@ -41,6 +41,7 @@ QString DBText::text() const {
 }
 
 void DBText::paintEvent(QPaintEvent*) {
+    repaintAsked_ = false;
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
     // drawText clips to the rectangle: a long text is cut off at the label's width.
@@ -55,7 +56,13 @@ void DBText::dataEvent(data::DataEvent event, int, data::Field*) {
     case data::DataEvent::RowsReset:
     case data::DataEvent::RowInserted:
     case data::DataEvent::RowRemoved:
-        update();
+        // One repaint shows whatever the row holds by then: a draw moves the questions
+        // thousands of times before the label is painted once. A hidden label asks nothing;
+        // showing it paints it.
+        if (!repaintAsked_ && isVisible()) {
+            repaintAsked_ = true;
+            update();
+        }
         break;
     case data::DataEvent::UpdateRecord:
     case data::DataEvent::RowsAboutToBeReset:

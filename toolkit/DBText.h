@@ -32,6 +32,7 @@ private:
 
     data::DataSource* source_ = nullptr;
     QString fieldName_;
+    bool repaintAsked_ = false;
 };
 
 } // namespace toolkit

@@ -20,7 +20,8 @@ bool DrawFrameControl(QPainter* dc, TRect& rect, unsigned type, unsigned state) 
     if (!dc || type != DFC_BUTTON || (state & 0xFF) != DFCS_BUTTONCHECK)
         return false;
     const QRect area = rect.toQRect();
-    const int size = std::min({kCheckBoxSize, area.width(), area.height()});
+    // At least a pixel of the cell on every side, so the box never touches the grid's lines.
+    const int size = std::min({kCheckBoxSize, area.width() - 2, area.height() - 2});
     if (size <= 0)
         return false;
     QStyleOptionButton option;

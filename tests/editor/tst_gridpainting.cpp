@@ -89,6 +89,8 @@ private slots:
     void noToggleWithoutAClickOnAFlagCell_data();
     void noToggleWithoutAClickOnAFlagCell();
     void emptyGridStartsNoRow();
+    void clickOnARefilledGridChangesNoRow_data();
+    void clickOnARefilledGridChangesNoRow();
     void flagWithoutValueBecomesTrue();
 
 private:
@@ -153,6 +155,12 @@ void TestGridPainting::stripesByRecordNumberWhateverIsScrolled() {
     QVERIFY(grid->rowAt(0) > 0);
     for (int row = 25; row < 30; ++row)
         QCOMPARE(background(grid, image, row, 0), (row + 1) % 2 == 1 ? kLavender : kLilac);
+    // Scrolled to the end the top row is whole, as everywhere else.
+    dm_->Vopros.last();
+    image = picture(grid);
+    QCOMPARE(grid->rowViewportPosition(grid->rowAt(0)), 0);
+    QCOMPARE(background(grid, image, 42, 0), toolkit::clWindow());
+    QCOMPARE(background(grid, image, 41, 0), kLilac);
 }
 
 void TestGridPainting::stripesMoveAfterDelete() {
@@ -226,6 +234,16 @@ void TestGridPainting::flagCellShowsOnlyTheBox() {
         for (int x = r.left(); x < r.left() + 25; ++x)
             for (int y = r.top(); y <= r.bottom(); ++y)
                 QCOMPARE(image.pixelColor(x, y), colour);
+    }
+    // The box keeps off the lines between the rows: the cell's top and bottom pixel rows stay
+    // in the row's colour.
+    for (int row = 0; row < 4; ++row) {
+        const QRect r = cellRect(grid, row, 1);
+        const QColor colour = row % 2 == 0 ? kLavender : kLilac;
+        for (int x = r.left(); x <= r.right(); ++x) {
+            QCOMPARE(image.pixelColor(x, r.top()), colour);
+            QCOMPARE(image.pixelColor(x, r.bottom()), colour);
+        }
     }
     QVERIFY(darkPixels(box(grid, image, 0, 1)) > 0);          // true: ticked
     QCOMPARE(darkPixels(box(grid, image, 1, 1)), 0);          // false: empty
@@ -392,6 +410,40 @@ void TestGridPainting::emptyGridStartsNoRow() {
     QVERIFY(dm_->Variant.isEmpty());
     QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
     QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+}
+
+// Down on the last question starts a new question row, which the options grid shows as its
+// blank row. A click there takes the focus from the question grid, which drops the unchanged
+// new row: the options grid is refilled with the last question's options before the press
+// reaches it. The press must not act on the row that came under the pointer.
+void TestGridPainting::clickOnARefilledGridChangesNoRow_data() {
+    QTest::addColumn<int>("column");
+    QTest::newRow("flag cell") << 1;
+    QTest::newRow("text cell, then typing") << 0;
+}
+
+void TestGridPainting::clickOnARefilledGridChangesNoRow() {
+    QFETCH(int, column);
+    open();
+    TDBGrid* questions = editor_->DBGrid1;
+    TDBGrid* options = editor_->DBGrid2;
+    clickCell(questions, 2, 0);
+    QTest::keyClick(questions, Qt::Key_Down);
+    QCOMPARE(dm_->Vopros.state(), DataSetState::Insert);
+    QCOMPARE(options->model()->rowCount(), 1);
+    clickCell(options, 0, column);
+    QVERIFY(options->hasFocus());
+    QCOMPARE(dm_->Vopros.state(), DataSetState::Browse);
+    QCOMPARE(options->model()->rowCount(), 4);
+    for (const QChar c : QStringLiteral("Восемь"))
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
+                            {});
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(flag("Т_Вариант", 9).toInt(), 1);
+    QCOMPARE(options->model()->index(0, 0).data().toString(), QStringLiteral("Ответ 3.1"));
+    // The next click acts as usual.
+    clickCell(options, 1, 1);
+    QCOMPARE(flag("Т_Вариант", 10).toInt(), 1);
 }
 
 void TestGridPainting::flagWithoutValueBecomesTrue() {

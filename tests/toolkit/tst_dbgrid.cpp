@@ -4,6 +4,7 @@
 #include "data/DM.h"
 #include "tests/support/BankFixture.h"
 #include "toolkit/DBGrid.h"
+#include "toolkit/DBText.h"
 #include "toolkit/Form.h"
 #include "toolkit/MessageBox.h"
 
@@ -13,6 +14,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 using data::DataSetState;
@@ -47,6 +49,17 @@ struct GridWindow {
     }
 };
 
+// Counts the paint events of the widgets it watches.
+struct PaintCounter : QObject {
+    int& paints;
+    explicit PaintCounter(int& count) : paints(count) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
 QPoint cellCentre(TDBGrid* grid, int row, int column) {
     const QModelIndex index = grid->model()->index(row, column);
     grid->scrollTo(index);
@@ -77,6 +90,9 @@ private slots:
     void cleanup();
 
     void modelStaysConsistentWhileRowsChange();
+    void modelSignalsWhatChanged_data();
+    void modelSignalsWhatChanged();
+    void hiddenGridIdlesAndCatchesUpWhenShown();
     void columnsTitlesAndDefaultWidths();
     void blankRowWhileTableShowsNone();
     void currentCellFollowsTheTableBothWays();
@@ -162,6 +178,145 @@ void TestDBGrid::modelStaysConsistentWhileRowsChange() {
     v.setFieldValue(QStringLiteral("Ответ"), QStringLiteral("снова"));
     v.post();
     QCOMPARE(w.grid->model()->index(0, 0).data().toString(), QStringLiteral("снова"));
+}
+
+// What each model of a question grid and an option grid tells its view: Qt's model signals,
+// with the rows they name.
+void TestDBGrid::modelSignalsWhatChanged_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("questions");
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("question move")
+        << QStringLiteral("move") << QStringList() << QStringList{QStringLiteral("reset")};
+    QTest::newRow("question edited")
+        << QStringLiteral("edit") << QStringList{QStringLiteral("changed 0")} << QStringList();
+    QTest::newRow("question posted")
+        << QStringLiteral("post") << QStringList{QStringLiteral("changed 0")} << QStringList();
+    QTest::newRow("question appended")
+        << QStringLiteral("append") << QStringList{QStringLiteral("inserted 3")}
+        << QStringList{QStringLiteral("reset")};
+    QTest::newRow("question deleted")
+        << QStringLiteral("delete") << QStringList{QStringLiteral("removed 0")}
+        << QStringList{QStringLiteral("reset")};
+    QTest::newRow("option edited") << QStringLiteral("option edit") << QStringList()
+                                   << QStringList{QStringLiteral("changed 2")};
+    QTest::newRow("option appended") << QStringLiteral("option append") << QStringList()
+                                     << QStringList{QStringLiteral("inserted 4")};
+    QTest::newRow("option deleted") << QStringLiteral("option delete") << QStringList()
+                                    << QStringList{QStringLiteral("removed 2")};
+}
+
+void TestDBGrid::modelSignalsWhatChanged() {
+    QFETCH(QString, change);
+    QFETCH(QStringList, questions);
+    QFETCH(QStringList, options);
+    GridWindow q(dm_->Vopros_DS, {QStringLiteral("Вопрос")});
+    GridWindow v(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
+    QAbstractItemModelTester questionTester(q.grid->model(),
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester optionTester(v.grid->model(),
+                                          QAbstractItemModelTester::FailureReportingMode::QtTest);
+    data::Table& questionTable = dm_->Vopros;
+    data::Table& optionTable = dm_->Variant;
+    optionTable.moveTo(2);
+    if (change == "post") {
+        questionTable.edit();
+        questionTable.setFieldValue(QStringLiteral("Вопрос"), QStringLiteral("новый"));
+    }
+    const auto record = [](QAbstractItemModel* model, QStringList& log) {
+        QObject::connect(model, &QAbstractItemModel::modelReset, model,
+                         [&log] { log << QStringLiteral("reset"); });
+        QObject::connect(model, &QAbstractItemModel::layoutChanged, model,
+                         [&log] { log << QStringLiteral("layout"); });
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, model,
+                         [&log](const QModelIndex&, int first) {
+                             log << QStringLiteral("inserted %1").arg(first);
+                         });
+        QObject::connect(model, &QAbstractItemModel::rowsRemoved, model,
+                         [&log](const QModelIndex&, int first) {
+                             log << QStringLiteral("removed %1").arg(first);
+                         });
+        QObject::connect(model, &QAbstractItemModel::dataChanged, model,
+                         [&log](const QModelIndex& from, const QModelIndex& to) {
+                             QCOMPARE(from.row(), to.row());
+                             log << QStringLiteral("changed %1").arg(from.row());
+                         });
+    };
+    QStringList questionLog;
+    QStringList optionLog;
+    record(q.grid->model(), questionLog);
+    record(v.grid->model(), optionLog);
+    if (change == "move") {
+        questionTable.next();
+    } else if (change == "edit") {
+        questionTable.edit();
+        questionTable.setFieldValue(QStringLiteral("Вопрос"), QStringLiteral("новый"));
+    } else if (change == "post") {
+        questionTable.post();
+    } else if (change == "append") {
+        questionTable.append();
+    } else if (change == "delete") {
+        questionTable.remove();
+    } else if (change == "option edit") {
+        optionTable.edit();
+        optionTable.setFieldValue(QStringLiteral("Ответ"), QStringLiteral("другой"));
+    } else if (change == "option append") {
+        optionTable.append();
+    } else {
+        optionTable.remove();
+    }
+    QCOMPARE(questionLog, questions);
+    QCOMPARE(optionLog, options);
+}
+
+// The controls of a hidden window do nothing for the table's moves (the draw moves the
+// questions thousands of times while the editor is hidden) and show the rows as they are when
+// the window comes back.
+void TestDBGrid::hiddenGridIdlesAndCatchesUpWhenShown() {
+    GridWindow q(dm_->Vopros_DS, {QStringLiteral("Вопрос")});
+    GridWindow v(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
+    QAbstractItemModelTester tester(v.grid->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    // A data-bound label in a window still shown keeps following.
+    QWidget shown;
+    auto* label = new toolkit::DBText(&shown);
+    label->setGeometry(0, 0, 300, 20);
+    label->setDataSource(&dm_->Vopros_DS);
+    label->setDataField(QStringLiteral("Вопрос"));
+    int paints = 0;
+    PaintCounter counter(paints);
+    label->installEventFilter(&counter);
+    shown.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&shown));
+    QTRY_VERIFY(paints > 0);
+    q.window.hide();
+    v.window.hide();
+    paints = 0;
+    QSignalSpy resets(v.grid->model(), &QAbstractItemModel::modelReset);
+    QSignalSpy changes(v.grid->model(), &QAbstractItemModel::dataChanged);
+    for (int i = 0; i < 50; ++i) {
+        dm_->Vopros.moveTo(i % 3);
+        dm_->Vopros.edit();
+        dm_->Vopros.setFieldValue(QStringLiteral("Номер"), i % 3 + 1);
+        dm_->Vopros.post();
+    }
+    dm_->Vopros.moveTo(1);
+    dm_->Variant.moveTo(3);
+    // At most one reset, to show no rows while hidden; nothing per move.
+    QVERIFY(resets.size() <= 1);
+    QCOMPARE(changes.size(), 0);
+    QTRY_VERIFY(paints > 0);
+    QCOMPARE(label->text(), QStringLiteral("Вопрос 2"));
+    v.window.show();
+    q.window.show();
+    QCOMPARE(v.grid->model()->rowCount(), 4);
+    QCOMPARE(v.grid->model()->index(0, 0).data().toString(), QStringLiteral("Ответ 2.1"));
+    QCOMPARE(v.grid->currentIndex().row(), 3);
+    QCOMPARE(q.grid->currentIndex().row(), 1);
+    // Shown, the grid follows every move again.
+    dm_->Vopros.moveTo(2);
+    QCOMPARE(v.grid->model()->index(0, 0).data().toString(), QStringLiteral("Ответ 3.1"));
+    QCOMPARE(q.grid->currentIndex().row(), 2);
 }
 
 void TestDBGrid::columnsTitlesAndDefaultWidths() {
@@ -381,6 +536,23 @@ void TestDBGrid::titlesDragToReorderAndSeparatorsToResize() {
     clickCell(w.grid, 0, 1);
     QTest::keyClick(w.grid, Qt::Key_Tab);
     QCOMPARE(w.grid->currentIndex().column(), 0);
+    // Widths and order stay while the grid shows other rows: another question, a new question
+    // without rows and back, the window hidden and shown.
+    const auto unchanged = [&] {
+        QCOMPARE(w.grid->column(1)->Width(), before + 30);
+        QCOMPARE(w.grid->column(0)->Width(), 200);
+        QCOMPARE(w.grid->column(1)->VisualIndex(), 0);
+    };
+    dm_->Vopros.next();
+    unchanged();
+    dm_->Vopros.append();
+    unchanged();
+    dm_->Vopros.cancel();
+    unchanged();
+    w.window.hide();
+    dm_->Vopros.next();
+    w.window.show();
+    unchanged();
 }
 
 void TestDBGrid::updateRecordPutsEditorTextIntoTheRow() {
