@@ -84,8 +84,8 @@ int roleDraw() {
 }
 
 // Posts as the editor does: a new question, an answer option under it, and an edit of the first
-// question; "posted k" once all three of round k are in the file.
-void postRound(int k) {
+// question (unless another copy may change it); "posted k" once all of round k is in the file.
+void postRound(int k, bool editFirst = true) {
     data::Table& questions = DataModule2->Vopros;
     data::Table& options = DataModule2->Variant;
     questions.append();
@@ -95,6 +95,8 @@ void postRound(int k) {
     options.setFieldValue(QStringLiteral("Ответ"), QStringLiteral("Ответ %1").arg(k));
     options.setFieldValue(QStringLiteral("Правильный"), true);
     options.post();
+    if (!editFirst)
+        return;
     questions.first();
     questions.edit();
     questions.setFieldValue(QStringLiteral("Вопрос"), QStringLiteral("Правка %1").arg(k));
@@ -141,7 +143,7 @@ int roleTeacher() {
     say(QStringLiteral("open"));
     waitForGo();
     for (int k = 1; k <= 20; ++k) {
-        toolkit::runHandler([k] { postRound(k); });
+        toolkit::runHandler([k] { postRound(k, false); });
         sayBoxes();
         say(QStringLiteral("posted %1").arg(k));
     }
@@ -475,8 +477,8 @@ void tst_Faults::classroom() {
     for (int i = 0; i <= kPupils; ++i) {
         Copy& copy = *copies[size_t(i)];
         QVERIFY2(copy.process.waitForFinished(300000), copy.read().constData());
-        QCOMPARE(copy.process.exitCode(), 0);
         const QByteArray output = copy.read();
+        QVERIFY2(copy.process.exitCode() == 0, output.constData());
         QVERIFY2(!output.contains("error"), output.constData());
         if (i < kPupils)
             QVERIFY2(output.contains("box Набрано баллов"), output.constData());
@@ -484,7 +486,8 @@ void tst_Faults::classroom() {
     for (auto& copy : copies)
         copy->process.closeWriteChannel();
     for (auto& copy : copies) {
-        QVERIFY(copy->process.waitForFinished(60000));
+        QVERIFY(copy->process.state() == QProcess::NotRunning ||
+                copy->process.waitForFinished(60000));
         QCOMPARE(copy->process.exitCode(), 0);
     }
 
