@@ -9,9 +9,11 @@
 #include "data/DM.h"
 #include "data/Errors.h"
 #include "editor/Unit2.h"
+#include "help/Unit3.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
 #include "tests/support/ProgramFixture.h"
+#include "toolkit/DBGrid.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
 #include "toolkit/WrapRadioButton.h"
@@ -21,6 +23,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 #include <QToolButton>
 #include <QtTest>
@@ -287,6 +291,8 @@ private slots:
     void otherCopy_data();
     void otherCopy();
     void classroom();
+    void monkey_data();
+    void monkey();
 };
 
 void tst_Faults::killedMidWrite_data() {
@@ -497,6 +503,135 @@ void tst_Faults::classroom() {
     QCOMPARE(bank.scalar(QStringLiteral("SELECT count(DISTINCT \"Вопрос\") FROM \"Т_Вопросы\"")),
              QVariant(qint64(15 + 20)));
     QCOMPARE(strayOptions(bank), 0);
+}
+
+void tst_Faults::monkey_data() {
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("events");
+    for (quint32 seed = 1; seed <= 5; ++seed)
+        QTest::addRow("seed %u", seed) << seed << 1000;
+}
+
+// Random clicks, keys, window closes and box answers on the main menu, the testing window and the
+// editor, the same every run of a seed. After each step: only the boxes a user may meet, a sound
+// file, every detail row linked to a question that exists or existed (deleting a question leaves
+// its rows) or to none, and every table on a row it shows.
+void tst_Faults::monkey() {
+    QFETCH(quint32, seed);
+    QFETCH(int, events);
+    BankFixture bank;
+    bank.addStandardQuestions(12);
+    ProgramFixture program;
+    Form1->show();
+    QRandomGenerator random(seed);
+    const auto pick = [&random](const auto& list) {
+        return list[size_t(random.bounded(int(std::size(list))))];
+    };
+
+    const std::vector<QRegularExpression> expectedBoxes = {
+        QRegularExpression(QStringLiteral("^Вы не выбрали вариант ответа!$")),
+        QRegularExpression(QStringLiteral("^Набрано баллов")),
+        QRegularExpression(QStringLiteral("^Для теста нужно")),
+        QRegularExpression(QStringLiteral("^Вы действительно хотите удалить")),
+        // Deleting in an empty answer table, after the confirmation.
+        QRegularExpression(QStringLiteral(": Cannot perform this operation on an empty dataset")),
+    };
+    QSet<qint64> questionIds;
+    const auto strayLinks = [&](const QString& table) {
+        data::sqlite::Statement links(bank.db(),
+                                      QStringLiteral("SELECT DISTINCT \"Вопрос\" FROM "
+                                                     "\"%1\" WHERE \"Вопрос\" IS NOT NULL")
+                                          .arg(table));
+        int stray = 0;
+        while (links.step())
+            stray += questionIds.contains(links.columnInt(0)) ? 0 : 1;
+        return stray;
+    };
+
+    const std::vector<ModalResult> answers = {ModalResult::Yes, ModalResult::No, ModalResult::OK,
+                                              ModalResult::Cancel};
+    const std::vector<int> keys = {Qt::Key_Up,     Qt::Key_Down,  Qt::Key_Insert, Qt::Key_Escape,
+                                   Qt::Key_Return, Qt::Key_F2,    Qt::Key_Tab,    Qt::Key_A,
+                                   Qt::Key_1,      Qt::Key_Space, Qt::Key_Delete, Qt::Key_PageDown};
+    int sent = 0;
+    for (int step = 0; step < events; ++step) {
+        data::sqlite::Statement ids(bank.db(), QStringLiteral("SELECT id FROM \"Т_Вопросы\""));
+        while (ids.step())
+            questionIds.insert(ids.columnInt(0));
+
+        toolkit::seam::arm();
+        toolkit::seam::pushAnswer(pick(answers));
+        toolkit::seam::pushAnswer(pick(answers));
+        const int what = random.bounded(10);
+        QString action;
+        if (what == 0 || !(Form1->isVisible() || testi->isVisible() || Edittest->isVisible())) {
+            Form1->show();
+            const int item = random.bounded(3);
+            action = QStringLiteral("menu %1").arg(item);
+            toolkit::runHandler([item] {
+                if (item == 0)
+                    Form1->RadioButton1Click(nullptr);
+                else if (item == 1)
+                    Form1->RadioButton2Click(nullptr);
+                else
+                    Form1->RadioButton3Click(nullptr);
+            });
+        } else if (what <= 4 && testi->isVisible()) {
+            const int button = random.bounded(9);
+            action = QStringLiteral("testing %1").arg(button);
+            const std::vector<QAbstractButton*> buttons = {
+                testi->RadioButton1, testi->RadioButton2, testi->RadioButton3,
+                testi->RadioButton4, testi->RadioButton5, testi->RadioButton6,
+                testi->RadioButton7, testi->RadioButton8, testi->Button1};
+            buttons[size_t(button)]->click();
+        } else if (what <= 8 && Edittest->isVisible()) {
+            if (random.bounded(3) == 0) {
+                const std::vector<QToolButton*> buttons = {
+                    Edittest->SpeedButton1, Edittest->SpeedButton2, Edittest->SpeedButton3,
+                    Edittest->SpeedButton4, Edittest->SpeedButton5, Edittest->SpeedButton6};
+                const int button = random.bounded(6);
+                action = QStringLiteral("speed button %1").arg(button + 1);
+                buttons[size_t(button)]->click();
+            } else {
+                const std::vector<toolkit::TDBGrid*> grids = {Edittest->DBGrid1, Edittest->DBGrid2,
+                                                              Edittest->DBGrid3};
+                toolkit::TDBGrid* grid = pick(grids);
+                const int key = pick(keys);
+                action = QStringLiteral("key %1 in %2").arg(key).arg(grid->objectName());
+                QWidget* target = QApplication::focusWidget();
+                if (!target || !grid->isAncestorOf(target))
+                    target = grid;
+                QTest::keyClick(target, Qt::Key(key));
+            }
+        } else {
+            const std::vector<QWidget*> windows = {testi, Edittest, about};
+            QWidget* window = pick(windows);
+            action = QStringLiteral("close %1").arg(window->objectName());
+            window->close();
+        }
+        ++sent;
+
+        for (const ShownBox& box : toolkit::seam::shown()) {
+            bool expected = false;
+            for (const QRegularExpression& pattern : expectedBoxes)
+                expected = expected || pattern.match(box.text).hasMatch();
+            QVERIFY2(expected,
+                     qPrintable(QStringLiteral("step %1, %2: %3").arg(step).arg(action, box.text)));
+        }
+        QCOMPARE(toolkit::seam::unexpectedBoxes(), 0);
+        toolkit::seam::disarm();
+        QCOMPARE(integrity(bank), QStringLiteral("ok"));
+        QVERIFY2(strayLinks(kOptions) == 0, qPrintable(action));
+        QVERIFY2(strayLinks(QStringLiteral("Т_Объяснение")) == 0, qPrintable(action));
+        for (data::Table* table :
+             {&DataModule2->Vopros, &DataModule2->Variant, &DataModule2->Obyasnenie}) {
+            const int at = table->currentPosition();
+            QVERIFY2(at < table->shownCount() && (at >= 0) == (table->shownCount() > 0),
+                     qPrintable(action));
+        }
+    }
+    toolkit::seam::arm();
+    qInfo("%d events sent", sent);
 }
 
 int main(int argc, char** argv) {
