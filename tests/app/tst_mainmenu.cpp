@@ -249,6 +249,7 @@ private slots:
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(done, 1);
         QCOMPARE(seam::shown().size(), size_t(1));
+        QCOMPARE(seam::shown().size(), size_t(1));
         QCOMPARE(seam::shown()[0].kind, ShownBox::Kind::Error);
         QCOMPARE(seam::shown()[0].title, applicationTitle());
         QCOMPARE(seam::shown()[0].text, QStringLiteral("Vopros: Поле недоступно."));
@@ -282,21 +283,21 @@ private slots:
         bank_->addStandardQuestions(12);
         QVERIFY(createProgram());
         Form1->show();
-        // Another program changes a question after it was read: renumbering it fails.
-        bank_->exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'чужая правка'"));
+        // Another program deletes a question after it was read: renumbering it fails (one it
+        // only changed is read again and numbered).
+        bank_->exec(QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE id = 1"));
         seam::pushAnswer(ModalResult::OK);
         click(Form1->RadioButton1);
+        QCOMPARE(seam::shown().size(), size_t(1));
         QCOMPARE(seam::shown()[0].kind, ShownBox::Kind::Error);
         QVERIFY2(seam::shown()[0].text.startsWith(QStringLiteral("Row cannot be located")),
                  qPrintable(seam::shown()[0].text));
         QVERIFY(testi->isVisible());
         QVERIFY(Form1->isVisible());
         QVERIFY(Form1->RadioButton1->isChecked());
-        // The renumbered row is still pending: posting it at the end fails the same way.
-        seam::pushAnswer(ModalResult::OK);
+        // The draw gave up its refused edit: nothing is left to fail at the end.
         destroyProgram();
-        QCOMPARE(seam::shown().size(), size_t(2));
-        QCOMPARE(seam::shown()[1].text, seam::shown()[0].text);
+        QCOMPARE(seam::shown().size(), size_t(1));
     }
 
     void startupFailures_data() {
@@ -406,6 +407,7 @@ private slots:
         seam::pushAnswer(ModalResult::OK);
         destroyProgram();
         QVERIFY(!Form1 && !DataModule2);
+        QCOMPARE(seam::shown().size(), size_t(1));
         QCOMPARE(seam::shown().size(), size_t(1));
         QCOMPARE(seam::shown()[0].kind, ShownBox::Kind::Error);
         QVERIFY(seam::shown()[0].text.startsWith(QStringLiteral("Row cannot be located")));
