@@ -326,9 +326,10 @@ void tst_Faults::killedMidWrite() {
         QVERIFY(copy.process.waitForFinished(30000));
         QVERIFY2(!copy.read().contains("error"), copy.output.constData());
         // A journal left behind means the kill fell inside a write transaction.
-        qInfo("killed after %d draws, %s", int(copy.read().count("drawn\n")),
+        qInfo("killed %s, after %d whole draws",
               QFile::exists(bank.bankPath() + QStringLiteral("-journal")) ? "inside a transaction"
-                                                                          : "between writes");
+                                                                          : "between writes",
+              int(copy.read().count("drawn\n")));
 
         QCOMPARE(integrity(bank), QStringLiteral("ok"));
         if (draw) {
