@@ -746,7 +746,7 @@ void Table::setStoredValue(Field& field, const QVariant& stored) {
 QVariant Table::valueAt(int position, const Field& field) const {
     if (!view_ || position < 0 || position >= shownCount())
         return QVariant();
-    return field.fromStored((*view_)[position]->values[field.index()]);
+    return field.fromStored((*view_)[position].data.value(field.index()));
 }
 
 Table::ActiveRow::ActiveRow(const Table& table, int position)

@@ -210,16 +210,27 @@ void Ttesti::Button2Click(QObject*) {
             try {
                 questions.post();
             } catch (const Exception&) {
-                // Another program changed or locked the question. The draw gives up its own edit
-                // and takes the row as the file has it now, so that the next draw starts clean;
-                // the refusal itself is what the pupil's teacher must see.
+                // Another program changed or locked the question. The draw gives up its own
+                // edit and takes the row as the file has it now. In a classroom that is the
+                // rule, not the exception: every pupil's program read the rows at start, and
+                // the first draw (or the teacher's edit of a text) changed them since. So the
+                // row, as read again, is numbered once more; only a second refusal (the row is
+                // gone, the file stays locked) is what the pupil's teacher must see.
                 questions.cancel();
+                const int32_t rowsBefore = questions.recordCount();
+                // Still locked: the row stays as it was read and the lock is reported; a later
+                // draw tries again.
+                questions.refreshRow();
+                if (questions.recordCount() != rowsBefore)
+                    throw; // deleted: the numbers that follow would be wrong
+                questions.edit();
+                questions.setFieldValue(kNumberField, i);
                 try {
-                    questions.refreshRow();
+                    questions.post();
                 } catch (const Exception&) {
-                    // Still locked: the row stays as it was read; a later draw tries again.
+                    questions.cancel();
+                    throw;
                 }
-                throw;
             }
             questions.next();
         }
