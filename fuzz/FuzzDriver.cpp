@@ -10,30 +10,31 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 int main(int argc, char** argv) {
-    int runs = 0;
+    // All names first, as absolute paths: a target may change the working directory.
+    QStringList files;
     for (int i = 1; i < argc; ++i) {
-        const QString path = QString::fromLocal8Bit(argv[i]);
-        QStringList files;
-        if (QFileInfo(path).isDir()) {
-            QDirIterator it(path, QDir::Files, QDirIterator::Subdirectories);
+        const QFileInfo path(QString::fromLocal8Bit(argv[i]));
+        if (path.isDir()) {
+            QDirIterator it(path.absoluteFilePath(), QDir::Files, QDirIterator::Subdirectories);
             while (it.hasNext())
                 files << it.next();
         } else {
-            files << path;
+            files << path.absoluteFilePath();
         }
-        files.sort();
-        for (const QString& name : files) {
-            QFile file(name);
-            if (!file.open(QIODevice::ReadOnly)) {
-                std::fprintf(stderr, "cannot read %s\n", qPrintable(name));
-                return 1;
-            }
-            const QByteArray bytes = file.readAll();
-            std::fprintf(stderr, "%s\n", qPrintable(name));
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                   static_cast<std::size_t>(bytes.size()));
-            ++runs;
+    }
+    files.sort();
+    int runs = 0;
+    for (const QString& name : files) {
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "cannot read %s\n", qPrintable(name));
+            return 1;
         }
+        const QByteArray bytes = file.readAll();
+        std::fprintf(stderr, "%s\n", qPrintable(name));
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                               static_cast<std::size_t>(bytes.size()));
+        ++runs;
     }
     std::fprintf(stderr, "%d inputs run\n", runs);
     return runs > 0 ? 0 : 1;
