@@ -136,6 +136,15 @@ void Table::checkColumns() {
     // The engine's own message for a missing table or a file that is not a database.
     Statement probe(db, QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(quoted(tableName_)));
 
+    {
+        // Rows are told apart by their rowid, which such a table lacks.
+        Statement list(db, QStringLiteral("PRAGMA table_list(%1)").arg(quoted(tableName_)));
+        if (list.step() && list.columnInt(4) != 0)
+            raise(QStringLiteral("Table '%1' is a WITHOUT ROWID table, which this program "
+                                 "cannot open")
+                      .arg(tableName_));
+    }
+
     bool autoIncrement = false;
     {
         Statement sql(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND "
@@ -163,8 +172,9 @@ void Table::checkColumns() {
             raise(QStringLiteral("Field '%1' not found").arg(field->fieldName()));
         const FieldType actual = columnType(column->type, column->key && autoIncrement);
         if (!sameKind(field->dataType(), actual)) {
-            const QString actualName =
-                actual == FieldType::Other ? column->type : fieldTypeName(actual);
+            QString actualName = fieldTypeName(actual);
+            if (actual == FieldType::Other)
+                actualName = column->type.isEmpty() ? QStringLiteral("Unknown") : column->type;
             raise(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
                       .arg(field->fieldName(), fieldTypeName(field->dataType()), actualName));
         }

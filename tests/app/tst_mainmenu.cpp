@@ -7,6 +7,7 @@
 #include "editor/Unit2.h"
 #include "help/Unit3.h"
 #include "testing/testirovanie.h"
+#include "tests/app/BadBank.h"
 #include "tests/support/BankFixture.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
@@ -301,7 +302,7 @@ private slots:
     }
 
     void startupFailures_data() {
-        QTest::addColumn<QString>("bank"); // SQL for db.mdb; "-" none, "text" a text file
+        QTest::addColumn<QString>("bank"); // a kind of testsupport::makeBadBank
         QTest::addColumn<QString>("message");
         const QString variant = QStringLiteral(
             "CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, "
@@ -309,10 +310,56 @@ private slots:
         const QString obyasnenie = QStringLiteral(
             "CREATE TABLE \"Т_Объяснение\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, "
             "\"Объяснение\" NVARCHAR(255), \"Правильный\" BOOLEAN);");
-        QTest::newRow("no bank") << "-"
+        const QString voprosy = QStringLiteral(
+            "CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" INTEGER, "
+            "\"Вопрос\" NVARCHAR(255));");
+        QTest::newRow("no bank") << "none"
                                  << "unable to open database file.";
         QTest::newRow("not a database") << "text"
                                         << "file is not a database.";
+        QTest::newRow("0 bytes") << "empty"
+                                 << "no such table: Т_Вопросы.";
+        QTest::newRow("folder named db.mdb") << "directory"
+                                             << "unable to open database file.";
+        QTest::newRow("truncated") << "truncated"
+                                   << "database disk image is malformed.";
+        QTest::newRow("corrupted") << "corrupted"
+                                   << "database disk image is malformed.";
+        QTest::newRow("none of our tables") << "CREATE TABLE notes (text TEXT);"
+                                            << "no such table: Т_Вопросы.";
+        QTest::newRow("column without a type")
+            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\", "
+                              "\"Вопрос\" NVARCHAR(255));") +
+                   variant + obyasnenie
+            << QStringLiteral("Vopros: Type mismatch for field 'Номер', expecting: Integer actual: "
+                              "Unknown.");
+        QTest::newRow("flag where a text belongs")
+            << voprosy +
+                   QStringLiteral("CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY, "
+                                  "\"Вопрос\" INTEGER, \"Ответ\" BOOLEAN, \"Правильный\" "
+                                  "BOOLEAN);") +
+                   obyasnenie
+            << QStringLiteral("Variant: Type mismatch for field 'Ответ', expecting: WideString "
+                              "actual: Boolean.");
+        QTest::newRow("real number where a link belongs")
+            << voprosy + variant +
+                   QStringLiteral("CREATE TABLE \"Т_Объяснение\" (\"id\" INTEGER PRIMARY KEY, "
+                                  "\"Вопрос\" REAL, \"Объяснение\" NVARCHAR(255), "
+                                  "\"Правильный\" BOOLEAN);")
+            << QStringLiteral("Obyasnenie: Type mismatch for field 'Вопрос', expecting: Integer "
+                              "actual: Float.");
+        QTest::newRow("text where the key belongs")
+            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" TEXT PRIMARY KEY, \"Номер\" "
+                              "INTEGER, \"Вопрос\" NVARCHAR(255));") +
+                   variant + obyasnenie
+            << QStringLiteral("Vopros: Type mismatch for field 'id', expecting: AutoInc actual: "
+                              "String.");
+        QTest::newRow("WITHOUT ROWID table")
+            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
+                              "INTEGER, \"Вопрос\" NVARCHAR(255)) WITHOUT ROWID;") +
+                   variant + obyasnenie
+            << QStringLiteral("Vopros: Table 'Т_Вопросы' is a WITHOUT ROWID table, which this "
+                              "program cannot open.");
         QTest::newRow("missing table")
             << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
                               "INTEGER, \"Вопрос\" NVARCHAR(255));") +
@@ -337,13 +384,7 @@ private slots:
         QFETCH(QString, bank);
         QFETCH(QString, message);
         bank_ = std::make_unique<BankFixture>(false);
-        if (bank == QLatin1String("text")) {
-            QFile file(bank_->bankPath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("Это не база данных, а просто текст.\n");
-        } else if (bank != QLatin1String("-")) {
-            bank_->exec(bank);
-        }
+        QVERIFY(testsupport::makeBadBank(bank_->dir(), bank));
         ShowCounter counter;
         qApp->installEventFilter(&counter);
         seam::pushAnswer(ModalResult::OK);

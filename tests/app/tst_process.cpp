@@ -1,7 +1,9 @@
 // The installed program as a user starts it: its own process on an X display (Xvfb), driven
 // with xdotool, checked by what windows appear and by its exit code.
+#include "tests/app/BadBank.h"
 #include "tests/support/BankFixture.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +15,11 @@
 
 #include <memory>
 
+#include <csignal>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #ifdef INFOTEST_HAVE_X11
 #include "tests/app/CloseBox.h"
 #endif
@@ -22,6 +29,16 @@ using testsupport::BankFixture;
 namespace {
 
 const QString kMainMenu = QStringLiteral("Тесты по информатике");
+// The program shows its windows in a fraction of a second; the long waits are for a machine
+// busy with other work, and cost nothing when all goes well.
+const int kPatienceMs = 60000;
+
+QByteArray checksum(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
 
 } // namespace
 
@@ -47,15 +64,27 @@ private slots:
         }
     }
 
-    void missingBankShowsOnlyTheStartupErrorBox_data() {
+    // The cheap cases of a bad bank are tried in-process (tst_mainmenu); these are the ones
+    // that need the real process: its exit code, a program file elsewhere, another user.
+    void startupFailureShowsOnlyTheStartupErrorBox_data() {
+        QTest::addColumn<QString>("bank"); // a kind of testsupport::makeBadBank
         QTest::addColumn<bool>("bankBesideProgram");
-        QTest::newRow("no bank") << false;
+        QTest::addColumn<bool>("unprivileged");
+        QTest::newRow("no bank") << "none" << false << false;
         // The bank is looked for in the working directory, not beside the program file.
-        QTest::newRow("bank beside the program") << true;
+        QTest::newRow("bank beside the program") << "none" << true << false;
+        QTest::newRow("folder named db.mdb") << "directory" << false << false;
+        QTest::newRow("corrupted bank") << "corrupted" << false << false;
+        // Root reads any file: the program runs as an ordinary user.
+        QTest::newRow("unreadable bank") << "unreadable" << false << true;
     }
-    void missingBankShowsOnlyTheStartupErrorBox() {
+    void startupFailureShowsOnlyTheStartupErrorBox() {
+        QFETCH(QString, bank);
         QFETCH(bool, bankBesideProgram);
+        QFETCH(bool, unprivileged);
         QTemporaryDir work;
+        QVERIFY(testsupport::makeBadBank(work.path(), bank));
+        const QByteArray before = checksum(work.filePath(QStringLiteral("db.mdb")));
         QString program = QStringLiteral(INFOTEST_PROGRAM);
         std::unique_ptr<BankFixture> besideBank;
         if (bankBesideProgram) {
@@ -66,13 +95,14 @@ private slots:
             program = copy;
         }
         QProcess infotest;
-        start(infotest, program, work.path());
+        QVERIFY(start(infotest, work.path(), unprivileged, program));
 
         bool menuSeen = false;
         QString box;
         QElapsedTimer clock;
         clock.start();
-        while (box.isEmpty() && clock.elapsed() < 15000 && infotest.state() == QProcess::Running) {
+        while (box.isEmpty() && clock.elapsed() < kPatienceMs &&
+               infotest.state() == QProcess::Running) {
             menuSeen = menuSeen || !visibleWindows(kMainMenu).isEmpty();
             const QStringList boxes = visibleWindows(QStringLiteral("Application Error"));
             if (!boxes.isEmpty())
@@ -83,17 +113,12 @@ private slots:
         QVERIFY2(!box.isEmpty(), "the start-up error box did not appear");
         // It is the only window on the screen.
         QCOMPARE(visibleWindows(QStringLiteral(".")), QStringList{box});
-        QVERIFY(xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), box}));
-        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
-        while (infotest.state() == QProcess::Running && clock.elapsed() < 20000) {
-            menuSeen = menuSeen || !visibleWindows(kMainMenu).isEmpty();
-            infotest.waitForFinished(50);
-        }
-        QVERIFY2(infotest.state() == QProcess::NotRunning, "Enter did not end the program");
+        QVERIFY(pressEnter(box));
+        QVERIFY2(waitForEnd(infotest, &menuSeen), "Enter did not end the program");
         QCOMPARE(infotest.exitStatus(), QProcess::NormalExit);
         QCOMPARE(infotest.exitCode(), 1);
         QVERIFY(!menuSeen);
-        QVERIFY(!QFileInfo::exists(work.filePath(QStringLiteral("db.mdb"))));
+        QCOMPARE(checksum(work.filePath(QStringLiteral("db.mdb"))), before);
     }
 
     void closingTheMainMenuEndsWithCodeZero_data() {
@@ -109,55 +134,103 @@ private slots:
         BankFixture bank;
         bank.addStandardQuestions(12);
         QProcess infotest;
-        start(infotest, QStringLiteral(INFOTEST_PROGRAM), bank.dir());
+        QVERIFY(start(infotest, bank.dir()));
         QString menu;
-        QTRY_VERIFY_WITH_TIMEOUT(!(menu = firstOf(visibleWindows(kMainMenu))).isEmpty(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!(menu = firstOf(visibleWindows(kMainMenu))).isEmpty(),
+                                 kPatienceMs);
         QCOMPARE(visibleWindows(QStringLiteral(".")), QStringList{menu});
         if (helpOpen) {
-            // "Справка": the third entry, 8 + 103 pixels down the window, 8 + 16 across.
-            const QPoint origin = windowOrigin(menu);
-            QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(origin.x() + 8 + 16 + 8),
-                             QString::number(origin.y() + 8 + 103 + 8), QStringLiteral("click"),
-                             QStringLiteral("1")}));
-            QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows(QStringLiteral("^Справка$")).isEmpty(), 5000);
+            QVERIFY(chooseEntry(menu, 103)); // "Справка"
+            QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows(QStringLiteral("^Справка$")).isEmpty(),
+                                     kPatienceMs);
             QVERIFY(!visibleWindows(kMainMenu).isEmpty());
         }
         QVERIFY(pressCloseBox(menu));
-        QVERIFY2(infotest.waitForFinished(10000), "closing the main menu did not end the program");
+        QVERIFY2(waitForEnd(infotest), "closing the main menu did not end the program");
         QCOMPARE(infotest.exitStatus(), QProcess::NormalExit);
         QCOMPARE(infotest.exitCode(), 0);
         QCOMPARE(bank.count(QStringLiteral("Т_Вопросы")), 12);
 #endif
     }
 
+    // A bank the user may read but not write, as on a write-protected class share. Run as an
+    // ordinary user, since root writes to write-protected files.
+    void readOnlyBankReportsEveryWriteAndKeepsRunning() {
+#ifndef INFOTEST_HAVE_X11
+        QSKIP("built without Xlib: cannot press the close box");
+#else
+        BankFixture bank;
+        bank.addStandardQuestions(12); // Номер left empty: the draw must write
+        QVERIFY(QFile::setPermissions(bank.bankPath(), QFileDevice::ReadOwner |
+                                                           QFileDevice::ReadGroup |
+                                                           QFileDevice::ReadOther));
+        const QByteArray before = checksum(bank.bankPath());
+        QProcess infotest;
+        QVERIFY(start(infotest, bank.dir(), true));
+        QString menu;
+        QTRY_VERIFY_WITH_TIMEOUT(!(menu = firstOf(visibleWindows(kMainMenu))).isEmpty(),
+                                 kPatienceMs);
+
+        // "Начать тест": the draw's renumbering fails; the main menu stays up.
+        QVERIFY(chooseEntry(menu, 24));
+        QVERIFY(dismissErrorBox());
+        QVERIFY(!visibleWindows(kMainMenu).isEmpty());
+
+        // "Редактирование теста", then its first add button: the new question's post fails.
+        QVERIFY(chooseEntry(menu, 63));
+        QString editor;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(editor = firstOf(visibleWindows(QStringLiteral("^Редактирование тестов$"))))
+                 .isEmpty(),
+            kPatienceMs);
+        const QPoint origin = windowOrigin(editor);
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(origin.x() + 8 + 11),
+                         QString::number(origin.y() + 8 + 11), QStringLiteral("click"),
+                         QStringLiteral("1")}));
+        QVERIFY(dismissErrorBox());
+
+        QVERIFY(infotest.state() == QProcess::Running);
+        QVERIFY(pressCloseBox(menu));
+        // The refused question is still pending: posting it at the end fails the same way.
+        QVERIFY(dismissErrorBox());
+        QVERIFY2(waitForEnd(infotest), "closing the main menu did not end the program");
+        QCOMPARE(infotest.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(infotest.exitCode(), 0);
+        QCOMPARE(checksum(bank.bankPath()), before);
+#endif
+    }
+
 private:
     bool startXvfb(const QString& xvfb) {
-        // A display of our own: the first number from 41 on that no server holds.
-        for (int n = 41; n < 100; ++n) {
-            if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
-                QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-                continue;
-            auto server = std::make_unique<QProcess>();
-            server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            server->start(xvfb, {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"),
-                                 QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                                 QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-            if (!server->waitForStarted(5000))
-                return false;
-            display_ = QStringLiteral(":%1").arg(n);
-            QElapsedTimer clock;
-            clock.start();
-            while (clock.elapsed() < 10000 && server->state() == QProcess::Running) {
-                if (xdotool({QStringLiteral("getdisplaygeometry")})) {
-                    xvfb_ = std::move(server);
-                    return true;
-                }
-                QTest::qWait(100);
-            }
+        // The server picks a free display itself and tells its number (-displayfd): choosing
+        // one here and starting the server after would race with other servers started at the
+        // same time, and two test runs would end up sharing, and closing, one display.
+        auto server = std::make_unique<QProcess>();
+        server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The server goes with the test, even when the test is killed.
+        server->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        server->start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                             QStringLiteral("-screen"), QStringLiteral("0"),
+                             QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                             QStringLiteral("tcp"), QStringLiteral("-noreset")});
+        if (!server->waitForStarted(kPatienceMs))
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray number;
+        while (!number.endsWith('\n') && clock.elapsed() < kPatienceMs &&
+               server->state() == QProcess::Running) {
+            server->waitForReadyRead(100);
+            number += server->readAllStandardOutput();
+        }
+        if (!number.endsWith('\n')) {
             server->kill();
             server->waitForFinished(2000);
+            return false;
         }
-        return false;
+        display_ = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+        xvfb_ = std::move(server);
+        return true;
     }
 
     QProcessEnvironment environment() const {
@@ -170,19 +243,53 @@ private:
         return env;
     }
 
-    void start(QProcess& process, const QString& program, const QString& folder) {
-        process.setProcessEnvironment(environment());
+    // Starts the program in folder; unprivileged runs it as the user "nobody" when the test
+    // runs as root (the folder is then opened to other users).
+    bool start(QProcess& process, const QString& folder, bool unprivileged = false,
+               const QString& program = QStringLiteral(INFOTEST_PROGRAM)) {
+        QProcessEnvironment env = environment();
+        QString command = program;
+        QStringList arguments;
+        if (unprivileged && geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+            if (!nobody || setpriv.isEmpty()) {
+                qWarning("no user nobody or no setpriv");
+                return false;
+            }
+            QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::ExeOther |
+                                              QFileDevice::ReadOther);
+            command = setpriv;
+            arguments = {QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                         QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                         QStringLiteral("--clear-groups"), QStringLiteral("--"), program};
+            env.insert(QStringLiteral("HOME"), folder);
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        }
+        process.setProcessEnvironment(env);
         process.setWorkingDirectory(folder);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(program, {});
-        QVERIFY(process.waitForStarted(5000));
+        process.start(command, arguments);
+        return process.waitForStarted(kPatienceMs);
+    }
+
+    // Waits for the program to end; notes whether the main menu showed meanwhile.
+    bool waitForEnd(QProcess& process, bool* menuSeen = nullptr) {
+        QElapsedTimer clock;
+        clock.start();
+        while (process.state() == QProcess::Running && clock.elapsed() < kPatienceMs) {
+            if (menuSeen)
+                *menuSeen = *menuSeen || !visibleWindows(kMainMenu).isEmpty();
+            process.waitForFinished(50);
+        }
+        return process.state() == QProcess::NotRunning;
     }
 
     bool xdotool(const QStringList& arguments, QString* output = nullptr) const {
         QProcess tool;
         tool.setProcessEnvironment(environment());
         tool.start(xdotool_, arguments);
-        if (!tool.waitForFinished(10000))
+        if (!tool.waitForFinished(kPatienceMs))
             return false;
         if (output)
             *output = QString::fromUtf8(tool.readAllStandardOutput());
@@ -213,6 +320,43 @@ private:
                 origin.setY(line.mid(2).toInt());
         }
         return origin;
+    }
+
+    // Clicks the main menu's radio button whose top is the given number of pixels down its
+    // group box (8 pixels down the window, the button 16 across).
+    bool chooseEntry(const QString& menu, int top) const {
+        // No window manager here: a window shown later may lie over the main menu.
+        if (!xdotool({QStringLiteral("windowraise"), menu}))
+            return false;
+        const QPoint origin = windowOrigin(menu);
+        return xdotool({QStringLiteral("mousemove"), QString::number(origin.x() + 8 + 16 + 8),
+                        QString::number(origin.y() + 8 + top + 8), QStringLiteral("click"),
+                        QStringLiteral("1")});
+    }
+
+    bool pressEnter(const QString& window) const {
+        return xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window}) &&
+               xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    }
+
+    // Waits for the program's error box (titled with the program's name), then closes it.
+    bool dismissErrorBox() const {
+        QElapsedTimer clock;
+        clock.start();
+        QString box;
+        while (box.isEmpty() && clock.elapsed() < kPatienceMs) {
+            box = firstOf(visibleWindows(QStringLiteral("^Infotest$")));
+            if (box.isEmpty())
+                QTest::qWait(50);
+        }
+        if (box.isEmpty() || !pressEnter(box))
+            return false;
+        while (!visibleWindows(QStringLiteral("^Infotest$")).isEmpty()) {
+            if (clock.elapsed() > kPatienceMs)
+                return false;
+            QTest::qWait(50);
+        }
+        return true;
     }
 
 #ifdef INFOTEST_HAVE_X11
