@@ -764,8 +764,7 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
             event->type() == QEvent::MouseButtonDblClick) {
             pressCoord_ = TGridCoord();
             focusedByPress_ = false; // this was the press that brought the focus
-        }
-        else if (event->type() == QEvent::MouseButtonRelease)
+        } else if (event->type() == QEvent::MouseButtonRelease)
             reportMouseUp(static_cast<QMouseEvent*>(event), horizontalHeader()->viewport());
     }
     return QTableView::eventFilter(watched, event);
