@@ -200,15 +200,18 @@ void Ttesti::Button2Click(QObject*) {
     // Posting a row whose number is already right writes nothing, so a bank numbered by the
     // previous draw is not written again. All the numbers go into the file in one transaction;
     // when a post fails, the rows numbered before it keep their numbers.
+    const auto number = [&questions](int32_t i) {
+        questions.edit();
+        questions.setFieldValue(kNumberField, i);
+        questions.post();
+    };
     {
         // The controls show the outcome once, not every row on the way.
         data::WriteScope scope(DataModule2->ADOConnection1);
         data::Table::ControlsDisabled quiet(questions);
         for (int32_t i = 1; i <= n; ++i) {
-            questions.edit();
-            questions.setFieldValue(kNumberField, i);
             try {
-                questions.post();
+                number(i);
             } catch (const Exception&) {
                 // Another program changed or locked the question. The draw gives up its own
                 // edit and takes the row as the file has it now. In a classroom that is the
@@ -223,10 +226,8 @@ void Ttesti::Button2Click(QObject*) {
                 questions.refreshRow();
                 if (questions.recordCount() != rowsBefore)
                     throw; // deleted: the numbers that follow would be wrong
-                questions.edit();
-                questions.setFieldValue(kNumberField, i);
                 try {
-                    questions.post();
+                    number(i);
                 } catch (const Exception&) {
                     questions.cancel();
                     throw;
