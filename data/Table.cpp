@@ -164,12 +164,14 @@ void Table::checkColumns() {
     while (info.step())
         columns.push_back({info.columnText(1), info.columnText(2), info.columnInt(5) == 1});
 
+    keptAsBound_.assign(fields_.size(), 0);
     for (const auto& field : fields_) {
         auto column = std::find_if(columns.begin(), columns.end(), [&](const Column& c) {
             return sameNameAsEngine(c.name, field->fieldName());
         });
         if (column == columns.end())
             raise(QStringLiteral("Field '%1' not found").arg(field->fieldName()));
+        keptAsBound_[field->index()] = storageClassesKeptAsBound(column->type);
         const FieldType actual = columnType(column->type, column->key && autoIncrement);
         if (!sameKind(field->dataType(), actual)) {
             QString actualName = fieldTypeName(actual);
@@ -179,6 +181,35 @@ void Table::checkColumns() {
                       .arg(field->fieldName(), fieldTypeName(field->dataType()), actualName));
         }
     }
+}
+
+namespace {
+
+constexpr std::uint8_t bitOf(CellType type) {
+    return std::uint8_t(1u << unsigned(type));
+}
+
+} // namespace
+
+// The engine converts a value to the column's affinity as it stores it (an integer written to
+// a REAL column becomes a float, a text that looks like a number written to a NUMERIC column
+// becomes a number). The affinity follows from the declared type by the engine's documented
+// rules, in this order. Texts are left out altogether: a file kept in UTF-16 would change
+// bytes that are not valid UTF-8.
+std::uint8_t Table::storageClassesKeptAsBound(const QString& declaredType) {
+    const QString type = declaredType.toUpper();
+    const std::uint8_t always = bitOf(CellType::Null) | bitOf(CellType::Blob);
+    if (type.contains(QLatin1String("INT")))
+        return always | bitOf(CellType::Integer);
+    if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
+        type.contains(QLatin1String("TEXT")))
+        return always;
+    if (type.contains(QLatin1String("BLOB")) || type.isEmpty())
+        return always | bitOf(CellType::Integer) | bitOf(CellType::Float);
+    if (type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA")) ||
+        type.contains(QLatin1String("DOUB")))
+        return always | bitOf(CellType::Float);
+    return always | bitOf(CellType::Integer); // NUMERIC: a float may become an integer
 }
 
 QString Table::columnList() const {
@@ -615,6 +646,8 @@ struct ResetAfterUse {
 constexpr std::uint64_t kInsertKey = 1ull << 62;
 constexpr std::uint64_t kUpdateKey = 2ull << 62;
 constexpr std::uint64_t kDeleteKey = 3ull << 62;
+// An update that reads the written row back.
+constexpr std::uint64_t kReadBackKey = 1ull << 61;
 
 } // namespace
 
@@ -657,30 +690,41 @@ void Table::writeInsert(Row& row) {
     row.isNew = false;
 }
 
-// The optimistic check: the row must still hold every value it had when it was read.
+// The optimistic check: the row must still hold every value it had when it was read, compared
+// byte for byte whatever the column's collation.
 QString Table::rowUnchangedCondition() const {
     QString where = QStringLiteral(" WHERE rowid = ?");
     for (const auto& field : fields_)
-        where += QStringLiteral(" AND %1 IS ?").arg(quoted(field->fieldName()));
+        where += QStringLiteral(" AND %1 IS ? COLLATE BINARY").arg(quoted(field->fieldName()));
     return where;
 }
 
+// The row is written once, or not at all: the statement changes one row, or none when another
+// program has changed or deleted it since it was read. Where the store may convert a written
+// value, the statement gives the row back as stored and the cursor takes that; otherwise the
+// cursor's row already holds exactly what is stored, and reading it back (which costs the
+// engine more than the update itself) is skipped.
 void Table::writeUpdate(Row& row) {
     if (row.data.sameAs(original_))
         return; // nothing changed: nothing is written (a bank numbered already, in the draw)
     std::uint64_t cells = 0;
+    bool readBack = false;
     for (int i = 0; i < int(fields_.size()); ++i)
-        if (!row.data.sameCell(i, original_, i))
+        if (!row.data.sameCell(i, original_, i)) {
             cells |= 1ull << i;
+            if (!(keptAsBound_[i] & bitOf(row.data.type(i))))
+                readBack = true;
+        }
     if (!cells)
         return; // nothing changed: nothing is written
-    Statement& update = prepared(kUpdateKey | cells, [&] {
+    Statement& update = prepared(kUpdateKey | (readBack ? kReadBackKey : 0) | cells, [&] {
         QStringList sets;
         for (const auto& field : fields_)
             if (cells & (1ull << field->index()))
                 sets << QStringLiteral("%1 = ?").arg(quoted(field->fieldName()));
         return QStringLiteral("UPDATE %1 SET %2").arg(quoted(tableName_), sets.join(", ")) +
-               rowUnchangedCondition() + QStringLiteral(" RETURNING ") + columnList();
+               rowUnchangedCondition() +
+               (readBack ? QStringLiteral(" RETURNING ") + columnList() : QString());
     });
     ResetAfterUse reset{update};
     int parameter = 1;
@@ -690,6 +734,12 @@ void Table::writeUpdate(Row& row) {
     update.bindInt(parameter++, row.rowid);
     for (int i = 0; i < int(fields_.size()); ++i)
         original_.bind(update, parameter++, i);
+    if (!readBack) {
+        update.run();
+        if (connection_.database().changes() != 1)
+            throw EEngineError(QString::fromLatin1(kConflictMessage), 0);
+        return;
+    }
     if (!update.step())
         throw EEngineError(QString::fromLatin1(kConflictMessage), 0);
     RowData stored = RowData::fromStatement(update, 0, int(fields_.size()));

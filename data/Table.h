@@ -185,6 +185,7 @@ private:
     void writeUpdate(Row& row);
     void writeDelete(const Row& row, const RowData& asRead);
     QString rowUnchangedCondition() const;
+    static std::uint8_t storageClassesKeptAsBound(const QString& declaredType);
     // The writing statements are prepared once and kept, by kind and the cells they write.
     sqlite::Statement& prepared(std::uint64_t key, const std::function<QString()>& sql);
     QString columnList() const;
@@ -230,6 +231,9 @@ private:
     int controlsDisabled_ = 0;
     bool missedEvents_ = false;
     std::unordered_map<std::uint64_t, std::unique_ptr<sqlite::Statement>> statements_;
+    // Per field: the storage classes (a bit per CellType) its column stores exactly as bound,
+    // by the column's affinity. An update of only such cells need not read the row back.
+    std::vector<std::uint8_t> keptAsBound_;
 };
 
 } // namespace data
