@@ -739,6 +739,26 @@ void tst_Faults::badData() {
         paint();
     }
     QVERIFY(toolkit::seam::shown().empty());
+
+    // A click in the flag column posts the row; the text beside the flag stays in the file
+    // byte for byte, whatever it holds.
+    data::Table& options = DataModule2->Variant;
+    if (options.isEmpty())
+        return;
+    const QVariant id = options.fieldValue(QStringLiteral("id"));
+    const QString bytes = QStringLiteral(
+        "SELECT hex(\"Ответ\") || typeof(\"Ответ\") FROM \"Т_Вариант\" WHERE id = ?");
+    const QVariant before = bank.scalar(bytes, {id});
+    toolkit::runHandler([&options] {
+        options.edit();
+        options.setFieldValue(QStringLiteral("Правильный"), true);
+        options.post();
+    });
+    QVERIFY(toolkit::seam::shown().empty());
+    QCOMPARE(bank.scalar(bytes, {id}), before);
+    QCOMPARE(
+        bank.scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\" WHERE id = ?"), {id}),
+        QVariant(qint64(1)));
 }
 
 int main(int argc, char** argv) {
