@@ -667,6 +667,12 @@ void tst_Faults::badData_data() {
            "UPDATE \"Т_Вариант\" SET \"Ответ\" = CAST(X'80BFC0AF' AS TEXT); "
            "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = CAST(X'EDA080F8' AS TEXT)"
         << allCorrect;
+    QTest::newRow("numbers and bytes for texts")
+        << 10
+        << "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 42; "
+           "UPDATE \"Т_Вариант\" SET \"Ответ\" = X'00FF41'; "
+           "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = 3.5"
+        << allCorrect;
     QTest::newRow("null flags") << 10
                                 << "UPDATE \"Т_Вариант\" SET \"Правильный\" = NULL; "
                                    "UPDATE \"Т_Объяснение\" SET \"Правильный\" = NULL"
