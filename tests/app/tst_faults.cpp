@@ -293,6 +293,8 @@ private slots:
     void classroom();
     void monkey_data();
     void monkey();
+    void badData_data();
+    void badData();
 };
 
 void tst_Faults::killedMidWrite_data() {
@@ -635,6 +637,134 @@ void tst_Faults::monkey() {
     }
     toolkit::seam::arm();
     qInfo("%d events sent", sent);
+}
+
+void tst_Faults::badData_data() {
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<QString>("spoil");    // SQL run on the bank before the program opens it
+    QTest::addColumn<QString>("expected"); // the box the draw and the run end with, a pattern
+    const QString allCorrect = QStringLiteral("^Набрано баллов 20\\.\\rВаша оценка: 5!$");
+    const QString noneCorrect = QStringLiteral("^Набрано баллов 0\\.\\rВаша оценка: 2!$");
+    const QString few = QStringLiteral("^Для теста нужно 10 вопросов, в базе: %1\\.$");
+    const QString fewShowable = QStringLiteral(
+        "^Для теста нужно 10 вопросов с ответами и пояснениями, в базе таких: %1 из %2\\.$");
+    QTest::newRow("null question texts")
+        << 10 << "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = NULL" << allCorrect;
+    QTest::newRow("empty texts")
+        << 10
+        << "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = ''; UPDATE \"Т_Вариант\" SET \"Ответ\" = ''; "
+           "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = ''"
+        << allCorrect;
+    QTest::newRow("texts of 10,000 characters")
+        << 10
+        << "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = printf('%.10000c', 'В'); "
+           "UPDATE \"Т_Вариант\" SET \"Ответ\" = printf('%.10000c', 'x'); "
+           "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = printf('%.10000c', 'y')"
+        << allCorrect;
+    QTest::newRow("invalid UTF-8")
+        << 10
+        << "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = CAST(X'C328FFD0' AS TEXT); "
+           "UPDATE \"Т_Вариант\" SET \"Ответ\" = CAST(X'80BFC0AF' AS TEXT); "
+           "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = CAST(X'EDA080F8' AS TEXT)"
+        << allCorrect;
+    QTest::newRow("numbers and bytes for texts")
+        << 10
+        << "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 42; "
+           "UPDATE \"Т_Вариант\" SET \"Ответ\" = X'00FF41'; "
+           "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = 3.5"
+        << allCorrect;
+    QTest::newRow("null flags") << 10
+                                << "UPDATE \"Т_Вариант\" SET \"Правильный\" = NULL; "
+                                   "UPDATE \"Т_Объяснение\" SET \"Правильный\" = NULL"
+                                << noneCorrect;
+    QTest::newRow("flags of 2 and -1")
+        << 10
+        << "UPDATE \"Т_Вариант\" SET \"Правильный\" = 2 WHERE \"Правильный\" = 1; "
+           "UPDATE \"Т_Объяснение\" SET \"Правильный\" = -1 WHERE \"Правильный\" = 1"
+        << allCorrect;
+    QTest::newRow("some numbers null, some taken")
+        << 12 << "UPDATE \"Т_Вопросы\" SET \"Номер\" = 13 - id WHERE id % 2 = 0" << allCorrect;
+    QTest::newRow("duplicate numbers")
+        << 12 << "UPDATE \"Т_Вопросы\" SET \"Номер\" = 1" << allCorrect;
+    QTest::newRow("rows of deleted questions")
+        << 10
+        << "INSERT INTO \"Т_Вариант\" (\"Вопрос\", \"Ответ\", \"Правильный\") "
+           "SELECT 1000 + id, 'Осталось ' || id, 1 FROM \"Т_Вариант\"; "
+           "DELETE FROM \"Т_Вопросы\" WHERE id = 1; "
+           "INSERT INTO \"Т_Вопросы\" (\"Вопрос\") VALUES ('Без строк')"
+        << fewShowable.arg(9).arg(10);
+    QTest::newRow("no questions") << 0 << "" << few.arg(0);
+    QTest::newRow("one question") << 1 << "" << few.arg(1);
+    QTest::newRow("9 questions") << 9 << "" << few.arg(9);
+}
+
+// A valid file holding data the program never writes itself: a draw and a whole run, answering
+// every question with the first option and explanation, end in the box the row expects; the
+// editor then walks every question with its grids painted, and no box appears there.
+void tst_Faults::badData() {
+    QFETCH(int, questions);
+    QFETCH(QString, spoil);
+    QFETCH(QString, expected);
+    BankFixture bank;
+    bank.addStandardQuestions(questions);
+    if (!spoil.isEmpty())
+        bank.exec(spoil);
+    ProgramFixture program;
+    toolkit::seam::arm();
+
+    toolkit::seam::pushAnswer(ModalResult::Yes); // the grade box, or the refusal
+    Form1->show();
+    toolkit::runHandler([] { Form1->RadioButton1Click(nullptr); });
+    if (testi->isVisible()) {
+        for (int q = 1; q <= 10 && testi->isVisible(); ++q) {
+            testi->grab();
+            testi->RadioButton1->click();
+            testi->RadioButton5->click();
+            testi->Button1->click();
+        }
+    }
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    const QString text = toolkit::seam::shown().front().text;
+    QVERIFY2(QRegularExpression(expected).match(text).hasMatch(), qPrintable(text));
+    QVERIFY(!testi->isVisible());
+    QCOMPARE(integrity(bank), QStringLiteral("ok"));
+    verifyNumbering(bank, true); // a refused draw numbers nothing
+
+    toolkit::seam::clearShown();
+    toolkit::runHandler([] { Form1->RadioButton2Click(nullptr); });
+    QVERIFY(Edittest->isVisible());
+    const auto paint = [] {
+        for (toolkit::TDBGrid* grid : {Edittest->DBGrid1, Edittest->DBGrid2, Edittest->DBGrid3})
+            grid->viewport()->grab();
+    };
+    DataModule2->Vopros.first(); // the run left it on its last question
+    paint();
+    for (int row = 1; row < DataModule2->Vopros.recordCount(); ++row) {
+        QTest::keyClick(Edittest->DBGrid1, Qt::Key_Down);
+        QCOMPARE(DataModule2->Vopros.currentPosition(), row);
+        paint();
+    }
+    QVERIFY(toolkit::seam::shown().empty());
+
+    // A click in the flag column posts the row; the text beside the flag stays in the file
+    // byte for byte, whatever it holds.
+    data::Table& options = DataModule2->Variant;
+    if (options.isEmpty())
+        return;
+    const QVariant id = options.fieldValue(QStringLiteral("id"));
+    const QString bytes = QStringLiteral(
+        "SELECT hex(\"Ответ\") || typeof(\"Ответ\") FROM \"Т_Вариант\" WHERE id = ?");
+    const QVariant before = bank.scalar(bytes, {id});
+    toolkit::runHandler([&options] {
+        options.edit();
+        options.setFieldValue(QStringLiteral("Правильный"), true);
+        options.post();
+    });
+    QVERIFY(toolkit::seam::shown().empty());
+    QCOMPARE(bank.scalar(bytes, {id}), before);
+    QCOMPARE(
+        bank.scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\" WHERE id = ?"), {id}),
+        QVariant(qint64(1)));
 }
 
 int main(int argc, char** argv) {
