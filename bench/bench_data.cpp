@@ -182,7 +182,7 @@ void draw(TDataModule2& dm) {
     data::Table& questions = dm.Vopros;
     questions.first();
     const int n = questions.recordCount();
-    data::WriteScope scope(dm.ADOConnection1);
+    data::CommitOnUnwindScope scope(dm.ADOConnection1);
     data::Table::ControlsDisabled quiet(questions);
     for (int i = 1; i <= n; ++i) {
         questions.edit();

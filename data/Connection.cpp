@@ -23,7 +23,7 @@ sqlite::Database& Connection::database() const {
     return *db_;
 }
 
-WriteScope::WriteScope(Connection& connection) : connection_(connection) {
+CommitOnUnwindScope::CommitOnUnwindScope(Connection& connection) : connection_(connection) {
     sqlite::Database& db = connection_.database();
     // Deferred: the file is locked by the first write, so a scope that writes nothing (a bank
     // numbered already) never waits for another program.
@@ -32,7 +32,7 @@ WriteScope::WriteScope(Connection& connection) : connection_(connection) {
     ++connection_.scopes_;
 }
 
-WriteScope::~WriteScope() {
+CommitOnUnwindScope::~CommitOnUnwindScope() {
     if (done_)
         return;
     --connection_.scopes_;
@@ -51,7 +51,7 @@ WriteScope::~WriteScope() {
     }
 }
 
-void WriteScope::commit() {
+void CommitOnUnwindScope::commit() {
     if (done_)
         return;
     sqlite::Database& db = connection_.database();

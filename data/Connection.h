@@ -24,23 +24,25 @@ public:
     sqlite::Database& database() const;
 
 private:
-    friend class WriteScope;
+    friend class CommitOnUnwindScope;
     std::unique_ptr<sqlite::Database> db_;
     int scopes_ = 0; // write scopes alive; the outermost owns the transaction
 };
 
+// Commits on unwind: unlike sqlite::Transaction, which rolls back unless committed, this scope
+// commits what was posted also when it ends by an exception.
 // Gathers the posts made while it lives into one transaction, so that many rows cost one write
 // of the journal instead of one each. The rows posted before an error keep their new values:
 // the transaction is committed also when the scope ends by an exception. Nested scopes join
 // the outermost one. Outside any scope every post is its own write.
-class WriteScope {
+class CommitOnUnwindScope {
 public:
-    explicit WriteScope(Connection& connection);
+    explicit CommitOnUnwindScope(Connection& connection);
     // Commits unless commit() did; a failing commit while an error is already on its way is
     // rolled back, and that first error is the one reported.
-    ~WriteScope();
-    WriteScope(const WriteScope&) = delete;
-    WriteScope& operator=(const WriteScope&) = delete;
+    ~CommitOnUnwindScope();
+    CommitOnUnwindScope(const CommitOnUnwindScope&) = delete;
+    CommitOnUnwindScope& operator=(const CommitOnUnwindScope&) = delete;
 
     // Commits now, reporting a failure (the outermost scope only; an inner one does nothing).
     void commit();

@@ -82,7 +82,8 @@ private:
     std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
 };
 
-// Runs a block in one transaction: committed by commit(), rolled back otherwise.
+// Runs a block in one transaction: committed by commit(), rolled back otherwise (the opposite
+// default of data::CommitOnUnwindScope).
 class Transaction {
 public:
     explicit Transaction(Database& db);

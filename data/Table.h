@@ -22,7 +22,7 @@ enum class DataSetState { Inactive, Browse, Edit, Insert };
 // A cursor over one whole table of the bank: the rows are read when the table opens (a static
 // cursor: what other programs change later is not seen), one row is current, and at most one
 // change is pending, an edited row or a new one. Every posted change is written at once, one
-// row at a time (or into the transaction of a WriteScope); an update or delete checks that
+// row at a time (or into the transaction of a CommitOnUnwindScope); an update or delete checks that
 // nobody changed the row since it was read.
 //
 // Every operation either completes or throws and leaves the cursor, its detail tables and the

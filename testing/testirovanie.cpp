@@ -207,7 +207,7 @@ void Ttesti::Button2Click(QObject*) {
     };
     {
         // The controls show the outcome once, not every row on the way.
-        data::WriteScope scope(DataModule2->ADOConnection1);
+        data::CommitOnUnwindScope scope(DataModule2->ADOConnection1);
         data::Table::ControlsDisabled quiet(questions);
         for (int32_t i = 1; i <= n; ++i) {
             try {
