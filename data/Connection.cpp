@@ -1,34 +1,42 @@
 #include "data/Connection.h"
 
 #include "data/Errors.h"
+#include "data/PgEngine.h"
+#include "data/SqliteEngine.h"
 
 namespace data {
 
 void Connection::open() {
-    if (db_)
+    if (engine_)
         return;
-    auto db = std::make_unique<sqlite::Database>(dataSource, sqlite::Database::Mode::ReadWrite);
-    db->setBusyTimeout(busyTimeoutMs);
-    // A name the engine does not know must be an error, not a text that reads as the name.
-    db->disableDoubleQuotedStrings();
-    // A file that is not a database opens without complaint; reading its schema tells.
-    sqlite::Statement probe(*db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
-    probe.step();
-    db_ = std::move(db);
+    if (isServerUrl(dataSource))
+        engine_ = std::make_unique<PgEngine>(dataSource, busyTimeoutMs);
+    else
+        engine_ = std::make_unique<SqliteEngine>(dataSource, busyTimeoutMs);
+}
+
+bool Connection::isServerUrl(const QString& dataSource) {
+    return dataSource.startsWith(QLatin1String("postgresql://")) ||
+           dataSource.startsWith(QLatin1String("postgres://"));
+}
+
+Engine& Connection::engine() const {
+    if (!engine_)
+        throw EDatabaseError(QStringLiteral("Connection is not open"));
+    return *engine_;
 }
 
 sqlite::Database& Connection::database() const {
-    if (!db_)
-        throw EDatabaseError(QStringLiteral("Connection is not open"));
-    return *db_;
+    auto* file = dynamic_cast<SqliteEngine*>(&engine());
+    if (!file)
+        throw EDatabaseError(QStringLiteral("The bank is not a file"));
+    return file->database();
 }
 
 CommitOnUnwindScope::CommitOnUnwindScope(Connection& connection) : connection_(connection) {
-    sqlite::Database& db = connection_.database();
-    // Deferred: the file is locked by the first write, so a scope that writes nothing (a bank
-    // numbered already) never waits for another program.
+    Engine& engine = connection_.engine();
     if (connection_.scopes_ == 0)
-        db.exec("BEGIN");
+        engine.begin();
     ++connection_.scopes_;
 }
 
@@ -38,25 +46,22 @@ CommitOnUnwindScope::~CommitOnUnwindScope() {
     --connection_.scopes_;
     if (connection_.scopes_ > 0)
         return;
-    sqlite::Database& db = connection_.database();
+    Engine& engine = connection_.engine();
     try {
-        if (db.inTransaction())
-            db.exec("COMMIT");
-    } catch (const EEngineError&) {
+        if (engine.inTransaction())
+            engine.commit();
+    } catch (const Exception&) {
         // Only reached when the scope ends by an error that is already being reported.
-        try {
-            db.exec("ROLLBACK");
-        } catch (const EEngineError&) {
-        }
+        engine.rollback();
     }
 }
 
 void CommitOnUnwindScope::commit() {
     if (done_)
         return;
-    sqlite::Database& db = connection_.database();
-    if (connection_.scopes_ == 1 && db.inTransaction())
-        db.exec("COMMIT"); // a failure leaves the scope open: the destructor tries again
+    Engine& engine = connection_.engine();
+    if (connection_.scopes_ == 1 && engine.inTransaction())
+        engine.commit(); // a failure leaves the scope open: the destructor tries again
     done_ = true;
     --connection_.scopes_;
 }

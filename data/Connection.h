@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Engine.h"
 #include "data/Sqlite.h"
 
 #include <QString>
@@ -8,7 +9,8 @@
 namespace data {
 
 // The program's one connection to the question bank. The data source is a path relative to
-// the working directory at the moment the connection opens; an existing file is required.
+// the working directory at the moment the connection opens, where an existing file is
+// required, or a server's URL (postgresql://...).
 class Connection {
 public:
     Connection() = default;
@@ -20,12 +22,17 @@ public:
     int busyTimeoutMs = 5000;
 
     void open();
-    bool connected() const { return db_ != nullptr; }
+    bool connected() const { return engine_ != nullptr; }
+    Engine& engine() const;
+    // The file of a bank kept in SQLite; throws for a bank on a server.
     sqlite::Database& database() const;
+
+    // Whether the data source names a server rather than a file.
+    static bool isServerUrl(const QString& dataSource);
 
 private:
     friend class CommitOnUnwindScope;
-    std::unique_ptr<sqlite::Database> db_;
+    std::unique_ptr<Engine> engine_;
     int scopes_ = 0; // write scopes alive; the outermost owns the transaction
 };
 

@@ -18,7 +18,9 @@ TDataModule2::TDataModule2()
     ADOConnection1.connectionString =
         QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=db.mdb;"
                        "Persist Security Info=False");
-    ADOConnection1.dataSource = QStringLiteral("db.mdb");
+    // A school's server, when the environment names one; else the file in the working folder.
+    const QString server = qEnvironmentVariable("INFOTEST_BANK_URL");
+    ADOConnection1.dataSource = server.isEmpty() ? QStringLiteral("db.mdb") : server;
     ADOConnection1.loginPrompt = false;
 
     const int text = 255;
