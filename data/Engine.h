@@ -56,6 +56,9 @@ public:
     // "Type mismatch for field ...") and gives the table's statements.
     virtual std::unique_ptr<TableWriter> openTable(const TableShape& shape) = 0;
 
+    // How long a row or table that another program holds is waited for before a write fails.
+    virtual void setLockTimeout(int milliseconds) = 0;
+
     // The outermost write scope: every post until commit() is one transaction.
     virtual void begin() = 0;
     // Whether the transaction begun is still open (an engine may have ended it by itself).

@@ -384,7 +384,7 @@ void PgEngine::connect() {
         conn_ = nullptr;
         throw EEngineError(message, 0);
     }
-    exec(QByteArrayLiteral("SET lock_timeout = ") + QByteArray::number(lockTimeoutMs_));
+    setLockTimeout(lockTimeoutMs_);
 }
 
 void PgEngine::ensureConnected() {
@@ -428,7 +428,7 @@ void PgEngine::raise(pg_result* result) {
     if (sqlstate && qstrcmp(sqlstate, kLockNotAvailable) == 0)
         throw EEngineError(QStringLiteral("Эти данные дольше %1 с заняты другой программой; "
                                           "изменение не записано.\n")
-                                   .arg(lockTimeoutMs_ / 1000) +
+                                   .arg(lockTimeoutMs_ / 1000.0) +
                                server,
                            0);
     throw EEngineError(server, 0);
@@ -464,6 +464,11 @@ PgEngine::Result PgEngine::execPrepared(const QByteArray& sql, const Parameters&
 
 std::unique_ptr<TableWriter> PgEngine::openTable(const TableShape& shape) {
     return std::make_unique<PgWriter>(*this, shape);
+}
+
+void PgEngine::setLockTimeout(int milliseconds) {
+    lockTimeoutMs_ = milliseconds;
+    exec(QByteArrayLiteral("SET lock_timeout = ") + QByteArray::number(lockTimeoutMs_));
 }
 
 void PgEngine::begin() {

@@ -26,6 +26,7 @@ public:
     ~PgEngine() override;
 
     std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
+    void setLockTimeout(int milliseconds) override;
     void begin() override;
     bool inTransaction() const override { return inTransaction_; }
     void commit() override;
