@@ -36,7 +36,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 # The launcher reads /etc/default/infotest wherever the rest lies; the package is not moved.
 set(CPACK_PACKAGE_RELOCATABLE OFF)
-set(CPACK_RPM_PACKAGE_LICENSE "Proprietary")
+set(CPACK_RPM_PACKAGE_LICENSE "GPL-3.0-or-later")
 set(CPACK_RPM_PACKAGE_GROUP "Applications/Education")
 # Capabilities, not package names, so that Fedora, openSUSE and their kin each find theirs;
 # the Qt and SQLite libraries are added by rpm from the binaries.
