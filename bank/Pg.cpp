@@ -6,8 +6,9 @@ namespace bank::pg {
 
 namespace {
 
+// On one line: libpq breaks its own messages with a newline and a tab.
 QString serverMessage(const char* text) {
-    return QString::fromUtf8(text).trimmed();
+    return QString::fromUtf8(text).simplified();
 }
 
 // Throws on a URI that libpq cannot read.
@@ -184,35 +185,41 @@ void Transaction::commit() {
 
 QString explainServerError(const EServerError& e, const QString& bank) {
     const QString state = e.sqlState();
-    QString text;
-    if (state.isEmpty())
-        text = QStringLiteral("Нет связи с сервером банка «%1»: %2. Проверьте адрес, что сервер "
-                              "запущен и пускает этот компьютер, и пароль в ~/.pgpass.");
-    else if (state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")))
-        text = QStringLiteral("Связь с сервером банка «%1» прервалась: %2. Ничего не записано; "
-                              "повторите команду.");
-    else if (state.startsWith(QLatin1String("28")))
-        text = QStringLiteral("Сервер банка «%1» не пускает: %2. Проверьте имя роли и пароль в "
-                              "~/.pgpass.");
-    else if (state == QLatin1String("42501"))
-        text = QStringLiteral("У роли нет прав на это в банке «%1»: %2. Банк меняет учитель; "
-                              "войдите ролью учителя.");
-    else if (state == QLatin1String("42P01") || state == QLatin1String("42703"))
-        text = QStringLiteral("В базе «%1» нет таблиц банка: %2. Создайте их: infotest-bank "
-                              "server-init АДРЕС --teachers РОЛЬ --pupils РОЛЬ.");
-    else if (state == QLatin1String("3D000"))
-        text = QStringLiteral("На сервере нет базы «%1»: %2. Создайте её (createdb) и выполните "
-                              "infotest-bank server-init.");
-    else if (state == QLatin1String("55P03") || state == QLatin1String("40P01") ||
-             state == QLatin1String("40001"))
-        text = QStringLiteral("Банк «%1» сейчас занят другой программой: %2. Повторите команду, "
-                              "когда она закончит запись.");
-    else if (state == QLatin1String("53100"))
-        text = QStringLiteral("На сервере банка «%1» не хватает места на диске: %2. Ничего не "
-                              "записано.");
-    else
-        text = QStringLiteral("Ошибка сервера в банке «%1»: %2.");
-    return text.arg(bank, e.message());
+    QString lead, advice;
+    if (state.isEmpty()) {
+        lead = QStringLiteral("Нет связи с сервером банка «%1»: %2");
+        advice = QStringLiteral("Проверьте адрес, что сервер запущен и пускает этот компьютер, и "
+                                "пароль в ~/.pgpass.");
+    } else if (state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"))) {
+        lead = QStringLiteral("Связь с сервером банка «%1» прервалась: %2");
+        advice = QStringLiteral("Ничего не записано; повторите команду.");
+    } else if (state.startsWith(QLatin1String("28"))) {
+        lead = QStringLiteral("Сервер банка «%1» не пускает: %2");
+        advice = QStringLiteral("Проверьте имя роли и пароль в ~/.pgpass.");
+    } else if (state == QLatin1String("42501")) {
+        lead = QStringLiteral("У роли нет на это прав в банке «%1»: %2");
+        advice = QStringLiteral("Банк меняет и переносит учитель: войдите ролью учителя.");
+    } else if (state == QLatin1String("42P01") || state == QLatin1String("42703")) {
+        lead = QStringLiteral("В базе «%1» нет таблиц банка: %2");
+        advice = QStringLiteral("Создайте их: infotest-bank server-init АДРЕС --teachers РОЛЬ "
+                                "--pupils РОЛЬ.");
+    } else if (state == QLatin1String("3D000")) {
+        lead = QStringLiteral("На сервере нет базы «%1»: %2");
+        advice = QStringLiteral("Создайте её (createdb) и выполните infotest-bank server-init.");
+    } else if (state == QLatin1String("55P03") || state == QLatin1String("40P01") ||
+               state == QLatin1String("40001")) {
+        lead = QStringLiteral("Банк «%1» сейчас занят другой программой: %2");
+        advice = QStringLiteral("Повторите команду, когда она закончит запись.");
+    } else if (state == QLatin1String("53100")) {
+        lead = QStringLiteral("На сервере банка «%1» не хватает места на диске: %2");
+        advice = QStringLiteral("Ничего не записано.");
+    } else {
+        lead = QStringLiteral("Ошибка сервера в банке «%1»: %2");
+        advice = QStringLiteral("Ничего не записано.");
+    }
+    const QString message = e.message();
+    const bool ended = message.endsWith(u'.') || message.endsWith(u'?') || message.endsWith(u'!');
+    return lead.arg(bank, message) + (ended ? QStringLiteral(" ") : QStringLiteral(". ")) + advice;
 }
 
 } // namespace bank::pg
