@@ -3,8 +3,22 @@
 #include "data/Errors.h"
 #include "data/PgEngine.h"
 #include "data/SqliteEngine.h"
+#include "data/Table.h"
+
+#include <algorithm>
 
 namespace data {
+
+namespace {
+
+[[noreturn]] void raiseRolledBack() {
+    throw EEngineError(QStringLiteral("Запись прервана: база данных отменила все изменения этой "
+                                      "операции, и программа снова прочитала их строки из банка. "
+                                      "Повторите действие."),
+                       0);
+}
+
+} // namespace
 
 void Connection::open() {
     if (engine_)
@@ -33,10 +47,52 @@ sqlite::Database& Connection::database() const {
     return file->database();
 }
 
+bool Connection::scopeRolledBack() const {
+    return scopes_ > 0 && (rolledBack_ || !engine_->inTransaction());
+}
+
+void Connection::beforeWrite() {
+    if (!scopeRolledBack())
+        return;
+    if (!rolledBack_)
+        takePostedFromFile();
+    raiseRolledBack();
+}
+
+void Connection::written(Table& table, qint64 rowid) {
+    if (scopes_ > 0)
+        posted_.emplace_back(&table, rowid);
+}
+
+void Connection::afterFailedWrite() {
+    if (scopeRolledBack() && !rolledBack_)
+        takePostedFromFile();
+}
+
+void Connection::takePostedFromFile() {
+    rolledBack_ = true;
+    std::vector<std::pair<Table*, qint64>> posted;
+    posted.swap(posted_);
+    std::stable_sort(posted.begin(), posted.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto from = posted.begin(); from != posted.end();) {
+        const auto to = std::find_if(from, posted.end(),
+                                     [&](const auto& entry) { return entry.first != from->first; });
+        std::vector<qint64> rowids;
+        for (auto it = from; it != to; ++it)
+            rowids.push_back(it->second);
+        from->first->takeRowsFromFile(rowids);
+        from = to;
+    }
+}
+
 CommitOnUnwindScope::CommitOnUnwindScope(Connection& connection) : connection_(connection) {
     Engine& engine = connection_.engine();
-    if (connection_.scopes_ == 0)
+    if (connection_.scopes_ == 0) {
         engine.begin();
+        connection_.posted_.clear();
+        connection_.rolledBack_ = false;
+    }
     ++connection_.scopes_;
 }
 
@@ -47,21 +103,47 @@ CommitOnUnwindScope::~CommitOnUnwindScope() {
     if (connection_.scopes_ > 0)
         return;
     Engine& engine = connection_.engine();
+    bool kept = false;
     try {
-        if (engine.inTransaction())
+        if (engine.inTransaction()) {
             engine.commit();
+            kept = true;
+        }
     } catch (const Exception&) {
         // Only reached when the scope ends by an error that is already being reported.
         engine.rollback();
     }
+    if (!kept && !connection_.rolledBack_) {
+        // The error already on its way is the one reported; a failure to read the rows again
+        // leaves them as believed, and the next write of them is refused as changed.
+        try {
+            connection_.takePostedFromFile();
+        } catch (const Exception&) {
+        }
+    }
+    connection_.posted_.clear();
+    connection_.rolledBack_ = false;
 }
 
 void CommitOnUnwindScope::commit() {
     if (done_)
         return;
     Engine& engine = connection_.engine();
-    if (connection_.scopes_ == 1 && engine.inTransaction())
-        engine.commit(); // a failure leaves the scope open: the destructor tries again
+    if (connection_.scopes_ == 1) {
+        if (connection_.scopeRolledBack()) {
+            if (!connection_.rolledBack_)
+                connection_.takePostedFromFile();
+            raiseRolledBack();
+        }
+        try {
+            engine.commit(); // a failure leaves the scope open: the destructor tries again
+        } catch (const EEngineError&) {
+            if (!engine.inTransaction())
+                connection_.takePostedFromFile();
+            throw;
+        }
+        connection_.posted_.clear();
+    }
     done_ = true;
     --connection_.scopes_;
 }

@@ -8,7 +8,12 @@ TDataModule2* DataModule2 = nullptr;
 
 namespace data {
 
-TDataModule2::TDataModule2()
+QString bankSource() {
+    const QString server = qEnvironmentVariable("INFOTEST_BANK_URL");
+    return server.isEmpty() ? QStringLiteral("db.mdb") : server;
+}
+
+TDataModule2::TDataModule2(const QString& dataSource)
     : Vopros(ADOConnection1, QStringLiteral("Vopros"), QStringLiteral("Т_Вопросы")),
       Vopros_DS(Vopros),
       Variant(ADOConnection1, QStringLiteral("Variant"), QStringLiteral("Т_Вариант")),
@@ -18,9 +23,7 @@ TDataModule2::TDataModule2()
     ADOConnection1.connectionString =
         QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=db.mdb;"
                        "Persist Security Info=False");
-    // A school's server, when the environment names one; else the file in the working folder.
-    const QString server = qEnvironmentVariable("INFOTEST_BANK_URL");
-    ADOConnection1.dataSource = server.isEmpty() ? QStringLiteral("db.mdb") : server;
+    ADOConnection1.dataSource = dataSource;
     ADOConnection1.loginPrompt = false;
 
     const int text = 255;

@@ -150,6 +150,7 @@ struct ResetAfterUse {
 };
 
 // Keys of the kept statements: the kind in the top bits, the set of written cells below.
+constexpr std::uint64_t kReadKey = 0;
 constexpr std::uint64_t kInsertKey = 1ull << 62;
 constexpr std::uint64_t kUpdateKey = 2ull << 62;
 constexpr std::uint64_t kDeleteKey = 3ull << 62;
@@ -199,18 +200,32 @@ private:
     std::vector<CellView> cells_;
 };
 
+// The program and the bank tool's check both come here (the tool by opening the bank as the
+// program does), so they can never disagree about a bank.
 void SqliteWriter::checkColumns() {
+    {
+        // Only a plain table of the file holds rows: a view or a virtual table under the
+        // name would run the file's code on every read or write.
+        Statement list(db_, QStringLiteral("PRAGMA main.table_list(%1)").arg(table()));
+        if (list.step()) {
+            const QString kind = list.columnText(2);
+            if (kind == QLatin1String("view"))
+                raise(QStringLiteral("«%1» в этом файле — представление (VIEW), а не таблица; "
+                                     "программа открывает только таблицы банка")
+                          .arg(shape_.tableName));
+            if (kind != QLatin1String("table"))
+                raise(QStringLiteral("«%1» в этом файле — виртуальная таблица (%2), а не "
+                                     "обычная таблица банка; программа такую не открывает")
+                          .arg(shape_.tableName, kind));
+            // Rows are told apart by their rowid, which such a table lacks.
+            if (list.columnInt(4) != 0)
+                raise(QStringLiteral("Table '%1' is a WITHOUT ROWID table, which this program "
+                                     "cannot open")
+                          .arg(shape_.tableName));
+        }
+    }
     // The engine's own message for a missing table or a file that is not a database.
     Statement probe(db_, QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(table()));
-
-    {
-        // Rows are told apart by their rowid, which such a table lacks.
-        Statement list(db_, QStringLiteral("PRAGMA table_list(%1)").arg(table()));
-        if (list.step() && list.columnInt(4) != 0)
-            raise(QStringLiteral("Table '%1' is a WITHOUT ROWID table, which this program "
-                                 "cannot open")
-                      .arg(shape_.tableName));
-    }
 
     bool autoIncrement = false;
     {
@@ -225,11 +240,14 @@ void SqliteWriter::checkColumns() {
         QString name;
         QString type;
         bool key;
+        bool generated;
     };
     std::vector<Column> columns;
-    Statement info(db_, QStringLiteral("PRAGMA table_info(%1)").arg(table()));
+    // table_xinfo, unlike table_info, lists generated columns, with 2 or 3 in "hidden".
+    Statement info(db_, QStringLiteral("PRAGMA main.table_xinfo(%1)").arg(table()));
     while (info.step())
-        columns.push_back({info.columnText(1), info.columnText(2), info.columnInt(5) == 1});
+        columns.push_back({info.columnText(1), info.columnText(2), info.columnInt(5) == 1,
+                           info.columnInt(6) >= 2});
 
     keptAsBound_.assign(fields_.size(), 0);
     for (const auto& field : fields_) {
@@ -238,6 +256,12 @@ void SqliteWriter::checkColumns() {
         });
         if (column == columns.end())
             raise(QStringLiteral("Field '%1' not found").arg(field->fieldName()));
+        // Its value is computed by the file's expression: a write to it fails, and the value
+        // shown is not what was written.
+        if (column->generated)
+            raise(QStringLiteral("поле «%1» в этом файле вычисляемое (GENERATED ALWAYS), а не "
+                                 "хранимое; программа открывает только хранимые поля")
+                      .arg(field->fieldName()));
         keptAsBound_[std::size_t(field->index())] = storageClassesKeptAsBound(column->type);
         const FieldType actual = columnType(column->type, column->key && autoIncrement);
         if (!sameKind(field->dataType(), actual)) {
@@ -268,8 +292,11 @@ void SqliteWriter::readAll(const std::function<void(qint64, RowData&&)>& take) {
 }
 
 std::optional<RowData> SqliteWriter::readOne(qint64 id) {
-    Statement select(
-        db_, QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(columnList(), table()));
+    // Kept: after a rolled-back draw every row it numbered is read again.
+    Statement& select = prepared(kReadKey, [&] {
+        return QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(columnList(), table());
+    });
+    ResetAfterUse reset{select};
     select.bindInt(1, id);
     if (!select.step())
         return std::nullopt;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <unordered_set>
 
 namespace data {
 
@@ -379,15 +381,22 @@ void Table::writePending() {
     if (state_ == DataSetState::Insert) {
         // Posting gives the row its id, which the details follow.
         postDetails();
-        Row& row = (*view_)[current_];
-        row.rowid = writer_->insert(row.data);
-        row.isNew = false;
-    } else {
-        Row& row = (*view_)[current_];
-        // An unchanged row (a bank numbered already, in the draw) is not written at all.
-        if (!row.data.sameAs(original_))
-            writer_->update(row.rowid, row.data, original_);
     }
+    Row& row = (*view_)[current_];
+    connection_.beforeWrite();
+    try {
+        if (state_ == DataSetState::Insert) {
+            row.rowid = writer_->insert(row.data);
+            row.isNew = false;
+        } else if (!row.data.sameAs(original_)) {
+            // An unchanged row (a bank numbered already, in the draw) is not written at all.
+            writer_->update(row.rowid, row.data, original_);
+        }
+    } catch (...) {
+        connection_.afterFailedWrite();
+        throw;
+    }
+    connection_.written(*this, row.rowid);
     state_ = DataSetState::Browse;
     modified_ = false;
     original_ = RowData();
@@ -426,7 +435,14 @@ void Table::remove() {
     postDetails();
     // An edit in progress is given up with the row; the check uses the values as read.
     const Row& row = (*view_)[current_];
-    writer_->remove(row.rowid, state_ == DataSetState::Edit ? original_ : row.data);
+    connection_.beforeWrite();
+    try {
+        writer_->remove(row.rowid, state_ == DataSetState::Edit ? original_ : row.data);
+    } catch (...) {
+        connection_.afterFailedWrite();
+        throw;
+    }
+    connection_.written(*this, row.rowid);
     const bool wasEditing = state_ == DataSetState::Edit;
     state_ = DataSetState::Browse;
     modified_ = false;
@@ -482,6 +498,72 @@ void Table::refreshRow() {
     notify(DataEvent::RecordChanged, current_);
     if (linkField_)
         regroup(current_);
+}
+
+void Table::takeRowsFromFile(const std::vector<qint64>& rowids) {
+    checkActive();
+    std::unordered_map<qint64, std::optional<RowData>> fresh; // nullopt: gone from the bank
+    for (const qint64 rowid : rowids)
+        if (!fresh.count(rowid))
+            fresh.emplace(rowid, writer_->readOne(rowid));
+
+    notify(DataEvent::RowsAboutToBeReset);
+    const int wasCurrent = current_;
+    const Row* currentRow = current_ >= 0 ? &(*view_)[current_] : nullptr;
+    const bool currentIsNew = currentRow && currentRow->isNew;
+    const qint64 currentRowid = currentRow ? currentRow->rowid : 0;
+    if (state_ == DataSetState::Edit && fresh.count(currentRowid)) {
+        state_ = DataSetState::Browse;
+        modified_ = false;
+        original_ = RowData();
+    }
+    // Rows are updated where they are; those whose question changed, or that are back in the
+    // file, are put in their place after, in the order of their rowids.
+    std::unordered_set<qint64> seen;
+    std::vector<Row> toPlace;
+    for (Group& group : groups_) {
+        for (auto it = group.rows.begin(); it != group.rows.end();) {
+            const auto found = it->isNew ? fresh.end() : fresh.find(it->rowid);
+            if (found == fresh.end()) {
+                ++it;
+                continue;
+            }
+            seen.insert(it->rowid);
+            if (!found->second) {
+                it = group.rows.erase(it);
+                continue;
+            }
+            it->data = *found->second;
+            if (linkField_ && !(linkKeyOf(it->data) == group.key)) {
+                toPlace.push_back(std::move(*it));
+                it = group.rows.erase(it);
+                continue;
+            }
+            ++it;
+        }
+    }
+    for (auto& [rowid, data] : fresh)
+        if (data && !seen.count(rowid))
+            toPlace.push_back(Row{std::move(*data), rowid, false});
+    for (Row& row : toPlace) {
+        Rows& rows = groupOf(groups_, finger_, linkField_ ? linkKeyOf(row.data) : LinkKey{});
+        const auto at = std::find_if(rows.begin(), rows.end(),
+                                     [&](const Row& r) { return !r.isNew && r.rowid > row.rowid; });
+        rows.insert(at, std::move(row));
+    }
+
+    view_ = &groupOf(groups_, finger_, viewKey_);
+    const auto still = std::find_if(view_->begin(), view_->end(), [&](const Row& r) {
+        return currentIsNew ? r.isNew : !r.isNew && r.rowid == currentRowid;
+    });
+    current_ = still != view_->end() ? int(still - view_->begin())
+                                     : std::min(wasCurrent, shownCount() - 1);
+    beforeInsert_ = std::min(beforeInsert_, shownCount() - 1);
+    bof_ = current_ <= 0;
+    eof_ = isEmpty();
+    notify(DataEvent::RowsReset);
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::RecordMoved, current_);
 }
 
 // ---- reading -------------------------------------------------------------------------------

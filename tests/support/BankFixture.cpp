@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 #include <stdexcept>
 #include <tuple>
 
@@ -245,6 +246,17 @@ QString BankFixture::dump(const QString& table) {
         }
     }
     return rows.join(QLatin1Char(' '));
-}
+    WriteCounter::WriteCounter(Database & db) : db_(db) {
+        sqlite3_update_hook(
+            db_.handle(),
+            [](void* self, int, const char*, const char*, sqlite3_int64) {
+                ++static_cast<WriteCounter*>(self)->count_;
+            },
+            this);
+    }
+
+    WriteCounter::~WriteCounter() {
+        sqlite3_update_hook(db_.handle(), nullptr, nullptr);
+    }
 
 } // namespace testsupport

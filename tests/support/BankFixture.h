@@ -89,4 +89,19 @@ template <typename Suite> int runOnEachEngine(int argc, char** argv) {
     return failures;
 }
 
+// Counts the rows a connection writes, updates that change nothing included, through the
+// engine's update hook on that connection: the bank itself carries no code.
+class WriteCounter {
+public:
+    explicit WriteCounter(data::sqlite::Database& db);
+    ~WriteCounter();
+    WriteCounter(const WriteCounter&) = delete;
+    WriteCounter& operator=(const WriteCounter&) = delete;
+    int count() const { return count_; }
+
+private:
+    data::sqlite::Database& db_;
+    int count_ = 0;
+};
+
 } // namespace testsupport

@@ -91,8 +91,7 @@ void PgServer::stopImmediately() {
 QString PgServer::url(const QString& user) const {
     // One arg() call: the encoded path holds % signs of its own.
     return QStringLiteral("postgresql:///infotest?host=%1&port=%2&user=%3")
-        .arg(QString::fromUtf8(QUrl::toPercentEncoding(dir_.path())), QString::number(kPort),
-             user);
+        .arg(QString::fromUtf8(QUrl::toPercentEncoding(dir_.path())), QString::number(kPort), user);
 }
 
 void PgServer::psql(const QString& sql) const {
