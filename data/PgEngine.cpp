@@ -71,7 +71,8 @@ FieldType columnType(Oid type, bool generated) {
 }
 
 bool lostConnection(pg_conn* conn, const char* sqlstate) {
-    if (PQstatus(conn) == CONNECTION_BAD)
+    // An error without a SQLSTATE is libpq's own: the connection broke under it.
+    if (!conn || PQstatus(conn) == CONNECTION_BAD || !sqlstate)
         return true;
     // Connection exceptions, and the server shutting down or the backend being terminated.
     return sqlstate && (qstrncmp(sqlstate, "08", 2) == 0 || qstrncmp(sqlstate, "57P", 3) == 0);
@@ -392,7 +393,14 @@ void PgEngine::ensureConnected() {
         return;
     if (inTransaction_)
         return; // the caller's statement fails, and its scope learns of the loss
-    connect();
+    try {
+        connect();
+    } catch (const EEngineError& e) {
+        throw EEngineError(QStringLiteral("Связь с сервером банка вопросов потеряна; "
+                                          "несохранённое изменение не записано.\n") +
+                               e.message(),
+                           0);
+    }
 }
 
 PgEngine::Result PgEngine::check(pg_result* result) {

@@ -246,17 +246,19 @@ QString BankFixture::dump(const QString& table) {
         }
     }
     return rows.join(QLatin1Char(' '));
-    WriteCounter::WriteCounter(Database & db) : db_(db) {
-        sqlite3_update_hook(
-            db_.handle(),
-            [](void* self, int, const char*, const char*, sqlite3_int64) {
-                ++static_cast<WriteCounter*>(self)->count_;
-            },
-            this);
-    }
+}
 
-    WriteCounter::~WriteCounter() {
-        sqlite3_update_hook(db_.handle(), nullptr, nullptr);
-    }
+WriteCounter::WriteCounter(Database& db) : db_(db) {
+    sqlite3_update_hook(
+        db_.handle(),
+        [](void* self, int, const char*, const char*, sqlite3_int64) {
+            ++static_cast<WriteCounter*>(self)->count_;
+        },
+        this);
+}
+
+WriteCounter::~WriteCounter() {
+    sqlite3_update_hook(db_.handle(), nullptr, nullptr);
+}
 
 } // namespace testsupport
