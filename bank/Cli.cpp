@@ -150,6 +150,8 @@ int importCsv(Context& c) {
     try {
         total = importQuestions(c.args[0], questions,
                                 c.switches.contains(QStringLiteral("--allow-duplicates")));
+    } catch (const EProgramRefuses& e) {
+        throw EToolError(e.message() + QStringLiteral(". В банк ничего не добавлено."));
     } catch (const EDuplicateQuestions& e) {
         QStringList named;
         for (size_t i = 0; i < e.indexes().size() && i < size_t(kListedQuestions); ++i) {
@@ -197,6 +199,15 @@ int exportCsv(Context& c) {
     return kExitOk;
 }
 int check(Context& c) {
+    for (const QString& line : ignoredObjects(c.args[0]))
+        writeLine(c.out, line);
+    try {
+        checkProgramOpens(c.args[0]);
+    } catch (const EProgramRefuses& e) {
+        writeLine(c.out, QStringLiteral("Программа не откроет этот банк: %1").arg(e.why()));
+        writeLine(c.err, QStringLiteral("Найдено проблем: 1."));
+        return kExitProblems;
+    }
     const StoredBank bank = readBank(c.args[0]);
     const QStringList problems = checkBank(bank);
     for (const QString& problem : problems)
