@@ -61,7 +61,7 @@ Format formatOf(const QString& path, const QByteArray& bytes) {
     if (aiken.match(text).hasMatch())
         return Format::Aiken;
     static const QRegularExpression gift(
-        QStringLiteral("\\{\\s*(?:[^}]*[~=]|T\\s*\\}|F\\s*\\}|TRUE|FALSE)"),
+        QStringLiteral("\\{\\s*(?:[^}]*[~=]|(?:T|F|TRUE|FALSE)\\s*[#}])"),
         QRegularExpression::CaseInsensitiveOption);
     if (gift.match(text).hasMatch())
         return Format::Gift;
