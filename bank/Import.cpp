@@ -219,9 +219,7 @@ int exportForMoodle(MoodleFormat format, const QString& bankPath, const QString&
                                         "укажите --skip-invalid, чтобы выгрузить остальные.")
                              .arg(plural(invalid.size(), "вопрос", "вопроса", "вопросов")));
     }
-    const QFileInfo bankFile(bankPath);
-    const QString category =
-        bankFile.completeBaseName().isEmpty() ? bankFile.fileName() : bankFile.completeBaseName();
+    const QString category = bankName(bankPath);
     writeOutput(outPath, format == MoodleFormat::Xml ? moodleXml(questions, category)
                                                      : giftText(questions, category).toUtf8());
     for (const QString& line : invalid)
