@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTest>
 #include <QToolButton>
 
@@ -37,6 +38,17 @@ QPoint cellCentre(TDBGrid* grid, int row, int column) {
 
 void clickCell(TDBGrid* grid, int row, int column, Qt::MouseButton button = Qt::LeftButton) {
     QTest::mouseClick(grid->viewport(), button, {}, cellCentre(grid, row, column));
+}
+
+// A click as the window system sends it, with its time.
+void clickCellAt(TDBGrid* grid, int row, int column, ulong timestamp) {
+    const QPoint at = cellCentre(grid, row, column);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {});
+        event.setTimestamp(timestamp);
+        QApplication::sendEvent(grid->viewport(), &event);
+    }
 }
 
 QImage picture(TDBGrid* grid) {
@@ -91,6 +103,7 @@ private slots:
     void emptyGridStartsNoRow();
     void clickOnARefilledGridChangesNoRow_data();
     void clickOnARefilledGridChangesNoRow();
+    void clickBeforeTheRefilledRowsWereSeenChangesNoRow();
     void flagWithoutValueBecomesTrue();
 
 private:
@@ -441,7 +454,8 @@ void TestGridPainting::clickOnARefilledGridChangesNoRow() {
     QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
     QCOMPARE(flag("Т_Вариант", 9).toInt(), 1);
     QCOMPARE(options->model()->index(0, 0).data().toString(), QStringLiteral("Ответ 3.1"));
-    // The next click acts as usual.
+    // Once the refilled rows are on screen, the next click acts as usual.
+    options->viewport()->repaint();
     clickCell(options, 1, 1);
     QCOMPARE(flag("Т_Вариант", 10).toInt(), 1);
     // So does a click after the grid took the focus through its titles and a button then added
@@ -456,6 +470,28 @@ void TestGridPainting::clickOnARefilledGridChangesNoRow() {
     QCOMPARE(options->model()->rowCount(), 5);
     clickCell(options, 2, 1);
     QCOMPARE(flag("Т_Вариант", 11).toInt(), 1);
+}
+
+// Two quick clicks on the options grid of a pending new question: the first refills the grid,
+// the second went down before the refilled rows were painted and acts no more than the first;
+// a click after that acts.
+void TestGridPainting::clickBeforeTheRefilledRowsWereSeenChangesNoRow() {
+    open();
+    TDBGrid* questions = editor_->DBGrid1;
+    TDBGrid* options = editor_->DBGrid2;
+    clickCell(questions, 2, 0);
+    QTest::keyClick(questions, Qt::Key_Down);
+    QCOMPARE(options->model()->rowCount(), 1);
+    const ulong pressed = 1000000;
+    options->setFocus(Qt::MouseFocusReason); // as a press gives it, before the press arrives
+    clickCellAt(options, 0, 1, pressed);
+    QCOMPARE(options->model()->rowCount(), 4);
+    options->viewport()->repaint();
+    clickCellAt(options, 1, 1, pressed);
+    QCOMPARE(dm_->Variant.currentPosition(), 0);
+    QCOMPARE(flag("Т_Вариант", 10).toInt(), 0);
+    clickCellAt(options, 1, 1, pressed + 60000);
+    QCOMPARE(flag("Т_Вариант", 10).toInt(), 1);
 }
 
 void TestGridPainting::flagWithoutValueBecomesTrue() {

@@ -94,6 +94,7 @@ private slots:
     void modelSignalsWhatChanged();
     void hiddenGridIdlesAndCatchesUpWhenShown();
     void columnsTitlesAndDefaultWidths();
+    void numberBeyond32BitsShown();
     void blankRowWhileTableShowsNone();
     void currentCellFollowsTheTableBothWays();
     void failedPostKeepsTheCurrentRow();
@@ -341,6 +342,16 @@ void TestDBGrid::columnsTitlesAndDefaultWidths() {
     QCOMPARE(o.grid->column(0)->Width(), title);
     v.grid->column(1)->setWidth(40);
     QCOMPARE(v.grid->horizontalHeader()->sectionSize(1), 40);
+}
+
+// Another program may store any 64-bit number: the grid shows it, painting raises no error.
+void TestDBGrid::numberBeyond32BitsShown() {
+    bank_->exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 8589934593 WHERE id = 2"));
+    dm_ = std::make_unique<TDataModule2>();
+    DataModule2 = dm_.get();
+    GridWindow w(dm_->Vopros_DS, {QStringLiteral("Номер"), QStringLiteral("Вопрос")});
+    QCOMPARE(w.grid->model()->index(1, 0).data().toString(), QStringLiteral("8589934593"));
+    w.grid->grab();
 }
 
 void TestDBGrid::blankRowWhileTableShowsNone() {
