@@ -3,6 +3,7 @@
 #include "data/Schema.h"
 
 #include <QDir>
+#include <sqlite3.h>
 #include <stdexcept>
 
 namespace testsupport {
@@ -99,6 +100,19 @@ QVariant BankFixture::scalar(const QString& sql, const std::vector<QVariant>& bi
 qint64 BankFixture::count(const QString& table) {
     return scalar(QStringLiteral("SELECT count(*) FROM %1").arg(data::sqlite::quoted(table)))
         .toLongLong();
+}
+
+WriteCounter::WriteCounter(Database& db) : db_(db) {
+    sqlite3_update_hook(
+        db_.handle(),
+        [](void* self, int, const char*, const char*, sqlite3_int64) {
+            ++static_cast<WriteCounter*>(self)->count_;
+        },
+        this);
+}
+
+WriteCounter::~WriteCounter() {
+    sqlite3_update_hook(db_.handle(), nullptr, nullptr);
 }
 
 } // namespace testsupport
