@@ -16,7 +16,7 @@ TEdittest* Edittest = nullptr;
 namespace {
 
 const QString kDeleteQuestion = QStringLiteral("Вы действительно хотите удалить текущую запись? ");
-const QString& kFlagField = data::kCorrectColumn;
+const QString kFlagField = data::kCorrectColumn;
 
 // Turns over the flag of the current row of a flag column and stores it at once. Only a click
 // that went down and up on the same flag cell of a row of the table counts: a release after
