@@ -161,7 +161,6 @@ void writeLine(QIODevice& device, const QString& text) {
     write(device, text + u'\n');
 }
 
-
 int create(Context& c) {
     createBank(c.args[0]);
     writeLine(c.out, QStringLiteral("Создан пустой банк «%1».").arg(c.args[0]));
