@@ -49,3 +49,25 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /etc/default /usr/share/icons/
   /usr/share/icons/hicolor/48x48 /usr/share/icons/hicolor/48x48/apps
   /usr/share/icons/hicolor/256x256 /usr/share/icons/hicolor/256x256/apps
   /usr/share/applications /usr/share/man /usr/share/man/man1 /usr/share/doc)
+
+# Two packages from one build: the quiz program with its tool, and the teacher's journal window,
+# which pupils' computers need not carry.
+set(CPACK_COMPONENTS_ALL infotest journal)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_RPM_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_INFOTEST_PACKAGE_NAME infotest)
+set(CPACK_RPM_INFOTEST_PACKAGE_NAME infotest)
+set(CPACK_DEBIAN_JOURNAL_PACKAGE_NAME infotest-journal)
+set(CPACK_RPM_JOURNAL_PACKAGE_NAME infotest-journal)
+set(CPACK_COMPONENT_JOURNAL_DESCRIPTION "teacher's window on the results journal of infotest
+The runs pupils take with infotest appear in the window while the lesson
+goes on: who took a test, on which computer, with what points and grade,
+each pupil's answers, and which questions are likely badly made (a wrong
+key, too easy, too hard). The runs are exported to CSV, XLSX or a PDF
+report. The window only reads the journal. Its text is in Russian.")
+# The journal window reads no Tahoma and starts no launcher: only the platform plugins.
+set(CPACK_DEBIAN_JOURNAL_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_JOURNAL_PACKAGE_CONTROL_EXTRA "")
+set(CPACK_RPM_JOURNAL_PACKAGE_REQUIRES "")
+set(CPACK_RPM_JOURNAL_USER_FILELIST "")
+set(CPACK_RPM_JOURNAL_PACKAGE_SUMMARY "teacher's window on the results journal of infotest")
