@@ -43,6 +43,8 @@ bool createProgram() {
         testi = new Ttesti;
         Edittest = new TEdittest;
         about = new Tabout;
+        // Records a program ended before storing (killed after the tenth answer) go in now.
+        testi->Recorder.retryQueued();
     } catch (const std::exception& error) {
         // Before the event loop runs there is no handler to return to: report and give up.
         toolkit::ShowStartupError(error);
@@ -65,6 +67,9 @@ void destroyProgram() {
     // A teacher who typed an answer and closed the main menu keeps it: the pending changes are
     // posted while the windows still exist, so that their open editors are flushed first.
     toolkit::runHandler([] { DataModule2->postPendingChanges(); });
+    // A run still open is recorded unfinished; records the journal did not take stay queued,
+    // and only here does the pupil's screen say so.
+    toolkit::runHandler([] { testi->Recorder.programEnds(); });
     // Deleting a window does not close it, so no close handler runs.
     destroy(about);
     destroy(Edittest);

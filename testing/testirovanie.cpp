@@ -71,6 +71,10 @@ void Randomize() {
             uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
 }
 
+int gradeFor(int32_t score) {
+    return score > 16 ? 5 : score > 13 ? 4 : score > 9 ? 3 : 2;
+}
+
 void MakeRandomOrder(int32_t* a, int32_t n) {
     for (int32_t i = 0; i <= n; ++i)
         a[i] = i;
@@ -241,6 +245,7 @@ void Ttesti::Button2Click(QObject*) {
     Randomize();
     // The renumbering followed the rows in the same order: question i is the i-th row.
     FillQuestionOrder(showable);
+    Recorder.started();
 
     ShowQuestion(labelValue(Label2));
     setWindowTitle(QStringLiteral("Тестирование. Вопрос 1 из 10"));
@@ -300,6 +305,7 @@ void Ttesti::ShowQuestion(int32_t k) {
          {RadioButton1, RadioButton2, RadioButton3, RadioButton4});
     fill(DataModule2->Obyasnenie, QStringLiteral("Объяснение"),
          {RadioButton5, RadioButton6, RadioButton7, RadioButton8});
+    Recorder.shown(*this, k);
 
     setLabelValue(Label2, labelValue(Label2) + 1);
 }
@@ -321,6 +327,8 @@ void Ttesti::Button1Click(QObject*) {
         if (button->isChecked())
             setLabelValue(Label1, labelValue(Label1) + button->Tag);
 
+    Recorder.scored(*this);
+
     if (labelValue(Label2) < kRunLength + 1) {
         // When the next question cannot be loaded the counter stays where it is and the pupil
         // stays on this question; the points of this press must not count, or every retry
@@ -336,11 +344,7 @@ void Ttesti::Button1Click(QObject*) {
         return;
     }
 
-    const int32_t score = labelValue(Label1);
-    const QString grade = score > 16   ? QStringLiteral("5")
-                          : score > 13 ? QStringLiteral("4")
-                          : score > 9  ? QStringLiteral("3")
-                                       : QStringLiteral("2");
+    const QString grade = QString::number(gradeFor(labelValue(Label1)));
     const QString message = QStringLiteral("Набрано баллов ") + Label1->text() +
                             QStringLiteral(".") + QChar(13) + QStringLiteral("Ваша оценка: ") +
                             grade + QStringLiteral("!");
@@ -353,5 +357,6 @@ void Ttesti::Button1Click(QObject*) {
 }
 
 void Ttesti::FormClose(QObject*) {
+    Recorder.abandoned();
     showMainMenu();
 }

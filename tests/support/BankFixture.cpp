@@ -3,6 +3,7 @@
 #include "data/Schema.h"
 
 #include <QDir>
+#include <QFile>
 #include <stdexcept>
 
 namespace testsupport {
@@ -14,6 +15,9 @@ BankFixture::BankFixture(bool withSchema) : previousDir_(QDir::currentPath()) {
     if (!dir_.isValid())
         throw std::runtime_error("no temporary folder");
     QDir::setCurrent(dir_.path());
+    // The journal's queue goes to the user's data folder: a test keeps its own.
+    previousDataHome_ = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_.filePath(QStringLiteral("home-data"))));
     if (withSchema) {
         db().exec(data::kBankSchema);
     }
@@ -22,6 +26,10 @@ BankFixture::BankFixture(bool withSchema) : previousDir_(QDir::currentPath()) {
 BankFixture::~BankFixture() {
     db_.reset();
     QDir::setCurrent(previousDir_);
+    if (previousDataHome_.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", previousDataHome_);
 }
 
 QString BankFixture::bankPath() const {

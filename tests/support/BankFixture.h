@@ -49,6 +49,7 @@ public:
 private:
     QTemporaryDir dir_;
     QString previousDir_;
+    QByteArray previousDataHome_;
     std::unique_ptr<data::sqlite::Database> db_;
 };
 
