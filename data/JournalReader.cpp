@@ -47,17 +47,18 @@ void bindFilter(Statement& statement, const RunFilter& filter) {
     statement.bindText(4, filter.who.toCaseFolded());
 }
 
-// What each column sorts by; names and texts in any case alike.
+// What each column sorts by: the stored texts as they are, so that sorting a school year's runs
+// costs no conversion per row.
 const char* sortKey(RunColumn column) {
     switch (column) {
     case RunColumn::Started:
         return R"sql("Начало")sql";
     case RunColumn::Host:
-        return R"sql(infotest_fold("Компьютер"))sql";
+        return R"sql("Компьютер")sql";
     case RunColumn::Login:
-        return R"sql(infotest_fold("Логин"))sql";
+        return R"sql("Логин")sql";
     case RunColumn::Name:
-        return R"sql(infotest_fold(coalesce(nullif("Ученик", ''), "ФИО")))sql";
+        return R"sql(coalesce(nullif("Ученик", ''), nullif("ФИО", ''), "Логин"))sql";
     case RunColumn::Duration:
         return R"sql(strftime('%s', "Конец") - strftime('%s', "Начало"))sql";
     case RunColumn::Points:
@@ -71,10 +72,6 @@ const char* sortKey(RunColumn column) {
 }
 
 } // namespace
-
-QString shownName(const RunRecord& run) {
-    return run.pupil.isEmpty() ? run.fullName : run.pupil;
-}
 
 JournalReader::JournalReader(const QString& path)
     : store_(path, JournalStore::Mode::ReadOnly), db_(path, sqlite::Database::Mode::ReadOnly) {

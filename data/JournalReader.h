@@ -28,11 +28,12 @@ struct RunSummary {
     std::array<qint64, 4> grades{}; // how many fives, fours, threes and twos
 };
 
-// The name the window shows for a run: the one the pupil gave, else the account's full name.
-QString shownName(const RunRecord& run);
-
 class JournalReader {
 public:
+    // How long a read waits for a pupil's program committing a run: a commit takes
+    // milliseconds, and a read that gives up would show the journal as unreachable.
+    static constexpr int kBusyTimeoutMs = 500;
+
     // Opens the journal read-only, refused as JournalStore refuses it. The window never
     // writes: the connection is opened read-only and also refuses writes of its own.
     explicit JournalReader(const QString& path);

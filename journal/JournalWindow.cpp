@@ -1,13 +1,17 @@
 #include "journal/JournalWindow.h"
 
+#include "bank/JournalExport.h"
+#include "bank/JournalReport.h"
 #include "data/Errors.h"
 #include "journal/JournalLocation.h"
 #include "journal/QuestionsModel.h"
 #include "journal/RunsModel.h"
+#include "toolkit/MessageBox.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -23,12 +27,16 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <climits>
 #include <sys/stat.h>
 
 namespace journal {
@@ -129,6 +137,14 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     FileOpen->setObjectName(QStringLiteral("FileOpen"));
     FileOpen->setShortcut(QKeySequence::Open);
     fileMenu->addSeparator();
+    FileExportCsv = fileMenu->addAction(QStringLiteral("Выгрузить прохождения в &CSV…"));
+    FileExportCsv->setObjectName(QStringLiteral("FileExportCsv"));
+    FileExportXlsx = fileMenu->addAction(QStringLiteral("Выгрузить прохождения в &XLSX…"));
+    FileExportXlsx->setObjectName(QStringLiteral("FileExportXlsx"));
+    FileExportPdf = fileMenu->addAction(QStringLiteral("&Отчёт в PDF…"));
+    FileExportPdf->setObjectName(QStringLiteral("FileExportPdf"));
+    FileExportPdf->setShortcut(QKeySequence::Print);
+    fileMenu->addSeparator();
     FileQuit = fileMenu->addAction(QStringLiteral("В&ыход"));
     FileQuit->setObjectName(QStringLiteral("FileQuit"));
     FileQuit->setShortcut(QKeySequence::Quit);
@@ -214,17 +230,27 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     QuestionsNote->setWordWrap(true);
     QuestionsView = makeTable(questionsPage, "QuestionsView");
     QuestionsView->setModel(questions_);
-    const int questionChars[QuestionsModel::ColumnCount] = {44, 4, 44, 4, 4, 4, 4, 16, 16};
+    // The question's text takes the room the figures leave.
+    const int questionChars[QuestionsModel::ColumnCount] = {34, 4, 0, 4, 4, 4, 4, 14, 14};
     for (int column = 0; column < QuestionsModel::ColumnCount; ++column)
         QuestionsView->setColumnWidth(
             column, std::max(metrics.averageCharWidth() * questionChars[column],
                              metrics.horizontalAdvance(
                                  questions_->headerData(column, Qt::Horizontal).toString())) +
                         metrics.averageCharWidth() * 3);
+    QuestionsView->horizontalHeader()->setStretchLastSection(false);
+    QuestionsView->horizontalHeader()->setSectionResizeMode(QuestionsModel::Question,
+                                                            QHeaderView::Stretch);
     auto* questionsLayout = new QVBoxLayout(questionsPage);
     questionsLayout->addWidget(QuestionsNote);
     questionsLayout->addWidget(QuestionsView, 1);
     Tabs->addTab(questionsPage, QStringLiteral("&Вопросы"));
+    // The tabs' Cyrillic mnemonics need a Russian keyboard layout; Alt and a digit work on any.
+    for (int i = 0; i < Tabs->count(); ++i) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_1 + i)), this);
+        connect(shortcut, &QShortcut::activated, Tabs, [this, i] { Tabs->setCurrentIndex(i); });
+        Tabs->setTabToolTip(i, shortcut->key().toString(QKeySequence::NativeText));
+    }
 
     Status = new QLabel(this);
     Status->setObjectName(QStringLiteral("Status"));
@@ -242,6 +268,10 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     RefreshTimer->setInterval(kRefreshMs);
 
     connect(FileOpen, &QAction::triggered, this, &JournalWindow::FileOpenClick);
+    connect(FileExportCsv, &QAction::triggered, this, [this] { FileExportClick(ExportKind::Csv); });
+    connect(FileExportXlsx, &QAction::triggered, this,
+            [this] { FileExportClick(ExportKind::Xlsx); });
+    connect(FileExportPdf, &QAction::triggered, this, [this] { FileExportClick(ExportKind::Pdf); });
     connect(FileQuit, &QAction::triggered, this, &QWidget::close);
     connect(Tabs, &QTabWidget::currentChanged, this, &JournalWindow::TabsChange);
     connect(FromDate, &QDateEdit::dateChanged, this, &JournalWindow::FilterChange);
@@ -408,6 +438,80 @@ void JournalWindow::FileOpenClick() {
         openJournal(journalPathFor(chosen));
 }
 
+void JournalWindow::FileExportClick(ExportKind kind) {
+    struct Format {
+        const char* suffix;
+        const char* filter;
+    };
+    static const Format formats[] = {{"csv", "Таблица CSV (*.csv)"},
+                                     {"xlsx", "Книга Excel (*.xlsx)"},
+                                     {"pdf", "Отчёт PDF (*.pdf)"}};
+    const Format& format = formats[int(kind)];
+    const RunFilter filter = currentFilter();
+    const QString day = QStringLiteral("yyyy-MM-dd");
+    const QString name = QStringLiteral("результаты %1–%2.%3")
+                             .arg(filter.from->toString(day), filter.to->toString(day),
+                                  QLatin1String(format.suffix));
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Выгрузить прохождения"),
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
+        QString::fromUtf8(format.filter));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + QLatin1String(format.suffix);
+    if (exportTo(kind, path))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool JournalWindow::exportTo(ExportKind kind, const QString& path) {
+    if (!reader_) {
+        toolkit::ShowErrorBox(
+            QStringLiteral("Журнал недоступен (%1), выгружать нечего").arg(problem_));
+        return false;
+    }
+    const RunFilter filter = currentFilter();
+    Progress->setRange(0, 0);
+    Progress->show();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    // The window keeps painting while a school year's journal is written; the teacher's input
+    // waits until it is done.
+    const bank::journal::Progress progress = [this](qint64 done, qint64 total) {
+        Progress->setRange(0, int(std::min<qint64>(total, INT_MAX)));
+        Progress->setValue(int(std::min<qint64>(done, INT_MAX)));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    bool written = true;
+    try {
+        const std::vector<data::journal::Run> runs = reader_->store().runs(filter);
+        progress(0, qint64(runs.size()));
+        switch (kind) {
+        case ExportKind::Csv:
+            bank::journal::writeCsv(bank::journal::runsSheet(runs), path);
+            break;
+        case ExportKind::Xlsx:
+            bank::journal::writeXlsx(bank::journal::runsSheet(runs), path, progress);
+            break;
+        case ExportKind::Pdf: {
+            const QString day = QStringLiteral("dd.MM.yyyy");
+            bank::journal::writeReport(
+                runs, reader_->store().questionStats(filter), path,
+                {QFileInfo(path_).absoluteDir().dirName(),
+                 QStringLiteral("за %1–%2")
+                     .arg(filter.from->toString(day), filter.to->toString(day))});
+            break;
+        }
+        }
+    } catch (const Exception& error) {
+        written = false;
+        toolkit::ShowErrorBox(QStringLiteral("Не удалось выгрузить прохождения в «%1»: %2")
+                                  .arg(QDir::toNativeSeparators(path), error.message()));
+    }
+    QGuiApplication::restoreOverrideCursor();
+    Progress->hide();
+    return written;
+}
+
 void JournalWindow::FilterChange() {
     FilterDelay->stop();
     try {
@@ -443,7 +547,7 @@ void JournalWindow::showAnswers() {
     const data::journal::RunRecord& r = run->record;
     AnswersTitle->setText(
         QStringLiteral("<b>%1</b> (%2, компьютер %3), %4, %5: баллов %6, оценка %7")
-            .arg(escaped(data::journal::shownName(r)), escaped(r.login), escaped(r.host),
+            .arg(escaped(bank::journal::pupilName(r)), escaped(r.login), escaped(r.host),
                  r.started.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")),
                  r.finished ? QStringLiteral("завершён")
                             : QStringLiteral("не завершён, отвечено %1 из %2")

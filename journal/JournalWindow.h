@@ -42,11 +42,17 @@ public:
     // One look at the journal, as the timer takes it.
     void refreshNow();
 
+    enum class ExportKind { Csv, Xlsx, Pdf };
+    // Writes the runs of the filter to a file, through the bank tool's own writers, with the
+    // progress in the status line. A failure is shown in the error box; false then.
+    bool exportTo(ExportKind kind, const QString& path);
+
     RunsModel* runsModel() const { return runs_; }
     QuestionsModel* questionsModel() const { return questions_; }
 
 private:
     void FileOpenClick();
+    void FileExportClick(ExportKind kind);
     void FilterChange();
     void RunsViewActivated();
     void RunsCurrentChanged();
@@ -77,6 +83,9 @@ private:
     QuestionsModel* questions_;
 
     QAction* FileOpen;
+    QAction* FileExportCsv;
+    QAction* FileExportXlsx;
+    QAction* FileExportPdf;
     QAction* FileQuit;
     QTabWidget* Tabs;
     QDateEdit* FromDate;

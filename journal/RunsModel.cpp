@@ -1,5 +1,6 @@
 #include "journal/RunsModel.h"
 
+#include "bank/JournalExport.h"
 #include "data/Errors.h"
 
 #include <QColor>
@@ -110,7 +111,7 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
         case RunColumn::Login:
             return r.login;
         case RunColumn::Name:
-            return data::journal::shownName(r);
+            return bank::journal::pupilName(r);
         case RunColumn::Duration:
             return durationText(run->seconds());
         case RunColumn::Points:

@@ -4,6 +4,7 @@
 #include "journal/QuestionsModel.h"
 #include "journal/RunsModel.h"
 #include "tests/support/JournalRuns.h"
+#include "toolkit/MessageBox.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
@@ -56,6 +57,8 @@ private slots:
     void runsAppendedLiveKeepTheSelection();
     void questionsNameAWrongKeyFirst();
     void aJournalThatGoesAwayComesBack();
+    void exports_data();
+    void exports();
     void journalPaths_data();
     void journalPaths();
 };
@@ -221,6 +224,42 @@ void tst_JournalWindow::aJournalThatGoesAwayComesBack() {
     QVERIFY(window.isReachable());
     QVERIFY2(status->text().contains(QStringLiteral("прочитан")), qPrintable(status->text()));
     QCOMPARE(window.runsModel()->runAt(view->currentIndex().row())->id, selected);
+}
+
+void tst_JournalWindow::exports_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("file"); // in the journal's folder
+    QTest::addColumn<QByteArray>("start");
+    QTest::newRow("csv") << int(JournalWindow::ExportKind::Csv) << QStringLiteral("r.csv")
+                         << QByteArray("\xEF\xBB\xBF");
+    QTest::newRow("xlsx") << int(JournalWindow::ExportKind::Xlsx) << QStringLiteral("r.xlsx")
+                          << QByteArray("PK");
+    QTest::newRow("pdf") << int(JournalWindow::ExportKind::Pdf) << QStringLiteral("r.pdf")
+                         << QByteArray("%PDF");
+    // A folder that is not there: the error box, and nothing reported as written.
+    QTest::newRow("no folder") << int(JournalWindow::ExportKind::Csv)
+                               << QStringLiteral("nowhere/r.csv") << QByteArray();
+}
+
+void tst_JournalWindow::exports() {
+    QFETCH(int, kind);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, start);
+    Journal journal;
+    journal.add(today(0), QStringLiteral("=1+1"));
+    JournalWindow window;
+    window.openJournal(journal.path);
+    toolkit::seam::arm();
+    if (start.isEmpty())
+        toolkit::seam::pushAnswer(toolkit::ModalResult::OK);
+    const QString path = journal.dir.filePath(file);
+    QCOMPARE(window.exportTo(JournalWindow::ExportKind(kind), path), !start.isEmpty());
+    QCOMPARE(toolkit::seam::shown().size(), size_t(start.isEmpty() ? 1 : 0));
+    QCOMPARE(toolkit::seam::unexpectedBoxes(), 0);
+    toolkit::seam::disarm();
+    QFile written(path);
+    QCOMPARE(written.open(QIODevice::ReadOnly), !start.isEmpty());
+    QVERIFY(start.isEmpty() || written.read(8).startsWith(start));
 }
 
 void tst_JournalWindow::journalPaths_data() {
