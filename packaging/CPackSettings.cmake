@@ -30,7 +30,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # fonts-wine: Tahoma, the windows' font. The launcher shows its errors in a zenity or kdialog
 # box, else as a notification; GNOME desktops have zenity, KDE ones kdialog.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wine, zenity | kdialog | libnotify-bin")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
+set(CPACK_DEBIAN_INFOTEST_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
@@ -59,15 +59,22 @@ set(CPACK_DEBIAN_INFOTEST_PACKAGE_NAME infotest)
 set(CPACK_RPM_INFOTEST_PACKAGE_NAME infotest)
 set(CPACK_DEBIAN_JOURNAL_PACKAGE_NAME infotest-journal)
 set(CPACK_RPM_JOURNAL_PACKAGE_NAME infotest-journal)
-set(CPACK_COMPONENT_JOURNAL_DESCRIPTION "teacher's window on the results journal of infotest
-The runs pupils take with infotest appear in the window while the lesson
-goes on: who took a test, on which computer, with what points and grade,
-each pupil's answers, and which questions are likely badly made (a wrong
-key, too easy, too hard). The runs are exported to CSV, XLSX or a PDF
-report. The window only reads the journal. Its text is in Russian.")
-# The journal window reads no Tahoma and starts no launcher: only the platform plugins.
+# Each package's own text: in component packages the generators no longer fall back on
+# CPACK_PACKAGE_DESCRIPTION. Debian's first line stays the common summary.
+set(CPACK_COMPONENT_INFOTEST_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RPM_INFOTEST_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_COMPONENT_JOURNAL_DESCRIPTION
+  "The teacher's window on the results journal of infotest, for the\n\
+teacher's computer. The runs pupils take appear in the window while the\n\
+lesson goes on: who took a test, on which computer, with what points and\n\
+grade, each pupil's answers, and which questions are likely badly made (a\n\
+wrong key, too easy, too hard). The runs are exported to CSV, XLSX or a\n\
+PDF report. The window only reads the journal. Its text is in Russian.")
+set(CPACK_RPM_JOURNAL_PACKAGE_DESCRIPTION "${CPACK_COMPONENT_JOURNAL_DESCRIPTION}")
+set(CPACK_RPM_JOURNAL_PACKAGE_SUMMARY "teacher's window on the results journal of infotest")
+# The journal window needs neither Tahoma nor the launcher's message tools, nor the admins'
+# settings file as a file of its own: the platform plugins, and the libraries found in it.
 set(CPACK_DEBIAN_JOURNAL_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_JOURNAL_PACKAGE_CONTROL_EXTRA "")
 set(CPACK_RPM_JOURNAL_PACKAGE_REQUIRES "")
 set(CPACK_RPM_JOURNAL_USER_FILELIST "")
-set(CPACK_RPM_JOURNAL_PACKAGE_SUMMARY "teacher's window on the results journal of infotest")
+list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/icons)
