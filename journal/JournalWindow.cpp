@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -231,7 +232,7 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     QuestionsView = makeTable(questionsPage, "QuestionsView");
     QuestionsView->setModel(questions_);
     // The question's text takes the room the figures leave.
-    const int questionChars[QuestionsModel::ColumnCount] = {34, 4, 0, 4, 4, 4, 4, 14, 14};
+    const int questionChars[QuestionsModel::ColumnCount] = {28, 3, 0, 4, 4, 4, 4, 12, 12};
     for (int column = 0; column < QuestionsModel::ColumnCount; ++column)
         QuestionsView->setColumnWidth(
             column, std::max(metrics.averageCharWidth() * questionChars[column],
@@ -597,6 +598,8 @@ void JournalWindow::QuestionsViewActivated() {
     auto* text = new QTextBrowser(dialog);
     text->setHtml(questionHtml(*stats));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    // Qt's own caption would be English: the program loads no translation of Qt.
+    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Закрыть"));
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     auto* layout = new QVBoxLayout(dialog);
     layout->addWidget(text);

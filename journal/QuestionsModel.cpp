@@ -98,6 +98,8 @@ QVariant QuestionsModel::data(const QModelIndex& index, int role) const {
     }
     if (role == Qt::ToolTipRole && index.column() == Question)
         return s.question;
+    if (role == Qt::ToolTipRole && index.column() == Remark && !row.flags.empty())
+        return data(index, Qt::DisplayRole);
     if (role == Qt::TextAlignmentRole && index.column() >= Number && index.column() != Question &&
         index.column() <= Discrimination)
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
@@ -107,23 +109,21 @@ QVariant QuestionsModel::data(const QModelIndex& index, int role) const {
 QVariant QuestionsModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char* const titles[ColumnCount] = {"Замечание",
-                                                    "№",
-                                                    "Вопрос",
-                                                    "Выпадал",
-                                                    "Верных ответов",
-                                                    "Верных объяснений",
-                                                    "Дискриминация",
-                                                    "Выбор ответов 1–4",
-                                                    "Выбор объяснений 1–4"};
+    // Short headings, so that the question's text keeps its room; the tooltips say the rest.
+    static const char* const titles[ColumnCount] = {"Замечание", "№",           "Вопрос",
+                                                    "Выпадал",   "Ответ верен", "Объясн. верно",
+                                                    "Дискр.",    "Ответы 1–4",  "Объяснения 1–4"};
     if (section < 0 || section >= ColumnCount)
         return {};
     if (role == Qt::DisplayRole)
         return QString::fromUtf8(titles[section]);
     if (role == Qt::ToolTipRole && section == Discrimination)
-        return QStringLiteral(
-            "Исправленная точечно-бисериальная корреляция: верный ответ на вопрос "
-            "против баллов за остальные вопросы");
+        return QStringLiteral("Дискриминация: исправленная точечно-бисериальная корреляция "
+                              "верного ответа на вопрос с баллами за остальные вопросы");
+    if (role == Qt::ToolTipRole && section == RightOptions)
+        return QStringLiteral("Доля случаев, когда выбран верный ответ");
+    if (role == Qt::ToolTipRole && section == RightExplanations)
+        return QStringLiteral("Доля случаев, когда выбрано верное объяснение");
     if (role == Qt::ToolTipRole && (section == OptionChoices || section == ExplanationChoices))
         return QStringLiteral("Сколько раз выбран каждый вариант; верные в квадратных скобках");
     return {};
