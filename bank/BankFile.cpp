@@ -1,13 +1,16 @@
 #include "bank/BankFile.h"
 
 #include "bank/Csv.h"
+#include "bank/Pg.h"
 #include "bank/Screen.h"
+#include "bank/Server.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QUrl>
 #include <map>
 #include <memory>
 
@@ -212,6 +215,8 @@ QString questionLabel(const StoredQuestion& question) {
 }
 
 void createBank(const QString& path) {
+    if (pg::isServerUrl(path))
+        return server::createBank(path);
     // Creating the empty file first, exclusively, is what keeps an existing bank safe even
     // when another process makes one under the same name a moment earlier.
     QFile file(path);
@@ -244,6 +249,8 @@ void createBank(const QString& path) {
 
 qint64 importQuestions(const QString& path, const std::vector<Question>& questions,
                        bool allowDuplicates) {
+    if (pg::isServerUrl(path))
+        return server::importQuestions(path, questions, allowDuplicates);
     auto db = openExisting(path, Database::Mode::ReadWrite);
     Transaction tx(*db);
     const qint64 before = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\""));
@@ -252,11 +259,7 @@ qint64 importQuestions(const QString& path, const std::vector<Question>& questio
         Statement st(*db, QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\""));
         while (st.step())
             texts.insert(textOf(st.columnValue(0)));
-        std::vector<size_t> duplicates;
-        for (size_t i = 0; i < questions.size(); ++i)
-            if (!questions[i].text.trimmed().isEmpty() && texts.contains(questions[i].text))
-                duplicates.push_back(i);
-        if (!duplicates.empty())
+        if (std::vector<size_t> duplicates = duplicatesOf(texts, questions); !duplicates.empty())
             throw EDuplicateQuestions(std::move(duplicates));
     }
     Statement addQuestion(
@@ -291,26 +294,44 @@ qint64 importQuestions(const QString& path, const std::vector<Question>& questio
     return number;
 }
 
+std::vector<size_t> duplicatesOf(const QSet<QString>& bankTexts,
+                                 const std::vector<Question>& questions) {
+    std::vector<size_t> duplicates;
+    for (size_t i = 0; i < questions.size(); ++i)
+        if (!questions[i].text.trimmed().isEmpty() && bankTexts.contains(questions[i].text))
+            duplicates.push_back(i);
+    return duplicates;
+}
+
 StoredBank readBank(const QString& path) {
+    if (pg::isServerUrl(path))
+        return server::readBank(path);
     auto db = openExisting(path, Database::Mode::ReadOnly);
-    StoredBank bank;
-    {
-        Statement st(*db,
-                     QStringLiteral(
-                         "SELECT \"id\", \"Номер\", \"Вопрос\" FROM \"Т_Вопросы\" ORDER BY rowid"));
-        while (st.step()) {
-            StoredQuestion q;
-            q.id = st.columnInt(0);
-            q.number = st.columnValue(1);
-            q.text = st.columnValue(2);
-            bank.questions.push_back(std::move(q));
-        }
+    std::vector<StoredQuestion> questions;
+    Statement st(
+        *db,
+        QStringLiteral("SELECT \"id\", \"Номер\", \"Вопрос\" FROM \"Т_Вопросы\" ORDER BY rowid"));
+    while (st.step()) {
+        StoredQuestion q;
+        q.id = st.columnInt(0);
+        q.number = st.columnValue(1);
+        q.text = st.columnValue(2);
+        questions.push_back(std::move(q));
     }
+    return assembleBank(std::move(questions), readRows(*db, "Т_Вариант", "Ответ"),
+                        readRows(*db, "Т_Объяснение", "Объяснение"));
+}
+
+StoredBank assembleBank(std::vector<StoredQuestion> questions, std::vector<StoredRow> options,
+                        std::vector<StoredRow> explanations) {
+    StoredBank bank;
+    bank.questions = std::move(questions);
     std::map<qint64, size_t> byId;
     for (size_t i = 0; i < bank.questions.size(); ++i)
         byId.emplace(bank.questions[i].id, i);
-    auto distribute = [&](const RowKind& kind, auto member, std::vector<StoredRow>& strays) {
-        for (StoredRow& row : readRows(*db, kind.table, kind.textColumn)) {
+    auto distribute = [&](std::vector<StoredRow>& rows, auto member,
+                          std::vector<StoredRow>& strays) {
+        for (StoredRow& row : rows) {
             bool ok = false;
             const qint64 link = row.question.toLongLong(&ok);
             const auto found = ok ? byId.find(link) : byId.end();
@@ -320,12 +341,23 @@ StoredBank readBank(const QString& path) {
                 strays.push_back(std::move(row));
         }
     };
-    distribute(optionKind(), &StoredQuestion::options, bank.strayOptions);
-    distribute(explanationKind(), &StoredQuestion::explanations, bank.strayExplanations);
+    distribute(options, &StoredQuestion::options, bank.strayOptions);
+    distribute(explanations, &StoredQuestion::explanations, bank.strayExplanations);
     return bank;
 }
 
+QString bankName(const QString& bank) {
+    if (pg::isServerUrl(bank)) {
+        const QString path = QUrl(bank).path();
+        return path.mid(path.lastIndexOf(u'/') + 1);
+    }
+    const QFileInfo file(bank);
+    return file.completeBaseName().isEmpty() ? file.fileName() : file.completeBaseName();
+}
+
 BankCounts countBank(const QString& path) {
+    if (pg::isServerUrl(path))
+        return server::countBank(path);
     auto db = openExisting(path, Database::Mode::ReadOnly);
     BankCounts counts;
     counts.questions = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\""));

@@ -3,6 +3,7 @@
 #include "bank/Csv.h"
 #include "bank/QuestionCsv.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -43,7 +44,8 @@ struct BankCounts {
     int userVersion = 0;
 };
 
-// A new bank with the schema, marked as ours. Never touches a file that is already there.
+// A new bank with the schema, marked as ours. Never touches a file that is already there (nor
+// tables already on a server).
 void createBank(const QString& path);
 
 // Questions to import whose text a question of the bank already has: importing a file twice
@@ -63,8 +65,19 @@ private:
 qint64 importQuestions(const QString& path, const std::vector<Question>& questions,
                        bool allowDuplicates = false);
 
+// Each of these takes a bank file's path or a server's postgresql:// URL.
 StoredBank readBank(const QString& path);
 BankCounts countBank(const QString& path);
+
+// Puts the rows read from either engine in the program's order; rows of no question go apart.
+StoredBank assembleBank(std::vector<StoredQuestion> questions, std::vector<StoredRow> options,
+                        std::vector<StoredRow> explanations);
+// The indexes of the questions whose text the bank already holds; blank texts are not compared.
+std::vector<size_t> duplicatesOf(const QSet<QString>& bankTexts,
+                                 const std::vector<Question>& questions);
+// How messages and printed tests name a bank: a file's name without its extension, or a
+// server's database.
+QString bankName(const QString& bank);
 
 // The questions as the test run sees them: a null text is empty, a null flag is false.
 std::vector<Question> questionsOf(const StoredBank& bank);

@@ -2,11 +2,14 @@
 
 #include "bank/BankFile.h"
 #include "bank/Command.h"
+#include "bank/Copy.h"
 #include "bank/Csv.h"
 #include "bank/JournalCommands.h"
 #include "bank/Moodle.h"
+#include "bank/Pg.h"
 #include "bank/PrintTest.h"
 #include "bank/QuestionCsv.h"
+#include "bank/Server.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -83,7 +86,24 @@ const char* const kHelp =
   journal-clear ФАЙЛ --before ДАТА [--dry-run] [--journal ЖУРНАЛ]
                               удалить из журнала прохождения, начатые до ДАТЫ (конец
                               учебного года); --dry-run только считает их
+  server-init АДРЕС --teachers РОЛЬ --pupils РОЛЬ
+                              подготовить базу на школьном сервере PostgreSQL: таблицы
+                              банка и журнала, две роли (создаются, если их нет) и их
+                              права: учителя меняют всё, ученики читают банк, нумеруют
+                              вопросы и записывают свои прохождения
+                              пример: infotest-bank server-init postgresql:///infotest
+                                      --teachers infotest_teachers --pupils infotest_pupils
+  copy ИСТОЧНИК НАЗНАЧЕНИЕ [--replace]
+                              скопировать банк и журнал результатов между файлом и
+                              сервером в любую сторону, с теми же id. Назначение со
+                              строками не трогается без --replace; значение, которое
+                              назначение не вместит (число шире поля, текст не в UTF-8
+                              или с нулевым символом), называется, и не копируется ничего
+                              пример: infotest-bank copy db.mdb postgresql://сервер/infotest
   help                        эта справка
+
+ФАЙЛ везде может быть и адресом базы на сервере: postgresql://сервер/база (пароль —
+не в адресе, а в ~/.pgpass).
 
 CSV: UTF-8 (с меткой порядка байтов или без), разделитель «;», «,» или табуляция
 (первая строка «sep=;» задаёт его явно), кавычки по RFC 4180. Строка заголовка:
@@ -242,10 +262,7 @@ int exportMoodle(Context& c) {
                                         "укажите --skip-invalid, чтобы выгрузить остальные.")
                              .arg(plural(invalid.size(), "вопрос", "вопроса", "вопросов")));
     }
-    const QFileInfo bankFile(c.args[0]);
-    const QString category =
-        bankFile.completeBaseName().isEmpty() ? bankFile.fileName() : bankFile.completeBaseName();
-    writeOutput(c.args[1], moodleXml(questions, category));
+    writeOutput(c.args[1], moodleXml(questions, bankName(c.args[0])));
     for (const QString& line : invalid)
         writeLine(c.err, QStringLiteral("Пропущен: ") + line);
     writeLine(c.out,
@@ -272,6 +289,19 @@ quint32 numberOption(const Context& c, const QString& name, quint32 fallback, bo
     return value;
 }
 
+void writeLines(QIODevice& device, const QStringList& lines) {
+    for (const QString& line : lines)
+        writeLine(device, line);
+}
+
+// A valued option the command cannot do without.
+QString requiredOption(const Context& c, const QString& name) {
+    const auto found = c.values.find(name);
+    if (found == c.values.end() || found->second.isEmpty())
+        throw EToolError(QStringLiteral("не указано %1 РОЛЬ").arg(name));
+    return found->second;
+}
+
 int print(Context& c) {
     PrintOptions options;
     options.questions = int(std::min<quint32>(
@@ -279,9 +309,7 @@ int print(Context& c) {
     options.seed =
         numberOption(c, QStringLiteral("--seed"), QRandomGenerator::global()->generate(), true);
     options.key = c.switches.contains(QStringLiteral("--key"));
-    const QFileInfo bankFile(c.args[0]);
-    options.bankName =
-        bankFile.completeBaseName().isEmpty() ? bankFile.fileName() : bankFile.completeBaseName();
+    options.bankName = bankName(c.args[0]);
     options.date = QDate::currentDate();
 
     const StoredBank bank = readBank(c.args[0]);
@@ -351,6 +379,13 @@ QString explainEngineError(const EEngineError& e, const QString& command, const 
     return text;
 }
 
+// The bank an engine's error concerns: the first argument, or for a copy the end of that kind.
+const QString& bankOf(const QStringList& args, bool server) {
+    if (args.size() > 1 && pg::isServerUrl(args[0]) != server && pg::isServerUrl(args[1]) == server)
+        return args[1];
+    return args[0];
+}
+
 const std::map<QString, Command>& commands() {
     static const std::map<QString, Command> table{
         {QStringLiteral("create"), {1, 1, "create ФАЙЛ", create}},
@@ -376,6 +411,29 @@ const std::map<QString, Command>& commands() {
           print,
           {QStringLiteral("--key")},
           {QStringLiteral("--questions"), QStringLiteral("--seed")}}},
+        {QStringLiteral("server-init"),
+         {1,
+          1,
+          "server-init АДРЕС --teachers РОЛЬ --pupils РОЛЬ",
+          [](Context& c) {
+              writeLines(c.out, server::initServer(c.args[0],
+                                                   requiredOption(c, QStringLiteral("--teachers")),
+                                                   requiredOption(c, QStringLiteral("--pupils")))
+                                    .lines);
+              return kExitOk;
+          },
+          {},
+          {QStringLiteral("--teachers"), QStringLiteral("--pupils")}}},
+        {QStringLiteral("copy"),
+         {2,
+          2,
+          "copy ИСТОЧНИК НАЗНАЧЕНИЕ [--replace]",
+          [](Context& c) {
+              writeLines(c.out, copyBank(c.args[0], c.args[1],
+                                         c.switches.contains(QStringLiteral("--replace"))));
+              return kExitOk;
+          },
+          {QStringLiteral("--replace")}}},
     };
     return table;
 }
@@ -437,7 +495,9 @@ int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
     try {
         return command.run(context);
     } catch (const EEngineError& e) {
-        writeLine(err, prefix + explainEngineError(e, name, context.args[0]));
+        writeLine(err, prefix + explainEngineError(e, name, bankOf(context.args, false)));
+    } catch (const pg::EServerError& e) {
+        writeLine(err, prefix + pg::explainServerError(e, bankOf(context.args, true)));
     } catch (const Exception& e) {
         writeLine(err, prefix + e.message());
     } catch (const std::exception& e) {

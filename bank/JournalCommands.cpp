@@ -4,6 +4,7 @@
 #include "bank/Cli.h"
 #include "bank/JournalExport.h"
 #include "bank/JournalReport.h"
+#include "bank/Pg.h"
 #include "data/JournalStore.h"
 
 #include <QFileInfo>
@@ -38,7 +39,14 @@ std::optional<QString> value(const Context& c, const QString& name) {
 }
 
 QString journalPath(const Context& c) {
-    return value(c, kJournal).value_or(data::journal::journalPathForBank(c.args[0]));
+    if (const auto journal = value(c, kJournal))
+        return *journal;
+    if (pg::isServerUrl(c.args[0]))
+        throw EToolError(QStringLiteral("журнал результатов на сервере эта команда пока не читает: "
+                                        "скопируйте банк с журналом в файл (infotest-bank copy "
+                                        "%1 копия.mdb) и укажите копию")
+                             .arg(c.args[0]));
+    return data::journal::journalPathForBank(c.args[0]);
 }
 
 // Opens the journal, telling a busy or broken journal from a bank in the message.

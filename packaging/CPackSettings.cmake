@@ -26,21 +26,33 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# qt6-qpa-plugins: the X11 and Wayland platform plugins, without which no window opens.
-# fonts-wine: Tahoma, the windows' font. The launcher shows its errors in a zenity or kdialog
-# box, else as a notification; GNOME desktops have zenity, KDE ones kdialog.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wine, zenity | kdialog | libnotify-bin")
+# What the programs load besides what dpkg-shlibdeps finds: SQLite from 3.35, the first with
+# RETURNING (the library found in the binary is named without that floor); libpq, for a school's
+# server; libxlsxwriter, for the results' spreadsheets. qt6-qpa-plugins: the X11 and Wayland
+# platform plugins, without which no window opens. fonts-wine: Tahoma, the windows' font.
+set(INFOTEST_DEBIAN_RUNTIME
+  "libsqlite3-0 (>= 3.35), libpq5, libxlsxwriter4, qt6-qpa-plugins, fonts-wine")
+# The launcher shows its errors in a zenity or kdialog box, else as a notification; GNOME
+# desktops have zenity, KDE ones kdialog.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${INFOTEST_DEBIAN_RUNTIME}, zenity | kdialog | libnotify-bin")
+# A school's server is one machine, not every pupil's PC.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postgresql")
 set(CPACK_DEBIAN_INFOTEST_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 # The launcher reads /etc/default/infotest wherever the rest lies; the package is not moved.
 set(CPACK_PACKAGE_RELOCATABLE OFF)
-set(CPACK_RPM_PACKAGE_LICENSE "Proprietary")
+set(CPACK_RPM_PACKAGE_LICENSE "GPL-3.0-or-later")
 set(CPACK_RPM_PACKAGE_GROUP "Applications/Education")
 # Capabilities, not package names, so that Fedora, openSUSE and their kin each find theirs;
-# the Qt and SQLite libraries are added by rpm from the binaries.
-set(CPACK_RPM_PACKAGE_REQUIRES "font(tahoma), (zenity or kdialog or /usr/bin/notify-send)")
+# the Qt libraries are added by rpm from the binaries. SQLite's floor needs a package name:
+# Fedora's and openSUSE's. The launcher locks the first start's folder with flock.
+set(INFOTEST_RPM_RUNTIME "font(tahoma), libpq.so.5()(64bit), libxlsxwriter.so.4()(64bit), \
+(sqlite-libs >= 3.35 or libsqlite3-0 >= 3.35)")
+set(CPACK_RPM_PACKAGE_REQUIRES
+  "${INFOTEST_RPM_RUNTIME}, /usr/bin/flock, (zenity or kdialog or /usr/bin/notify-send)")
+set(CPACK_RPM_PACKAGE_SUGGESTS "postgresql-server")
 # The build-id links of Fedora's debuginfo scheme have no counterpart in the Debian package.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
 set(CPACK_RPM_USER_FILELIST "%config(noreplace) /etc/default/infotest")

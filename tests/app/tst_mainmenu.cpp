@@ -7,7 +7,7 @@
 #include "editor/Unit2.h"
 #include "help/Unit3.h"
 #include "testing/testirovanie.h"
-#include "tests/app/BadBank.h"
+#include "tests/support/BadBanks.h"
 #include "tests/support/BankFixture.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
@@ -301,90 +301,12 @@ private slots:
         QCOMPARE(seam::shown().size(), size_t(1));
     }
 
-    void startupFailures_data() {
-        QTest::addColumn<QString>("bank"); // a kind of testsupport::makeBadBank
-        QTest::addColumn<QString>("message");
-        const QString variant = QStringLiteral(
-            "CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, "
-            "\"Ответ\" NVARCHAR(255), \"Правильный\" BOOLEAN);");
-        const QString obyasnenie = QStringLiteral(
-            "CREATE TABLE \"Т_Объяснение\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, "
-            "\"Объяснение\" NVARCHAR(255), \"Правильный\" BOOLEAN);");
-        const QString voprosy = QStringLiteral(
-            "CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" INTEGER, "
-            "\"Вопрос\" NVARCHAR(255));");
-        QTest::newRow("no bank") << "none"
-                                 << "unable to open database file.";
-        QTest::newRow("not a database") << "text"
-                                        << "file is not a database.";
-        QTest::newRow("0 bytes") << "empty"
-                                 << "no such table: Т_Вопросы.";
-        QTest::newRow("folder named db.mdb") << "directory"
-                                             << "unable to open database file.";
-        QTest::newRow("truncated") << "truncated"
-                                   << "database disk image is malformed.";
-        QTest::newRow("corrupted") << "corrupted"
-                                   << "database disk image is malformed.";
-        QTest::newRow("none of our tables") << "CREATE TABLE notes (text TEXT);"
-                                            << "no such table: Т_Вопросы.";
-        QTest::newRow("column without a type")
-            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\", "
-                              "\"Вопрос\" NVARCHAR(255));") +
-                   variant + obyasnenie
-            << QStringLiteral("Vopros: Type mismatch for field 'Номер', expecting: Integer actual: "
-                              "Unknown.");
-        QTest::newRow("flag where a text belongs")
-            << voprosy +
-                   QStringLiteral("CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY, "
-                                  "\"Вопрос\" INTEGER, \"Ответ\" BOOLEAN, \"Правильный\" "
-                                  "BOOLEAN);") +
-                   obyasnenie
-            << QStringLiteral("Variant: Type mismatch for field 'Ответ', expecting: WideString "
-                              "actual: Boolean.");
-        QTest::newRow("real number where a link belongs")
-            << voprosy + variant +
-                   QStringLiteral("CREATE TABLE \"Т_Объяснение\" (\"id\" INTEGER PRIMARY KEY, "
-                                  "\"Вопрос\" REAL, \"Объяснение\" NVARCHAR(255), "
-                                  "\"Правильный\" BOOLEAN);")
-            << QStringLiteral("Obyasnenie: Type mismatch for field 'Вопрос', expecting: Integer "
-                              "actual: Float.");
-        QTest::newRow("text where the key belongs")
-            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" TEXT PRIMARY KEY, \"Номер\" "
-                              "INTEGER, \"Вопрос\" NVARCHAR(255));") +
-                   variant + obyasnenie
-            << QStringLiteral("Vopros: Type mismatch for field 'id', expecting: AutoInc actual: "
-                              "String.");
-        QTest::newRow("WITHOUT ROWID table")
-            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
-                              "INTEGER, \"Вопрос\" NVARCHAR(255)) WITHOUT ROWID;") +
-                   variant + obyasnenie
-            << QStringLiteral("Vopros: Table 'Т_Вопросы' is a WITHOUT ROWID table, which this "
-                              "program cannot open.");
-        QTest::newRow("missing table")
-            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
-                              "INTEGER, \"Вопрос\" NVARCHAR(255));") +
-                   variant
-            << QStringLiteral("no such table: Т_Объяснение.");
-        QTest::newRow("missing field")
-            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" "
-                              "NVARCHAR(255));") +
-                   variant + obyasnenie
-            << QStringLiteral("Vopros: Field 'Номер' not found.");
-        QTest::newRow("type mismatch")
-            << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
-                              "INTEGER, \"Вопрос\" NVARCHAR(255));") +
-                   QStringLiteral("CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY, "
-                                  "\"Вопрос\" INTEGER, \"Ответ\" NVARCHAR(255), \"Правильный\" "
-                                  "TEXT);") +
-                   obyasnenie
-            << QStringLiteral("Variant: Type mismatch for field 'Правильный', expecting: Boolean "
-                              "actual: String.");
-    }
+    void startupFailures_data() { testsupport::addBadBankRows(); }
     void startupFailures() {
-        QFETCH(QString, bank);
+        QFETCH(QString, recipe);
         QFETCH(QString, message);
         bank_ = std::make_unique<BankFixture>(false);
-        QVERIFY(testsupport::makeBadBank(bank_->dir(), bank));
+        QVERIFY(testsupport::makeBadBank(bank_->dir(), recipe));
         ShowCounter counter;
         qApp->installEventFilter(&counter);
         seam::pushAnswer(ModalResult::OK);
@@ -406,7 +328,7 @@ private slots:
             QRegularExpression::DotMatchesEverythingOption);
         const auto match = form.match(box.text);
         QVERIFY2(match.hasMatch(), qPrintable(box.text));
-        QCOMPARE(match.captured(2), message);
+        QCOMPARE(match.captured(2), message + QLatin1Char('.'));
     }
 
     void pendingChangesPostedAtTheEnd() {

@@ -1,6 +1,6 @@
 // The installed program as a user starts it: its own process on an X display (Xvfb), driven
 // with xdotool, checked by what windows appear and by its exit code.
-#include "tests/app/BadBank.h"
+#include "tests/support/BadBanks.h"
 #include "tests/support/BankFixture.h"
 
 #include <QCryptographicHash>
@@ -67,23 +67,24 @@ private slots:
     // The cheap cases of a bad bank are tried in-process (tst_mainmenu); these are the ones
     // that need the real process: its exit code, a program file elsewhere, another user.
     void startupFailureShowsOnlyTheStartupErrorBox_data() {
-        QTest::addColumn<QString>("bank"); // a kind of testsupport::makeBadBank
+        QTest::addColumn<QString>("recipe");
         QTest::addColumn<bool>("bankBesideProgram");
         QTest::addColumn<bool>("unprivileged");
-        QTest::newRow("no bank") << "none" << false << false;
+        for (const char* name :
+             {"no bank", "folder named db.mdb", "corrupted", "unreadable bank"}) {
+            const testsupport::BadBank& bank = testsupport::badBank(name);
+            QTest::newRow(name) << bank.recipe << false << bank.refusedOnlyToUsers;
+        }
         // The bank is looked for in the working directory, not beside the program file.
-        QTest::newRow("bank beside the program") << "none" << true << false;
-        QTest::newRow("folder named db.mdb") << "directory" << false << false;
-        QTest::newRow("corrupted bank") << "corrupted" << false << false;
-        // Root reads any file: the program runs as an ordinary user.
-        QTest::newRow("unreadable bank") << "unreadable" << false << true;
+        QTest::newRow("bank beside the program")
+            << testsupport::badBank("no bank").recipe << true << false;
     }
     void startupFailureShowsOnlyTheStartupErrorBox() {
-        QFETCH(QString, bank);
+        QFETCH(QString, recipe);
         QFETCH(bool, bankBesideProgram);
         QFETCH(bool, unprivileged);
         QTemporaryDir work;
-        QVERIFY(testsupport::makeBadBank(work.path(), bank));
+        QVERIFY(testsupport::makeBadBank(work.path(), recipe));
         const QByteArray before = checksum(work.filePath(QStringLiteral("db.mdb")));
         QString program = QStringLiteral(INFOTEST_PROGRAM);
         std::unique_ptr<BankFixture> besideBank;

@@ -2,6 +2,7 @@
 // and the master-detail links between the three tables.
 #include "data/DM.h"
 #include "data/Errors.h"
+#include "tests/support/BadBanks.h"
 #include "tests/support/BankFixture.h"
 
 #include <QFile>
@@ -34,8 +35,6 @@ private slots:
     void emptyBank();
     void openFailures_data();
     void openFailures();
-    void missingFileIsNotCreated();
-    void notADatabase();
     void acceptsKindsNotExactTypes();
     void detailsFollowTheCurrentQuestion();
     void detailKeepsItsRowWhenQuestionTextChanges();
@@ -72,68 +71,18 @@ void TestDataModule::emptyBank() {
 }
 
 void TestDataModule::openFailures_data() {
-    QTest::addColumn<QString>("schema");
-    QTest::addColumn<QString>("message");
-    const QString variant = QStringLiteral(
-        "CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"Вопрос\" INTEGER, "
-        "\"Ответ\" NVARCHAR(255), \"Правильный\" BOOLEAN);");
-    const QString obyasnenie = QStringLiteral(
-        "CREATE TABLE \"Т_Объяснение\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"Вопрос\" "
-        "INTEGER, \"Объяснение\" NVARCHAR(255), \"Правильный\" BOOLEAN);");
-    QTest::newRow("missing table")
-        << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
-                          "INTEGER, \"Вопрос\" NVARCHAR(255));") +
-               variant
-        << QStringLiteral("no such table: Т_Объяснение");
-    QTest::newRow("missing field")
-        << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" "
-                          "NVARCHAR(255));") +
-               variant + obyasnenie
-        << QStringLiteral("Vopros: Field 'Номер' not found");
-    QTest::newRow("text where a number belongs")
-        << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
-                          "VARCHAR(10), \"Вопрос\" NVARCHAR(255));") +
-               variant + obyasnenie
-        << QStringLiteral("Vopros: Type mismatch for field 'Номер', expecting: Integer actual: "
-                          "String");
-    QTest::newRow("number where a flag belongs")
-        << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"Номер\" "
-                          "INTEGER, \"Вопрос\" NVARCHAR(255));") +
-               QStringLiteral("CREATE TABLE \"Т_Вариант\" (\"id\" INTEGER PRIMARY KEY, \"Вопрос\" "
-                              "INTEGER, \"Ответ\" NVARCHAR(255), \"Правильный\" INTEGER);") +
-               obyasnenie
-        << QStringLiteral("Variant: Type mismatch for field 'Правильный', expecting: Boolean "
-                          "actual: Integer");
-    // The engine matches names by folding ASCII letters only, so "номер" is another column; had
-    // it passed, every "Номер" would read as the text "Номер".
-    QTest::newRow("name differing in a Cyrillic letter's case")
-        << QStringLiteral("CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER PRIMARY KEY, \"номер\" "
-                          "INTEGER, \"Вопрос\" NVARCHAR(255));") +
-               variant + obyasnenie
-        << QStringLiteral("Vopros: Field 'Номер' not found");
+    testsupport::addBadBankRows();
 }
 
 void TestDataModule::openFailures() {
-    QFETCH(QString, schema);
+    QFETCH(QString, recipe);
     QFETCH(QString, message);
     BankFixture bank(false);
-    bank.exec(schema);
+    QVERIFY(testsupport::makeBadBank(bank.dir(), recipe));
     QCOMPARE(openError(), message);
-}
-
-void TestDataModule::missingFileIsNotCreated() {
-    BankFixture bank(false);
-    QCOMPARE(openError(), QStringLiteral("unable to open database file"));
-    QVERIFY(!QFile::exists(bank.bankPath()));
-}
-
-void TestDataModule::notADatabase() {
-    BankFixture bank(false);
-    QFile file(bank.bankPath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray("This is a teacher's note, not a question bank.\n").repeated(50));
-    file.close();
-    QCOMPARE(openError(), QStringLiteral("file is not a database"));
+    // A missing bank is not created.
+    if (recipe == QLatin1String("none"))
+        QVERIFY(!QFile::exists(bank.bankPath()));
 }
 
 void TestDataModule::acceptsKindsNotExactTypes() {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <sqlite3.h>
 #include <thread>
 
@@ -217,11 +218,110 @@ const std::vector<Scenario>& scenarios() {
 
 Q_DECLARE_METATYPE(Failure)
 
-namespace {} // namespace
+namespace {
+
+// A value another program stored, what the cursor does with it, and what comes out of it: the
+// result or the error.
+struct ExactCase {
+    const char* name;
+    const char* stored; // null where the bank is left as made
+    std::function<QString(TDataModule2&, BankFixture&)> action;
+    QString outcome;
+};
+
+QString found(bool yes) {
+    return yes ? QStringLiteral("found") : QStringLiteral("not found");
+}
+
+void postNumber(TDataModule2& dm, int number) {
+    dm.Vopros.edit();
+    dm.Vopros.setFieldValue(QStringLiteral("Номер"), number);
+    dm.Vopros.post();
+}
+
+QString storedNumber(BankFixture& bank) {
+    return bank
+        .scalar(QStringLiteral("SELECT typeof(\"Номер\") || ' ' || \"Номер\" FROM "
+                               "\"Т_Вопросы\""))
+        .toString();
+}
+
+const std::vector<ExactCase>& exactCases() {
+    using DM = TDataModule2;
+    const char* const bigNumber = "UPDATE \"Т_Вопросы\" SET \"Номер\" = 8589934593";
+    const char* const blobOption = "UPDATE \"Т_Вариант\" SET \"Ответ\" = X'41FF' WHERE id = 1";
+    const QString outOfRange = QStringLiteral(
+        "Vopros: Value 8589934593 of field 'Номер' of table 'Т_Вопросы' is out of the range of a "
+        "32-bit integer");
+    static const std::vector<ExactCase> list = {
+        {"64-bit number is not cut to 32 bits", bigNumber,
+         [](DM& dm, BankFixture&) { return found(dm.Vopros.locate(QStringLiteral("Номер"), 1)); },
+         QStringLiteral("not found")},
+        {"64-bit number read through the 32-bit field", bigNumber,
+         [](DM& dm, BankFixture&) {
+             return dm.Vopros.fieldValue(QStringLiteral("Номер")).toString();
+         },
+         outOfRange},
+        {"64-bit number written to the 32-bit field", nullptr,
+         [](DM& dm, BankFixture&) {
+             dm.Vopros.edit();
+             dm.Vopros.setFieldValue(QStringLiteral("Номер"), 8589934593LL);
+             return QString();
+         },
+         outOfRange},
+        {"text 01 is not the number 1", "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = '01'",
+         [](DM& dm, BankFixture&) { return found(dm.Vopros.locate(QStringLiteral("Вопрос"), 1)); },
+         QStringLiteral("not found")},
+        {"blob flagged and written back as a blob", blobOption,
+         [](DM& dm, BankFixture& bank) {
+             dm.Variant.edit();
+             dm.VariantBooleanField->setValue(false);
+             dm.Variant.post();
+             return bank
+                 .scalar(QStringLiteral("SELECT typeof(\"Ответ\") || ' ' || hex(\"Ответ\") || ' ' "
+                                        "|| \"Правильный\" FROM \"Т_Вариант\" WHERE id = 1"))
+                 .toString();
+         },
+         QStringLiteral("blob 41FF 0")},
+        {"blob row deleted", blobOption,
+         [](DM& dm, BankFixture& bank) {
+             dm.Variant.remove();
+             return QStringLiteral("%1 left").arg(bank.count(QStringLiteral("Т_Вариант")));
+         },
+         QStringLiteral("3 left")},
+        // A posted number is not read back from the file: the cursor must hold what the file
+        // does, or the second post would find the row changed.
+        {"number posted twice stays an integer", nullptr,
+         [](DM& dm, BankFixture& bank) {
+             postNumber(dm, 7);
+             postNumber(dm, 8);
+             return storedNumber(bank);
+         },
+         QStringLiteral("integer 8")},
+        {"text changed only in case is a change",
+         "ALTER TABLE \"Т_Вопросы\" RENAME TO old; CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER "
+         "PRIMARY KEY AUTOINCREMENT, \"Номер\" INTEGER, \"Вопрос\" NVARCHAR(255) COLLATE "
+         "NOCASE); INSERT INTO \"Т_Вопросы\" SELECT id, \"Номер\", 'ABC' FROM old; DROP TABLE old",
+         [](DM& dm, BankFixture& bank) {
+             // Another program lowers the texts after they were read.
+             bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = lower(\"Вопрос\")"));
+             postNumber(dm, 7);
+             return storedNumber(bank);
+         },
+         QStringLiteral("Row cannot be located for updating. Some values may have been changed "
+                        "since it was last read")},
+    };
+    return list;
+}
+
+} // namespace
 
 class TestTable : public QObject {
     Q_OBJECT
 private slots:
+    void init() { bank.emplace(); }
+    void cleanup() { bank.reset(); }
+
     void moving();
     void locateMissKeepsRow();
     void editOnEmptyTableStartsNewRow();
@@ -251,11 +351,14 @@ private slots:
     void rowsAddedAfterAFailedMoveStayWithTheirQuestion();
     void exactValues_data();
     void exactValues();
+
+private:
+    // Each case's fresh bank, the working directory while the case runs.
+    std::optional<BankFixture> bank;
 };
 
 void TestTable::moving() {
-    BankFixture bank;
-    bank.addStandardQuestions(3);
+    bank->addStandardQuestions(3);
     TDataModule2 dm;
     data::Table& t = dm.Vopros;
     t.next();
@@ -272,9 +375,8 @@ void TestTable::moving() {
 }
 
 void TestTable::locateMissKeepsRow() {
-    BankFixture bank;
-    bank.addQuestion(BankFixture::standardQuestion(1), 7);
-    bank.addQuestion(BankFixture::standardQuestion(2), 3);
+    bank->addQuestion(BankFixture::standardQuestion(1), 7);
+    bank->addQuestion(BankFixture::standardQuestion(2), 3);
     TDataModule2 dm;
     QVERIFY(dm.Vopros.locate(QStringLiteral("Номер"), 3));
     QCOMPARE(dm.Vopros.recNo(), 2);
@@ -283,8 +385,7 @@ void TestTable::locateMissKeepsRow() {
 }
 
 void TestTable::editOnEmptyTableStartsNewRow() {
-    BankFixture bank;
-    bank.addQuestion(QuestionRows{QStringLiteral("Пустой"), {}, {}});
+    bank->addQuestion(QuestionRows{QStringLiteral("Пустой"), {}, {}});
     TDataModule2 dm;
     dm.Variant.edit();
     QCOMPARE(dm.Variant.state(), DataSetState::Insert);
@@ -293,13 +394,12 @@ void TestTable::editOnEmptyTableStartsNewRow() {
 }
 
 void TestTable::appendPostsPendingChangeFirst() {
-    BankFixture bank;
-    bank.addStandardQuestions(1);
+    bank->addStandardQuestions(1);
     TDataModule2 dm;
     dm.Variant.edit();
     dm.VariantWideStringField->setValue(QStringLiteral("изменено"));
     dm.Variant.append();
-    QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 1")),
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 1")),
              QVariant(QStringLiteral("изменено")));
     QCOMPARE(dm.Variant.state(), DataSetState::Insert);
     QCOMPARE(dm.Variant.shownCount(), 5);
@@ -307,32 +407,29 @@ void TestTable::appendPostsPendingChangeFirst() {
 }
 
 void TestTable::untouchedNewRowDropped() {
-    BankFixture bank;
-    bank.addStandardQuestions(2);
+    bank->addStandardQuestions(2);
     TDataModule2 dm;
     dm.Vopros.next();
     dm.Variant.append(); // only the link is set
     dm.Vopros.first();
-    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 8);
+    QCOMPARE(bank->count(QStringLiteral("Т_Вариант")), 8);
     dm.Vopros.append();
     dm.Vopros.first();
-    QCOMPARE(bank.count(QStringLiteral("Т_Вопросы")), 2);
+    QCOMPARE(bank->count(QStringLiteral("Т_Вопросы")), 2);
     QCOMPARE(dm.Vopros.recordCount(), 2);
     QCOMPARE(dm.Vopros.recNo(), 1);
 }
 
 void TestTable::explicitPostOfUntouchedRowWrites() {
-    BankFixture bank;
-    bank.addStandardQuestions(1);
+    bank->addStandardQuestions(1);
     TDataModule2 dm;
     dm.Variant.append();
     dm.Variant.post();
-    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 5);
+    QCOMPARE(bank->count(QStringLiteral("Т_Вариант")), 5);
 }
 
 void TestTable::postedRowGetsIdAtOnce() {
-    BankFixture bank;
-    bank.addStandardQuestions(2);
+    bank->addStandardQuestions(2);
     TDataModule2 dm;
     dm.Vopros.append();
     QVERIFY(dm.Voprosid->value().isNull());
@@ -345,8 +442,7 @@ void TestTable::postedRowGetsIdAtOnce() {
 }
 
 void TestTable::deleteMovesToFollowingThenPreceding() {
-    BankFixture bank;
-    bank.addStandardQuestions(3);
+    bank->addStandardQuestions(3);
     TDataModule2 dm;
     dm.Vopros.moveTo(1);
     dm.Vopros.remove();
@@ -358,28 +454,26 @@ void TestTable::deleteMovesToFollowingThenPreceding() {
     dm.Vopros.remove();
     QVERIFY(dm.Vopros.isEmpty());
     QCOMPARE(dm.Vopros.recNo(), -1);
-    QCOMPARE(bank.count(QStringLiteral("Т_Вопросы")), 0);
+    QCOMPARE(bank->count(QStringLiteral("Т_Вопросы")), 0);
     // A question's options and explanations stay when it goes.
-    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 12);
+    QCOMPARE(bank->count(QStringLiteral("Т_Вариант")), 12);
 }
 
 void TestTable::deleteWhileInsertingDropsNewRow() {
-    BankFixture bank;
-    bank.addStandardQuestions(1);
+    bank->addStandardQuestions(1);
     TDataModule2 dm;
     dm.Variant.next();
     dm.Variant.insert();
     QCOMPARE(dm.Variant.currentPosition(), 1);
     dm.VariantWideStringField->setValue(QStringLiteral("новый"));
     dm.Variant.remove();
-    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 4);
+    QCOMPARE(bank->count(QStringLiteral("Т_Вариант")), 4);
     QCOMPARE(dm.Variant.shownCount(), 4);
     QCOMPARE(dm.Variant.recNo(), 2);
 }
 
 void TestTable::errorsDetectedByTheDataset() {
-    BankFixture bank;
-    bank.addQuestion(QuestionRows{QStringLiteral("Пустой"), {}, {}});
+    bank->addQuestion(QuestionRows{QStringLiteral("Пустой"), {}, {}});
     TDataModule2 dm;
     QCOMPARE(errorOf([&] { dm.Variant.remove(); }),
              QStringLiteral("Variant: Cannot perform this operation on an empty dataset"));
@@ -395,9 +489,8 @@ void TestTable::errorsDetectedByTheDataset() {
 }
 
 void TestTable::nullValues() {
-    BankFixture bank;
-    bank.addQuestion(QuestionRows{QString(), {{QString(), true}}, {}});
-    bank.exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Правильный\" = NULL"));
+    bank->addQuestion(QuestionRows{QString(), {{QString(), true}}, {}});
+    bank->exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Правильный\" = NULL"));
     TDataModule2 dm;
     QVERIFY(dm.Vopros.fieldValue(QStringLiteral("Вопрос")).isNull());
     QCOMPARE(
@@ -416,16 +509,15 @@ void TestTable::nullValues() {
     dm.Variant.edit();
     dm.VariantBooleanField->setValue(QVariant());
     dm.Variant.post();
-    QVERIFY(bank.scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\"")).isNull());
+    QVERIFY(bank->scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\"")).isNull());
 }
 
 void TestTable::postChangingNothingWritesNothing() {
-    BankFixture bank;
-    bank.addQuestion(BankFixture::standardQuestion(1), 1);
-    bank.addQuestion(BankFixture::standardQuestion(2), 2);
-    countWrites(bank);
+    bank->addQuestion(BankFixture::standardQuestion(1), 1);
+    bank->addQuestion(BankFixture::standardQuestion(2), 2);
+    countWrites(*bank);
     TDataModule2 dm;
-    // A renumbering of an already numbered bank.
+    // A renumbering of an already numbered bank->
     dm.Vopros.first();
     for (int i = 1; i <= 2; ++i) {
         dm.Vopros.edit();
@@ -433,19 +525,19 @@ void TestTable::postChangingNothingWritesNothing() {
         dm.Vopros.post();
         dm.Vopros.next();
     }
-    QCOMPARE(writes(bank), 0);
+    QCOMPARE(writes(*bank), 0);
     dm.Vopros.first();
     dm.Vopros.edit();
     dm.VoprosIntegerField->setValue(5);
     dm.Vopros.post();
-    QCOMPARE(writes(bank), 1);
+    QCOMPARE(writes(*bank), 1);
     QCOMPARE(
-        bank.scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = 1")).toInt(), 5);
+        bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = 1")).toInt(),
+        5);
 }
 
 void TestTable::cancelRestoresRow() {
-    BankFixture bank;
-    bank.addStandardQuestions(1);
+    bank->addStandardQuestions(1);
     TDataModule2 dm;
     dm.Variant.edit();
     dm.VariantWideStringField->setValue(QStringLiteral("передумал"));
@@ -456,8 +548,7 @@ void TestTable::cancelRestoresRow() {
 }
 
 void TestTable::changesPersistAcrossReopening() {
-    BankFixture bank;
-    bank.addStandardQuestions(2);
+    bank->addStandardQuestions(2);
     {
         TDataModule2 dm;
         dm.Vopros.next();
@@ -477,35 +568,32 @@ void TestTable::changesPersistAcrossReopening() {
 }
 
 void TestTable::updateConflictWithAnotherProgram() {
-    BankFixture bank;
-    bank.addStandardQuestions(1);
+    bank->addStandardQuestions(1);
     TDataModule2 dm;
-    bank.exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"));
+    bank->exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"));
     dm.Variant.edit();
     dm.VariantBooleanField->setValue(false);
     const QString error = errorOf([&] { dm.Variant.post(); });
     QVERIFY2(error.startsWith(QStringLiteral("Row cannot be located for updating")),
              qPrintable(error));
     QCOMPARE(dm.Variant.state(), DataSetState::Edit);
-    QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Ответ\" || \"Правильный\" FROM \"Т_Вариант\" "
-                                        "WHERE id = 1")),
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Ответ\" || \"Правильный\" FROM \"Т_Вариант\" "
+                                         "WHERE id = 1")),
              QVariant(QStringLiteral("чужая правка1")));
 }
 
 void TestTable::deleteConflictWithAnotherProgram() {
-    BankFixture bank;
-    bank.addStandardQuestions(2);
+    bank->addStandardQuestions(2);
     TDataModule2 dm;
-    bank.exec(QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE id = 1;"
-                             "INSERT INTO \"Т_Вопросы\" (id, \"Вопрос\") VALUES (1, 'другой')"));
+    bank->exec(QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE id = 1;"
+                              "INSERT INTO \"Т_Вопросы\" (id, \"Вопрос\") VALUES (1, 'другой')"));
     QVERIFY(!errorOf([&] { dm.Vopros.remove(); }).isEmpty());
-    QCOMPARE(bank.count(QStringLiteral("Т_Вопросы")), 2);
+    QCOMPARE(bank->count(QStringLiteral("Т_Вопросы")), 2);
     QCOMPARE(dm.Vopros.recordCount(), 2);
 }
 
 void TestTable::anotherProgramsRowsNotSeenUntilReopened() {
-    BankFixture bank;
-    bank.addStandardQuestions(1);
+    bank->addStandardQuestions(1);
     TDataModule2 first;
     TDataModule2 second;
     second.Vopros.append();
@@ -519,9 +607,8 @@ void TestTable::anotherProgramsRowsNotSeenUntilReopened() {
 void TestTable::readOnlyFileReadsButDoesNotWrite() {
     if (geteuid() == 0)
         QSKIP("root writes to write-protected files");
-    BankFixture bank;
-    bank.addStandardQuestions(1);
-    QFile::setPermissions(bank.bankPath(), QFile::ReadOwner);
+    bank->addStandardQuestions(1);
+    QFile::setPermissions(bank->bankPath(), QFile::ReadOwner);
     TDataModule2 dm;
     QCOMPARE(dm.Vopros.recordCount(), 1);
     dm.Vopros.edit();
@@ -531,27 +618,25 @@ void TestTable::readOnlyFileReadsButDoesNotWrite() {
 }
 
 void TestTable::waitsOutABriefLock() {
-    BankFixture bank;
-    bank.addStandardQuestions(1);
+    bank->addStandardQuestions(1);
     TDataModule2 dm;
-    bank.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    bank->exec(QStringLiteral("BEGIN IMMEDIATE"));
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        bank.exec(QStringLiteral("COMMIT"));
+        bank->exec(QStringLiteral("COMMIT"));
     });
     dm.Vopros.edit();
     dm.VoprosIntegerField->setValue(1);
     const QString error = errorOf([&] { dm.Vopros.post(); });
     release.join();
     QCOMPARE(error, QString());
-    QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\"")).toInt(), 1);
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\"")).toInt(), 1);
 }
 
 void TestTable::longAndBrokenTextsFromOtherPrograms() {
-    BankFixture bank;
     const QString longText = QString(400, QChar(u'ж'));
-    bank.addQuestion(QuestionRows{longText, {{QStringLiteral("a"), true}}, {}});
-    bank.exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = CAST(X'41FF42' AS TEXT)"));
+    bank->addQuestion(QuestionRows{longText, {{QStringLiteral("a"), true}}, {}});
+    bank->exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = CAST(X'41FF42' AS TEXT)"));
     TDataModule2 dm;
     QCOMPARE(dm.VoprosWideStringField->asString(), longText);
     QCOMPARE(dm.VariantWideStringField->asString().size(), 3);
@@ -559,26 +644,24 @@ void TestTable::longAndBrokenTextsFromOtherPrograms() {
     dm.Variant.edit();
     dm.VariantBooleanField->setValue(false);
     QCOMPARE(errorOf([&] { dm.Variant.post(); }), QString());
-    QCOMPARE(bank.scalar(QStringLiteral("SELECT hex(\"Ответ\") || \"Правильный\" FROM "
-                                        "\"Т_Вариант\"")),
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT hex(\"Ответ\") || \"Правильный\" FROM "
+                                         "\"Т_Вариант\"")),
              QVariant(QStringLiteral("41FF420")));
 }
 
 void TestTable::valuesAreBoundNotSpliced() {
-    BankFixture bank;
-    bank.addStandardQuestions(1);
+    bank->addStandardQuestions(1);
     TDataModule2 dm;
     const QString nasty = QStringLiteral("x'); DROP TABLE \"Т_Вариант\"; --\"");
     dm.Vopros.edit();
     dm.VoprosWideStringField->setValue(nasty);
     dm.Vopros.post();
-    QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\"")), QVariant(nasty));
-    QCOMPARE(bank.count(QStringLiteral("Т_Вариант")), 4);
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\"")), QVariant(nasty));
+    QCOMPARE(bank->count(QStringLiteral("Т_Вариант")), 4);
 }
 
 void TestTable::activeRowReadsPaintedRow() {
-    BankFixture bank;
-    bank.addStandardQuestions(3);
+    bank->addStandardQuestions(3);
     TDataModule2 dm;
     {
         data::Table::ActiveRow painted(dm.Vopros, 2);
@@ -594,8 +677,7 @@ void TestTable::activeRowReadsPaintedRow() {
 }
 
 void TestTable::notificationsCountRowsLikeAModel() {
-    BankFixture bank;
-    bank.addStandardQuestions(2);
+    bank->addStandardQuestions(2);
     TDataModule2 dm;
     Recorder recorder;
     recorder.table = &dm.Variant;
@@ -630,20 +712,19 @@ void TestTable::failedOperationChangesNothing() {
     QFETCH(int, scenario);
     QFETCH(Failure, failure);
     const Scenario& s = scenarios()[size_t(scenario)];
-    BankFixture bank;
-    bank.addStandardQuestions(2);
+    bank->addStandardQuestions(2);
     TDataModule2 dm;
     s.prepare(dm);
-    Injected injected(failure, dm, bank, QString::fromUtf8(s.staleSql ? s.staleSql : ""));
-    const QString before = snapshot(dm, bank);
+    Injected injected(failure, dm, *bank, QString::fromUtf8(s.staleSql ? s.staleSql : ""));
+    const QString before = snapshot(dm, *bank);
     QVERIFY(!errorOf([&] { s.operation(dm); }).isEmpty());
-    QCOMPARE(snapshot(dm, bank), before);
+    QCOMPARE(snapshot(dm, *bank), before);
     if (failure == Failure::Stale)
         return;
     injected.clear();
     QCOMPARE(errorOf([&] { s.operation(dm); }), QString());
-    QCOMPARE(bank.scalar(QStringLiteral("SELECT count(*) - count(DISTINCT \"Ответ\") FROM "
-                                        "\"Т_Вариант\""))
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT count(*) - count(DISTINCT \"Ответ\") FROM "
+                                         "\"Т_Вариант\""))
                  .toInt(),
              0);
     // The details show the rows of the question that is current now.
@@ -665,12 +746,11 @@ void TestTable::rowsAddedAfterAFailedMoveStayWithTheirQuestion_data() {
 // succeeds, to the new one.
 void TestTable::rowsAddedAfterAFailedMoveStayWithTheirQuestion() {
     QFETCH(Failure, failure);
-    BankFixture bank;
-    bank.addStandardQuestions(2);
+    bank->addStandardQuestions(2);
     TDataModule2 dm;
     dm.Variant.edit();
     dm.VariantWideStringField->setValue(QStringLiteral("правка"));
-    Injected injected(failure, dm, bank, kStaleOption);
+    Injected injected(failure, dm, *bank, kStaleOption);
     QVERIFY(!errorOf([&] { dm.Vopros.next(); }).isEmpty());
     injected.clear();
     if (failure == Failure::Stale)
@@ -681,9 +761,9 @@ void TestTable::rowsAddedAfterAFailedMoveStayWithTheirQuestion() {
             table->append();
             table->fields()[2]->setValue(text);
             table->post();
-            QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"%1\" WHERE id = ?")
-                                     .arg(table->tableName()),
-                                 {table->fields()[0]->value()}),
+            QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"%1\" WHERE id = ?")
+                                      .arg(table->tableName()),
+                                  {table->fields()[0]->value()}),
                      QVariant(question.toLongLong()));
         }
     };
@@ -696,94 +776,21 @@ void TestTable::rowsAddedAfterAFailedMoveStayWithTheirQuestion() {
 }
 
 void TestTable::exactValues_data() {
-    QTest::addColumn<QString>("stored"); // what another program wrote
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<QString>("outcome");
-    QTest::newRow("64-bit number is not cut to 32 bits")
-        << QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 8589934593")
-        << QStringLiteral("locate Номер 1") << QStringLiteral("not found");
-    QTest::newRow("64-bit number read through the 32-bit field")
-        << QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 8589934593")
-        << QStringLiteral("read Номер")
-        << QStringLiteral("Vopros: Value 8589934593 of field 'Номер' of table 'Т_Вопросы' is "
-                          "out of the range of a 32-bit integer");
-    QTest::newRow("64-bit number written to the 32-bit field")
-        << QString() << QStringLiteral("write Номер 8589934593")
-        << QStringLiteral("Vopros: Value 8589934593 of field 'Номер' of table 'Т_Вопросы' is "
-                          "out of the range of a 32-bit integer");
-    QTest::newRow("text 01 is not the number 1")
-        << QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = '01'")
-        << QStringLiteral("locate Вопрос 1") << QStringLiteral("not found");
-    QTest::newRow("blob flagged and written back as a blob")
-        << QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = X'41FF' WHERE id = 1")
-        << QStringLiteral("flag option") << QStringLiteral("blob 41FF 0");
-    QTest::newRow("blob row deleted")
-        << QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = X'41FF' WHERE id = 1")
-        << QStringLiteral("delete option") << QStringLiteral("3 left");
-    // A posted number is not read back from the file: the cursor must hold what the file does,
-    // or the second post would find the row changed.
-    QTest::newRow("number posted twice stays an integer")
-        << QString() << QStringLiteral("post Номер 7 8") << QStringLiteral("integer 8");
-    QTest::newRow("text changed only in case is a change")
-        << QStringLiteral(
-               "ALTER TABLE \"Т_Вопросы\" RENAME TO old; CREATE TABLE \"Т_Вопросы\" (\"id\" "
-               "INTEGER PRIMARY KEY AUTOINCREMENT, \"Номер\" INTEGER, \"Вопрос\" NVARCHAR(255) "
-               "COLLATE NOCASE); INSERT INTO \"Т_Вопросы\" SELECT id, \"Номер\", 'ABC' FROM old; "
-               "DROP TABLE old")
-        << QStringLiteral("post Номер lowered 7")
-        << QStringLiteral("Row cannot be located for updating. Some values may have been changed "
-                          "since it was last read");
+    QTest::addColumn<int>("index");
+    for (int i = 0; i < int(exactCases().size()); ++i)
+        QTest::newRow(exactCases()[size_t(i)].name) << i;
 }
 
 void TestTable::exactValues() {
-    QFETCH(QString, stored);
-    QFETCH(QString, action);
-    QFETCH(QString, outcome);
-    BankFixture bank;
-    bank.addStandardQuestions(1);
-    if (!stored.isEmpty())
-        bank.exec(stored);
+    QFETCH(int, index);
+    const ExactCase& c = exactCases()[size_t(index)];
+    bank->addStandardQuestions(1);
+    if (c.stored)
+        bank->exec(QString::fromUtf8(c.stored));
     TDataModule2 dm;
     QString result;
-    const QStringList words = action.split(QLatin1Char(' '));
-    const QString error = errorOf([&] {
-        if (words[0] == QLatin1String("locate"))
-            result = dm.Vopros.locate(words[1], words[2].toInt()) ? QStringLiteral("found")
-                                                                  : QStringLiteral("not found");
-        else if (words[0] == QLatin1String("read"))
-            result = dm.Vopros.fieldValue(words[1]).toString();
-        else if (words[0] == QLatin1String("write")) {
-            dm.Vopros.edit();
-            dm.Vopros.setFieldValue(words[1], words[2].toLongLong());
-        } else if (words[0] == QLatin1String("post")) {
-            // Each number is posted in turn; "lowered": another program lowers the texts.
-            for (const QString& word : words.mid(2)) {
-                if (word == QLatin1String("lowered")) {
-                    bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = "
-                                             "lower(\"Вопрос\")"));
-                    continue;
-                }
-                dm.Vopros.edit();
-                dm.Vopros.setFieldValue(words[1], word.toInt());
-                dm.Vopros.post();
-            }
-            result = bank.scalar(QStringLiteral("SELECT typeof(\"Номер\") || ' ' || \"Номер\" "
-                                                "FROM \"Т_Вопросы\""))
-                         .toString();
-        } else if (action == QLatin1String("flag option")) {
-            dm.Variant.edit();
-            dm.VariantBooleanField->setValue(false);
-            dm.Variant.post();
-            result = bank.scalar(QStringLiteral("SELECT typeof(\"Ответ\") || ' ' || hex(\"Ответ\") "
-                                                "|| ' ' || \"Правильный\" FROM \"Т_Вариант\" "
-                                                "WHERE id = 1"))
-                         .toString();
-        } else if (action == QLatin1String("delete option")) {
-            dm.Variant.remove();
-            result = QStringLiteral("%1 left").arg(bank.count(QStringLiteral("Т_Вариант")));
-        }
-    });
-    QCOMPARE(error.isEmpty() ? result : error, outcome);
+    const QString error = errorOf([&] { result = c.action(dm, *bank); });
+    QCOMPARE(error.isEmpty() ? result : error, c.outcome);
 }
 
 QTEST_GUILESS_MAIN(TestTable)

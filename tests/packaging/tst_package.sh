@@ -54,9 +54,11 @@ deb=$scratch/packages/infotest_${version}_amd64.deb
 
 # Runtime dependencies: the libraries found in the binaries, and what they load at run time.
 depends=$(dpkg-deb --field "$deb" Depends)
-for package in libqt6widgets6 libsqlite3-0 qt6-qpa-plugins fonts-wine zenity; do
+for package in libqt6widgets6 libsqlite3-0 libpq5 libxlsxwriter4 qt6-qpa-plugins fonts-wine zenity; do
   grep -Eq "(^|[ ,|])$package([ ,(]|\$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
+grep -Fq 'libsqlite3-0 (>= 3.35)' <<<"$depends" || fail "Depends allows an SQLite before 3.35: $depends"
+[ "$(dpkg-deb --field "$deb" Suggests)" = postgresql ] || fail "the package does not suggest postgresql"
 
 root=$scratch/root
 dpkg-deb --extract "$deb" "$root"
@@ -85,11 +87,13 @@ done
 DISPLAY=:$(head -n1 "$scratch/display")
 export DISPLAY
 # Run in the background, its pid is the launcher's, and then the program's it execs.
+# It reads the settings file the package ships, which must start nothing and hold no mistake.
 run_launcher() { # HOME, then further VAR=value settings
   local home=$1
   shift
   exec env -u INFOTEST_BANK_DIR -u XDG_DATA_HOME -u QT_QPA_PLATFORM -u DBUS_SESSION_BUS_ADDRESS \
-    HOME="$home" LANG=C.UTF-8 NO_AT_BRIDGE=1 "$@" "$root/usr/bin/infotest-launcher"
+    HOME="$home" LANG=C.UTF-8 NO_AT_BRIDGE=1 INFOTEST_CONFIG_FILE="$root/etc/default/infotest" "$@" \
+    "$root/usr/bin/infotest-launcher"
 }
 
 # First start of a new user: the sample bank is made in ~/.local/share/infotest and opened.
@@ -126,14 +130,17 @@ set -e
 [ $status -ne 0 ] || fail "the launcher reported success without a bank folder"
 grep -q "$scratch/nowhere" "$scratch/missing.log" || fail "the message names no folder: $(cat "$scratch/missing.log")"
 
-# The RPM holds the same files (directories aside) and asks for Tahoma by capability.
+# The RPM holds the same files (directories aside) and asks for its libraries by capability.
 rpm=$scratch/packages/infotest-${version}-1.x86_64.rpm
 [ -f "$rpm" ] || fail "no $(basename "$rpm") among: $(ls "$scratch/packages")"
 (cd "$root" && find . ! -type d | sed 's/^\.//' | sort) >"$scratch/deb.files"
 rpm -qlp "$rpm" 2>/dev/null | while read -r path; do [ -d "$root$path" ] || echo "$path"; done |
   sort >"$scratch/rpm.files"
 diff -u "$scratch/deb.files" "$scratch/rpm.files" || fail "the RPM and the Debian package hold different files"
-rpm -qp --requires "$rpm" 2>/dev/null | grep -qx 'font(tahoma)' || fail "the RPM does not require font(tahoma)"
+requires=$(rpm -qp --requires "$rpm" 2>/dev/null)
+for capability in 'font(tahoma)' 'libpq.so.5()(64bit)' '(sqlite-libs >= 3.35 or libsqlite3-0 >= 3.35)'; do
+  grep -qxF "$capability" <<<"$requires" || fail "the RPM does not require $capability"
+done
 
 # The teacher's journal window: its own package, which the pupils' package does not carry.
 jdeb=$scratch/packages/infotest-journal_${version}_amd64.deb

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QtTest>
 #include <algorithm>
+#include <optional>
 
 using testsupport::BankFixture;
 using testsupport::ProgramFixture;
@@ -174,18 +175,23 @@ private slots:
     void questionTextFollowsCurrentRow();
     void refusedRenumberingDoesNotStick_data();
     void refusedRenumberingDoesNotStick();
+
+private:
+    // Each case's fresh bank, the working directory while the case runs.
+    std::optional<BankFixture> bank;
 };
 
 void TestTestirovanie::init() {
+    bank.emplace();
     toolkit::seam::arm();
 }
 
 void TestTestirovanie::cleanup() {
+    bank.reset();
     testsupport::verifyAllBoxesAnswered();
 }
 
 void TestTestirovanie::layout() {
-    BankFixture bank;
     ProgramFixture program;
     QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование"));
     QCOMPARE(testi->size(), toolkit::clientSizeForOuter(QSize(655, 467)));
@@ -251,8 +257,7 @@ void TestTestirovanie::layout() {
 }
 
 void TestTestirovanie::drawShowsFirstQuestion() {
-    BankFixture bank;
-    bank.addStandardQuestions(12);
+    bank->addStandardQuestions(12);
     ProgramFixture program;
     startRun();
     QVERIFY(testi->isVisible());
@@ -261,7 +266,7 @@ void TestTestirovanie::drawShowsFirstQuestion() {
     QCOMPARE(counter(), QStringLiteral("2"));
     QCOMPARE(score(), QStringLiteral("0"));
     QCOMPARE(checkedCount(), 0);
-    const QString question = drawnQuestion(bank, 1);
+    const QString question = drawnQuestion(*bank, 1);
     QCOMPARE(testi->DBText1->text(), question);
     const QString k = question.mid(question.indexOf(QLatin1Char(' ')) + 1);
     QCOMPARE(
@@ -275,30 +280,28 @@ void TestTestirovanie::drawShowsFirstQuestion() {
 }
 
 void TestTestirovanie::drawRenumbersFromAnyCurrentRow() {
-    BankFixture bank;
-    bank.addStandardQuestions(11);
+    bank->addStandardQuestions(11);
     // Numbers an earlier bank left behind: duplicates, gaps and none at all.
-    bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 5 WHERE id <= 4"));
-    bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 99 WHERE id = 7"));
+    bank->exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 5 WHERE id <= 4"));
+    bank->exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 99 WHERE id = 7"));
     ProgramFixture program;
     // As after an earlier run or the editor: the current question is in the middle.
     DataModule2->Vopros.moveTo(6);
     startRun();
     for (int id = 1; id <= 11; ++id)
         QCOMPARE(
-            bank.scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = ?"), {id})
+            bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = ?"), {id})
                 .toInt(),
             id);
-    QCOMPARE(testi->DBText1->text(), drawnQuestion(bank, 1));
+    QCOMPARE(testi->DBText1->text(), drawnQuestion(*bank, 1));
 }
 
 void TestTestirovanie::drawOnNumberedBankWritesNothing() {
-    BankFixture bank;
-    bank.addStandardQuestions(10);
+    bank->addStandardQuestions(10);
     ProgramFixture program;
     startRun();
     const auto version = [&] {
-        return bank.scalar(QStringLiteral("PRAGMA data_version")).toLongLong();
+        return bank->scalar(QStringLiteral("PRAGMA data_version")).toLongLong();
     };
     const qint64 before = version();
     startRun();
@@ -307,8 +310,7 @@ void TestTestirovanie::drawOnNumberedBankWritesNothing() {
 }
 
 void TestTestirovanie::twoDrawsDiffer() {
-    BankFixture bank;
-    bank.addStandardQuestions(30);
+    bank->addStandardQuestions(30);
     ProgramFixture program;
     startRun();
     const std::vector<int32_t> first = QuestionOrder;
@@ -318,8 +320,7 @@ void TestTestirovanie::twoDrawsDiffer() {
 }
 
 void TestTestirovanie::fullRunAllCorrect() {
-    BankFixture bank;
-    bank.addStandardQuestions(15);
+    bank->addStandardQuestions(15);
     ProgramFixture program;
     startRun();
     QStringList asked{testi->DBText1->text()};
@@ -330,7 +331,7 @@ void TestTestirovanie::fullRunAllCorrect() {
         QCOMPARE(checkedCount(), 0);
         QCOMPARE(counter(), QString::number(press + 2));
         QCOMPARE(score(), QString::number(2 * press));
-        QCOMPARE(testi->DBText1->text(), drawnQuestion(bank, press + 1));
+        QCOMPARE(testi->DBText1->text(), drawnQuestion(*bank, press + 1));
         asked << testi->DBText1->text();
     }
     asked.removeDuplicates();
@@ -373,8 +374,7 @@ void TestTestirovanie::gradeBorders_data() {
 void TestTestirovanie::gradeBorders() {
     QFETCH(int, points);
     QFETCH(QString, message);
-    BankFixture bank;
-    bank.addStandardQuestions(10);
+    bank->addStandardQuestions(10);
     ProgramFixture program;
     startRun();
     toolkit::seam::pushAnswer(ModalResult::Yes);
@@ -399,8 +399,7 @@ void TestTestirovanie::missingChoice() {
     QFETCH(bool, answer);
     QFETCH(bool, explanation);
     QFETCH(int, key);
-    BankFixture bank;
-    bank.addStandardQuestions(10);
+    bank->addStandardQuestions(10);
     ProgramFixture program;
     startRun();
     answerAndNext(true, true); // question 2 on screen, 2 points
@@ -430,8 +429,7 @@ void TestTestirovanie::missingChoice() {
 }
 
 void TestTestirovanie::abandonedRunRestarts() {
-    BankFixture bank;
-    bank.addStandardQuestions(10);
+    bank->addStandardQuestions(10);
     ProgramFixture program;
     startRun();
     for (int q = 1; q <= 4; ++q)
@@ -448,7 +446,7 @@ void TestTestirovanie::abandonedRunRestarts() {
     QCOMPARE(counter(), QStringLiteral("2"));
     QCOMPARE(score(), QStringLiteral("0"));
     QCOMPARE(checkedCount(), 0);
-    QCOMPARE(testi->DBText1->text(), drawnQuestion(bank, 1));
+    QCOMPARE(testi->DBText1->text(), drawnQuestion(*bank, 1));
     // And the new run goes the whole way: nothing of the old one is counted.
     toolkit::seam::pushAnswer(ModalResult::Yes);
     for (int q = 1; q <= 10; ++q)
@@ -457,8 +455,7 @@ void TestTestirovanie::abandonedRunRestarts() {
 }
 
 void TestTestirovanie::drawWhileRunOnScreenRestarts() {
-    BankFixture bank;
-    bank.addStandardQuestions(10);
+    bank->addStandardQuestions(10);
     ProgramFixture program;
     startRun();
     for (int q = 1; q <= 6; ++q)
@@ -474,14 +471,13 @@ void TestTestirovanie::drawWhileRunOnScreenRestarts() {
 }
 
 void TestTestirovanie::fewerRowsRepeatTheLast() {
-    BankFixture bank;
-    bank.addStandardQuestions(9);
+    bank->addStandardQuestions(9);
     QuestionRows odd;
     odd.text = QStringLiteral("Короткий вопрос");
     odd.options = {{QStringLiteral("Да"), false}, {QStringLiteral("Нет"), true}};
     for (int i = 1; i <= 6; ++i)
         odd.explanations.push_back({QStringLiteral("Пояснение %1").arg(i), i == 5});
-    bank.addQuestion(odd);
+    bank->addQuestion(odd);
     ProgramFixture program;
     startRun();
     toolkit::seam::pushAnswer(ModalResult::Yes);
@@ -510,12 +506,11 @@ void TestTestirovanie::fewerRowsRepeatTheLast() {
 }
 
 void TestTestirovanie::moreThanOneCorrect() {
-    BankFixture bank;
     for (int q = 1; q <= 10; ++q) {
         QuestionRows question = BankFixture::standardQuestion(q);
         for (auto& option : question.options)
             option.second = true;
-        bank.addQuestion(question);
+        bank->addQuestion(question);
     }
     ProgramFixture program;
     startRun();
@@ -530,8 +525,7 @@ void TestTestirovanie::moreThanOneCorrect() {
 }
 
 void TestTestirovanie::gradeBoxClosedByCloseBox() {
-    BankFixture bank;
-    bank.addStandardQuestions(10);
+    bank->addStandardQuestions(10);
     ProgramFixture program;
     startRun();
     toolkit::seam::pushAnswer(ModalResult::Cancel);
@@ -564,11 +558,10 @@ void TestTestirovanie::tooFewQuestions() {
     QFETCH(int, good);
     QFETCH(int, spoilt);
     QFETCH(QString, message);
-    BankFixture bank;
-    bank.addStandardQuestions(good);
+    bank->addStandardQuestions(good);
     for (int i = 0; i < spoilt; ++i)
-        bank.addQuestion(unshowableQuestion(i));
-    bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 40 + id"));
+        bank->addQuestion(unshowableQuestion(i));
+    bank->exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 40 + id"));
     ProgramFixture program;
     data::Table& vopros = DataModule2->Vopros;
     vopros.moveTo(qMin(2, vopros.recordCount() - 1));
@@ -590,7 +583,7 @@ void TestTestirovanie::tooFewQuestions() {
     QCOMPARE(QuestionOrder, order);
     QCOMPARE(vopros.currentPosition(), at);
     QCOMPARE(
-        bank.scalar(QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\" WHERE \"Номер\" = 40 + id"))
+        bank->scalar(QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\" WHERE \"Номер\" = 40 + id"))
             .toInt(),
         good + spoilt);
 }
@@ -598,14 +591,13 @@ void TestTestirovanie::tooFewQuestions() {
 // Questions that cannot be shown are left out of the draw; a text without value after the
 // fourth row is never read and does not count.
 void TestTestirovanie::unshowableQuestionsNotDrawn() {
-    BankFixture bank;
-    bank.addStandardQuestions(6);
+    bank->addStandardQuestions(6);
     for (int i = 0; i < 4; ++i)
-        bank.addQuestion(unshowableQuestion(i));
+        bank->addQuestion(unshowableQuestion(i));
     QuestionRows fifthWithoutText = BankFixture::standardQuestion(7);
     fifthWithoutText.options.push_back({QString(), true});
-    bank.addQuestion(fifthWithoutText);
-    bank.addStandardQuestions(4);
+    bank->addQuestion(fifthWithoutText);
+    bank->addStandardQuestions(4);
     ProgramFixture program;
     startRun();
     QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
@@ -630,8 +622,7 @@ void TestTestirovanie::failedLoad_data() {
 // bank is mended the same press goes on, scoring the question once.
 void TestTestirovanie::failedLoad() {
     QFETCH(bool, nullOption);
-    BankFixture bank;
-    bank.addStandardQuestions(10);
+    bank->addStandardQuestions(10);
     ProgramFixture program;
     startRun();
     const QStringList oldAnswers = texts(answers());
@@ -707,8 +698,7 @@ void TestTestirovanie::failedLoad() {
 }
 
 void TestTestirovanie::questionTextFollowsCurrentRow() {
-    BankFixture bank;
-    bank.addStandardQuestions(10);
+    bank->addStandardQuestions(10);
     ProgramFixture program;
     startRun();
     QVERIFY(QTest::qWaitForWindowExposed(testi));
@@ -754,21 +744,20 @@ void TestTestirovanie::refusedRenumberingDoesNotStick() {
     QFETCH(bool, locked);
     QFETCH(QString, message);
     QFETCH(int, numberedBefore);
-    BankFixture bank;
-    bank.addStandardQuestions(12);
+    bank->addStandardQuestions(12);
     ProgramFixture program;
     data::sqlite::Database& db = DataModule2->ADOConnection1.database();
     if (locked) {
         db.setBusyTimeout(20);
-        bank.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+        bank->exec(QStringLiteral("BEGIN EXCLUSIVE"));
     } else {
         // A row changed by another program is read again and numbered; a deleted one stops
         // the draw.
-        bank.exec(QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE id = 5"));
+        bank->exec(QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE id = 5"));
     }
     const auto numbered = [&] {
         return bank
-            .scalar(QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\" WHERE \"Номер\" = id"))
+            ->scalar(QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\" WHERE \"Номер\" = id"))
             .toInt();
     };
     toolkit::seam::pushAnswer(ModalResult::OK);
@@ -778,7 +767,7 @@ void TestTestirovanie::refusedRenumberingDoesNotStick() {
     QCOMPARE(toolkit::seam::shown().front().text, message);
     QCOMPARE(DataModule2->Vopros.state(), data::DataSetState::Browse);
     if (locked) {
-        bank.exec(QStringLiteral("ROLLBACK"));
+        bank->exec(QStringLiteral("ROLLBACK"));
         db.setBusyTimeout(5000);
     }
     QCOMPARE(numbered(), numberedBefore);
@@ -786,10 +775,10 @@ void TestTestirovanie::refusedRenumberingDoesNotStick() {
     startRun();
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
     QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
-    QCOMPARE(bank.scalar(QStringLiteral("SELECT count(DISTINCT \"Номер\") FROM \"Т_Вопросы\" "
-                                        "WHERE \"Номер\" BETWEEN 1 AND ?"),
-                         {bank.count(QStringLiteral("Т_Вопросы"))}),
-             QVariant(bank.count(QStringLiteral("Т_Вопросы"))));
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT count(DISTINCT \"Номер\") FROM \"Т_Вопросы\" "
+                                         "WHERE \"Номер\" BETWEEN 1 AND ?"),
+                          {bank->count(QStringLiteral("Т_Вопросы"))}),
+             QVariant(bank->count(QStringLiteral("Т_Вопросы"))));
     QCOMPARE(numbered(), locked ? 12 : 4);
 }
 

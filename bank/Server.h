@@ -1,0 +1,36 @@
+#pragma once
+
+#include "bank/BankFile.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// A bank on a school's server: the tables, the roles and their rights, and the bank tool's
+// commands there. The program itself reaches the server through the data layer.
+namespace bank::server {
+
+// The results journal's tables, as the journal file names them.
+inline constexpr const char* kJournalTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос",
+                                                 "Т_ПоказанныйВариант", "Т_ПоказанноеОбъяснение",
+                                                 "Т_Ответ"};
+
+struct InitReport {
+    QStringList lines; // what was made and what was found already there, for the user
+};
+
+// Makes the bank's and the journal's tables in the database the URL names (a part found
+// complete is kept with its rows), the two roles when missing, and their rights: teachers may
+// do everything with the rows; pupils read the bank, renumber the questions and record their
+// runs through one function. All in one transaction: on a failure nothing is changed.
+InitReport initServer(const QString& url, const QString& teachers, const QString& pupils);
+
+// The bank's tables alone, with no roles; refuses when any of them is there.
+void createBank(const QString& url);
+
+StoredBank readBank(const QString& url);
+BankCounts countBank(const QString& url);
+qint64 importQuestions(const QString& url, const std::vector<Question>& questions,
+                       bool allowDuplicates);
+
+} // namespace bank::server
