@@ -29,7 +29,8 @@ enum class Kind { Integer16, Integer32, Integer64, Flag, Text, Bytes, Unknown };
 struct Column {
     QString name;
     Kind kind = Kind::Unknown;
-    QString type; // as the engine names it, for messages
+    QString type;   // as the engine names it, for messages
+    int length = 0; // the most characters a text column takes, 0 for no limit
 };
 
 // A value exactly as stored: the file keeps any kind of value in any column, so nothing is
@@ -347,14 +348,20 @@ public:
 
     std::vector<Column> columns(const QString& table) override {
         const pg::Result rows = db_.exec(
-            QStringLiteral("SELECT a.attname, t.typname FROM pg_catalog.pg_attribute a JOIN "
-                           "pg_catalog.pg_type t ON t.oid = a.atttypid WHERE a.attrelid = "
-                           "to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped ORDER BY "
-                           "a.attnum"),
+            QStringLiteral(
+                "SELECT a.attname, t.typname, a.atttypmod FROM pg_catalog.pg_attribute a JOIN "
+                "pg_catalog.pg_type t ON t.oid = a.atttypid WHERE a.attrelid = "
+                "to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped ORDER BY "
+                "a.attnum"),
             {data::sqlite::quoted(table)});
         std::vector<Column> out;
-        for (int r = 0; r < rows.rows(); ++r)
-            out.push_back({rows.text(r, 0), serverKind(rows.text(r, 1)), rows.text(r, 1)});
+        for (int r = 0; r < rows.rows(); ++r) {
+            const QString type = rows.text(r, 1);
+            const qint64 modifier = rows.integer(r, 2); // varchar(n) keeps n + 4
+            out.push_back(
+                {rows.text(r, 0), serverKind(type), type,
+                 type == QLatin1String("varchar") && modifier > 4 ? int(modifier - 4) : 0});
+        }
         return out;
     }
 
@@ -508,6 +515,11 @@ QString refusal(const Value& v, const Column& target, bool strictText) {
             return QStringLiteral("текст не в кодировке UTF-8");
         if (strictText && v.bytes.contains('\0'))
             return QStringLiteral("в тексте есть нулевой символ (NUL)");
+        if (const int length = textLength(QString::fromUtf8(v.bytes));
+            target.length > 0 && length > target.length)
+            return QStringLiteral("текст длиннее %1 символов (%2): поле вмещает %1")
+                .arg(target.length)
+                .arg(length);
         return {};
     case Kind::Bytes:
         if (v.type != Value::Blob)

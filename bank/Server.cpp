@@ -161,8 +161,8 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
         QStringLiteral("GRANT CONNECT ON DATABASE %1 TO %2, %3").arg(database, t, p),
         QStringLiteral("GRANT USAGE ON SCHEMA public TO %1, %2").arg(t, p),
         QStringLiteral("GRANT ALL ON %1 TO %2").arg(tables, t),
-        // The identity sequences, for adding rows and for a copy that sets them past its ids.
-        QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO %1").arg(t),
+        // Nobody but the owner makes objects beside the bank (the default of new databases).
+        QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC"),
         QStringLiteral("GRANT SELECT ON \"Т_Вопросы\", \"Т_Вариант\", \"Т_Объяснение\" TO %1")
             .arg(p),
         // The draw renumbers the questions before every test.
@@ -172,6 +172,16 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
     };
     for (const QString& statement : statements)
         db.exec(statement);
+    // The identity sequences, for adding rows and for a copy that sets them past its ids.
+    for (const QString& table : all) {
+        const pg::Result sequence =
+            db.exec(QStringLiteral("SELECT pg_catalog.pg_get_serial_sequence($1, 'id') FROM "
+                                   "pg_catalog.pg_attribute WHERE attrelid = to_regclass($1) AND "
+                                   "attname = 'id'"),
+                    {table});
+        if (sequence.rows() == 1 && !sequence.isNull(0, 0)) // quoted by the server
+            db.exec(QStringLiteral("GRANT ALL ON SEQUENCE %1 TO %2").arg(sequence.text(0, 0), t));
+    }
 }
 
 std::vector<StoredRow> readRows(const Connection& db, const char* table, const char* textColumn) {
@@ -323,6 +333,32 @@ qint64 importQuestions(const QString& url, const std::vector<Question>& question
     }
     tx.commit();
     return number;
+}
+
+qint64 removeRunsBefore(const QString& url, const QString& beforeUtc, bool dryRun) {
+    Connection db(url);
+    Transaction tx(db);
+    // In the order the recording function takes them, so that a run being recorded meanwhile
+    // either is stored before or finds no copy of a question removed under it.
+    db.exec(QStringLiteral("LOCK TABLE \"Т_Прохождение\", \"Т_ПоказанныйВопрос\", \"Т_Ответ\" IN "
+                           "SHARE ROW EXCLUSIVE MODE"));
+    const qint64 runs =
+        db.exec(QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" WHERE \"Начало\" < $1"),
+                {beforeUtc})
+            .integer(0, 0);
+    if (dryRun || runs == 0)
+        return runs;
+    db.exec(QStringLiteral("DELETE FROM \"Т_Ответ\" WHERE \"Прохождение\" IN (SELECT \"id\" FROM "
+                           "\"Т_Прохождение\" WHERE \"Начало\" < $1)"),
+            {beforeUtc});
+    db.exec(QStringLiteral("DELETE FROM \"Т_Прохождение\" WHERE \"Начало\" < $1"), {beforeUtc});
+    db.execScript(R"sql(
+DELETE FROM "Т_ПоказанныйВопрос" WHERE "id" NOT IN (SELECT "Вопрос" FROM "Т_Ответ");
+DELETE FROM "Т_ПоказанныйВариант" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
+DELETE FROM "Т_ПоказанноеОбъяснение" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
+)sql");
+    tx.commit();
+    return runs;
 }
 
 } // namespace bank::server

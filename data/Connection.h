@@ -4,8 +4,12 @@
 
 #include <QString>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace data {
+
+class Table;
 
 // The program's one connection to the question bank. The data source is a path relative to
 // the working directory at the moment the connection opens; an existing file is required.
@@ -23,10 +27,26 @@ public:
     bool connected() const { return db_ != nullptr; }
     sqlite::Database& database() const;
 
+    // For the tables' writes inside a write scope. The engine may end the scope's transaction
+    // by itself on a failed statement (a full disk, an I/O error, no memory): every row posted
+    // in it is then gone from the file, and the cursors must not go on believing them.
+    // Refuses a write once the scope's transaction is gone, instead of writing in autocommit.
+    void beforeWrite();
+    // Remembers a row a table has written.
+    void written(Table& table, qint64 rowid);
+    // After a failed write: when the transaction is gone, the tables take the rows posted in it
+    // from the file again.
+    void afterFailedWrite();
+    // Whether the engine has ended the open scope's transaction itself.
+    bool scopeRolledBack() const;
+
 private:
     friend class CommitOnUnwindScope;
+    void takePostedFromFile();
     std::unique_ptr<sqlite::Database> db_;
     int scopes_ = 0; // write scopes alive; the outermost owns the transaction
+    std::vector<std::pair<Table*, qint64>> posted_; // in the open scope
+    bool rolledBack_ = false; // the open scope's rows were taken from the file again
 };
 
 // Commits on unwind: unlike sqlite::Transaction, which rolls back unless committed, this scope
@@ -35,6 +55,9 @@ private:
 // of the journal instead of one each. The rows posted before an error keep their new values:
 // the transaction is committed also when the scope ends by an exception. Nested scopes join
 // the outermost one. Outside any scope every post is its own write.
+// Where the engine itself ends the transaction (it may on a full disk), nothing of it stays in
+// the file: the tables take the scope's rows from the file again, and no further write of the
+// scope is made.
 class CommitOnUnwindScope {
 public:
     explicit CommitOnUnwindScope(Connection& connection);
@@ -46,6 +69,9 @@ public:
 
     // Commits now, reporting a failure (the outermost scope only; an inner one does nothing).
     void commit();
+    // Whether the engine has ended the transaction by itself after a failure: nothing posted in
+    // the scope was kept, and whoever loops over rows must stop.
+    bool rolledBack() const { return connection_.scopeRolledBack(); }
 
 private:
     Connection& connection_;

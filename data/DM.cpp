@@ -8,7 +8,7 @@ TDataModule2* DataModule2 = nullptr;
 
 namespace data {
 
-TDataModule2::TDataModule2()
+TDataModule2::TDataModule2(const QString& dataSource)
     : Vopros(ADOConnection1, QStringLiteral("Vopros"), QStringLiteral("Т_Вопросы")),
       Vopros_DS(Vopros),
       Variant(ADOConnection1, QStringLiteral("Variant"), QStringLiteral("Т_Вариант")),
@@ -18,7 +18,7 @@ TDataModule2::TDataModule2()
     ADOConnection1.connectionString =
         QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=db.mdb;"
                        "Persist Security Info=False");
-    ADOConnection1.dataSource = QStringLiteral("db.mdb");
+    ADOConnection1.dataSource = dataSource;
     ADOConnection1.loginPrompt = false;
 
     const int text = 255;

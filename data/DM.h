@@ -12,7 +12,9 @@ namespace data {
 // opened makes the constructor throw.
 class TDataModule2 {
 public:
-    TDataModule2();
+    // The program opens db.mdb in the working directory; the bank tool's check opens the bank
+    // it is given the same way, so that it refuses exactly what the program refuses.
+    explicit TDataModule2(const QString& dataSource = QStringLiteral("db.mdb"));
     ~TDataModule2();
     TDataModule2(const TDataModule2&) = delete;
     TDataModule2& operator=(const TDataModule2&) = delete;

@@ -2,24 +2,66 @@
 
 #include "data/Errors.h"
 
+#include <QElapsedTimer>
 #include <sqlite3.h>
 
 namespace data::sqlite {
 
+struct Database::StepClock {
+    QElapsedTimer sinceStep;
+    qint64 limitMs = 10000;
+    bool ended = false; // the last step was ended by the limit
+};
+
 namespace {
 
-[[noreturn]] void raiseFor(sqlite3* db, int code) {
+// The engine calls this every few thousand instructions of a running statement.
+int stopLongStep(void* context) {
+    auto* clock = static_cast<Database::StepClock*>(context);
+    if (!clock->sinceStep.isValid() || clock->sinceStep.elapsed() < clock->limitMs)
+        return 0;
+    clock->ended = true;
+    return 1;
+}
+
+constexpr int kInstructionsBetweenChecks = 10000;
+
+// The code is the extended one (SQLITE_READONLY_ROLLBACK tells a hot journal from a file
+// without write access); code & 0xFF is the primary code.
+[[noreturn]] void raiseFor(sqlite3* db, int code, const Database::StepClock* clock = nullptr) {
+    if (db && clock && clock->ended && sqlite3_errcode(db) == SQLITE_INTERRUPT)
+        throw EEngineError(
+            QStringLiteral("Запрос к банку шёл дольше %1 с и прерван: такого не бывает с обычным "
+                           "банком, в этом файле что-то работает без конца. Возьмите банк из "
+                           "надёжного источника или проверьте его: infotest-bank check")
+                .arg(clock->limitMs / 1000.0),
+            SQLITE_INTERRUPT);
     const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    throw EEngineError(QString::fromUtf8(text), code);
+    throw EEngineError(QString::fromUtf8(text), db ? sqlite3_extended_errcode(db) : code);
 }
 
 } // namespace
+
+QString engineTooOld(int versionNumber, const char* versionText) {
+    if (versionNumber >= kOldestEngine)
+        return {};
+    return QStringLiteral("Библиотека SQLite %1 слишком стара: программе нужна версия 3.35 или "
+                          "новее. Обновите пакет libsqlite3.")
+        .arg(QString::fromLatin1(versionText));
+}
 
 void Database::Closer::operator()(sqlite3* db) const {
     sqlite3_close_v2(db);
 }
 
-Database::Database(const QString& path, Mode mode) {
+Database::~Database() = default;
+Database::Database(Database&&) noexcept = default;
+Database& Database::operator=(Database&&) noexcept = default;
+
+Database::Database(const QString& path, Mode mode) : clock_(std::make_unique<StepClock>()) {
+    if (const QString old = engineTooOld(sqlite3_libversion_number(), sqlite3_libversion());
+        !old.isEmpty())
+        throw EEngineError(old, SQLITE_ERROR);
     int flags = 0;
     switch (mode) {
     case Mode::ReadWrite:
@@ -42,13 +84,40 @@ Database::Database(const QString& path, Mode mode) {
     sqlite3_extended_result_codes(raw, 0);
 }
 
+void Database::distrustContents() {
+    const auto set = [this](int option, int value) {
+        if (sqlite3_db_config(db_.get(), option, value, nullptr) != SQLITE_OK)
+            raise();
+    };
+    set(SQLITE_DBCONFIG_DEFENSIVE, 1);
+    set(SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0);
+    set(SQLITE_DBCONFIG_ENABLE_TRIGGER, 0);
+    set(SQLITE_DBCONFIG_ENABLE_VIEW, 0);
+    sqlite3_progress_handler(db_.get(), kInstructionsBetweenChecks, stopLongStep, clock_.get());
+}
+
+void Database::setStatementTimeLimit(int milliseconds) {
+    clock_->limitMs = milliseconds;
+}
+
+void Database::startStep() const {
+    clock_->sinceStep.start();
+    clock_->ended = false;
+}
+
+void Database::endStep() const {
+    // A statement run on the handle directly, past our wrappers, is never timed.
+    clock_->sinceStep.invalidate();
+}
+
 void Database::exec(const char* sql) {
+    startStep();
     char* error = nullptr;
     const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, &error);
+    endStep();
     if (rc != SQLITE_OK) {
-        const QString message = QString::fromUtf8(error ? error : sqlite3_errstr(rc));
         sqlite3_free(error);
-        throw EEngineError(message, rc);
+        raise();
     }
 }
 
@@ -79,7 +148,7 @@ bool Database::isReadOnly() const {
 }
 
 void Database::raise() const {
-    raiseFor(db_.get(), sqlite3_errcode(db_.get()));
+    raiseFor(db_.get(), sqlite3_errcode(db_.get()), clock_.get());
 }
 
 void Statement::Finalizer::operator()(sqlite3_stmt* stmt) const {
@@ -165,7 +234,9 @@ void Statement::bindBlob(int index, QByteArrayView bytes) {
 }
 
 bool Statement::step() {
+    db_.startStep();
     const int rc = sqlite3_step(stmt_.get());
+    db_.endStep();
     if (rc == SQLITE_ROW)
         return true;
     if (rc == SQLITE_DONE)

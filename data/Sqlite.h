@@ -18,6 +18,18 @@ public:
     // Opens an existing file (ReadWrite never creates one). A write-protected file opens
     // read-only; the first write then fails with the engine's message.
     Database(const QString& path, Mode mode);
+    ~Database();
+    Database(Database&&) noexcept;
+    Database& operator=(Database&&) noexcept;
+
+    // Sets what a file from elsewhere needs: it may carry triggers and views, code that would
+    // run on our statements, and schema tricks that a careless write could follow. Triggers and
+    // views stay off (the bank's schema has none), the schema's own SQL may call only harmless
+    // functions, the defensive mode refuses writes that could damage the file's structure, and a
+    // statement that runs far longer than any of ours can is ended.
+    void distrustContents();
+    // How long one step of a statement may run before distrustContents() ends it.
+    void setStatementTimeLimit(int milliseconds);
 
     void exec(const char* sql);
     void setBusyTimeout(int milliseconds);
@@ -31,13 +43,26 @@ public:
     sqlite3* handle() const { return db_.get(); }
 
     [[noreturn]] void raise() const;
+    // The clock of the statement time limit runs from the start of each step to its end.
+    void startStep() const;
+    void endStep() const;
+
+    // Kept apart from the object so that its address stays when a Database is moved.
+    struct StepClock;
 
 private:
     struct Closer {
         void operator()(sqlite3* db) const;
     };
+    // Declared first so that it outlives the handle whose progress handler reads it.
+    std::unique_ptr<StepClock> clock_;
     std::unique_ptr<sqlite3, Closer> db_;
 };
+
+// The oldest engine the program works with (RETURNING came in 3.35), and the refusal for an
+// older one; empty when the library is new enough.
+inline constexpr int kOldestEngine = 3035000;
+QString engineTooOld(int versionNumber, const char* versionText);
 
 // A prepared statement. Values are always bound, never spliced into the text.
 class Statement {

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <unordered_set>
 
 namespace data {
 
@@ -131,19 +133,33 @@ void Table::open() {
     notify(DataEvent::RecordMoved, current_);
 }
 
+// The program and the bank tool's check both come here (the tool by opening the bank as the
+// program does), so they can never disagree about a bank.
 void Table::checkColumns() {
     const sqlite::Database& db = connection_.database();
+    {
+        // Only a plain table of the file holds rows: a view or a virtual table under the
+        // name would run the file's code on every read or write.
+        Statement list(db, QStringLiteral("PRAGMA main.table_list(%1)").arg(quoted(tableName_)));
+        if (list.step()) {
+            const QString kind = list.columnText(2);
+            if (kind == QLatin1String("view"))
+                raise(QStringLiteral("«%1» в этом файле — представление (VIEW), а не таблица; "
+                                     "программа открывает только таблицы банка")
+                          .arg(tableName_));
+            if (kind != QLatin1String("table"))
+                raise(QStringLiteral("«%1» в этом файле — виртуальная таблица (%2), а не "
+                                     "обычная таблица банка; программа такую не открывает")
+                          .arg(tableName_, kind));
+            // Rows are told apart by their rowid, which such a table lacks.
+            if (list.columnInt(4) != 0)
+                raise(QStringLiteral("Table '%1' is a WITHOUT ROWID table, which this program "
+                                     "cannot open")
+                          .arg(tableName_));
+        }
+    }
     // The engine's own message for a missing table or a file that is not a database.
     Statement probe(db, QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(quoted(tableName_)));
-
-    {
-        // Rows are told apart by their rowid, which such a table lacks.
-        Statement list(db, QStringLiteral("PRAGMA table_list(%1)").arg(quoted(tableName_)));
-        if (list.step() && list.columnInt(4) != 0)
-            raise(QStringLiteral("Table '%1' is a WITHOUT ROWID table, which this program "
-                                 "cannot open")
-                      .arg(tableName_));
-    }
 
     bool autoIncrement = false;
     {
@@ -158,11 +174,14 @@ void Table::checkColumns() {
         QString name;
         QString type;
         bool key;
+        bool generated;
     };
     std::vector<Column> columns;
-    Statement info(db, QStringLiteral("PRAGMA table_info(%1)").arg(quoted(tableName_)));
+    // table_xinfo, unlike table_info, lists generated columns, with 2 or 3 in "hidden".
+    Statement info(db, QStringLiteral("PRAGMA main.table_xinfo(%1)").arg(quoted(tableName_)));
     while (info.step())
-        columns.push_back({info.columnText(1), info.columnText(2), info.columnInt(5) == 1});
+        columns.push_back({info.columnText(1), info.columnText(2), info.columnInt(5) == 1,
+                           info.columnInt(6) >= 2});
 
     keptAsBound_.assign(fields_.size(), 0);
     for (const auto& field : fields_) {
@@ -171,6 +190,12 @@ void Table::checkColumns() {
         });
         if (column == columns.end())
             raise(QStringLiteral("Field '%1' not found").arg(field->fieldName()));
+        // Its value is computed by the file's expression: a write to it fails, and the value
+        // shown is not what was written.
+        if (column->generated)
+            raise(QStringLiteral("поле «%1» в этом файле вычисляемое (GENERATED ALWAYS), а не "
+                                 "хранимое; программа открывает только хранимые поля")
+                      .arg(field->fieldName()));
         keptAsBound_[field->index()] = storageClassesKeptAsBound(column->type);
         const FieldType actual = columnType(column->type, column->key && autoIncrement);
         if (!sameKind(field->dataType(), actual)) {
@@ -519,10 +544,19 @@ void Table::writePending() {
     if (state_ == DataSetState::Insert) {
         // Posting gives the row its id, which the details follow.
         postDetails();
-        writeInsert((*view_)[current_]);
-    } else {
-        writeUpdate((*view_)[current_]);
     }
+    Row& row = (*view_)[current_];
+    connection_.beforeWrite();
+    try {
+        if (state_ == DataSetState::Insert)
+            writeInsert(row);
+        else
+            writeUpdate(row);
+    } catch (...) {
+        connection_.afterFailedWrite();
+        throw;
+    }
+    connection_.written(*this, row.rowid);
     state_ = DataSetState::Browse;
     modified_ = false;
     original_ = RowData();
@@ -561,7 +595,14 @@ void Table::remove() {
     postDetails();
     // An edit in progress is given up with the row; the check uses the values as read.
     const Row& row = (*view_)[current_];
-    writeDelete(row, state_ == DataSetState::Edit ? original_ : row.data);
+    connection_.beforeWrite();
+    try {
+        writeDelete(row, state_ == DataSetState::Edit ? original_ : row.data);
+    } catch (...) {
+        connection_.afterFailedWrite();
+        throw;
+    }
+    connection_.written(*this, row.rowid);
     const bool wasEditing = state_ == DataSetState::Edit;
     state_ = DataSetState::Browse;
     modified_ = false;
@@ -623,6 +664,84 @@ void Table::refreshRow() {
     notify(DataEvent::RecordChanged, current_);
     if (linkField_)
         regroup(current_);
+}
+
+void Table::takeRowsFromFile(const std::vector<qint64>& rowids) {
+    checkActive();
+    const int count = int(fields_.size());
+    std::unordered_map<qint64, std::optional<RowData>> fresh; // nullopt: gone from the file
+    {
+        Statement select(connection_.database(), QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
+                                                     .arg(columnList(), quoted(tableName_)));
+        for (const qint64 rowid : rowids) {
+            if (fresh.count(rowid))
+                continue;
+            select.reset();
+            select.bindInt(1, rowid);
+            std::optional<RowData> data;
+            if (select.step())
+                data = RowData::fromStatement(select, 0, count);
+            fresh.emplace(rowid, std::move(data));
+        }
+    }
+
+    notify(DataEvent::RowsAboutToBeReset);
+    const int wasCurrent = current_;
+    const Row* currentRow = current_ >= 0 ? &(*view_)[current_] : nullptr;
+    const bool currentIsNew = currentRow && currentRow->isNew;
+    const qint64 currentRowid = currentRow ? currentRow->rowid : 0;
+    if (state_ == DataSetState::Edit && fresh.count(currentRowid)) {
+        state_ = DataSetState::Browse;
+        modified_ = false;
+        original_ = RowData();
+    }
+    // Rows are updated where they are; those whose question changed, or that are back in the
+    // file, are put in their place after, in the order of their rowids.
+    std::unordered_set<qint64> seen;
+    std::vector<Row> toPlace;
+    for (Group& group : groups_) {
+        for (auto it = group.rows.begin(); it != group.rows.end();) {
+            const auto found = it->isNew ? fresh.end() : fresh.find(it->rowid);
+            if (found == fresh.end()) {
+                ++it;
+                continue;
+            }
+            seen.insert(it->rowid);
+            if (!found->second) {
+                it = group.rows.erase(it);
+                continue;
+            }
+            it->data = *found->second;
+            if (linkField_ && !(linkKeyOf(it->data) == group.key)) {
+                toPlace.push_back(std::move(*it));
+                it = group.rows.erase(it);
+                continue;
+            }
+            ++it;
+        }
+    }
+    for (auto& [rowid, data] : fresh)
+        if (data && !seen.count(rowid))
+            toPlace.push_back(Row{std::move(*data), rowid, false});
+    for (Row& row : toPlace) {
+        Rows& rows = groupOf(groups_, finger_, linkField_ ? linkKeyOf(row.data) : LinkKey{});
+        const auto at = std::find_if(rows.begin(), rows.end(),
+                                     [&](const Row& r) { return !r.isNew && r.rowid > row.rowid; });
+        rows.insert(at, std::move(row));
+    }
+
+    view_ = &groupOf(groups_, finger_, viewKey_);
+    const auto still = std::find_if(view_->begin(), view_->end(), [&](const Row& r) {
+        return currentIsNew ? r.isNew : !r.isNew && r.rowid == currentRowid;
+    });
+    current_ = still != view_->end() ? int(still - view_->begin())
+                                     : std::min(wasCurrent, shownCount() - 1);
+    beforeInsert_ = std::min(beforeInsert_, shownCount() - 1);
+    bof_ = current_ <= 0;
+    eof_ = isEmpty();
+    notify(DataEvent::RowsReset);
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::RecordMoved, current_);
 }
 
 // ---- writing -------------------------------------------------------------------------------

@@ -84,6 +84,11 @@ public:
     // Gives up the pending change of the current row and reads the row again from the file.
     // A row that another program deleted leaves the rows shown.
     void refreshRow();
+    // Takes these rows as the file holds them now, after the engine undid writes this cursor had
+    // taken for done: a row gone from the file leaves the rows shown, one back in the file comes
+    // back, a pending edit of one of them is given up. Reads everything before it changes
+    // anything, so a failed read leaves the cursor as it was.
+    void takeRowsFromFile(const std::vector<qint64>& rowids);
 
     // Reading.
     bool isEmpty() const { return shownCount() == 0; }

@@ -217,13 +217,18 @@ void Ttesti::Button2Click(QObject*) {
             try {
                 number(i);
             } catch (const Exception&) {
+                questions.cancel();
+                // The engine gave up the whole transaction (a full disk): none of the numbers
+                // is in the file, and the tables have read those rows again. Going on would
+                // number the rest one by one outside the transaction.
+                if (scope.rolledBack())
+                    throw;
                 // Another program changed or locked the question. The draw gives up its own
                 // edit and takes the row as the file has it now. In a classroom that is the
                 // rule, not the exception: every pupil's program read the rows at start, and
                 // the first draw (or the teacher's edit of a text) changed them since. So the
                 // row, as read again, is numbered once more; only a second refusal (the row is
                 // gone, the file stays locked) is what the pupil's teacher must see.
-                questions.cancel();
                 const int32_t rowsBefore = questions.recordCount();
                 // Still locked: the row stays as it was read and the lock is reported; a later
                 // draw tries again.

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <sqlite3.h>
 #include <stdexcept>
 
 namespace testsupport {
@@ -104,6 +105,19 @@ QVariant BankFixture::scalar(const QString& sql, const std::vector<QVariant>& bi
 
 qint64 BankFixture::count(const QString& table) {
     return scalar(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table)).toLongLong();
+}
+
+WriteCounter::WriteCounter(Database& db) : db_(db) {
+    sqlite3_update_hook(
+        db_.handle(),
+        [](void* self, int, const char*, const char*, sqlite3_int64) {
+            ++static_cast<WriteCounter*>(self)->count_;
+        },
+        this);
+}
+
+WriteCounter::~WriteCounter() {
+    sqlite3_update_hook(db_.handle(), nullptr, nullptr);
 }
 
 } // namespace testsupport

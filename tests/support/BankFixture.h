@@ -53,4 +53,19 @@ private:
     std::unique_ptr<data::sqlite::Database> db_;
 };
 
+// Counts the rows a connection writes, updates that change nothing included, through the
+// engine's update hook on that connection: the bank itself carries no code.
+class WriteCounter {
+public:
+    explicit WriteCounter(data::sqlite::Database& db);
+    ~WriteCounter();
+    WriteCounter(const WriteCounter&) = delete;
+    WriteCounter& operator=(const WriteCounter&) = delete;
+    int count() const { return count_; }
+
+private:
+    data::sqlite::Database& db_;
+    int count_ = 0;
+};
+
 } // namespace testsupport

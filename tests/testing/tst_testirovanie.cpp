@@ -726,30 +726,44 @@ void TestTestirovanie::questionTextFollowsCurrentRow() {
 }
 
 void TestTestirovanie::refusedRenumberingDoesNotStick_data() {
-    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("numberedBefore");
+    QTest::addColumn<int>("numberedAfter");
     QTest::newRow("question 5 deleted by another program")
-        << false
+        << "deleted"
         << QStringLiteral("Row cannot be located for updating. Some values may have been "
                           "changed since it was last read.")
-        << 4;
+        << 4 << 4;
     QTest::newRow("bank locked past the timeout")
-        << true << QStringLiteral("database is locked.") << 0;
+        << "locked" << QStringLiteral("database is locked.") << 0 << 12;
+    // The engine gives up the whole transaction: the numbers posted before are not in the file.
+    QTest::newRow("disk full") << "full" << QStringLiteral("database or disk is full.") << 0
+                               << 12 + 400;
 }
 
 // The draw's post is refused: the error box, the questions numbered before it keep their
-// numbers, the refused row is left as the file has it, and the next draw works.
+// numbers as far as the file kept them, the cursor believes only what the file holds, the next
+// edit is stored and the next draw works.
 void TestTestirovanie::refusedRenumberingDoesNotStick() {
-    QFETCH(bool, locked);
+    QFETCH(QString, fault);
     QFETCH(QString, message);
     QFETCH(int, numberedBefore);
+    QFETCH(int, numberedAfter);
     bank->addStandardQuestions(12);
+    if (fault == QLatin1String("full"))
+        // Enough questions for the numbers to need a new page of the file.
+        bank->exec(QStringLiteral("WITH RECURSIVE k(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM "
+                                  "k WHERE n < 400) INSERT INTO \"Т_Вопросы\" (\"Вопрос\") "
+                                  "SELECT 'Без ответов ' || n FROM k"));
     ProgramFixture program;
     data::sqlite::Database& db = DataModule2->ADOConnection1.database();
-    if (locked) {
+    if (fault == QLatin1String("locked")) {
         db.setBusyTimeout(20);
         bank->exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    } else if (fault == QLatin1String("full")) {
+        const qint64 pages = bank->scalar(QStringLiteral("PRAGMA page_count")).toLongLong();
+        db.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pages).toUtf8().constData());
     } else {
         // A row changed by another program is read again and numbered; a deleted one stops
         // the draw.
@@ -765,12 +779,26 @@ void TestTestirovanie::refusedRenumberingDoesNotStick() {
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
     QCOMPARE(toolkit::seam::shown().front().kind, ShownBox::Kind::Error);
     QCOMPARE(toolkit::seam::shown().front().text, message);
-    QCOMPARE(DataModule2->Vopros.state(), data::DataSetState::Browse);
-    if (locked) {
+    data::Table& questions = DataModule2->Vopros;
+    QCOMPARE(questions.state(), data::DataSetState::Browse);
+    if (fault == QLatin1String("locked")) {
         bank->exec(QStringLiteral("ROLLBACK"));
         db.setBusyTimeout(5000);
     }
+    db.exec("PRAGMA max_page_count = 1073741823");
     QCOMPARE(numbered(), numberedBefore);
+    for (int row = 0; row < questions.recordCount(); ++row)
+        QCOMPARE(questions.valueAt(row, *DataModule2->VoprosIntegerField),
+                 bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = ?"),
+                              {questions.valueAt(row, *DataModule2->Voprosid)}));
+
+    // The next edit is stored, not refused as a row changed by someone else.
+    questions.first();
+    questions.edit();
+    DataModule2->VoprosWideStringField->setValue(QStringLiteral("Исправленный вопрос"));
+    questions.post();
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\" ORDER BY id")),
+             QVariant(QStringLiteral("Исправленный вопрос")));
 
     startRun();
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
@@ -779,7 +807,7 @@ void TestTestirovanie::refusedRenumberingDoesNotStick() {
                                          "WHERE \"Номер\" BETWEEN 1 AND ?"),
                           {bank->count(QStringLiteral("Т_Вопросы"))}),
              QVariant(bank->count(QStringLiteral("Т_Вопросы"))));
-    QCOMPARE(numbered(), locked ? 12 : 4);
+    QCOMPARE(numbered(), numberedAfter);
 }
 
 QTEST_MAIN(TestTestirovanie)
