@@ -4,6 +4,8 @@
 #include "bank/Pg.h"
 #include "bank/Screen.h"
 #include "bank/Server.h"
+#include "data/DM.h"
+#include "data/Errors.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 
@@ -13,6 +15,7 @@
 #include <QUrl>
 #include <map>
 #include <memory>
+#include <sqlite3.h>
 
 namespace bank {
 
@@ -25,6 +28,15 @@ namespace {
 // Another program (the quiz itself) may be writing to the bank for a moment.
 constexpr int kBusyTimeoutMs = 5000;
 
+qint64 scalar(const Database& db, const QString& sql) {
+    Statement st(db, sql);
+    st.step();
+    return st.columnInt(0);
+}
+
+// Opens a bank as the program does: nothing the file carries runs. A read-only command that
+// meets the journal of a write stopped half-way opens the bank for writing, so that the
+// engine puts the file back as it was before that write; without write access it says so.
 std::unique_ptr<Database> openExisting(const QString& path, Database::Mode mode) {
     const QFileInfo info(path);
     if (!info.exists())
@@ -32,14 +44,26 @@ std::unique_ptr<Database> openExisting(const QString& path, Database::Mode mode)
     if (info.isDir())
         throw EToolError(QStringLiteral("«%1» — папка, а не файл банка").arg(path));
     auto db = std::make_unique<Database>(path, mode);
+    db->distrustContents();
     db->setBusyTimeout(kBusyTimeoutMs);
+    try {
+        scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    } catch (const EEngineError& e) {
+        if (e.code() != SQLITE_READONLY_ROLLBACK)
+            throw;
+        if (mode == Database::Mode::ReadOnly && info.isWritable() &&
+            QFileInfo(info.absolutePath()).isWritable())
+            return openExisting(path, Database::Mode::ReadWrite);
+        throw EToolError(
+            QStringLiteral("банк «%1» недописан: программа, которая в него писала, была "
+                           "остановлена посреди записи (рядом лежит её журнал «%1-journal»), а "
+                           "вернуть банк к состоянию до этой записи можно только с правом записи "
+                           "в файл и его папку. Откройте банк один раз с таким правом (программой "
+                           "или командой infotest-bank info) — журнал откатится сам; журнал не "
+                           "удаляйте, без него банк останется испорченным")
+                .arg(path));
+    }
     return db;
-}
-
-qint64 scalar(const Database& db, const QString& sql) {
-    Statement st(db, sql);
-    st.step();
-    return st.columnInt(0);
 }
 
 bool isBlank(const QVariant& value) {
@@ -259,6 +283,11 @@ qint64 importQuestions(const QString& path, const std::vector<Question>& questio
                        bool allowDuplicates) {
     if (pg::isServerUrl(path))
         return server::importQuestions(path, questions, allowDuplicates);
+    try {
+        checkProgramOpens(path);
+    } catch (const EProgramRefuses& e) {
+        throw EToolError(e.message() + QStringLiteral(". В банк ничего не добавлено."));
+    }
     auto db = openExisting(path, Database::Mode::ReadWrite);
     Transaction tx(*db);
     const qint64 before = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\""));
@@ -309,6 +338,54 @@ std::vector<size_t> duplicatesOf(const QSet<QString>& bankTexts,
         if (!questions[i].text.trimmed().isEmpty() && bankTexts.contains(questions[i].text))
             duplicates.push_back(i);
     return duplicates;
+}
+
+void checkProgramOpens(const QString& path) {
+    if (pg::isServerUrl(path))
+        return; // the server's tables are made by the bank tool alone
+    openExisting(path, Database::Mode::ReadOnly);
+    try {
+        const data::TDataModule2 program(path);
+    } catch (const EDatabaseError& e) {
+        throw EProgramRefuses(e.message());
+    }
+}
+
+EProgramRefuses::EProgramRefuses(const QString& why)
+    : EToolError(QStringLiteral("программа не откроет этот банк: %1").arg(why)), why_(why) {}
+
+QStringList ignoredObjects(const QString& path) {
+    if (pg::isServerUrl(path))
+        return {};
+    auto db = openExisting(path, Database::Mode::ReadOnly);
+    const QSet<QString> ours{QStringLiteral("Т_Вопросы"), QStringLiteral("Т_Вариант"),
+                             QStringLiteral("Т_Объяснение")};
+    QStringList lines;
+    {
+        Statement st(*db, QStringLiteral("SELECT name, tbl_name FROM main.sqlite_master WHERE "
+                                         "type = 'trigger' ORDER BY name"));
+        while (st.step())
+            lines << QStringLiteral("Триггер «%1» на «%2»: программа триггеры отключает, он не "
+                                    "выполняется")
+                         .arg(st.columnText(0), st.columnText(1));
+    }
+    // table_list tells plain, virtual and shadow tables and views apart; shadow tables belong
+    // to a virtual one and are not named.
+    Statement st(*db, QStringLiteral("SELECT name, type FROM pragma_table_list WHERE schema = "
+                                     "'main' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                     "ORDER BY name"));
+    while (st.step()) {
+        const QString name = st.columnText(0), type = st.columnText(1);
+        if (type == QLatin1String("view"))
+            lines << QStringLiteral("Представление «%1»: программа представления отключает, "
+                                    "оно не используется")
+                         .arg(name);
+        else if (type == QLatin1String("virtual"))
+            lines << QStringLiteral("Виртуальная таблица «%1»: программа её не читает").arg(name);
+        else if (type == QLatin1String("table") && !ours.contains(name))
+            lines << QStringLiteral("Таблица «%1»: программа её не читает").arg(name);
+    }
+    return lines;
 }
 
 StoredBank readBank(const QString& path) {

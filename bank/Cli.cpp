@@ -161,7 +161,6 @@ void writeLine(QIODevice& device, const QString& text) {
     write(device, text + u'\n');
 }
 
-
 int create(Context& c) {
     createBank(c.args[0]);
     writeLine(c.out, QStringLiteral("Создан пустой банк «%1».").arg(c.args[0]));
@@ -204,6 +203,15 @@ int exportCsv(Context& c) {
     return kExitOk;
 }
 int check(Context& c) {
+    for (const QString& line : ignoredObjects(c.args[0]))
+        writeLine(c.out, line);
+    try {
+        checkProgramOpens(c.args[0]);
+    } catch (const EProgramRefuses& e) {
+        writeLine(c.out, QStringLiteral("Программа не откроет этот банк: %1").arg(e.why()));
+        writeLine(c.err, QStringLiteral("Найдено проблем: 1."));
+        return kExitProblems;
+    }
     const StoredBank bank = readBank(c.args[0]);
     const QStringList problems = checkBank(bank);
     for (const QString& problem : problems)

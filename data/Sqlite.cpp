@@ -258,6 +258,10 @@ int Statement::columnCount() const {
     return sqlite3_column_count(stmt_.get());
 }
 
+QString Statement::columnName(int column) const {
+    return QString::fromUtf8(sqlite3_column_name(stmt_.get(), column));
+}
+
 bool Statement::isNull(int column) const {
     return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL;
 }

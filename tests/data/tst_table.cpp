@@ -311,6 +311,7 @@ private slots:
     void cleanup() { bank.reset(); }
 
     void moving();
+    void endlessStatementEnded();
     void locateMissKeepsRow();
     void editOnEmptyTableStartsNewRow();
     void appendPostsPendingChangeFirst();
@@ -498,6 +499,26 @@ void TestTable::nullValues() {
     dm.VariantBooleanField->setValue(QVariant());
     dm.Variant.post();
     QVERIFY(bank->scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\"")).isNull());
+}
+
+// Nothing a bank carries runs on our statements any more; should a statement still run without
+// end, it is ended with a message instead of freezing the window.
+void TestTable::endlessStatementEnded() {
+    TDataModule2 dm;
+    data::sqlite::Database& db = dm.ADOConnection1.database();
+    db.setStatementTimeLimit(50);
+    const QString message = errorOf([&] {
+        data::sqlite::Statement endless(db, QStringLiteral("WITH RECURSIVE r(n) AS (SELECT 1 "
+                                                           "UNION ALL SELECT n + 1 FROM r) "
+                                                           "SELECT count(*) FROM r"));
+        endless.step();
+    });
+    QVERIFY2(message.startsWith(QStringLiteral("Запрос к банку шёл дольше 0.05 с и прерван")),
+             qPrintable(message));
+    dm.Vopros.append();
+    dm.VoprosWideStringField->setValue(QStringLiteral("После"));
+    dm.Vopros.post();
+    QCOMPARE(bank->count(QStringLiteral("Т_Вопросы")), qint64(1));
 }
 
 void TestTable::postChangingNothingWritesNothing() {
