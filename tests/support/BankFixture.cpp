@@ -20,7 +20,7 @@ BankFixture::BankFixture(bool withSchema) : previousDir_(QDir::currentPath()) {
     previousDataHome_ = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir_.filePath(QStringLiteral("home-data"))));
     if (withSchema) {
-        db().exec(data::kBankSchema);
+        db().exec(data::bankSchema().constData());
     }
 }
 
@@ -50,8 +50,10 @@ void BankFixture::exec(const QString& sql) {
 }
 
 qint64 BankFixture::addQuestion(const QuestionRows& question, int number) {
-    Statement q(db(),
-                QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
+    using data::sqlite::quoted;
+    Statement q(db(), QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?)")
+                          .arg(quoted(data::kQuestionTable), quoted(data::kNumberColumn),
+                               quoted(data::kQuestionColumn)));
     if (number >= 0)
         q.bindInt(1, number);
     else
@@ -59,11 +61,11 @@ qint64 BankFixture::addQuestion(const QuestionRows& question, int number) {
     q.bind(2, question.text.isNull() ? QVariant() : QVariant(question.text));
     q.run();
     const qint64 id = db().lastInsertRowId();
-    auto addRows = [&](const char* table, const char* textColumn,
+    auto addRows = [&](const QString& table, const QString& textColumn,
                        const std::vector<std::pair<QString, bool>>& rows) {
-        Statement r(db(), QStringLiteral("INSERT INTO \"%1\" (\"Вопрос\", \"%2\", \"Правильный\") "
-                                         "VALUES (?, ?, ?)")
-                              .arg(QString::fromUtf8(table), QString::fromUtf8(textColumn)));
+        Statement r(db(), QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
+                              .arg(quoted(table), quoted(data::kQuestionColumn), quoted(textColumn),
+                                   quoted(data::kCorrectColumn)));
         for (const auto& [text, correct] : rows) {
             r.reset();
             r.bindInt(1, id);
@@ -72,8 +74,8 @@ qint64 BankFixture::addQuestion(const QuestionRows& question, int number) {
             r.run();
         }
     };
-    addRows("Т_Вариант", "Ответ", question.options);
-    addRows("Т_Объяснение", "Объяснение", question.explanations);
+    addRows(data::kOptionTable, data::kOptionColumn, question.options);
+    addRows(data::kExplanationTable, data::kExplanationColumn, question.explanations);
     return id;
 }
 
@@ -104,7 +106,8 @@ QVariant BankFixture::scalar(const QString& sql, const std::vector<QVariant>& bi
 }
 
 qint64 BankFixture::count(const QString& table) {
-    return scalar(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table)).toLongLong();
+    return scalar(QStringLiteral("SELECT count(*) FROM %1").arg(data::sqlite::quoted(table)))
+        .toLongLong();
 }
 
 WriteCounter::WriteCounter(Database& db) : db_(db) {
