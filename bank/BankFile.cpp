@@ -20,6 +20,7 @@
 namespace bank {
 
 using data::sqlite::Database;
+using data::sqlite::quoted;
 using data::sqlite::Statement;
 using data::sqlite::Transaction;
 
@@ -66,15 +67,19 @@ std::unique_ptr<Database> openExisting(const QString& path, Database::Mode mode)
     return db;
 }
 
+qint64 rowCount(const Database& db, const QString& table) {
+    return scalar(db, QStringLiteral("SELECT count(*) FROM %1").arg(quoted(table)));
+}
+
 bool isBlank(const QVariant& value) {
     return value.isNull() || textOf(value).trimmed().isEmpty();
 }
 
-std::vector<StoredRow> readRows(const Database& db, const char* table, const char* textColumn) {
-    Statement st(db, QStringLiteral("SELECT \"id\", \"Вопрос\", %1, \"Правильный\" FROM %2 "
-                                    "ORDER BY \"Вопрос\", rowid")
-                         .arg(data::sqlite::quoted(QString::fromUtf8(textColumn)),
-                              data::sqlite::quoted(QString::fromUtf8(table))));
+std::vector<StoredRow> readRows(const Database& db, const QString& table,
+                                const QString& textColumn) {
+    Statement st(db, QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 ORDER BY %2, rowid")
+                         .arg(quoted(data::kIdColumn), quoted(data::kQuestionColumn),
+                              quoted(textColumn), quoted(data::kCorrectColumn), quoted(table)));
     std::vector<StoredRow> rows;
     while (st.step())
         rows.push_back({st.columnInt(0), st.columnValue(1), st.columnValue(2), st.columnValue(3)});
@@ -82,8 +87,8 @@ std::vector<StoredRow> readRows(const Database& db, const char* table, const cha
 }
 
 struct RowKind {
-    const char* table;
-    const char* textColumn;
+    QString table;
+    QString textColumn;
     QString noun;     // "вариант ответа"
     QString genitive; // "варианта ответа"
     QString capital;  // "Вариант ответа"
@@ -92,8 +97,8 @@ struct RowKind {
 };
 
 const RowKind& optionKind() {
-    static const RowKind kind{"Т_Вариант",
-                              "Ответ",
+    static const RowKind kind{data::kOptionTable,
+                              data::kOptionColumn,
                               QStringLiteral("вариантов ответа"),
                               QStringLiteral("варианта ответа"),
                               QStringLiteral("Вариант ответа"),
@@ -103,8 +108,8 @@ const RowKind& optionKind() {
 }
 
 const RowKind& explanationKind() {
-    static const RowKind kind{"Т_Объяснение",
-                              "Объяснение",
+    static const RowKind kind{data::kExplanationTable,
+                              data::kExplanationColumn,
                               QStringLiteral("пояснений"),
                               QStringLiteral("пояснения"),
                               QStringLiteral("Пояснение"),
@@ -263,7 +268,7 @@ void createBank(const QString& path) {
     try {
         Database db(path, Database::Mode::ReadWrite);
         Transaction tx(db);
-        db.exec(data::kBankSchema);
+        db.exec(data::bankSchema().constData());
         db.exec(QStringLiteral("PRAGMA application_id = %1")
                     .arg(data::kBankApplicationId)
                     .toUtf8()
@@ -290,24 +295,26 @@ qint64 importQuestions(const QString& path, const std::vector<Question>& questio
     }
     auto db = openExisting(path, Database::Mode::ReadWrite);
     Transaction tx(*db);
-    const qint64 before = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\""));
+    const qint64 before = rowCount(*db, data::kQuestionTable);
     if (!allowDuplicates) {
         QSet<QString> texts;
-        Statement st(*db, QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\""));
+        Statement st(*db, QStringLiteral("SELECT %1 FROM %2")
+                              .arg(quoted(data::kQuestionColumn), quoted(data::kQuestionTable)));
         while (st.step())
             texts.insert(textOf(st.columnValue(0)));
         if (std::vector<size_t> duplicates = duplicatesOf(texts, questions); !duplicates.empty())
             throw EDuplicateQuestions(std::move(duplicates));
     }
-    Statement addQuestion(
-        *db, QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
-    Statement addOption(
-        *db,
-        QStringLiteral(
-            "INSERT INTO \"Т_Вариант\" (\"Вопрос\", \"Ответ\", \"Правильный\") VALUES (?, ?, ?)"));
-    Statement addExplanation(*db,
-                             QStringLiteral("INSERT INTO \"Т_Объяснение\" (\"Вопрос\", "
-                                            "\"Объяснение\", \"Правильный\") VALUES (?, ?, ?)"));
+    Statement addQuestion(*db, QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?)")
+                                   .arg(quoted(data::kQuestionTable), quoted(data::kNumberColumn),
+                                        quoted(data::kQuestionColumn)));
+    const auto addRow = [&](const RowKind& kind) {
+        return Statement(*db, QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
+                                  .arg(quoted(kind.table), quoted(data::kQuestionColumn),
+                                       quoted(kind.textColumn), quoted(data::kCorrectColumn)));
+    };
+    Statement addOption = addRow(optionKind());
+    Statement addExplanation = addRow(explanationKind());
     auto addRows = [](Statement& st, qint64 questionId, const std::vector<Choice>& choices) {
         for (const Choice& choice : choices) {
             st.reset();
@@ -393,9 +400,9 @@ StoredBank readBank(const QString& path) {
         return server::readBank(path);
     auto db = openExisting(path, Database::Mode::ReadOnly);
     std::vector<StoredQuestion> questions;
-    Statement st(
-        *db,
-        QStringLiteral("SELECT \"id\", \"Номер\", \"Вопрос\" FROM \"Т_Вопросы\" ORDER BY rowid"));
+    Statement st(*db, QStringLiteral("SELECT %1, %2, %3 FROM %4 ORDER BY rowid")
+                          .arg(quoted(data::kIdColumn), quoted(data::kNumberColumn),
+                               quoted(data::kQuestionColumn), quoted(data::kQuestionTable)));
     while (st.step()) {
         StoredQuestion q;
         q.id = st.columnInt(0);
@@ -403,8 +410,9 @@ StoredBank readBank(const QString& path) {
         q.text = st.columnValue(2);
         questions.push_back(std::move(q));
     }
-    return assembleBank(std::move(questions), readRows(*db, "Т_Вариант", "Ответ"),
-                        readRows(*db, "Т_Объяснение", "Объяснение"));
+    return assembleBank(std::move(questions),
+                        readRows(*db, data::kOptionTable, data::kOptionColumn),
+                        readRows(*db, data::kExplanationTable, data::kExplanationColumn));
 }
 
 StoredBank assembleBank(std::vector<StoredQuestion> questions, std::vector<StoredRow> options,
@@ -445,9 +453,9 @@ BankCounts countBank(const QString& path) {
         return server::countBank(path);
     auto db = openExisting(path, Database::Mode::ReadOnly);
     BankCounts counts;
-    counts.questions = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\""));
-    counts.options = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вариант\""));
-    counts.explanations = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Объяснение\""));
+    counts.questions = rowCount(*db, data::kQuestionTable);
+    counts.options = rowCount(*db, data::kOptionTable);
+    counts.explanations = rowCount(*db, data::kExplanationTable);
     counts.marked =
         scalar(*db, QStringLiteral("PRAGMA application_id")) == data::kBankApplicationId;
     counts.userVersion = int(scalar(*db, QStringLiteral("PRAGMA user_version")));

@@ -413,6 +413,8 @@ void SqliteWriter::remove(qint64 id, const RowData& asRead) {
 
 SqliteEngine::SqliteEngine(const QString& path, int busyTimeoutMs)
     : db_(path, sqlite::Database::Mode::ReadWrite) {
+    // A bank may come from a colleague or the internet: nothing in it is trusted to run.
+    db_.distrustContents();
     db_.setBusyTimeout(busyTimeoutMs);
     // A name the engine does not know must be an error, not a text that reads as the name.
     db_.disableDoubleQuotedStrings();

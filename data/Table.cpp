@@ -605,12 +605,6 @@ void Table::setStoredValue(Field& field, const QVariant& stored) {
     notify(DataEvent::RecordChanged, current_, &field);
 }
 
-QVariant Table::valueAt(int position, const Field& field) const {
-    if (!view_ || position < 0 || position >= shownCount())
-        return QVariant();
-    return field.fromStored((*view_)[position].data.value(field.index()));
-}
-
 Table::ActiveRow::ActiveRow(const Table& table, int position)
     : table_(table), saved_(table.activeOverride_) {
     table_.activeOverride_ = position;

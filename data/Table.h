@@ -107,10 +107,6 @@ public:
     QVariant fieldValue(const QString& name) const;
     void setFieldValue(const QString& name, const QVariant& value);
 
-    // The field's value in the shown row at the 0-based position, without making that row
-    // active; null outside the shown rows.
-    QVariant valueAt(int position, const Field& field) const;
-
     // Reads another shown row through the field objects while it lives, then restores the
     // active row: for painting every row of a grid.
     class ActiveRow {

@@ -536,6 +536,7 @@ void TestTable::nullValues() {
 // Nothing a bank carries runs on our statements any more; should a statement still run without
 // end, it is ended with a message instead of freezing the window.
 void TestTable::endlessStatementEnded() {
+    FILE_ONLY("the file engine's own time limit; a server ends its statements itself");
     TDataModule2 dm;
     data::sqlite::Database& db = dm.ADOConnection1.database();
     db.setStatementTimeLimit(50);

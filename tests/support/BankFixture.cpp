@@ -4,6 +4,7 @@
 #include "tests/support/PgServer.h"
 
 #include <QDir>
+#include <QFile>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdexcept>
@@ -93,17 +94,20 @@ BankFixture::BankFixture(bool withSchema, BankEngine engine)
     if (!dir_.isValid())
         throw std::runtime_error("no temporary folder");
     QDir::setCurrent(dir_.path());
+    // The journal's queue goes to the user's data folder: a test keeps its own.
+    previousDataHome_ = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_.filePath(QStringLiteral("home-data"))));
     if (engine_ == BankEngine::Server) {
         server_ = std::make_unique<Server>();
         // A fresh bank: the previous case's tables and whatever it left go.
         PQclear(server_->run(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public")));
         if (withSchema)
-            PQclear(server_->run(QString::fromUtf8(data::kServerBankSchema)));
+            PQclear(server_->run(QString::fromUtf8(data::serverBankSchema())));
         qputenv(kUrlVariable, PgServer::shared().url().toUtf8());
         return;
     }
     if (withSchema) {
-        db().exec(data::kBankSchema);
+        db().exec(data::bankSchema().constData());
     }
 }
 
@@ -113,6 +117,10 @@ BankFixture::~BankFixture() {
     server_.reset();
     db_.reset();
     QDir::setCurrent(previousDir_);
+    if (previousDataHome_.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", previousDataHome_);
 }
 
 QString BankFixture::bankPath() const {
@@ -152,8 +160,10 @@ qint64 BankFixture::addQuestion(const QuestionRows& question, int number) {
                        {id, text(rowText), QVariant(correct)});
         return id;
     }
-    Statement q(db(),
-                QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
+    using data::sqlite::quoted;
+    Statement q(db(), QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?)")
+                          .arg(quoted(data::kQuestionTable), quoted(data::kNumberColumn),
+                               quoted(data::kQuestionColumn)));
     if (number >= 0)
         q.bindInt(1, number);
     else
@@ -161,11 +171,11 @@ qint64 BankFixture::addQuestion(const QuestionRows& question, int number) {
     q.bind(2, question.text.isNull() ? QVariant() : QVariant(question.text));
     q.run();
     const qint64 id = db().lastInsertRowId();
-    auto addRows = [&](const char* table, const char* textColumn,
+    auto addRows = [&](const QString& table, const QString& textColumn,
                        const std::vector<std::pair<QString, bool>>& rows) {
-        Statement r(db(), QStringLiteral("INSERT INTO \"%1\" (\"Вопрос\", \"%2\", \"Правильный\") "
-                                         "VALUES (?, ?, ?)")
-                              .arg(QString::fromUtf8(table), QString::fromUtf8(textColumn)));
+        Statement r(db(), QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
+                              .arg(quoted(table), quoted(data::kQuestionColumn), quoted(textColumn),
+                                   quoted(data::kCorrectColumn)));
         for (const auto& [text, correct] : rows) {
             r.reset();
             r.bindInt(1, id);
@@ -174,8 +184,8 @@ qint64 BankFixture::addQuestion(const QuestionRows& question, int number) {
             r.run();
         }
     };
-    addRows("Т_Вариант", "Ответ", question.options);
-    addRows("Т_Объяснение", "Объяснение", question.explanations);
+    addRows(data::kOptionTable, data::kOptionColumn, question.options);
+    addRows(data::kExplanationTable, data::kExplanationColumn, question.explanations);
     return id;
 }
 
@@ -212,7 +222,8 @@ QVariant BankFixture::scalar(const QString& sql, const std::vector<QVariant>& bi
 }
 
 qint64 BankFixture::count(const QString& table) {
-    return scalar(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table)).toLongLong();
+    return scalar(QStringLiteral("SELECT count(*) FROM %1").arg(data::sqlite::quoted(table)))
+        .toLongLong();
 }
 
 QString BankFixture::dump(const QString& table) {

@@ -68,6 +68,7 @@ private:
     std::unique_ptr<Server> server_;
     QTemporaryDir dir_;
     QString previousDir_;
+    QByteArray previousDataHome_;
     std::unique_ptr<data::sqlite::Database> db_;
 };
 

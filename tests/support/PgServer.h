@@ -38,6 +38,7 @@ public:
     static PgServer& shared();
 
 private:
+    void stopWhenTestsEnd();
     void run(const QString& program, const QStringList& arguments) const;
 
     QTemporaryDir dir_;

@@ -5,6 +5,7 @@
 #include "data/Errors.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/GridInput.h"
 #include "tests/support/HostileBanks.h"
 #include "tests/support/ProgramFixture.h"
 #include "toolkit/DBText.h"
@@ -20,6 +21,7 @@
 #include <optional>
 
 using testsupport::BankFixture;
+using testsupport::PaintCounter;
 using testsupport::ProgramFixture;
 using testsupport::QuestionRows;
 using toolkit::ModalResult;
@@ -134,17 +136,6 @@ QuestionRows unshowableQuestion(int kind) {
     }
     return question;
 }
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 } // namespace
 
@@ -791,10 +782,12 @@ void TestTestirovanie::refusedRenumberingDoesNotStick() {
     }
     db.exec("PRAGMA max_page_count = 1073741823");
     QCOMPARE(numbered(), numberedBefore);
-    for (int row = 0; row < questions.recordCount(); ++row)
-        QCOMPARE(questions.valueAt(row, *DataModule2->VoprosIntegerField),
+    for (int row = 0; row < questions.recordCount(); ++row) {
+        const data::Table::ActiveRow shown(questions, row);
+        QCOMPARE(DataModule2->VoprosIntegerField->value(),
                  bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = ?"),
-                              {questions.valueAt(row, *DataModule2->Voprosid)}));
+                              {DataModule2->Voprosid->value()}));
+    }
 
     // The next edit is stored, not refused as a row changed by someone else.
     questions.first();
