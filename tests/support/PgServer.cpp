@@ -62,9 +62,9 @@ PgServer::PgServer() {
 // outside it stops the server and removes its folder once the program has gone.
 void PgServer::stopWhenTestsEnd() {
     const QString data = dir_.filePath(QStringLiteral("data"));
-    const QString stop = QStringLiteral("%1%2/pg_ctl -D '%3' -m immediate -w stop")
-                             .arg(asRoot() ? QStringLiteral("runuser -u postgres -- ") : QString(),
-                                  binDir(), data);
+    const QString stop =
+        QStringLiteral("%1%2/pg_ctl -D '%3' -m immediate -w stop")
+            .arg(asRoot() ? QStringLiteral("runuser -u postgres -- ") : QString(), binDir(), data);
     const QString script =
         QStringLiteral("while [ -d /proc/%1 ]; do sleep 1; done; [ -f '%2/postmaster.pid' ] && "
                        "%3; rm -rf '%4'")
