@@ -650,4 +650,15 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
     return report;
 }
 
+ServerSnapshot::ServerSnapshot(const QString& url) {
+    if (!dir_.isValid())
+        throw EToolError(
+            QStringLiteral("не удаётся создать временную папку: %1").arg(dir_.errorString()));
+    copyBank(url, bankPath(), false);
+}
+
+QString ServerSnapshot::bankPath() const {
+    return dir_.filePath(QString::fromUtf8(data::kBankFileName));
+}
+
 } // namespace bank
