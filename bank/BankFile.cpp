@@ -89,6 +89,14 @@ const RowKind& explanationKind() {
     return kind;
 }
 
+// A character the CSV file cannot carry back: import refuses it.
+bool hasControlCharacter(const QString& text) {
+    for (const QChar c : text)
+        if (csv::isControlCharacter(c) && c != u'\n' && c != u'\r')
+            return true;
+    return false;
+}
+
 QString tooLong(const QVariant& text) {
     const int length = textLength(textOf(text));
     if (length <= kMaxTextLength)
@@ -434,6 +442,8 @@ QStringList exportProblems(const StoredBank& bank) {
         QStringList why;
         if (textLength(textOf(q.text)) > kMaxTextLength)
             why << QStringLiteral("текст вопроса длиннее %1 символов").arg(kMaxTextLength);
+        if (hasControlCharacter(textOf(q.text)))
+            why << QStringLiteral("в тексте вопроса управляющий символ");
         auto rows = [&](const std::vector<StoredRow>& list, const RowKind& kind) {
             if (list.size() > size_t(kMaxChoices))
                 why << QStringLiteral("%1 больше %2").arg(kind.noun).arg(kMaxChoices);
@@ -443,6 +453,11 @@ QStringList exportProblems(const StoredBank& bank) {
                                .arg(kind.genitive)
                                .arg(row.id)
                                .arg(kMaxTextLength);
+            for (const StoredRow& row : list)
+                if (hasControlCharacter(textOf(row.text)))
+                    why << QStringLiteral("в тексте %1 id %2 управляющий символ")
+                               .arg(kind.genitive)
+                               .arg(row.id);
         };
         rows(q.options, optionKind());
         rows(q.explanations, explanationKind());

@@ -3,7 +3,7 @@
 #include "bank/BankFile.h"
 #include "bank/Copy.h"
 #include "bank/Csv.h"
-#include "bank/Moodle.h"
+#include "bank/Import.h"
 #include "bank/Pg.h"
 #include "bank/PrintTest.h"
 #include "bank/QuestionCsv.h"
@@ -21,6 +21,24 @@
 
 namespace bank {
 
+QByteArray readInput(const QString& path) {
+    QFile file(path);
+    if (!QFileInfo::exists(path))
+        throw EToolError(QStringLiteral("файла «%1» нет").arg(path));
+    if (!file.open(QIODevice::ReadOnly))
+        throw EToolError(
+            QStringLiteral("не удаётся прочитать «%1»: %2").arg(path, file.errorString()));
+    return file.readAll();
+}
+
+// Replaces the file only once everything is written, so that a failure leaves the old one.
+void writeOutput(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw EToolError(
+            QStringLiteral("не удаётся записать «%1»: %2").arg(path, file.errorString()));
+}
+
 namespace {
 
 const char* const kHelp =
@@ -31,11 +49,19 @@ const char* const kHelp =
 Команды:
   create ФАЙЛ                 создать пустой банк; существующий файл не перезаписывается
                               пример: infotest-bank create db.mdb
-  import ФАЙЛ ВОПРОСЫ.csv [--allow-duplicates]
-                              добавить вопросы из CSV в конец банка; при ошибке в файле
-                              не добавляется ничего, а сообщение называет строку. Вопрос,
-                              текст которого в банке уже есть, не добавляется (повторный
-                              импорт удвоил бы банк): --allow-duplicates добавляет и такие
+  import ФАЙЛ ВОПРОСЫ [--format csv|moodle|gift|aiken] [--encoding КОДИРОВКА]
+         [--lenient] [--allow-duplicates]
+                              добавить вопросы из CSV, Moodle XML, GIFT или Aiken в конец
+                              банка; формат узнаётся по расширению и содержимому, --format
+                              называет его явно. При ошибке в файле не добавляется ничего, а
+                              сообщение называет строку. Вопрос не на четыре варианта и не
+                              с одним верным не добавляется, как и весь файл: --lenient
+                              добавляет его как есть (check его покажет), а длинные тексты
+                              сокращает. Вопрос, текст которого в банке уже есть, не
+                              добавляется (повторный импорт удвоил бы банк):
+                              --allow-duplicates добавляет и такие. Файл не в UTF-8 читается
+                              как Windows-1251, если так получается русский текст;
+                              --encoding называет кодировку явно
                               пример: infotest-bank import db.mdb informatics.csv
   export ФАЙЛ [ВЫХОД.csv]     выгрузить вопросы в CSV (без ВЫХОД.csv — в стандартный вывод);
                               import вернёт из него те же вопросы, ответы, пояснения и
@@ -58,6 +84,9 @@ const char* const kHelp =
                               ответ, нет верного), называется, и не выгружается ничего;
                               --skip-invalid выгружает остальные и перечисляет пропущенные
                               пример: infotest-bank export-moodle db.mdb informatics.xml
+  export-gift ФАЙЛ ВЫХОД.gift [--skip-invalid]
+                              то же в формате GIFT; import читает его обратно
+                              пример: infotest-bank export-gift db.mdb informatics.gift
   print ФАЙЛ ВЫХОД.pdf [--questions N] [--seed S] [--key]
                               напечатать тест для урока без компьютеров: N вопросов
                               (по умолчанию 10) в случайном порядке, у каждого четыре
@@ -92,6 +121,15 @@ CSV: UTF-8 (с меткой порядка байтов или без), разд
 Ответы вопроса идут до последней непустой ячейки; пустой ответ пишется как "".
 Текст — не длиннее 255 символов.
 
+Moodle XML: вопросы с выбором одного ответа (multichoice) и «верно/неверно»
+(truefalse); ответ с fraction="100" верный, отзывы к ответам становятся пояснениями
+(без них — общий отзыв). HTML становится простым текстом, картинки не переносятся.
+GIFT: «Вопрос {=верный ~неверный#пояснение ~…}», «{T#отзыв на неверный#на верный}»;
+названия, комментарии и категории не переносятся, экранирование \~ \= \# \{ \} \: \\ \n.
+Aiken: строка вопроса, варианты «A. …» или «A) …», строка «ANSWER: A»; пояснений нет.
+Вопросы других видов (эссе, короткий ответ, соответствие…) пропускаются и называются;
+переводы строк в текстах становятся пробелами.
+
 Коды выхода: 0 — успешно, 1 — check нашёл проблемы, 2 — ошибка.
 )";
 
@@ -102,24 +140,6 @@ void writeLine(QIODevice& device, const QString& text) {
     write(device, text + u'\n');
 }
 
-QByteArray readInput(const QString& path) {
-    QFile file(path);
-    if (!QFileInfo::exists(path))
-        throw EToolError(QStringLiteral("файла «%1» нет").arg(path));
-    if (!file.open(QIODevice::ReadOnly))
-        throw EToolError(
-            QStringLiteral("не удаётся прочитать «%1»: %2").arg(path, file.errorString()));
-    return file.readAll();
-}
-
-// Replaces the file only once everything is written, so that a failure leaves the old one.
-void writeOutput(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EToolError(
-            QStringLiteral("не удаётся записать «%1»: %2").arg(path, file.errorString()));
-}
-
 struct Context {
     QStringList args;                  // after the command, without its options
     QSet<QString> switches;            // "--key"
@@ -128,50 +148,23 @@ struct Context {
     QIODevice& err;
 };
 
-// How many questions a refusal names before it says how many more there are.
-constexpr int kListedQuestions = 5;
-
 int create(Context& c) {
     createBank(c.args[0]);
     writeLine(c.out, QStringLiteral("Создан пустой банк «%1».").arg(c.args[0]));
     return kExitOk;
 }
 
-int importCsv(Context& c) {
-    std::vector<Question> questions;
-    std::vector<int> lines;
-    try {
-        questions = parseQuestions(readInput(c.args[1]), &lines);
-    } catch (const EInputError& e) {
-        throw EToolError(
-            QStringLiteral("%1, %2. В банк ничего не добавлено.").arg(c.args[1], e.message()));
-    }
-    qint64 total = 0;
-    try {
-        total = importQuestions(c.args[0], questions,
-                                c.switches.contains(QStringLiteral("--allow-duplicates")));
-    } catch (const EDuplicateQuestions& e) {
-        QStringList named;
-        for (size_t i = 0; i < e.indexes().size() && i < size_t(kListedQuestions); ++i) {
-            const size_t at = e.indexes()[i];
-            named << QStringLiteral("строка %1 %2").arg(lines[at]).arg(shown(questions[at].text));
-        }
-        if (e.indexes().size() > size_t(kListedQuestions))
-            named << QStringLiteral("и ещё %1").arg(e.indexes().size() - kListedQuestions);
-        throw EToolError(
-            QStringLiteral("%1: в банке «%2» уже есть %3 с тем же текстом (%4): "
-                           "не импортируется ли файл второй раз? В банк ничего не "
-                           "добавлено; чтобы добавить всё равно, укажите "
-                           "--allow-duplicates.")
-                .arg(c.args[1], c.args[0],
-                     plural(qint64(e.indexes().size()), "вопрос", "вопроса", "вопросов"),
-                     named.join(QLatin1String(", "))));
-    }
-    writeLine(c.out, QStringLiteral("Добавлено вопросов: %1; теперь в банке «%2» их %3.")
-                         .arg(questions.size())
-                         .arg(c.args[0])
-                         .arg(total));
-    return kExitOk;
+int import(Context& c) {
+    ImportOptions options;
+    options.format = c.values.count(QStringLiteral("--format"))
+                         ? c.values[QStringLiteral("--format")]
+                         : QString();
+    options.encoding = c.values.count(QStringLiteral("--encoding"))
+                           ? c.values[QStringLiteral("--encoding")]
+                           : QString();
+    options.lenient = c.switches.contains(QStringLiteral("--lenient"));
+    options.allowDuplicates = c.switches.contains(QStringLiteral("--allow-duplicates"));
+    return importFile(c.args[0], c.args[1], options, c.out, c.err);
 }
 
 int exportCsv(Context& c) {
@@ -228,38 +221,13 @@ int info(Context& c) {
 }
 
 int exportMoodle(Context& c) {
-    const StoredBank bank = readBank(c.args[0]);
-    const std::vector<Question> all = questionsOf(bank);
-    const bool skip = c.switches.contains(QStringLiteral("--skip-invalid"));
-    std::vector<Question> questions;
-    QStringList invalid;
-    for (size_t i = 0; i < all.size(); ++i) {
-        const QStringList why = moodleProblems(all[i]);
-        if (why.isEmpty())
-            questions.push_back(all[i]);
-        else
-            invalid << QStringLiteral("%1: %2").arg(questionLabel(bank.questions[i]),
-                                                    why.join(QLatin1String(", ")));
-    }
-    if (!invalid.isEmpty() && !skip) {
-        for (const QString& line : invalid)
-            writeLine(c.err, line);
-        throw EToolError(QStringLiteral("Moodle не примет %1 (строкой выше сказано почему): "
-                                        "ничего не выгружено. Исправьте их в редакторе или "
-                                        "укажите --skip-invalid, чтобы выгрузить остальные.")
-                             .arg(plural(invalid.size(), "вопрос", "вопроса", "вопросов")));
-    }
-    writeOutput(c.args[1], moodleXml(questions, bankName(c.args[0])));
-    for (const QString& line : invalid)
-        writeLine(c.err, QStringLiteral("Пропущен: ") + line);
-    writeLine(c.out,
-              QStringLiteral("Выгружено в Moodle XML «%1»: вопросов — %2, заданий по 1 баллу — %3.")
-                  .arg(c.args[1])
-                  .arg(questions.size())
-                  .arg(questions.size() * 2));
-    if (!invalid.isEmpty())
-        writeLine(c.out, QStringLiteral("Пропущено вопросов: %1.").arg(invalid.size()));
-    return kExitOk;
+    return exportForMoodle(MoodleFormat::Xml, c.args[0], c.args[1],
+                           c.switches.contains(QStringLiteral("--skip-invalid")), c.out, c.err);
+}
+
+int exportGift(Context& c) {
+    return exportForMoodle(MoodleFormat::Gift, c.args[0], c.args[1],
+                           c.switches.contains(QStringLiteral("--skip-invalid")), c.out, c.err);
 }
 
 // A whole number option of at least 1 (or 0 with zeroAllowed).
@@ -388,9 +356,11 @@ const std::map<QString, Command>& commands() {
         {QStringLiteral("import"),
          {2,
           2,
-          "import ФАЙЛ ВОПРОСЫ.csv [--allow-duplicates]",
-          importCsv,
-          {QStringLiteral("--allow-duplicates")}}},
+          "import ФАЙЛ ВОПРОСЫ [--format csv|moodle|gift|aiken] [--encoding КОДИРОВКА] "
+          "[--lenient] [--allow-duplicates]",
+          import,
+          {QStringLiteral("--allow-duplicates"), QStringLiteral("--lenient")},
+          {QStringLiteral("--format"), QStringLiteral("--encoding")}}},
         {QStringLiteral("export"), {1, 2, "export ФАЙЛ [ВЫХОД.csv]", exportCsv}},
         {QStringLiteral("check"), {1, 1, "check ФАЙЛ", check}},
         {QStringLiteral("info"), {1, 1, "info ФАЙЛ", info}},
@@ -399,6 +369,12 @@ const std::map<QString, Command>& commands() {
           2,
           "export-moodle ФАЙЛ ВЫХОД.xml [--skip-invalid]",
           exportMoodle,
+          {QStringLiteral("--skip-invalid")}}},
+        {QStringLiteral("export-gift"),
+         {2,
+          2,
+          "export-gift ФАЙЛ ВЫХОД.gift [--skip-invalid]",
+          exportGift,
           {QStringLiteral("--skip-invalid")}}},
         {QStringLiteral("print"),
          {2,

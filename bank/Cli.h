@@ -15,4 +15,10 @@ inline constexpr int kExitFailure = 2;  // a wrong command line or a failed comm
 // err, never as an exception.
 int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err);
 
+// A file's bytes; throws EToolError, in Russian, when it is missing or cannot be read.
+QByteArray readInput(const QString& path);
+// Replaces the file only once everything is written, so that a failure leaves the old one;
+// throws EToolError.
+void writeOutput(const QString& path, const QByteArray& bytes);
+
 } // namespace bank

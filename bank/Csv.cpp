@@ -1,5 +1,7 @@
 #include "bank/Csv.h"
 
+#include "bank/Encoding.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <array>
@@ -28,51 +30,6 @@ EToolError::EToolError(const QString& message) : Exception(message) {}
 namespace csv {
 
 namespace {
-
-const QByteArray kBom("\xEF\xBB\xBF");
-
-// Offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
-// forms, surrogates and code points above U+10FFFF included), or -1.
-qsizetype firstInvalidUtf8(const QByteArray& bytes) {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const qsizetype n = bytes.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int length = 0;
-        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0)
-                low = 0xA0;
-            if (c == 0xED)
-                high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0)
-                low = 0x90;
-            if (c == 0xF4)
-                high = 0x8F;
-        } else {
-            return i;
-        }
-        if (i + length > n)
-            return i;
-        if (s[i + 1] < low || s[i + 1] > high)
-            return i;
-        for (int k = 2; k < length; ++k)
-            if (s[i + k] < 0x80 || s[i + k] > 0xBF)
-                return i;
-        i += length;
-    }
-    return -1;
-}
 
 // Walks the text keeping the line and column of the next character. CRLF, LF and a lone CR
 // each end one line; a character outside the basic plane counts as one column.
@@ -136,13 +93,25 @@ QChar detectDelimiter(const QString& text) {
     return candidates[best];
 }
 
+// Takes the next character of a cell, refusing one that is no text.
+QChar takeText(Reader& r) {
+    const int line = r.line(), column = r.column();
+    const QChar c = r.take();
+    if (isControlCharacter(c) && c != u'\n' && c != u'\r')
+        throw EInputError(
+            QStringLiteral("в тексте управляющий символ U+%1; уберите его")
+                .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0')),
+            line, column);
+    return c;
+}
+
 Cell readCell(Reader& r, QChar delimiter) {
     Cell cell;
     cell.line = r.line();
     cell.column = r.column();
     if (r.atEnd() || r.peek() != u'"') {
         while (!r.atEnd() && r.peek() != delimiter && !r.atLineEnd())
-            cell.text += r.take();
+            cell.text += takeText(r);
         return cell;
     }
     r.take();
@@ -151,7 +120,7 @@ Cell readCell(Reader& r, QChar delimiter) {
         if (r.atEnd())
             throw EInputError(QStringLiteral("кавычка, открытая здесь, не закрыта"), cell.line,
                               cell.column);
-        const QChar c = r.take();
+        const QChar c = takeText(r);
         if (c != u'"') {
             cell.text += c;
         } else if (!r.atEnd() && r.peek() == u'"') {
@@ -169,6 +138,11 @@ Cell readCell(Reader& r, QChar delimiter) {
 
 } // namespace
 
+bool isControlCharacter(QChar c) {
+    const char16_t u = c.unicode();
+    return (u < 0x20 && u != u'\t') || (u >= 0x7F && u <= 0x9F);
+}
+
 bool Record::isBlank() const {
     for (const Cell& cell : cells)
         if (cell.quoted || !cell.text.trimmed().isEmpty())
@@ -176,22 +150,12 @@ bool Record::isBlank() const {
     return true;
 }
 
-Document parse(const QByteArray& input) {
-    const QByteArray bytes = input.startsWith(kBom) ? input.mid(kBom.size()) : input;
-    if (const qsizetype bad = firstInvalidUtf8(bytes); bad >= 0) {
-        const QString before = QString::fromUtf8(bytes.left(bad));
-        Reader r(before);
-        while (!r.atEnd())
-            r.take();
-        const QString hex =
-            QString::number(quint8(bytes.at(bad)), 16).toUpper().rightJustified(2, u'0');
-        throw EInputError(
-            QStringLiteral("файл не в кодировке UTF-8 (неверный байт 0x%1); сохраните его из "
-                           "таблицы как «CSV UTF-8»")
-                .arg(hex),
-            r.line(), r.column());
-    }
-    const QString text = QString::fromUtf8(bytes);
+Document parse(const QByteArray& bytes) {
+    return parseText(
+        decodeUtf8(bytes, QStringLiteral("; сохраните его из таблицы как «CSV UTF-8»")));
+}
+
+Document parseText(const QString& text) {
     Document doc;
     Reader r(text);
     // Spreadsheets write "sep=;" as the first line of a file to name its delimiter.

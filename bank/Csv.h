@@ -56,12 +56,19 @@ struct Document {
     std::vector<Record> records; // blank lines included, for the caller to skip
 };
 
+// A character a cell's text may not hold: the control characters but tab, line feed and
+// carriage return (the last two only inside quotes, where they break the text's lines).
+bool isControlCharacter(QChar c);
+
 // Reads a UTF-8 file (with or without a byte-order mark) in the quoting of RFC 4180, with
 // CRLF, LF or CR line ends. A first line "sep=X" names the delimiter and is no record;
 // otherwise the delimiter is whichever of ';', tab and ',' the first line holds most of
 // outside quotes (';' on a tie, as Russian-locale spreadsheets write it).
-// Throws EInputError for invalid UTF-8, an unterminated quote or text after a closing quote.
+// Throws EInputError for invalid UTF-8, an unterminated quote, text after a closing quote or a
+// control character in a cell.
 Document parse(const QByteArray& bytes);
+// The same for a text already decoded.
+Document parseText(const QString& text);
 
 // One line of cells, quoted where a cell needs it (and the cells at the indexes alwaysQuoted in
 // any case), ended by CRLF.

@@ -1,6 +1,7 @@
 #include "bank/Moodle.h"
 
 #include "bank/Csv.h"
+#include "bank/Foreign.h"
 
 #include <QXmlStreamWriter>
 #include <algorithm>
@@ -50,8 +51,7 @@ public:
             const QString name =
                 QStringLiteral("Вопрос %1").arg(number, width, 10, QLatin1Char('0'));
             item(name, q.text, q.options);
-            item(name + QStringLiteral(" (пояснение)"),
-                 q.text + QStringLiteral("\n\nВыберите верное пояснение ответа."), q.explanations);
+            item(explanationItemName(name), explanationItemText(q.text), q.explanations);
         }
         xml_.writeEndElement();
         xml_.writeEndDocument();

@@ -181,8 +181,9 @@ int textLength(const QString& text) {
     return length;
 }
 
-std::vector<Question> parseQuestions(const QByteArray& csvBytes, std::vector<int>* lines) {
-    const csv::Document doc = csv::parse(csvBytes);
+namespace {
+
+std::vector<Question> questionsIn(const csv::Document& doc, std::vector<int>* lines) {
     auto record = doc.records.begin();
     while (record != doc.records.end() && record->isBlank())
         ++record;
@@ -229,6 +230,16 @@ std::vector<Question> parseQuestions(const QByteArray& csvBytes, std::vector<int
             lines->push_back(row.line);
     }
     return questions;
+}
+
+} // namespace
+
+std::vector<Question> parseQuestions(const QByteArray& csvBytes, std::vector<int>* lines) {
+    return questionsIn(csv::parse(csvBytes), lines);
+}
+
+std::vector<Question> parseQuestionText(const QString& text, std::vector<int>* lines) {
+    return questionsIn(csv::parseText(text), lines);
 }
 
 QByteArray formatQuestions(const std::vector<Question>& questions) {

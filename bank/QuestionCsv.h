@@ -37,6 +37,8 @@ struct Question {
 // number. Throws EInputError at the first fault, so that nothing of a bad file is used. The
 // line each question starts on goes to lines when given.
 std::vector<Question> parseQuestions(const QByteArray& csvBytes, std::vector<int>* lines = nullptr);
+// The same for a file already decoded.
+std::vector<Question> parseQuestionText(const QString& text, std::vector<int>* lines = nullptr);
 
 // The questions as CSV for a spreadsheet in the Russian locale: a byte-order mark, ';', the
 // header with as many option and explanation columns as the longest question needs (4 at

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "bank/Foreign.h"
+
+#include <QString>
+#include <vector>
+
+namespace bank {
+
+// The single-answer multiple-choice and true/false questions of a GIFT file; short-answer,
+// matching, numerical, essay and description questions are listed as skipped, categories,
+// titles and comments as ignored. Questions end at a blank line. The escapes \~ \= \# \{ \}
+// \: \\ and \n are honoured; a text under [html], [moodle] or no marker is HTML and made plain,
+// one under [plain] or [markdown] is taken as it is. A true/false question's feedback is
+// #wrong#right. Throws EInputError, placed by line, for a question whose braces or title are
+// not closed; with lenient, lists that question as skipped instead and reads on.
+ForeignFile readGift(const QString& text, bool lenient = false);
+
+// The questions as GIFT, as export-moodle writes them: a category of the given name, then for
+// each question two single-answer multiple-choice items, the question with its options and the
+// request for its explanation with the explanations, texts plain and escaped. White space at
+// the ends of a text is not kept (GIFT trims it). Throws EToolError for a control character,
+// which a text file cannot carry.
+QString giftText(const std::vector<Question>& questions, const QString& category);
+
+} // namespace bank

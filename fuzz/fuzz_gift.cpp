@@ -1,0 +1,25 @@
+// The bank tool's GIFT reader on arbitrary text: it either reads questions or throws its input
+// error, and what it reads becomes our questions without a fault of its own.
+#include "bank/Foreign.h"
+#include "bank/Gift.h"
+#include "data/Errors.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    for (const bool lenient : {false, true}) {
+        try {
+            const bank::ForeignFile file = bank::readGift(text, lenient);
+            for (const auto& q : bank::importedQuestions(file, lenient))
+                if (lenient && bank::textLength(q.question.text) > bank::kMaxTextLength)
+                    std::abort(); // --lenient cuts every text to the field
+        } catch (const Exception&) {
+            if (lenient)
+                std::abort(); // --lenient reads on past a faulty question
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,244 @@
+#include "bank/BankFile.h"
+#include "bank/Cli.h"
+#include "bank/QuestionCsv.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace bank;
+
+using Questions = std::vector<Question>;
+Q_DECLARE_METATYPE(Questions)
+
+namespace {
+
+struct Run {
+    int code;
+    QString out;
+    QString err;
+};
+
+Run tool(const QStringList& args) {
+    QBuffer out, err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    const int code = runBankTool(args, out, err);
+    return {code, QString::fromUtf8(out.data()), QString::fromUtf8(err.data())};
+}
+
+// Four choices, the k-th (from 1) correct.
+std::vector<Choice> four(const QStringList& texts, int k) {
+    std::vector<Choice> choices;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        choices.push_back({texts[i], i + 1 == k});
+    return choices;
+}
+
+// A text of up to 255 characters with every character GIFT, XML, HTML or CSV treat specially,
+// letters of several scripts and characters outside the basic plane; no line breaks, which the
+// import turns into spaces, and none at its ends, which GIFT trims.
+QString randomText(QRandomGenerator& random) {
+    static const std::u32string pool = U"~=#{}:\\%[]<>&;\"',/-*_ abcЁёЯ яZ0١😀𝄞\t";
+    std::u32string text;
+    const int length = random.bounded(1, 256);
+    for (int i = 0; i < length; ++i)
+        text += pool[size_t(random.bounded(int(pool.size())))];
+    const QString trimmed = QString::fromStdU32String(text).trimmed();
+    return trimmed.isEmpty() ? QStringLiteral("x") : trimmed;
+}
+
+} // namespace
+
+class TestImport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readers_data();
+    void readers();
+    void roundTrips_data();
+    void roundTrips();
+};
+
+void TestImport::readers_data() {
+    // A file imported into an empty bank: the questions it gives, or the refusal, after which
+    // the bank is still empty.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<Questions>("expected");
+    QTest::addColumn<QString>("says");
+
+    const Question byte{QStringLiteral("Сколько бит в байте?"), four({"4", "8", "16", "2"}, 2),
+                        four({"Полубайт", "Верно & точно", "Два байта", "У бита"}, 2)};
+    const QByteArray moodleHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quiz>\n"
+                                  "<question type=\"category\"><category><text>$course$/top/"
+                                  "Инф</text></category></question>\n";
+    const QByteArray moodleByte =
+        "<question type=\"multichoice\"><name><text>Байт</text></name>\n"
+        "<questiontext format=\"html\"><text><![CDATA[<p>Сколько <b>бит</b> в&nbsp;байте?</p>"
+        "<img src=\"@@PLUGINFILE@@/b.png\">]]></text><file name=\"b.png\" encoding=\"base64\">"
+        "AA==</file></questiontext><single>true</single>\n"
+        "<answer fraction=\"0\"><text>4</text><feedback><text>Полубайт</text></feedback></answer>"
+        "<answer fraction=\"100.0000000\"><text>8</text><feedback format=\"html\"><text>Верно "
+        "&amp;amp; точно</text></feedback></answer><answer fraction=\"0\"><text>16</text>"
+        "<feedback><text>Два байта</text></feedback></answer><answer fraction=\"-33.3\"><text>2"
+        "</text><feedback><text>У бита</text></feedback></answer></question>\n";
+    const QByteArray essay = "<question type=\"essay\"><name><text>Эссе</text></name>"
+                             "<questiontext><text>Напишите</text></questiontext></question>\n";
+    QTest::newRow("Moodle: HTML, entities, CDATA, a picture, an essay skipped")
+        << "q.xml" << moodleHead + moodleByte + essay + "</quiz>" << QStringList()
+        << Questions{byte}
+        << "Пропущен вопрос, какого тест не задаёт: строка 7 «Эссе» «Напишите»: эссе";
+    const QByteArray trueFalse =
+        "<question type=\"truefalse\"><name><text>ОЗУ</text></name><questiontext format=\""
+        "moodle_auto_format\"><text>ОЗУ\nэнергонезависимо</text></questiontext><answer "
+        "fraction=\"0\"><text>true</text><feedback><text>Нет</text></feedback></answer><answer "
+        "fraction=\"100\"><text>false</text><feedback><text>Да</text></feedback></answer>"
+        "</question>";
+    QTest::newRow("Moodle: true/false refused")
+        << "q.xml" << moodleHead + trueFalse + "</quiz>" << QStringList() << Questions{}
+        << "строка 4 «ОЗУ» «ОЗУ энергонезависимо»: 2 "
+           "варианта ответа, а нужно ровно 4";
+    QTest::newRow("Moodle: true/false as it stands with --lenient")
+        << "q.xml" << moodleHead + trueFalse + "</quiz>" << QStringList{"--lenient"}
+        << Questions{{"ОЗУ энергонезависимо",
+                      {{"Верно", false}, {"Неверно", true}},
+                      {{"Нет", false}, {"Да", true}}}}
+        << "Импортирован как есть";
+    QTest::newRow("Moodle: a declared entity refused")
+        << "q.xml"
+        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE quiz [<!ENTITY a \"aaaa\">]><quiz>&a;"
+                      "</quiz>")
+        << QStringList() << Questions{} << "строка 1, символ 57: в файле есть объявление типа";
+    QTest::newRow("Moodle: a text over 255 after HTML, cut with --lenient")
+        << "q.xml"
+        << moodleHead + "<question type=\"multichoice\"><questiontext><text>&lt;i&gt;" +
+               QByteArray(300, 'x') +
+               "&lt;/i&gt;</text></questiontext><answer fraction=\"100\"><text>a</text>"
+               "</answer><answer><text>b</text></answer><answer><text>c</text></answer><answer>"
+               "<text>d</text></answer></question></quiz>"
+        << QStringList{"--lenient"}
+        << Questions{{QString(255, u'x'), four({"a", "b", "c", "d"}, 1), {}}}
+        << "текст вопроса сокращён с 300 до 255 символов";
+
+    const QByteArray gift =
+        "// комментарий\n$CATEGORY: Информатика\n\n::Байт::Сколько бит в байте?{\n"
+        "~4#Полубайт\n=8#Верно & точно\n~16#Два байта\n~%-50%2#У бита\n}\n\n"
+        "::Escapes::[plain]\\~\\=\\#\\{\\}\\:\\\\\\n<b>{~%100%a\\=b#x~c#y ~%0%d#z ~e#w}\n\n"
+        "[markdown]Без названия {=%100%да#1 ~нет#2 ~может быть#3 ~не знаю#4}\n\n"
+        "Кто? {=Никто =Nobody}\n";
+    QTest::newRow("GIFT: every escape and marker")
+        << "q.gift" << gift << QStringList()
+        << Questions{byte,
+                     {QStringLiteral("~=#{}:\\ <b>"), four({"a=b", "c", "d", "e"}, 1),
+                      four({"x", "y", "z", "w"}, 1)},
+                     {QStringLiteral("Без названия"),
+                      four({"да", "нет", "может быть", "не знаю"}, 1),
+                      four({"1", "2", "3", "4"}, 1)}}
+        << "строка 15 «Кто?»: короткий ответ";
+    QTest::newRow("GIFT: true/false, its feedback #wrong#right")
+        << "q.txt" << QByteArray("Земля круглая{T#Нет, круглая#Да}") << QStringList{"--lenient"}
+        << Questions{{"Земля круглая",
+                      {{"Верно", true}, {"Неверно", false}},
+                      {{"Да", true}, {"Нет, круглая", false}}}}
+        << "нужно ровно 4";
+    QTest::newRow("GIFT: a brace not closed")
+        << "q.gift" << QByteArray("A{=a ~b ~c ~d}\n\n\nB{=a ~b\n~c ~d\n") << QStringList()
+        << Questions{} << "q.gift, строка 4: фигурная скобка «{» не закрыта";
+    QTest::newRow("GIFT: nothing the quiz asks")
+        << "q.gift" << QByteArray("Кто?{=Никто}\n\nОпишите{}\n") << QStringList() << Questions{}
+        << "в файле нет вопросов, которые задаёт тест";
+
+    QTest::newRow("Aiken: both option styles, no explanations")
+        << "q.txt" << QByteArray("Сколько бит\nв байте?\nA. 4\nB) 8\nC. 16\nD) 2\nANSWER: B\n")
+        << QStringList() << Questions{{"Сколько бит в байте?", four({"4", "8", "16", "2"}, 2), {}}}
+        << "строка 1 «Сколько бит в байте?»: нужны пояснения";
+    QTest::newRow("Aiken: a question without its answer")
+        << "q.txt" << QByteArray("Q1\nA. a\nB. b\nANSWER: A\n\nQ2\nA. a\nB. b\n\nQ3\n")
+        << QStringList{"--format", "aiken"} << Questions{}
+        << "строка 10: после вариантов ожидается следующий вариант";
+
+    QStringDecoder fromUtf8("windows-1251");
+    const QString csv = QStringLiteral(
+        "Вопрос;Ответ 1;Ответ 2;Ответ 3;Ответ 4;Верный ответ;Пояснение 1;Пояснение 2;Пояснение "
+        "3;Пояснение 4;Верное пояснение\r\nСколько бит в байте?;4;8;16;2;2;Полубайт;\"Верно & "
+        "точно\";Два байта;У бита;2\r\n");
+    QStringEncoder to1251("windows-1251");
+    QTest::newRow("CSV from a Russian Excel: Windows-1251, ';', CRLF")
+        << "q.csv" << QByteArray(to1251.encode(csv)) << QStringList() << Questions{byte}
+        << "прочитан как CSV, кодировка Windows-1251";
+    QTest::newRow("CSV: a NUL in a cell")
+        << "q.csv"
+        << QByteArray("Вопрос;Ответ 1;Верный ответ;Пояснение 1;Верное пояснение\r\n"
+                      "Q;\"a\nb\x01\";1;x;1\r\n")
+        << QStringList() << Questions{} << "строка 3, символ 2: в тексте управляющий символ U+0001";
+}
+
+void TestImport::readers() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, options);
+    QFETCH(Questions, expected);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    const QString bank = dir.filePath("db.mdb"), path = dir.filePath(name);
+    createBank(bank);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const Run run = tool(QStringList{"import", bank, path} + options);
+    QVERIFY2((run.out + run.err).contains(says), qPrintable(run.out + run.err));
+    QCOMPARE(run.code, expected.empty() ? kExitFailure : kExitOk);
+    QCOMPARE(questionsOf(readBank(bank)), expected);
+}
+
+void TestImport::roundTrips_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("GIFT") << "export-gift";
+    QTest::newRow("Moodle XML") << "export-moodle";
+}
+
+void TestImport::roundTrips() {
+    QFETCH(QString, command);
+    for (quint32 seed = 1; seed <= 8; ++seed) {
+        QRandomGenerator random(seed);
+        QTemporaryDir dir;
+        const QString first = dir.filePath("a.mdb"), second = dir.filePath("b.mdb");
+        const QString file = dir.filePath("out.file");
+        Questions questions(size_t(random.bounded(1, 12)));
+        for (Question& q : questions) {
+            q.text = randomText(random);
+            for (auto* list : {&q.options, &q.explanations}) {
+                const int correct = random.bounded(4);
+                for (int k = 0; k < 4; ++k)
+                    list->push_back({randomText(random), k == correct});
+            }
+        }
+        createBank(first);
+        importQuestions(first, questions, true);
+        createBank(second);
+        const Run exported = tool({command, first, file});
+        QVERIFY2(exported.code == kExitOk, qPrintable(exported.err));
+        const Run imported = tool({"import", second, file, "--allow-duplicates"});
+        QVERIFY2(imported.code == kExitOk, qPrintable(imported.err));
+        QCOMPARE(questionsOf(readBank(second)), questions);
+    }
+    // A bank Moodle cannot take is refused whole, naming the question.
+    QTemporaryDir dir;
+    const QString bank = dir.filePath("c.mdb"), file = dir.filePath("out.file");
+    createBank(bank);
+    importQuestions(bank, {{"Без верного", four({"a", "b", "c", "d"}, 0), {}}});
+    const Run refused = tool({command, bank, file});
+    QCOMPARE(refused.code, kExitFailure);
+    QVERIFY2(refused.err.contains(QStringLiteral("Вопрос id 1 «Без верного»: нет верного "
+                                                 "варианта ответа, пояснений меньше двух")),
+             qPrintable(refused.err));
+    QVERIFY(!QFile::exists(file));
+}
+
+QTEST_MAIN(TestImport)
+#include "tst_import.moc"
