@@ -33,7 +33,7 @@ template <typename T> void destroy(T*& instance) {
 
 } // namespace
 
-bool createProgram() {
+void createWindows() {
     try {
         Form1 = new TForm1;
         // The first window created is the main window: its native window exists from now on,
@@ -43,14 +43,30 @@ bool createProgram() {
         testi = new Ttesti;
         Edittest = new TEdittest;
         about = new Tabout;
+    } catch (...) {
+        destroyWindows();
+        throw;
+    }
+}
+
+void destroyWindows() {
+    // The windows first: they show the data module's tables.
+    destroy(about);
+    destroy(Edittest);
+    destroy(testi);
+    destroy(Form1);
+    destroy(DataModule2);
+}
+
+bool createProgram() {
+    try {
+        createWindows();
+        // Records a program ended before storing (killed after the tenth answer) go in now.
+        testi->Recorder.retryQueued();
     } catch (const std::exception& error) {
         // Before the event loop runs there is no handler to return to: report and give up.
         toolkit::ShowStartupError(error);
-        destroy(about);
-        destroy(Edittest);
-        destroy(testi);
-        destroy(DataModule2);
-        destroy(Form1);
+        destroyWindows();
         return false;
     }
     return true;
@@ -65,12 +81,11 @@ void destroyProgram() {
     // A teacher who typed an answer and closed the main menu keeps it: the pending changes are
     // posted while the windows still exist, so that their open editors are flushed first.
     toolkit::runHandler([] { DataModule2->postPendingChanges(); });
+    // A run still open is recorded unfinished; records the journal did not take stay queued,
+    // and only here does the pupil's screen say so.
+    toolkit::runHandler([] { testi->Recorder.programEnds(); });
     // Deleting a window does not close it, so no close handler runs.
-    destroy(about);
-    destroy(Edittest);
-    destroy(testi);
-    destroy(Form1);
-    destroy(DataModule2);
+    destroyWindows();
 }
 
 void setUpApplication() {

@@ -25,8 +25,12 @@ void setUpApplication();
 // Creates Form1, DataModule2, testi, Edittest and about, all hidden. When the question bank
 // cannot be opened, shows the start-up error box, leaves nothing created and returns false.
 bool createProgram();
+// The same without the box: throws what went wrong, leaving nothing created.
+void createWindows();
 // Shows the main menu and runs the event loop until the main menu closes; returns its code.
 int runEventLoop();
 // The end of the program: posts each table's pending change (a failure shows the error box),
 // then destroys the windows and the data module. The other windows' close handlers do not run.
 void destroyProgram();
+// Destroys the windows, then the data module, and clears their globals; posts nothing.
+void destroyWindows();

@@ -4,6 +4,8 @@
 #include "bank/Pg.h"
 #include "bank/Screen.h"
 #include "bank/Server.h"
+#include "data/DM.h"
+#include "data/Errors.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 
@@ -13,10 +15,12 @@
 #include <QUrl>
 #include <map>
 #include <memory>
+#include <sqlite3.h>
 
 namespace bank {
 
 using data::sqlite::Database;
+using data::sqlite::quoted;
 using data::sqlite::Statement;
 using data::sqlite::Transaction;
 
@@ -25,6 +29,15 @@ namespace {
 // Another program (the quiz itself) may be writing to the bank for a moment.
 constexpr int kBusyTimeoutMs = 5000;
 
+qint64 scalar(const Database& db, const QString& sql) {
+    Statement st(db, sql);
+    st.step();
+    return st.columnInt(0);
+}
+
+// Opens a bank as the program does: nothing the file carries runs. A read-only command that
+// meets the journal of a write stopped half-way opens the bank for writing, so that the
+// engine puts the file back as it was before that write; without write access it says so.
 std::unique_ptr<Database> openExisting(const QString& path, Database::Mode mode) {
     const QFileInfo info(path);
     if (!info.exists())
@@ -32,25 +45,41 @@ std::unique_ptr<Database> openExisting(const QString& path, Database::Mode mode)
     if (info.isDir())
         throw EToolError(QStringLiteral("«%1» — папка, а не файл банка").arg(path));
     auto db = std::make_unique<Database>(path, mode);
+    db->distrustContents();
     db->setBusyTimeout(kBusyTimeoutMs);
+    try {
+        scalar(*db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    } catch (const EEngineError& e) {
+        if (e.code() != SQLITE_READONLY_ROLLBACK)
+            throw;
+        if (mode == Database::Mode::ReadOnly && info.isWritable() &&
+            QFileInfo(info.absolutePath()).isWritable())
+            return openExisting(path, Database::Mode::ReadWrite);
+        throw EToolError(
+            QStringLiteral("банк «%1» недописан: программа, которая в него писала, была "
+                           "остановлена посреди записи (рядом лежит её журнал «%1-journal»), а "
+                           "вернуть банк к состоянию до этой записи можно только с правом записи "
+                           "в файл и его папку. Откройте банк один раз с таким правом (программой "
+                           "или командой infotest-bank info) — журнал откатится сам; журнал не "
+                           "удаляйте, без него банк останется испорченным")
+                .arg(path));
+    }
     return db;
 }
 
-qint64 scalar(const Database& db, const QString& sql) {
-    Statement st(db, sql);
-    st.step();
-    return st.columnInt(0);
+qint64 rowCount(const Database& db, const QString& table) {
+    return scalar(db, QStringLiteral("SELECT count(*) FROM %1").arg(quoted(table)));
 }
 
 bool isBlank(const QVariant& value) {
     return value.isNull() || textOf(value).trimmed().isEmpty();
 }
 
-std::vector<StoredRow> readRows(const Database& db, const char* table, const char* textColumn) {
-    Statement st(db, QStringLiteral("SELECT \"id\", \"Вопрос\", %1, \"Правильный\" FROM %2 "
-                                    "ORDER BY \"Вопрос\", rowid")
-                         .arg(data::sqlite::quoted(QString::fromUtf8(textColumn)),
-                              data::sqlite::quoted(QString::fromUtf8(table))));
+std::vector<StoredRow> readRows(const Database& db, const QString& table,
+                                const QString& textColumn) {
+    Statement st(db, QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 ORDER BY %2, rowid")
+                         .arg(quoted(data::kIdColumn), quoted(data::kQuestionColumn),
+                              quoted(textColumn), quoted(data::kCorrectColumn), quoted(table)));
     std::vector<StoredRow> rows;
     while (st.step())
         rows.push_back({st.columnInt(0), st.columnValue(1), st.columnValue(2), st.columnValue(3)});
@@ -58,8 +87,8 @@ std::vector<StoredRow> readRows(const Database& db, const char* table, const cha
 }
 
 struct RowKind {
-    const char* table;
-    const char* textColumn;
+    QString table;
+    QString textColumn;
     QString noun;     // "вариант ответа"
     QString genitive; // "варианта ответа"
     QString capital;  // "Вариант ответа"
@@ -68,8 +97,8 @@ struct RowKind {
 };
 
 const RowKind& optionKind() {
-    static const RowKind kind{"Т_Вариант",
-                              "Ответ",
+    static const RowKind kind{data::kOptionTable,
+                              data::kOptionColumn,
                               QStringLiteral("вариантов ответа"),
                               QStringLiteral("варианта ответа"),
                               QStringLiteral("Вариант ответа"),
@@ -79,8 +108,8 @@ const RowKind& optionKind() {
 }
 
 const RowKind& explanationKind() {
-    static const RowKind kind{"Т_Объяснение",
-                              "Объяснение",
+    static const RowKind kind{data::kExplanationTable,
+                              data::kExplanationColumn,
                               QStringLiteral("пояснений"),
                               QStringLiteral("пояснения"),
                               QStringLiteral("Пояснение"),
@@ -239,7 +268,7 @@ void createBank(const QString& path) {
     try {
         Database db(path, Database::Mode::ReadWrite);
         Transaction tx(db);
-        db.exec(data::kBankSchema);
+        db.exec(data::bankSchema().constData());
         db.exec(QStringLiteral("PRAGMA application_id = %1")
                     .arg(data::kBankApplicationId)
                     .toUtf8()
@@ -259,26 +288,33 @@ qint64 importQuestions(const QString& path, const std::vector<Question>& questio
                        bool allowDuplicates) {
     if (pg::isServerUrl(path))
         return server::importQuestions(path, questions, allowDuplicates);
+    try {
+        checkProgramOpens(path);
+    } catch (const EProgramRefuses& e) {
+        throw EToolError(e.message() + QStringLiteral(". В банк ничего не добавлено."));
+    }
     auto db = openExisting(path, Database::Mode::ReadWrite);
     Transaction tx(*db);
-    const qint64 before = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\""));
+    const qint64 before = rowCount(*db, data::kQuestionTable);
     if (!allowDuplicates) {
         QSet<QString> texts;
-        Statement st(*db, QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\""));
+        Statement st(*db, QStringLiteral("SELECT %1 FROM %2")
+                              .arg(quoted(data::kQuestionColumn), quoted(data::kQuestionTable)));
         while (st.step())
             texts.insert(textOf(st.columnValue(0)));
         if (std::vector<size_t> duplicates = duplicatesOf(texts, questions); !duplicates.empty())
             throw EDuplicateQuestions(std::move(duplicates));
     }
-    Statement addQuestion(
-        *db, QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)"));
-    Statement addOption(
-        *db,
-        QStringLiteral(
-            "INSERT INTO \"Т_Вариант\" (\"Вопрос\", \"Ответ\", \"Правильный\") VALUES (?, ?, ?)"));
-    Statement addExplanation(*db,
-                             QStringLiteral("INSERT INTO \"Т_Объяснение\" (\"Вопрос\", "
-                                            "\"Объяснение\", \"Правильный\") VALUES (?, ?, ?)"));
+    Statement addQuestion(*db, QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?)")
+                                   .arg(quoted(data::kQuestionTable), quoted(data::kNumberColumn),
+                                        quoted(data::kQuestionColumn)));
+    const auto addRow = [&](const RowKind& kind) {
+        return Statement(*db, QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
+                                  .arg(quoted(kind.table), quoted(data::kQuestionColumn),
+                                       quoted(kind.textColumn), quoted(data::kCorrectColumn)));
+    };
+    Statement addOption = addRow(optionKind());
+    Statement addExplanation = addRow(explanationKind());
     auto addRows = [](Statement& st, qint64 questionId, const std::vector<Choice>& choices) {
         for (const Choice& choice : choices) {
             st.reset();
@@ -311,14 +347,62 @@ std::vector<size_t> duplicatesOf(const QSet<QString>& bankTexts,
     return duplicates;
 }
 
+void checkProgramOpens(const QString& path) {
+    if (pg::isServerUrl(path))
+        return; // the server's tables are made by the bank tool alone
+    openExisting(path, Database::Mode::ReadOnly);
+    try {
+        const data::TDataModule2 program(path);
+    } catch (const EDatabaseError& e) {
+        throw EProgramRefuses(e.message());
+    }
+}
+
+EProgramRefuses::EProgramRefuses(const QString& why)
+    : EToolError(QStringLiteral("программа не откроет этот банк: %1").arg(why)), why_(why) {}
+
+QStringList ignoredObjects(const QString& path) {
+    if (pg::isServerUrl(path))
+        return {};
+    auto db = openExisting(path, Database::Mode::ReadOnly);
+    const QSet<QString> ours{QStringLiteral("Т_Вопросы"), QStringLiteral("Т_Вариант"),
+                             QStringLiteral("Т_Объяснение")};
+    QStringList lines;
+    {
+        Statement st(*db, QStringLiteral("SELECT name, tbl_name FROM main.sqlite_master WHERE "
+                                         "type = 'trigger' ORDER BY name"));
+        while (st.step())
+            lines << QStringLiteral("Триггер «%1» на «%2»: программа триггеры отключает, он не "
+                                    "выполняется")
+                         .arg(st.columnText(0), st.columnText(1));
+    }
+    // table_list tells plain, virtual and shadow tables and views apart; shadow tables belong
+    // to a virtual one and are not named.
+    Statement st(*db, QStringLiteral("SELECT name, type FROM pragma_table_list WHERE schema = "
+                                     "'main' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                     "ORDER BY name"));
+    while (st.step()) {
+        const QString name = st.columnText(0), type = st.columnText(1);
+        if (type == QLatin1String("view"))
+            lines << QStringLiteral("Представление «%1»: программа представления отключает, "
+                                    "оно не используется")
+                         .arg(name);
+        else if (type == QLatin1String("virtual"))
+            lines << QStringLiteral("Виртуальная таблица «%1»: программа её не читает").arg(name);
+        else if (type == QLatin1String("table") && !ours.contains(name))
+            lines << QStringLiteral("Таблица «%1»: программа её не читает").arg(name);
+    }
+    return lines;
+}
+
 StoredBank readBank(const QString& path) {
     if (pg::isServerUrl(path))
         return server::readBank(path);
     auto db = openExisting(path, Database::Mode::ReadOnly);
     std::vector<StoredQuestion> questions;
-    Statement st(
-        *db,
-        QStringLiteral("SELECT \"id\", \"Номер\", \"Вопрос\" FROM \"Т_Вопросы\" ORDER BY rowid"));
+    Statement st(*db, QStringLiteral("SELECT %1, %2, %3 FROM %4 ORDER BY rowid")
+                          .arg(quoted(data::kIdColumn), quoted(data::kNumberColumn),
+                               quoted(data::kQuestionColumn), quoted(data::kQuestionTable)));
     while (st.step()) {
         StoredQuestion q;
         q.id = st.columnInt(0);
@@ -326,8 +410,9 @@ StoredBank readBank(const QString& path) {
         q.text = st.columnValue(2);
         questions.push_back(std::move(q));
     }
-    return assembleBank(std::move(questions), readRows(*db, "Т_Вариант", "Ответ"),
-                        readRows(*db, "Т_Объяснение", "Объяснение"));
+    return assembleBank(std::move(questions),
+                        readRows(*db, data::kOptionTable, data::kOptionColumn),
+                        readRows(*db, data::kExplanationTable, data::kExplanationColumn));
 }
 
 StoredBank assembleBank(std::vector<StoredQuestion> questions, std::vector<StoredRow> options,
@@ -368,9 +453,9 @@ BankCounts countBank(const QString& path) {
         return server::countBank(path);
     auto db = openExisting(path, Database::Mode::ReadOnly);
     BankCounts counts;
-    counts.questions = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\""));
-    counts.options = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Вариант\""));
-    counts.explanations = scalar(*db, QStringLiteral("SELECT count(*) FROM \"Т_Объяснение\""));
+    counts.questions = rowCount(*db, data::kQuestionTable);
+    counts.options = rowCount(*db, data::kOptionTable);
+    counts.explanations = rowCount(*db, data::kExplanationTable);
     counts.marked =
         scalar(*db, QStringLiteral("PRAGMA application_id")) == data::kBankApplicationId;
     counts.userVersion = int(scalar(*db, QStringLiteral("PRAGMA user_version")));

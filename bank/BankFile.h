@@ -66,6 +66,25 @@ qint64 importQuestions(const QString& path, const std::vector<Question>& questio
                        bool allowDuplicates = false);
 
 // Each of these takes a bank file's path or a server's postgresql:// URL.
+// The program refuses to open the bank (a missing field, a view or a computed field in place
+// of a table or a field...): the data layer's own reason.
+class EProgramRefuses : public EToolError {
+public:
+    explicit EProgramRefuses(const QString& why);
+    const QString& why() const { return why_; }
+
+private:
+    QString why_;
+};
+
+// Opens the bank exactly as the program does at start-up, so that the tool refuses what the
+// program refuses; throws EProgramRefuses, or the engine's error.
+void checkProgramOpens(const QString& path);
+
+// What the bank holds besides the program's tables, one line each: triggers, views, tables;
+// the program neither runs nor reads them.
+QStringList ignoredObjects(const QString& path);
+
 StoredBank readBank(const QString& path);
 BankCounts countBank(const QString& path);
 
@@ -109,7 +128,7 @@ QString plural(qint64 n, const char* one, const char* few, const char* many);
 QString countsText(qint64 questions, qint64 options, qint64 explanations);
 
 // How many questions a test takes, and how many options and explanations it shows of each.
-inline constexpr int kQuestionsPerTest = 10;
+using data::kQuestionsPerTest;
 inline constexpr int kChoicesPerQuestion = 4;
 
 } // namespace bank

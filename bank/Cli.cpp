@@ -1,9 +1,11 @@
 #include "bank/Cli.h"
 
 #include "bank/BankFile.h"
+#include "bank/Command.h"
 #include "bank/Copy.h"
 #include "bank/Csv.h"
 #include "bank/Import.h"
+#include "bank/JournalCommands.h"
 #include "bank/Pg.h"
 #include "bank/PrintTest.h"
 #include "bank/QuestionCsv.h"
@@ -94,6 +96,25 @@ const char* const kHelp =
                               --seed выбираются те же вопросы; --key добавляет лист с
                               ключом ответов и таблицей оценок
                               пример: infotest-bank print db.mdb тест.pdf --seed 7 --key
+  results ФАЙЛ [--from ДАТА] [--to ДАТА] [--who ТЕКСТ] [--answers] [--csv ВЫХОД.csv |
+          --xlsx ВЫХОД.xlsx] [--journal ЖУРНАЛ]
+                              прохождения тестов из журнала результатов (journal.db рядом
+                              с банком): по строке на прохождение, с --answers — на
+                              каждый отвеченный вопрос; --who ищет в имени, логине и
+                              имени компьютера; даты — ГГГГ-ММ-ДД или ДД.ММ.ГГГГ
+                              пример: infotest-bank results db.mdb --from 2026-09-01 --xlsx 5А.xlsx
+  stats ФАЙЛ [--from ДАТА] [--to ДАТА] [--journal ЖУРНАЛ]
+                              статистика вопросов по завершённым прохождениям: сколько
+                              раз показан, доля верных ответов и пояснений,
+                              дискриминация, выбор вариантов; называет вопросы, которые
+                              стоит проверить (вероятно неверный ключ, слишком лёгкий
+                              или трудный)
+  report ФАЙЛ ВЫХОД.pdf [--from ДАТА] [--to ДАТА] [--journal ЖУРНАЛ]
+                              отчёт на листах A4: оценки и баллы диаграммами, доли
+                              верных ответов по вопросам, таблица прохождений
+  journal-clear ФАЙЛ --before ДАТА [--dry-run] [--journal ЖУРНАЛ]
+                              удалить из журнала прохождения, начатые до ДАТЫ (конец
+                              учебного года); --dry-run только считает их
   server-init АДРЕС --teachers РОЛЬ --pupils РОЛЬ
                               подготовить базу на школьном сервере PostgreSQL: таблицы
                               банка и журнала, две роли (создаются, если их нет) и их
@@ -140,14 +161,6 @@ void writeLine(QIODevice& device, const QString& text) {
     write(device, text + u'\n');
 }
 
-struct Context {
-    QStringList args;                  // after the command, without its options
-    QSet<QString> switches;            // "--key"
-    std::map<QString, QString> values; // "--seed" → "7"
-    QIODevice& out;
-    QIODevice& err;
-};
-
 int create(Context& c) {
     createBank(c.args[0]);
     writeLine(c.out, QStringLiteral("Создан пустой банк «%1».").arg(c.args[0]));
@@ -190,6 +203,15 @@ int exportCsv(Context& c) {
     return kExitOk;
 }
 int check(Context& c) {
+    for (const QString& line : ignoredObjects(c.args[0]))
+        writeLine(c.out, line);
+    try {
+        checkProgramOpens(c.args[0]);
+    } catch (const EProgramRefuses& e) {
+        writeLine(c.out, QStringLiteral("Программа не откроет этот банк: %1").arg(e.why()));
+        writeLine(c.err, QStringLiteral("Найдено проблем: 1."));
+        return kExitProblems;
+    }
     const StoredBank bank = readBank(c.args[0]);
     const QStringList problems = checkBank(bank);
     for (const QString& problem : problems)
@@ -341,15 +363,6 @@ const QString& bankOf(const QStringList& args, bool server) {
     return args[0];
 }
 
-struct Command {
-    int minArgs;
-    int maxArgs;
-    const char* usage;
-    std::function<int(Context&)> run;
-    QStringList switches = {}; // options without a value
-    QStringList valued = {};   // options followed by a value
-};
-
 const std::map<QString, Command>& commands() {
     static const std::map<QString, Command> table{
         {QStringLiteral("create"), {1, 1, "create ФАЙЛ", create}},
@@ -410,6 +423,17 @@ const std::map<QString, Command>& commands() {
     return table;
 }
 
+// The bank's commands and the journal's.
+const Command* findCommand(const QString& name) {
+    static const std::map<QString, Command> all = [] {
+        std::map<QString, Command> table = commands();
+        addJournalCommands(table);
+        return table;
+    }();
+    const auto found = all.find(name);
+    return found == all.end() ? nullptr : &found->second;
+}
+
 } // namespace
 
 int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
@@ -424,14 +448,14 @@ int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
         write(out, QString::fromUtf8(kHelp));
         return kExitOk;
     }
-    const auto found = commands().find(name);
-    if (found == commands().end()) {
+    const Command* found = findCommand(name);
+    if (!found) {
         writeLine(err, prefix + QStringLiteral("неизвестная команда «%1»; список команд: "
                                                "infotest-bank --help")
                                     .arg(name));
         return kExitFailure;
     }
-    const Command& command = found->second;
+    const Command& command = *found;
     Context context{{}, {}, {}, out, err};
     const QString usage =
         prefix +

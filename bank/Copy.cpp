@@ -3,6 +3,7 @@
 #include "bank/BankFile.h"
 #include "bank/Pg.h"
 #include "bank/Server.h"
+#include "data/JournalStore.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 
@@ -83,7 +84,7 @@ QString journalPathBeside(const QString& bankPath) {
 }
 
 void createJournal(const QString& path) {
-    throw EToolError(QStringLiteral("журнал «%1» пока не создаётся").arg(path));
+    data::journal::JournalStore(path, data::journal::JournalStore::Mode::Record);
 }
 
 bool isJournalTable(const QString& table) {

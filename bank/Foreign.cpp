@@ -2,6 +2,7 @@
 
 #include "bank/BankFile.h"
 
+#include <QRegularExpression>
 #include <QTextDocument>
 #include <QUrl>
 #include <algorithm>
@@ -117,8 +118,11 @@ ImportedQuestion fromItem(const ForeignItem& item, const ForeignItem* explanatio
 } // namespace
 
 QString htmlToText(const QString& html, bool* leftOut) {
+    // A browser reads "<" before anything but a tag's name as the character itself ("a < b",
+    // "<  >"), while Qt's reader would drop it with what follows as an unknown tag.
+    static const QRegularExpression bareLess(QStringLiteral("<(?![A-Za-z/!?])"));
     TextOnlyDocument document;
-    document.setHtml(html);
+    document.setHtml(QString(html).replace(bareLess, QStringLiteral("&lt;")));
     QString text = document.toPlainText();
     if (text.contains(QChar::ObjectReplacementCharacter)) {
         text.remove(QChar::ObjectReplacementCharacter);

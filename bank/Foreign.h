@@ -10,7 +10,8 @@ namespace bank {
 
 // An HTML text as plain text through Qt's HTML reader: entities resolved, tags dropped,
 // paragraphs and breaks as line breaks, the ends trimmed. Pictures and other embedded objects
-// are left out (leftOut then says so); nothing the text links to is ever read.
+// are left out (leftOut then says so); nothing the text links to is ever read. Needs a
+// QGuiApplication, as Qt's HTML reader does.
 QString htmlToText(const QString& html, bool* leftOut);
 
 struct ForeignAnswer {

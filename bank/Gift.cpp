@@ -4,6 +4,7 @@
 #include "bank/Csv.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace bank {
 
@@ -299,14 +300,20 @@ QString giftText(const std::vector<Question>& questions, const QString& category
                         const std::vector<Choice>& choices) {
             out += QStringLiteral("\n::%1::[plain]%2{\n")
                        .arg(escaped(title, number), escaped(text, number));
+            // Without a "~" GIFT reads the answers as a short-answer question: when all are
+            // correct, each says so by its weight.
+            const bool allCorrect = std::all_of(choices.cbegin(), choices.cend(),
+                                                [](const Choice& c) { return c.correct; });
             for (const Choice& choice : choices) {
                 const QString answer = escaped(choice.text, number);
                 // A text that starts like a weight would be read as one.
-                const QString weight =
-                    answer.startsWith(u'%')
-                        ? (choice.correct ? QStringLiteral("%100%") : QStringLiteral("%0%"))
-                        : QString();
-                out += (choice.correct ? u'=' : u'~') + weight + answer + u'\n';
+                if (allCorrect)
+                    out += QLatin1String("~%100%");
+                else if (answer.startsWith(u'%'))
+                    out += choice.correct ? QLatin1String("=%100%") : QLatin1String("~%0%");
+                else
+                    out += choice.correct ? u'=' : u'~';
+                out += answer + u'\n';
             }
             out += QLatin1String("}\n");
         };

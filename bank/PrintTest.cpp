@@ -108,6 +108,9 @@ public:
         format.setColumnWidthConstraints({QTextLength(QTextLength::FixedLength, points(24)),
                                           QTextLength(QTextLength::PercentageLength, 46),
                                           QTextLength(QTextLength::PercentageLength, 46)});
+        // Every change inside a table lays the whole table out again: filled in one edit
+        // block, the table is laid out once, not once per cell.
+        cursor_.beginEditBlock();
         QTextTable* table = cursor_.insertTable(int(questions.size()) + 1, 3, format);
         cell(table, 0, 0, QStringLiteral("№"), bold_);
         cell(table, 0, 1, QStringLiteral("Верный ответ"), bold_);
@@ -127,6 +130,7 @@ public:
                      printable(q.explanations[size_t(explanation)].text),
                  plain_);
         }
+        cursor_.endEditBlock();
         cursor_.movePosition(QTextCursor::End);
         grades(int(questions.size()));
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/Schema.h"
+
 #include <QByteArray>
 #include <QString>
 #include <vector>
@@ -7,7 +9,7 @@
 namespace bank {
 
 // The longest text a field of the bank holds, in characters (code points).
-inline constexpr int kMaxTextLength = 255;
+using data::kMaxTextLength;
 // More option or explanation columns than any question could use: a typo such as
 // "Ответ 1000000" is reported as an unknown column instead of being taken at its word.
 inline constexpr int kMaxChoices = 100;

@@ -1,6 +1,7 @@
 #include "bank/Screen.h"
 
 #include "bank/Csv.h"
+#include "testing/Geometry.h"
 #include "toolkit/Form.h"
 #include "toolkit/WrapRadioButton.h"
 
@@ -12,18 +13,15 @@ namespace bank {
 
 namespace {
 
-// The testing window's controls: the question label is 585 × 17, the answer buttons 570 × 17
-// (one line), the explanation buttons 570 × 40 (three lines).
-constexpr int kQuestionLabelWidth = 585;
-constexpr int kButtonWidth = 570;
-constexpr int kOptionHeight = 17;
-constexpr int kExplanationHeight = 40;
+using testwindow::kExplanationHeight;
+using testwindow::kOptionHeight;
+using testwindow::kQuestionLabelWidth;
 constexpr int kUnboundedHeight = 100000;
 
 std::unique_ptr<toolkit::WrapRadioButton> makeButton(const QFont& font, int height) {
     auto button = std::make_unique<toolkit::WrapRadioButton>();
     button->setFont(font);
-    button->resize(kButtonWidth, height);
+    button->resize(testwindow::kChoiceWidth, height);
     return button;
 }
 
@@ -64,7 +62,7 @@ int ScreenFit::questionWidth(const QString& text) const {
 }
 
 int ScreenFit::questionLabelWidth() {
-    return kQuestionLabelWidth;
+    return testwindow::kQuestionLabelWidth;
 }
 
 toolkit::WrapRadioButton& ScreenFit::button(Place place) const {

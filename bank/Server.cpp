@@ -218,8 +218,8 @@ InitReport initServer(const QString& url, const QString& teachers, const QString
     // In the default schema of the database, where the program looks for them.
     db.exec(QStringLiteral("SET LOCAL search_path = public"));
     InitReport report;
-    if (makeTables(db, data::kBankTables, data::kServerBankSchema, QStringLiteral("банка вопросов"),
-                   url)) {
+    if (makeTables(db, data::kBankTables, data::serverBankSchema().constData(),
+                   QStringLiteral("банка вопросов"), url)) {
         markBank(db);
         report.lines << QStringLiteral("Созданы таблицы банка вопросов.");
     } else {
@@ -260,7 +260,7 @@ void createBank(const QString& url) {
         throw EToolError(QStringLiteral("в базе «%1» уже есть таблицы банка; create не "
                                         "перезаписывает банки")
                              .arg(url));
-    db.execScript(data::kServerBankSchema);
+    db.execScript(data::serverBankSchema().constData());
     markBank(db);
     tx.commit();
 }

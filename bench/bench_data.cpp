@@ -45,7 +45,7 @@ struct Bank {
         const QString path = numbered() + QLatin1Char('/') + kBankFile;
         {
             Database db(path, Database::Mode::ReadWriteCreate);
-            db.exec(data::kBankSchema);
+            db.exec(data::bankSchema().constData());
             db.exec("BEGIN");
             Statement q(db, "INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") VALUES (?, ?)");
             Statement v(db, "INSERT INTO \"Т_Вариант\" (\"Вопрос\", \"Ответ\", \"Правильный\") "

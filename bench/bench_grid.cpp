@@ -26,7 +26,7 @@ struct Bank {
     QTemporaryDir dir;
     Bank() {
         Database db(dir.filePath("db.mdb"), Database::Mode::ReadWriteCreate);
-        db.exec(data::kBankSchema);
+        db.exec(data::bankSchema().constData());
         db.exec(QStringLiteral(
                     "BEGIN;"
                     "WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < %1) "

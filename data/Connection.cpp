@@ -1,6 +1,8 @@
 #include "data/Connection.h"
 
 #include "data/Errors.h"
+#include "data/PgEngine.h"
+#include "data/SqliteEngine.h"
 #include "data/Table.h"
 
 #include <algorithm>
@@ -11,7 +13,7 @@ namespace {
 
 [[noreturn]] void raiseRolledBack() {
     throw EEngineError(QStringLiteral("Запись прервана: база данных отменила все изменения этой "
-                                      "операции, и программа снова прочитала их строки из файла. "
+                                      "операции, и программа снова прочитала их строки из банка. "
                                       "Повторите действие."),
                        0);
 }
@@ -19,28 +21,34 @@ namespace {
 } // namespace
 
 void Connection::open() {
-    if (db_)
+    if (engine_)
         return;
-    auto db = std::make_unique<sqlite::Database>(dataSource, sqlite::Database::Mode::ReadWrite);
-    // A bank may come from a colleague or the internet: nothing in it is trusted to run.
-    db->distrustContents();
-    db->setBusyTimeout(busyTimeoutMs);
-    // A name the engine does not know must be an error, not a text that reads as the name.
-    db->disableDoubleQuotedStrings();
-    // A file that is not a database opens without complaint; reading its schema tells.
-    sqlite::Statement probe(*db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
-    probe.step();
-    db_ = std::move(db);
+    if (isServerUrl(dataSource))
+        engine_ = std::make_unique<PgEngine>(dataSource, busyTimeoutMs);
+    else
+        engine_ = std::make_unique<SqliteEngine>(dataSource, busyTimeoutMs);
+}
+
+bool Connection::isServerUrl(const QString& dataSource) {
+    return dataSource.startsWith(QLatin1String("postgresql://")) ||
+           dataSource.startsWith(QLatin1String("postgres://"));
+}
+
+Engine& Connection::engine() const {
+    if (!engine_)
+        throw EDatabaseError(QStringLiteral("Connection is not open"));
+    return *engine_;
 }
 
 sqlite::Database& Connection::database() const {
-    if (!db_)
-        throw EDatabaseError(QStringLiteral("Connection is not open"));
-    return *db_;
+    auto* file = dynamic_cast<SqliteEngine*>(&engine());
+    if (!file)
+        throw EDatabaseError(QStringLiteral("The bank is not a file"));
+    return file->database();
 }
 
 bool Connection::scopeRolledBack() const {
-    return scopes_ > 0 && (rolledBack_ || !db_->inTransaction());
+    return scopes_ > 0 && (rolledBack_ || !engine_->inTransaction());
 }
 
 void Connection::beforeWrite() {
@@ -79,11 +87,9 @@ void Connection::takePostedFromFile() {
 }
 
 CommitOnUnwindScope::CommitOnUnwindScope(Connection& connection) : connection_(connection) {
-    sqlite::Database& db = connection_.database();
-    // Deferred: the file is locked by the first write, so a scope that writes nothing (a bank
-    // numbered already) never waits for another program.
+    Engine& engine = connection_.engine();
     if (connection_.scopes_ == 0) {
-        db.exec("BEGIN");
+        engine.begin();
         connection_.posted_.clear();
         connection_.rolledBack_ = false;
     }
@@ -96,19 +102,16 @@ CommitOnUnwindScope::~CommitOnUnwindScope() {
     --connection_.scopes_;
     if (connection_.scopes_ > 0)
         return;
-    sqlite::Database& db = connection_.database();
+    Engine& engine = connection_.engine();
     bool kept = false;
     try {
-        if (db.inTransaction()) {
-            db.exec("COMMIT");
+        if (engine.inTransaction()) {
+            engine.commit();
             kept = true;
         }
-    } catch (const EEngineError&) {
+    } catch (const Exception&) {
         // Only reached when the scope ends by an error that is already being reported.
-        try {
-            db.exec("ROLLBACK");
-        } catch (const EEngineError&) {
-        }
+        engine.rollback();
     }
     if (!kept && !connection_.rolledBack_) {
         // The error already on its way is the one reported; a failure to read the rows again
@@ -125,7 +128,7 @@ CommitOnUnwindScope::~CommitOnUnwindScope() {
 void CommitOnUnwindScope::commit() {
     if (done_)
         return;
-    sqlite::Database& db = connection_.database();
+    Engine& engine = connection_.engine();
     if (connection_.scopes_ == 1) {
         if (connection_.scopeRolledBack()) {
             if (!connection_.rolledBack_)
@@ -133,9 +136,9 @@ void CommitOnUnwindScope::commit() {
             raiseRolledBack();
         }
         try {
-            db.exec("COMMIT"); // a failure leaves the scope open: the destructor tries again
+            engine.commit(); // a failure leaves the scope open: the destructor tries again
         } catch (const EEngineError&) {
-            if (!db.inTransaction())
+            if (!engine.inTransaction())
                 connection_.takePostedFromFile();
             throw;
         }

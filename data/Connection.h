@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Engine.h"
 #include "data/Sqlite.h"
 
 #include <QString>
@@ -12,7 +13,8 @@ namespace data {
 class Table;
 
 // The program's one connection to the question bank. The data source is a path relative to
-// the working directory at the moment the connection opens; an existing file is required.
+// the working directory at the moment the connection opens, where an existing file is
+// required, or a server's URL (postgresql://...).
 class Connection {
 public:
     Connection() = default;
@@ -24,18 +26,24 @@ public:
     int busyTimeoutMs = 5000;
 
     void open();
-    bool connected() const { return db_ != nullptr; }
+    bool connected() const { return engine_ != nullptr; }
+    Engine& engine() const;
+    // The file of a bank kept in SQLite; throws for a bank on a server.
     sqlite::Database& database() const;
 
+    // Whether the data source names a server rather than a file.
+    static bool isServerUrl(const QString& dataSource);
+
     // For the tables' writes inside a write scope. The engine may end the scope's transaction
-    // by itself on a failed statement (a full disk, an I/O error, no memory): every row posted
-    // in it is then gone from the file, and the cursors must not go on believing them.
+    // by itself on a failed statement (a full disk, an I/O error, no memory, a lost connection
+    // to a server): every row posted in it is then gone from the bank, and the cursors must
+    // not go on believing them.
     // Refuses a write once the scope's transaction is gone, instead of writing in autocommit.
     void beforeWrite();
     // Remembers a row a table has written.
     void written(Table& table, qint64 rowid);
     // After a failed write: when the transaction is gone, the tables take the rows posted in it
-    // from the file again.
+    // from the bank again.
     void afterFailedWrite();
     // Whether the engine has ended the open scope's transaction itself.
     bool scopeRolledBack() const;
@@ -43,7 +51,7 @@ public:
 private:
     friend class CommitOnUnwindScope;
     void takePostedFromFile();
-    std::unique_ptr<sqlite::Database> db_;
+    std::unique_ptr<Engine> engine_;
     int scopes_ = 0; // write scopes alive; the outermost owns the transaction
     std::vector<std::pair<Table*, qint64>> posted_; // in the open scope
     bool rolledBack_ = false; // the open scope's rows were taken from the file again

@@ -1,6 +1,7 @@
 #include "data/DM.h"
 
 #include "data/Errors.h"
+#include "data/Schema.h"
 
 #include <exception>
 
@@ -8,12 +9,15 @@ TDataModule2* DataModule2 = nullptr;
 
 namespace data {
 
+QString bankSource() {
+    const QString server = qEnvironmentVariable("INFOTEST_BANK_URL");
+    return server.isEmpty() ? QStringLiteral("db.mdb") : server;
+}
+
 TDataModule2::TDataModule2(const QString& dataSource)
-    : Vopros(ADOConnection1, QStringLiteral("Vopros"), QStringLiteral("Т_Вопросы")),
-      Vopros_DS(Vopros),
-      Variant(ADOConnection1, QStringLiteral("Variant"), QStringLiteral("Т_Вариант")),
-      Variant_DS(Variant),
-      Obyasnenie(ADOConnection1, QStringLiteral("Obyasnenie"), QStringLiteral("Т_Объяснение")),
+    : Vopros(ADOConnection1, QStringLiteral("Vopros"), kQuestionTable), Vopros_DS(Vopros),
+      Variant(ADOConnection1, QStringLiteral("Variant"), kOptionTable), Variant_DS(Variant),
+      Obyasnenie(ADOConnection1, QStringLiteral("Obyasnenie"), kExplanationTable),
       Obyasnenie_DS(Obyasnenie) {
     ADOConnection1.connectionString =
         QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=db.mdb;"
@@ -21,26 +25,25 @@ TDataModule2::TDataModule2(const QString& dataSource)
     ADOConnection1.dataSource = dataSource;
     ADOConnection1.loginPrompt = false;
 
-    const int text = 255;
-    Voprosid = Vopros.addField(QStringLiteral("id"), FieldType::AutoInc, 12, true);
-    VoprosIntegerField = Vopros.addField(QStringLiteral("Номер"), FieldType::Integer, 10);
+    const int text = kMaxTextLength;
+    Voprosid = Vopros.addField(kIdColumn, FieldType::AutoInc, 12, true);
+    VoprosIntegerField = Vopros.addField(kNumberColumn, FieldType::Integer, 10);
     VoprosWideStringField =
-        Vopros.addField(QStringLiteral("Вопрос"), FieldType::WideString, text, false, text);
+        Vopros.addField(kQuestionColumn, FieldType::WideString, text, false, text);
 
-    Variantid = Variant.addField(QStringLiteral("id"), FieldType::AutoInc, 12, true);
-    VariantIntegerField = Variant.addField(QStringLiteral("Вопрос"), FieldType::Integer, 12);
+    Variantid = Variant.addField(kIdColumn, FieldType::AutoInc, 12, true);
+    VariantIntegerField = Variant.addField(kQuestionColumn, FieldType::Integer, 12);
     VariantWideStringField =
-        Variant.addField(QStringLiteral("Ответ"), FieldType::WideString, text, false, text);
-    VariantBooleanField = Variant.addField(QStringLiteral("Правильный"), FieldType::Boolean, 13);
-    Variant.setMaster(Vopros_DS, QStringLiteral("id"), QStringLiteral("Вопрос"));
+        Variant.addField(kOptionColumn, FieldType::WideString, text, false, text);
+    VariantBooleanField = Variant.addField(kCorrectColumn, FieldType::Boolean, 13);
+    Variant.setMaster(Vopros_DS, kIdColumn, kQuestionColumn);
 
-    Obyasnenieid = Obyasnenie.addField(QStringLiteral("id"), FieldType::AutoInc, 10, true);
-    ObyasnenieIntegerField = Obyasnenie.addField(QStringLiteral("Вопрос"), FieldType::Integer, 10);
+    Obyasnenieid = Obyasnenie.addField(kIdColumn, FieldType::AutoInc, 10, true);
+    ObyasnenieIntegerField = Obyasnenie.addField(kQuestionColumn, FieldType::Integer, 10);
     ObyasnenieWideStringField =
-        Obyasnenie.addField(QStringLiteral("Объяснение"), FieldType::WideString, text, false, text);
-    ObyasnenieBooleanField =
-        Obyasnenie.addField(QStringLiteral("Правильный"), FieldType::Boolean, 5);
-    Obyasnenie.setMaster(Vopros_DS, QStringLiteral("id"), QStringLiteral("Вопрос"));
+        Obyasnenie.addField(kExplanationColumn, FieldType::WideString, text, false, text);
+    ObyasnenieBooleanField = Obyasnenie.addField(kCorrectColumn, FieldType::Boolean, 5);
+    Obyasnenie.setMaster(Vopros_DS, kIdColumn, kQuestionColumn);
 
     ADOConnection1.open();
     Vopros.open();

@@ -7,14 +7,18 @@
 
 namespace data {
 
+// The bank the program opens: the school's server that INFOTEST_BANK_URL names (a libpq
+// connection URI), else db.mdb in the working directory.
+QString bankSource();
+
 // The question bank as every window sees it: one connection, the three tables with their
 // fields, and a data source for each. Creating it opens everything; a bank that cannot be
 // opened makes the constructor throw.
 class TDataModule2 {
 public:
-    // The program opens db.mdb in the working directory; the bank tool's check opens the bank
-    // it is given the same way, so that it refuses exactly what the program refuses.
-    explicit TDataModule2(const QString& dataSource = QStringLiteral("db.mdb"));
+    // The program opens bankSource(); the bank tool's check opens the bank it is given the same
+    // way, so that it refuses exactly what the program refuses.
+    explicit TDataModule2(const QString& dataSource = bankSource());
     ~TDataModule2();
     TDataModule2(const TDataModule2&) = delete;
     TDataModule2& operator=(const TDataModule2&) = delete;

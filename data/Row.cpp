@@ -1,9 +1,6 @@
 #include "data/Row.h"
 
-#include "data/Sqlite.h"
-
 #include <cstring>
-#include <sqlite3.h>
 #include <vector>
 
 namespace data {
@@ -65,20 +62,20 @@ RowData::RowData(int count) {
     block_ = builder.finish();
 }
 
-RowData RowData::fromStatement(const sqlite::Statement& statement, int firstColumn, int count) {
+RowData RowData::fromCells(const CellView* cells, int count) {
     // Measured first, then written into a block of the exact size: one allocation per row.
     std::size_t total = kSizeBytes;
-    for (int column = firstColumn; column < firstColumn + count; ++column) {
-        switch (statement.columnType(column)) {
-        case SQLITE_INTEGER:
-        case SQLITE_FLOAT:
+    for (int i = 0; i < count; ++i) {
+        switch (cells[i].type) {
+        case CellType::Integer:
+        case CellType::Float:
             total += 1 + 8;
             break;
-        case SQLITE_TEXT:
-        case SQLITE_BLOB:
-            total += 1 + kSizeBytes + std::size_t(statement.columnBytes(column).size());
+        case CellType::Text:
+        case CellType::Blob:
+            total += 1 + kSizeBytes + std::size_t(cells[i].bytes.size());
             break;
-        default:
+        case CellType::Null:
             total += 1;
             break;
         }
@@ -88,32 +85,27 @@ RowData RowData::fromStatement(const sqlite::Statement& statement, int firstColu
     char* at = row.block_.get();
     store(at, std::uint32_t(total));
     at += kSizeBytes;
-    for (int column = firstColumn; column < firstColumn + count; ++column) {
-        switch (statement.columnType(column)) {
-        case SQLITE_INTEGER:
-            *at++ = char(CellType::Integer);
-            store(at, qint64(statement.columnInt(column)));
+    for (int i = 0; i < count; ++i) {
+        const CellView& cell = cells[i];
+        *at++ = char(cell.type);
+        switch (cell.type) {
+        case CellType::Integer:
+            store(at, cell.integer);
             at += 8;
             break;
-        case SQLITE_FLOAT:
-            *at++ = char(CellType::Float);
-            store(at, statement.columnDouble(column));
+        case CellType::Float:
+            store(at, cell.real);
             at += 8;
             break;
-        case SQLITE_TEXT:
-        case SQLITE_BLOB: {
-            *at++ =
-                char(statement.columnType(column) == SQLITE_TEXT ? CellType::Text : CellType::Blob);
-            const QByteArrayView bytes = statement.columnBytes(column);
-            store(at, std::uint32_t(bytes.size()));
+        case CellType::Text:
+        case CellType::Blob:
+            store(at, std::uint32_t(cell.bytes.size()));
             at += kSizeBytes;
-            if (!bytes.isEmpty())
-                std::memcpy(at, bytes.data(), size_t(bytes.size()));
-            at += bytes.size();
+            if (!cell.bytes.isEmpty())
+                std::memcpy(at, cell.bytes.data(), size_t(cell.bytes.size()));
+            at += cell.bytes.size();
             break;
-        }
-        default:
-            *at++ = char(CellType::Null);
+        case CellType::Null:
             break;
         }
     }
@@ -233,35 +225,46 @@ bool RowData::holds(int i, const QVariant& value) const {
            integer(i) == value.toLongLong();
 }
 
-void RowData::setValue(int i, const QVariant& value) {
-    if (value.isNull()) {
-        replaceCell(i, CellType::Null, {});
-        return;
-    }
-    char number[8];
+CellType cellTypeOf(const QVariant& value) {
+    if (value.isNull())
+        return CellType::Null;
     switch (value.typeId()) {
     case QMetaType::Bool:
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
-        store(number, value.toLongLong());
-        replaceCell(i, CellType::Integer, QByteArrayView(number, 8));
-        return;
+        return CellType::Integer;
     case QMetaType::Double:
+        return CellType::Float;
+    case QMetaType::QByteArray:
+        return CellType::Blob;
+    default:
+        return CellType::Text;
+    }
+}
+
+void RowData::setValue(int i, const QVariant& value) {
+    char number[8];
+    const CellType type = cellTypeOf(value);
+    switch (type) {
+    case CellType::Null:
+        replaceCell(i, type, {});
+        return;
+    case CellType::Integer:
+        store(number, value.toLongLong());
+        replaceCell(i, type, QByteArrayView(number, 8));
+        return;
+    case CellType::Float:
         store(number, value.toDouble());
-        replaceCell(i, CellType::Float, QByteArrayView(number, 8));
+        replaceCell(i, type, QByteArrayView(number, 8));
         return;
-    case QMetaType::QByteArray: {
-        const QByteArray bytes = value.toByteArray();
-        replaceCell(i, CellType::Blob, bytes);
+    case CellType::Blob:
+        replaceCell(i, type, value.toByteArray());
         return;
-    }
-    default: {
-        const QByteArray utf8 = value.toString().toUtf8();
-        replaceCell(i, CellType::Text, utf8);
+    case CellType::Text:
+        replaceCell(i, type, value.toString().toUtf8());
         return;
-    }
     }
 }
 
@@ -287,24 +290,25 @@ bool RowData::sameCell(int i, const RowData& other, int j) const {
     return size == other.cellSize(b) && std::memcmp(a, b, size) == 0;
 }
 
-void RowData::bind(sqlite::Statement& statement, int parameter, int i) const {
-    switch (type(i)) {
-    case CellType::Null:
-        statement.bindNull(parameter);
-        break;
+CellView RowData::cellView(int i) const {
+    const char* at = cell(i);
+    CellView view;
+    view.type = CellType(*at);
+    switch (view.type) {
     case CellType::Integer:
-        statement.bindInt(parameter, integer(i));
+        view.integer = load<qint64>(at + 1);
         break;
     case CellType::Float:
-        statement.bindDouble(parameter, real(i));
+        view.real = load<double>(at + 1);
         break;
     case CellType::Text:
-        statement.bindTextBytes(parameter, bytes(i));
-        break;
     case CellType::Blob:
-        statement.bindBlob(parameter, bytes(i));
+        view.bytes = QByteArrayView(at + 1 + kSizeBytes, load<std::uint32_t>(at + 1));
+        break;
+    case CellType::Null:
         break;
     }
+    return view;
 }
 
 } // namespace data

@@ -7,13 +7,22 @@
 
 namespace data {
 
-namespace sqlite {
-class Statement;
-}
-
-// The engine's storage classes, kept exactly as read: an integer stays a 64-bit integer, a
-// text keeps its stored bytes (even when they are not valid UTF-8), a blob stays a blob.
+// The storage classes of a cell, kept exactly as read: an integer stays a 64-bit integer, a
+// text keeps its stored bytes (even when they are not valid UTF-8), a blob stays a blob. Each
+// engine maps its own types to these in one place (SqliteEngine.cpp, PgEngine.cpp).
 enum class CellType : std::uint8_t { Null, Integer, Float, Text, Blob };
+
+// The storage class a program's value is kept in: null; Booleans and integers as integers;
+// floating point as a float; a QByteArray as a blob; anything else as its text.
+CellType cellTypeOf(const QVariant& value);
+
+// One cell as an engine hands it over while a row is read; bytes for a text or a blob.
+struct CellView {
+    CellType type = CellType::Null;
+    qint64 integer = 0;
+    double real = 0;
+    QByteArrayView bytes;
+};
 
 // The cells of one row packed into one block of memory: a bank of 100,000 questions holds
 // 900,000 rows, and a QVariant per cell (with a QString per text) would take twice the memory
@@ -23,8 +32,8 @@ public:
     RowData() = default;
     // A row of count null cells.
     explicit RowData(int count);
-    // The columns firstColumn .. firstColumn + count - 1 of the statement's current row.
-    static RowData fromStatement(const sqlite::Statement& statement, int firstColumn, int count);
+    // A row of these cells, copied into one block.
+    static RowData fromCells(const CellView* cells, int count);
 
     RowData(const RowData& other);
     RowData& operator=(const RowData& other);
@@ -51,10 +60,10 @@ public:
     bool holds(int i, const QVariant& value) const;
     // Every cell the same, as sameCell compares them.
     bool sameAs(const RowData& other) const;
-    // Same storage class and same bytes: what the engine's IS compares.
+    // Same storage class and same bytes: what SQLite's IS compares.
     bool sameCell(int i, const RowData& other, int j) const;
-    // Binds cell i to the statement's parameter, in its own storage class.
-    void bind(sqlite::Statement& statement, int parameter, int i) const;
+    // Cell i as the engines' mappings read it.
+    CellView cellView(int i) const;
 
 private:
     // The block: total size (4 bytes), then each cell: its type (1 byte) and its payload:

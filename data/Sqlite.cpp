@@ -1,6 +1,7 @@
 #include "data/Sqlite.h"
 
 #include "data/Errors.h"
+#include "data/Row.h"
 
 #include <QElapsedTimer>
 #include <sqlite3.h>
@@ -166,34 +167,25 @@ Statement::Statement(const Database& db, const QString& sql) : db_(db) {
 }
 
 void Statement::bind(int index, const QVariant& value) {
-    if (value.isNull()) {
+    switch (cellTypeOf(value)) {
+    case CellType::Null:
         bindNull(index);
         return;
-    }
-    int rc = SQLITE_OK;
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        rc = sqlite3_bind_int64(stmt_.get(), index, value.toLongLong());
-        break;
-    case QMetaType::Double:
-        rc = sqlite3_bind_double(stmt_.get(), index, value.toDouble());
-        break;
-    case QMetaType::QByteArray: {
-        const QByteArray bytes = value.toByteArray();
-        rc = sqlite3_bind_text(stmt_.get(), index, bytes.constData(), int(bytes.size()),
-                               SQLITE_TRANSIENT);
-        break;
-    }
-    default:
+    case CellType::Integer:
+        bindInt(index, value.toLongLong());
+        return;
+    case CellType::Float:
+        bindDouble(index, value.toDouble());
+        return;
+    case CellType::Blob:
+        // columnValue gives a text whose bytes are not UTF-8 as a QByteArray: it goes back as
+        // that same text.
+        bindTextBytes(index, value.toByteArray());
+        return;
+    case CellType::Text:
         bindText(index, value.toString());
         return;
     }
-    if (rc != SQLITE_OK)
-        db_.raise();
 }
 
 void Statement::bindText(int index, const QString& text) {
@@ -256,6 +248,10 @@ void Statement::reset() {
 
 int Statement::columnCount() const {
     return sqlite3_column_count(stmt_.get());
+}
+
+QString Statement::columnName(int column) const {
+    return QString::fromUtf8(sqlite3_column_name(stmt_.get(), column));
 }
 
 bool Statement::isNull(int column) const {

@@ -87,6 +87,7 @@ public:
     void reset();
 
     int columnCount() const;
+    QString columnName(int column) const;
     bool isNull(int column) const;
     qint64 columnInt(int column) const;
     QString columnText(int column) const;

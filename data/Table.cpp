@@ -2,7 +2,6 @@
 
 #include "data/Connection.h"
 #include "data/Errors.h"
-#include "data/Sqlite.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -12,54 +11,6 @@
 #include <unordered_set>
 
 namespace data {
-
-using sqlite::quoted;
-using sqlite::Statement;
-
-namespace {
-
-// The kind of a column from its declared type, as the bank's creators write them.
-FieldType columnType(const QString& declared, bool autoIncrementKey) {
-    QString type = declared.trimmed().toUpper();
-    const qsizetype paren = type.indexOf(QLatin1Char('('));
-    if (paren >= 0)
-        type = type.left(paren).trimmed();
-    if (type == "INTEGER" || type == "INT" || type == "LONG")
-        return autoIncrementKey ? FieldType::AutoInc : FieldType::Integer;
-    if (type == "SMALLINT")
-        return FieldType::SmallInt;
-    if (type == "NVARCHAR" || type == "NCHAR" || type == "NTEXT")
-        return FieldType::WideString;
-    if (type == "VARCHAR" || type == "CHAR" || type == "TEXT")
-        return FieldType::String;
-    if (type == "BOOLEAN" || type == "BIT")
-        return FieldType::Boolean;
-    if (type == "REAL" || type == "FLOAT" || type == "DOUBLE")
-        return FieldType::Float;
-    if (type == "BLOB")
-        return FieldType::Blob;
-    return FieldType::Other;
-}
-
-const char* kConflictMessage =
-    "Row cannot be located for updating. Some values may have been changed since it was last "
-    "read";
-
-// Names compare as the engine compares them: ASCII letters without regard to case, every other
-// character exactly ("номер" is not the column "Номер").
-bool sameNameAsEngine(const QString& a, const QString& b) {
-    const QByteArray x = a.toUtf8(), y = b.toUtf8();
-    if (x.size() != y.size())
-        return false;
-    for (qsizetype i = 0; i < x.size(); ++i) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (fold(x[i]) != fold(y[i]))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 Table::Table(Connection& connection, const QString& objectName, const QString& tableName)
     : connection_(connection), objectName_(objectName), tableName_(tableName) {}
@@ -119,7 +70,6 @@ void Table::open() {
         return;
     if (master_ && (!masterField_ || !linkField_))
         raise(QStringLiteral("Master or link field not declared"));
-    checkColumns();
     readRows();
     state_ = DataSetState::Browse;
     notify(DataEvent::RowsAboutToBeReset);
@@ -133,131 +83,17 @@ void Table::open() {
     notify(DataEvent::RecordMoved, current_);
 }
 
-// The program and the bank tool's check both come here (the tool by opening the bank as the
-// program does), so they can never disagree about a bank.
-void Table::checkColumns() {
-    const sqlite::Database& db = connection_.database();
-    {
-        // Only a plain table of the file holds rows: a view or a virtual table under the
-        // name would run the file's code on every read or write.
-        Statement list(db, QStringLiteral("PRAGMA main.table_list(%1)").arg(quoted(tableName_)));
-        if (list.step()) {
-            const QString kind = list.columnText(2);
-            if (kind == QLatin1String("view"))
-                raise(QStringLiteral("«%1» в этом файле — представление (VIEW), а не таблица; "
-                                     "программа открывает только таблицы банка")
-                          .arg(tableName_));
-            if (kind != QLatin1String("table"))
-                raise(QStringLiteral("«%1» в этом файле — виртуальная таблица (%2), а не "
-                                     "обычная таблица банка; программа такую не открывает")
-                          .arg(tableName_, kind));
-            // Rows are told apart by their rowid, which such a table lacks.
-            if (list.columnInt(4) != 0)
-                raise(QStringLiteral("Table '%1' is a WITHOUT ROWID table, which this program "
-                                     "cannot open")
-                          .arg(tableName_));
-        }
-    }
-    // The engine's own message for a missing table or a file that is not a database.
-    Statement probe(db, QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(quoted(tableName_)));
-
-    bool autoIncrement = false;
-    {
-        Statement sql(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND "
-                                         "name = ?"));
-        sql.bindText(1, tableName_);
-        if (sql.step())
-            autoIncrement =
-                sql.columnText(0).contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
-    }
-    struct Column {
-        QString name;
-        QString type;
-        bool key;
-        bool generated;
-    };
-    std::vector<Column> columns;
-    // table_xinfo, unlike table_info, lists generated columns, with 2 or 3 in "hidden".
-    Statement info(db, QStringLiteral("PRAGMA main.table_xinfo(%1)").arg(quoted(tableName_)));
-    while (info.step())
-        columns.push_back({info.columnText(1), info.columnText(2), info.columnInt(5) == 1,
-                           info.columnInt(6) >= 2});
-
-    keptAsBound_.assign(fields_.size(), 0);
-    for (const auto& field : fields_) {
-        auto column = std::find_if(columns.begin(), columns.end(), [&](const Column& c) {
-            return sameNameAsEngine(c.name, field->fieldName());
-        });
-        if (column == columns.end())
-            raise(QStringLiteral("Field '%1' not found").arg(field->fieldName()));
-        // Its value is computed by the file's expression: a write to it fails, and the value
-        // shown is not what was written.
-        if (column->generated)
-            raise(QStringLiteral("поле «%1» в этом файле вычисляемое (GENERATED ALWAYS), а не "
-                                 "хранимое; программа открывает только хранимые поля")
-                      .arg(field->fieldName()));
-        keptAsBound_[field->index()] = storageClassesKeptAsBound(column->type);
-        const FieldType actual = columnType(column->type, column->key && autoIncrement);
-        if (!sameKind(field->dataType(), actual)) {
-            QString actualName = fieldTypeName(actual);
-            if (actual == FieldType::Other)
-                actualName = column->type.isEmpty() ? QStringLiteral("Unknown") : column->type;
-            raise(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
-                      .arg(field->fieldName(), fieldTypeName(field->dataType()), actualName));
-        }
-    }
-}
-
-namespace {
-
-constexpr std::uint8_t bitOf(CellType type) {
-    return std::uint8_t(1u << unsigned(type));
-}
-
-} // namespace
-
-// The engine converts a value to the column's affinity as it stores it (an integer written to
-// a REAL column becomes a float, a text that looks like a number written to a NUMERIC column
-// becomes a number). The affinity follows from the declared type by the engine's documented
-// rules, in this order. Texts are left out altogether: a file kept in UTF-16 would change
-// bytes that are not valid UTF-8.
-std::uint8_t Table::storageClassesKeptAsBound(const QString& declaredType) {
-    const QString type = declaredType.toUpper();
-    const std::uint8_t always = bitOf(CellType::Null) | bitOf(CellType::Blob);
-    if (type.contains(QLatin1String("INT")))
-        return always | bitOf(CellType::Integer);
-    if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
-        type.contains(QLatin1String("TEXT")))
-        return always;
-    if (type.contains(QLatin1String("BLOB")) || type.isEmpty())
-        return always | bitOf(CellType::Integer) | bitOf(CellType::Float);
-    if (type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA")) ||
-        type.contains(QLatin1String("DOUB")))
-        return always | bitOf(CellType::Float);
-    return always | bitOf(CellType::Integer); // NUMERIC: a float may become an integer
-}
-
-QString Table::columnList() const {
-    QStringList names;
-    for (const auto& field : fields_)
-        names << quoted(field->fieldName());
-    return names.join(", ");
-}
-
 void Table::readRows() {
-    QString sql = QStringLiteral("SELECT rowid, %1 FROM %2").arg(columnList(), quoted(tableName_));
-    sql += linkField_ ? QStringLiteral(" ORDER BY %1, rowid").arg(quoted(linkField_->fieldName()))
-                      : QStringLiteral(" ORDER BY rowid");
-    Statement select(connection_.database(), sql);
+    TableShape shape{objectName_, tableName_, &fields_, linkField_};
+    std::unique_ptr<TableWriter> writer = connection_.engine().openTable(shape);
     Groups groups;
     std::size_t finger = 0;
     Rows* group = &groupOf(groups, finger, LinkKey{});
     LinkKey groupKey{};
-    const int count = int(fields_.size());
-    while (select.step()) {
+    writer->readAll([&](qint64 id, RowData&& data) {
         Row row;
-        row.rowid = select.columnInt(0);
-        row.data = RowData::fromStatement(select, 1, count);
+        row.rowid = id;
+        row.data = std::move(data);
         if (linkField_) {
             const LinkKey key = linkKeyOf(row.data);
             if (!(key == groupKey)) {
@@ -266,7 +102,8 @@ void Table::readRows() {
             }
         }
         group->push_back(std::move(row));
-    }
+    });
+    writer_ = std::move(writer);
     groups_ = std::move(groups);
     finger_ = 0;
 }
@@ -548,10 +385,13 @@ void Table::writePending() {
     Row& row = (*view_)[current_];
     connection_.beforeWrite();
     try {
-        if (state_ == DataSetState::Insert)
-            writeInsert(row);
-        else
-            writeUpdate(row);
+        if (state_ == DataSetState::Insert) {
+            row.rowid = writer_->insert(row.data);
+            row.isNew = false;
+        } else if (!row.data.sameAs(original_)) {
+            // An unchanged row (a bank numbered already, in the draw) is not written at all.
+            writer_->update(row.rowid, row.data, original_);
+        }
     } catch (...) {
         connection_.afterFailedWrite();
         throw;
@@ -597,7 +437,7 @@ void Table::remove() {
     const Row& row = (*view_)[current_];
     connection_.beforeWrite();
     try {
-        writeDelete(row, state_ == DataSetState::Edit ? original_ : row.data);
+        writer_->remove(row.rowid, state_ == DataSetState::Edit ? original_ : row.data);
     } catch (...) {
         connection_.afterFailedWrite();
         throw;
@@ -641,14 +481,8 @@ void Table::refreshRow() {
     if (current_ < 0)
         return;
     postDetails();
-    Statement select(
-        connection_.database(),
-        QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(columnList(), quoted(tableName_)));
-    select.bindInt(1, (*view_)[current_].rowid);
-    const bool found = select.step();
-    RowData fresh;
-    if (found)
-        fresh = RowData::fromStatement(select, 0, int(fields_.size()));
+    std::optional<RowData> fresh = writer_->readOne((*view_)[current_].rowid);
+    const bool found = fresh.has_value();
     const bool wasEditing = state_ == DataSetState::Edit;
     state_ = DataSetState::Browse;
     modified_ = false;
@@ -660,7 +494,7 @@ void Table::refreshRow() {
         notify(DataEvent::RecordMoved, current_);
         return;
     }
-    (*view_)[current_].data = std::move(fresh);
+    (*view_)[current_].data = std::move(*fresh);
     notify(DataEvent::RecordChanged, current_);
     if (linkField_)
         regroup(current_);
@@ -668,22 +502,10 @@ void Table::refreshRow() {
 
 void Table::takeRowsFromFile(const std::vector<qint64>& rowids) {
     checkActive();
-    const int count = int(fields_.size());
-    std::unordered_map<qint64, std::optional<RowData>> fresh; // nullopt: gone from the file
-    {
-        Statement select(connection_.database(), QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
-                                                     .arg(columnList(), quoted(tableName_)));
-        for (const qint64 rowid : rowids) {
-            if (fresh.count(rowid))
-                continue;
-            select.reset();
-            select.bindInt(1, rowid);
-            std::optional<RowData> data;
-            if (select.step())
-                data = RowData::fromStatement(select, 0, count);
-            fresh.emplace(rowid, std::move(data));
-        }
-    }
+    std::unordered_map<qint64, std::optional<RowData>> fresh; // nullopt: gone from the bank
+    for (const qint64 rowid : rowids)
+        if (!fresh.count(rowid))
+            fresh.emplace(rowid, writer_->readOne(rowid));
 
     notify(DataEvent::RowsAboutToBeReset);
     const int wasCurrent = current_;
@@ -744,145 +566,6 @@ void Table::takeRowsFromFile(const std::vector<qint64>& rowids) {
     notify(DataEvent::RecordMoved, current_);
 }
 
-// ---- writing -------------------------------------------------------------------------------
-
-Statement& Table::prepared(std::uint64_t key, const std::function<QString()>& sql) {
-    std::unique_ptr<Statement>& slot = statements_[key];
-    if (!slot)
-        slot = std::make_unique<Statement>(connection_.database(), sql());
-    return *slot;
-}
-
-namespace {
-
-// Readies a kept statement for its next use however this use ends, so that it holds no lock.
-struct ResetAfterUse {
-    Statement& statement;
-    ~ResetAfterUse() { statement.reset(); }
-};
-
-// Keys of the kept statements: the kind in the top bits, the set of written cells below.
-constexpr std::uint64_t kInsertKey = 1ull << 62;
-constexpr std::uint64_t kUpdateKey = 2ull << 62;
-constexpr std::uint64_t kDeleteKey = 3ull << 62;
-// An update that reads the written row back.
-constexpr std::uint64_t kReadBackKey = 1ull << 61;
-
-} // namespace
-
-// One statement writes the row and gives back what the store holds, its id first: the row is
-// written once, or not at all, and the cursor takes the result only when the statement is done.
-void Table::writeInsert(Row& row) {
-    std::uint64_t cells = 0;
-    for (const auto& field : fields_) {
-        const int i = field->index();
-        // The store fills the key, and its defaults where nothing was set.
-        if (!field->readOnly() && row.data.type(i) != CellType::Null)
-            cells |= 1ull << i;
-    }
-    Statement& insert = prepared(kInsertKey | cells, [&] {
-        QStringList names, marks;
-        for (const auto& field : fields_)
-            if (cells & (1ull << field->index())) {
-                names << quoted(field->fieldName());
-                marks << QStringLiteral("?");
-            }
-        const QString returning = QStringLiteral(" RETURNING rowid, ") + columnList();
-        return (names.isEmpty()
-                    ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(tableName_))
-                    : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                          .arg(quoted(tableName_), names.join(", "), marks.join(", "))) +
-               returning;
-    });
-    ResetAfterUse reset{insert};
-    int parameter = 1;
-    for (int i = 0; i < int(fields_.size()); ++i)
-        if (cells & (1ull << i))
-            row.data.bind(insert, parameter++, i);
-    if (!insert.step())
-        raise(QStringLiteral("The new row was not written"));
-    const qint64 rowid = insert.columnInt(0);
-    RowData stored = RowData::fromStatement(insert, 1, int(fields_.size()));
-    insert.run();
-    row.rowid = rowid;
-    row.data = std::move(stored);
-    row.isNew = false;
-}
-
-// The optimistic check: the row must still hold every value it had when it was read, compared
-// byte for byte whatever the column's collation.
-QString Table::rowUnchangedCondition() const {
-    QString where = QStringLiteral(" WHERE rowid = ?");
-    for (const auto& field : fields_)
-        where += QStringLiteral(" AND %1 IS ? COLLATE BINARY").arg(quoted(field->fieldName()));
-    return where;
-}
-
-// The row is written once, or not at all: the statement changes one row, or none when another
-// program has changed or deleted it since it was read. Where the store may convert a written
-// value, the statement gives the row back as stored and the cursor takes that; otherwise the
-// cursor's row already holds exactly what is stored, and reading it back (which costs the
-// engine more than the update itself) is skipped.
-void Table::writeUpdate(Row& row) {
-    if (row.data.sameAs(original_))
-        return; // nothing changed: nothing is written (a bank numbered already, in the draw)
-    std::uint64_t cells = 0;
-    bool readBack = false;
-    for (int i = 0; i < int(fields_.size()); ++i)
-        if (!row.data.sameCell(i, original_, i)) {
-            cells |= 1ull << i;
-            if (!(keptAsBound_[i] & bitOf(row.data.type(i))))
-                readBack = true;
-        }
-    if (!cells)
-        return; // nothing changed: nothing is written
-    Statement& update = prepared(kUpdateKey | (readBack ? kReadBackKey : 0) | cells, [&] {
-        QStringList sets;
-        for (const auto& field : fields_)
-            if (cells & (1ull << field->index()))
-                sets << QStringLiteral("%1 = ?").arg(quoted(field->fieldName()));
-        return QStringLiteral("UPDATE %1 SET %2").arg(quoted(tableName_), sets.join(", ")) +
-               rowUnchangedCondition() +
-               (readBack ? QStringLiteral(" RETURNING ") + columnList() : QString());
-    });
-    ResetAfterUse reset{update};
-    int parameter = 1;
-    for (int i = 0; i < int(fields_.size()); ++i)
-        if (cells & (1ull << i))
-            row.data.bind(update, parameter++, i);
-    update.bindInt(parameter++, row.rowid);
-    for (int i = 0; i < int(fields_.size()); ++i)
-        original_.bind(update, parameter++, i);
-    if (!readBack) {
-        update.run();
-        if (connection_.database().changes() != 1)
-            throw EEngineError(QString::fromLatin1(kConflictMessage), 0);
-        return;
-    }
-    if (!update.step())
-        throw EEngineError(QString::fromLatin1(kConflictMessage), 0);
-    RowData stored = RowData::fromStatement(update, 0, int(fields_.size()));
-    update.run();
-    row.data = std::move(stored);
-}
-
-void Table::writeDelete(const Row& row, const RowData& asRead) {
-    Statement& remove = prepared(kDeleteKey, [&] {
-        return QStringLiteral("DELETE FROM %1").arg(quoted(tableName_)) + rowUnchangedCondition() +
-               QStringLiteral(" RETURNING rowid");
-    });
-    ResetAfterUse reset{remove};
-    int parameter = 1;
-    remove.bindInt(parameter++, row.rowid);
-    for (int i = 0; i < int(fields_.size()); ++i)
-        asRead.bind(remove, parameter++, i);
-    if (!remove.step())
-        throw EEngineError(QStringLiteral("Row cannot be located for deletion. Some values may "
-                                          "have been changed since it was last read"),
-                           0);
-    remove.run();
-}
-
 // ---- reading -------------------------------------------------------------------------------
 
 int Table::recordCount() const {
@@ -920,12 +603,6 @@ void Table::setStoredValue(Field& field, const QVariant& stored) {
         row.setValue(field.index(), stored);
     modified_ = true;
     notify(DataEvent::RecordChanged, current_, &field);
-}
-
-QVariant Table::valueAt(int position, const Field& field) const {
-    if (!view_ || position < 0 || position >= shownCount())
-        return QVariant();
-    return field.fromStored((*view_)[position].data.value(field.index()));
 }
 
 Table::ActiveRow::ActiveRow(const Table& table, int position)

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "data/DataSource.h"
+#include "data/Engine.h"
 #include "data/Field.h"
 #include "data/Row.h"
-#include "data/Sqlite.h"
 
 #include <QString>
 #include <QVariant>
@@ -49,7 +49,7 @@ public:
     // master's current masterField, ordered by the link field.
     void setMaster(DataSource& master, const QString& masterField, const QString& linkField);
 
-    // Checks the declared fields against the file's columns and reads every row.
+    // Checks the declared fields against the bank's columns and reads every row.
     void open();
     bool active() const { return state_ != DataSetState::Inactive; }
 
@@ -107,10 +107,6 @@ public:
     QVariant fieldValue(const QString& name) const;
     void setFieldValue(const QString& name, const QVariant& value);
 
-    // The field's value in the shown row at the 0-based position, without making that row
-    // active; null outside the shown rows.
-    QVariant valueAt(int position, const Field& field) const;
-
     // Reads another shown row through the field objects while it lives, then restores the
     // active row: for painting every row of a grid.
     class ActiveRow {
@@ -151,8 +147,8 @@ public:
 
 private:
     struct Row {
-        RowData data; // the cells in the order of fields_
-        qint64 rowid = 0;
+        RowData data;     // the cells in the order of fields_
+        qint64 rowid = 0; // the engine's id of the row (TableWriter)
         bool isNew = false;
     };
     using Rows = std::vector<Row>;
@@ -186,16 +182,7 @@ private:
     void startNewRow(int position);
     void dropNewRow();
     void dropRow(int position);
-    void writeInsert(Row& row);
-    void writeUpdate(Row& row);
-    void writeDelete(const Row& row, const RowData& asRead);
-    QString rowUnchangedCondition() const;
-    static std::uint8_t storageClassesKeptAsBound(const QString& declaredType);
-    // The writing statements are prepared once and kept, by kind and the cells they write.
-    sqlite::Statement& prepared(std::uint64_t key, const std::function<QString()>& sql);
-    QString columnList() const;
     void readRows();
-    void checkColumns();
     // A master posts the pending changes of its details before its current row may change.
     void postDetails();
     // Detail tables: follow the master's current row.
@@ -235,10 +222,8 @@ private:
     std::vector<DataSource*> sources_;
     int controlsDisabled_ = 0;
     bool missedEvents_ = false;
-    std::unordered_map<std::uint64_t, std::unique_ptr<sqlite::Statement>> statements_;
-    // Per field: the storage classes (a bit per CellType) its column stores exactly as bound,
-    // by the column's affinity. An update of only such cells need not read the row back.
-    std::vector<std::uint8_t> keptAsBound_;
+    // The engine's statements for this table, from open() on.
+    std::unique_ptr<TableWriter> writer_;
 };
 
 } // namespace data

@@ -2,6 +2,7 @@
 
 #include "app/Unit1.h"
 #include "data/DM.h"
+#include "data/Schema.h"
 #include "toolkit/DrawFrameControl.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
@@ -15,7 +16,7 @@ TEdittest* Edittest = nullptr;
 namespace {
 
 const QString kDeleteQuestion = QStringLiteral("Вы действительно хотите удалить текущую запись? ");
-const QString kFlagField = QStringLiteral("Правильный");
+const QString kFlagField = data::kCorrectColumn;
 
 // Turns over the flag of the current row of a flag column and stores it at once. Only a click
 // that went down and up on the same flag cell of a row of the table counts: a release after
@@ -79,11 +80,11 @@ TEdittest::TEdittest(QWidget* parent)
     setObjectName(QStringLiteral("Edittest"));
 
     DBGrid1 = grid(this, "DBGrid1", QRect(8, 30, 658, 254), DataModule2->Vopros_DS);
-    DBGrid1->addColumn(QStringLiteral("Вопрос"), 621);
+    DBGrid1->addColumn(data::kQuestionColumn, 621);
     Label1 = heading(this, "Label1", 61, 8, QStringLiteral("Вопросы"));
     DBGrid2 = grid(this, "DBGrid2", QRect(8, 326, 658, 107), DataModule2->Variant_DS);
-    DBGrid2->addColumn(QStringLiteral("Ответ"), 548);
-    DBGrid2->addColumn(QStringLiteral("Правильный"));
+    DBGrid2->addColumn(data::kOptionColumn, 548);
+    DBGrid2->addColumn(data::kCorrectColumn);
     Label2 = heading(this, "Label2", 61, 304,
                      QStringLiteral("Варианты ответов (напростив верного поставьте галочку)"));
     SpeedButton1 = speedButton(this, "SpeedButton1", 8, 298, toolkit::addPicture());
@@ -91,8 +92,8 @@ TEdittest::TEdittest(QWidget* parent)
     SpeedButton3 = speedButton(this, "SpeedButton3", 32, 8, toolkit::deletePicture());
     SpeedButton4 = speedButton(this, "SpeedButton4", 32, 298, toolkit::deletePicture());
     DBGrid3 = grid(this, "DBGrid3", QRect(8, 461, 658, 112), DataModule2->Obyasnenie_DS);
-    DBGrid3->addColumn(QStringLiteral("Объяснение"), 548);
-    DBGrid3->addColumn(QStringLiteral("Правильный"), 81);
+    DBGrid3->addColumn(data::kExplanationColumn, 548);
+    DBGrid3->addColumn(data::kCorrectColumn, 81);
     SpeedButton5 = speedButton(this, "SpeedButton5", 8, 439, toolkit::addPicture());
     SpeedButton6 = speedButton(this, "SpeedButton6", 32, 439, toolkit::deletePicture());
     Label3 = heading(this, "Label3", 61, 439, QStringLiteral("Объяснение правильности ответа"));
@@ -194,14 +195,14 @@ void TEdittest::DBGrid1DrawColumnCell(QObject* Sender, const toolkit::TRect& Rec
 // starts false and the text empty.
 void TEdittest::SpeedButton1Click(QObject*) {
     DataModule2->Variant.append();
-    DataModule2->Variant.setFieldValue(QStringLiteral("Правильный"), false);
+    DataModule2->Variant.setFieldValue(data::kCorrectColumn, false);
     DataModule2->Variant.post();
 }
 
 // Adds a question whose text is one space, stored at once.
 void TEdittest::SpeedButton2Click(QObject*) {
     DataModule2->Vopros.append();
-    DataModule2->Vopros.setFieldValue(QStringLiteral("Вопрос"), QStringLiteral(" "));
+    DataModule2->Vopros.setFieldValue(data::kQuestionColumn, QStringLiteral(" "));
     DataModule2->Vopros.post();
 }
 
@@ -225,7 +226,7 @@ void TEdittest::FormClose(QObject*) {
 
 void TEdittest::SpeedButton5Click(QObject*) {
     DataModule2->Obyasnenie.append();
-    DataModule2->Obyasnenie.setFieldValue(QStringLiteral("Правильный"), false);
+    DataModule2->Obyasnenie.setFieldValue(data::kCorrectColumn, false);
     DataModule2->Obyasnenie.post();
 }
 

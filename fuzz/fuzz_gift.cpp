@@ -4,10 +4,19 @@
 #include "bank/Gift.h"
 #include "data/Errors.h"
 
+#include <QGuiApplication>
+
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Qt's HTML reader, which the texts go through, needs the application object.
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static const bool offscreen = qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(argc, argv);
+    (void)offscreen;
     const QString text =
         QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     for (const bool lenient : {false, true}) {

@@ -4,10 +4,19 @@
 #include "bank/MoodleReader.h"
 #include "data/Errors.h"
 
+#include <QGuiApplication>
+
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Qt's HTML reader, which the texts go through, needs the application object.
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static const bool offscreen = qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(argc, argv);
+    (void)offscreen;
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     try {
         for (const auto& q : bank::importedQuestions(bank::readMoodleXml(bytes), true))

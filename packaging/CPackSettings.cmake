@@ -37,7 +37,7 @@ set(INFOTEST_DEBIAN_RUNTIME
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${INFOTEST_DEBIAN_RUNTIME}, zenity | kdialog | libnotify-bin")
 # A school's server is one machine, not every pupil's PC.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postgresql")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
+set(CPACK_DEBIAN_INFOTEST_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
@@ -61,3 +61,32 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /etc/default /usr/share/icons/
   /usr/share/icons/hicolor/48x48 /usr/share/icons/hicolor/48x48/apps
   /usr/share/icons/hicolor/256x256 /usr/share/icons/hicolor/256x256/apps
   /usr/share/applications /usr/share/man /usr/share/man/man1 /usr/share/doc)
+
+# Two packages from one build: the quiz program with its tool, and the teacher's journal window,
+# which pupils' computers need not carry.
+set(CPACK_COMPONENTS_ALL infotest journal)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_RPM_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_INFOTEST_PACKAGE_NAME infotest)
+set(CPACK_RPM_INFOTEST_PACKAGE_NAME infotest)
+set(CPACK_DEBIAN_JOURNAL_PACKAGE_NAME infotest-journal)
+set(CPACK_RPM_JOURNAL_PACKAGE_NAME infotest-journal)
+# Each package's own text: in component packages the generators no longer fall back on
+# CPACK_PACKAGE_DESCRIPTION. Debian's first line stays the common summary.
+set(CPACK_COMPONENT_INFOTEST_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RPM_INFOTEST_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_COMPONENT_JOURNAL_DESCRIPTION
+  "The teacher's window on the results journal of infotest, for the\n\
+teacher's computer. The runs pupils take appear in the window while the\n\
+lesson goes on: who took a test, on which computer, with what points and\n\
+grade, each pupil's answers, and which questions are likely badly made (a\n\
+wrong key, too easy, too hard). The runs are exported to CSV, XLSX or a\n\
+PDF report. The window only reads the journal. Its text is in Russian.")
+set(CPACK_RPM_JOURNAL_PACKAGE_DESCRIPTION "${CPACK_COMPONENT_JOURNAL_DESCRIPTION}")
+set(CPACK_RPM_JOURNAL_PACKAGE_SUMMARY "teacher's window on the results journal of infotest")
+# The journal window needs neither Tahoma nor the launcher's message tools, nor the admins'
+# settings file as a file of its own: the platform plugins, and the libraries found in it.
+set(CPACK_DEBIAN_JOURNAL_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_RPM_JOURNAL_PACKAGE_REQUIRES "")
+set(CPACK_RPM_JOURNAL_USER_FILELIST "")
+list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/icons)

@@ -3,6 +3,8 @@
 #include "app/Unit1.h"
 #include "data/DM.h"
 #include "data/Errors.h"
+#include "data/Schema.h"
+#include "testing/Geometry.h"
 #include "toolkit/DBText.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
@@ -24,10 +26,7 @@ uint32_t RandSeed = 0;
 
 namespace {
 
-// A run asks this many questions; the captions and the end test of "Далее -->>" say 10 too.
-constexpr int32_t kRunLength = 10;
-
-const QString kNumberField = QStringLiteral("Номер");
+constexpr int32_t kRunLength = data::kQuestionsPerTest;
 
 int32_t labelValue(const QLabel* label) {
     return label->text().toInt();
@@ -49,7 +48,7 @@ int32_t orderEntry(int32_t k) {
 toolkit::WrapRadioButton* makeRadioButton(const char* name, QWidget* parent, int top, int height) {
     auto* button = new toolkit::WrapRadioButton(QString::fromLatin1(name), parent);
     button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(15, top, 570, height);
+    button->setGeometry(15, top, testwindow::kChoiceWidth, height);
     return button;
 }
 
@@ -69,6 +68,10 @@ void Randomize() {
     else
         RandSeed =
             uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+}
+
+int gradeFor(int32_t score) {
+    return score > 16 ? 5 : score > 13 ? 4 : score > 9 ? 3 : 2;
 }
 
 void MakeRandomOrder(int32_t* a, int32_t n) {
@@ -107,19 +110,19 @@ Ttesti::Ttesti(QWidget* parent)
 
     DBText1 = new toolkit::DBText(this);
     DBText1->setObjectName(QStringLiteral("DBText1"));
-    DBText1->setGeometry(8, 9, 585, 17);
+    DBText1->setGeometry(8, 9, testwindow::kQuestionLabelWidth, testwindow::kQuestionLabelHeight);
     if (DataModule2)
         DBText1->setDataSource(&DataModule2->Vopros_DS);
-    DBText1->setDataField(QStringLiteral("Вопрос"));
+    DBText1->setDataField(data::kQuestionColumn);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Выберите ответ:"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 32, 614, 161);
     // The options are one line high: a longer text is cut after its first line.
-    RadioButton1 = makeRadioButton("RadioButton1", GroupBox1, 24, 17);
-    RadioButton2 = makeRadioButton("RadioButton2", GroupBox1, 55, 17);
-    RadioButton3 = makeRadioButton("RadioButton3", GroupBox1, 86, 17);
-    RadioButton4 = makeRadioButton("RadioButton4", GroupBox1, 117, 17);
+    RadioButton1 = makeRadioButton("RadioButton1", GroupBox1, 24, testwindow::kOptionHeight);
+    RadioButton2 = makeRadioButton("RadioButton2", GroupBox1, 55, testwindow::kOptionHeight);
+    RadioButton3 = makeRadioButton("RadioButton3", GroupBox1, 86, testwindow::kOptionHeight);
+    RadioButton4 = makeRadioButton("RadioButton4", GroupBox1, 117, testwindow::kOptionHeight);
 
     // Part of the layout but never shown: the main menu starts the draw itself.
     Button2 = new QPushButton(QStringLiteral("Массив"), this);
@@ -138,10 +141,10 @@ Ttesti::Ttesti(QWidget* parent)
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(8, 199, 614, 194);
     // The explanations have room for three lines each.
-    RadioButton5 = makeRadioButton("RadioButton5", GroupBox2, 24, 40);
-    RadioButton6 = makeRadioButton("RadioButton6", GroupBox2, 63, 40);
-    RadioButton7 = makeRadioButton("RadioButton7", GroupBox2, 102, 40);
-    RadioButton8 = makeRadioButton("RadioButton8", GroupBox2, 141, 40);
+    RadioButton5 = makeRadioButton("RadioButton5", GroupBox2, 24, testwindow::kExplanationHeight);
+    RadioButton6 = makeRadioButton("RadioButton6", GroupBox2, 63, testwindow::kExplanationHeight);
+    RadioButton7 = makeRadioButton("RadioButton7", GroupBox2, 102, testwindow::kExplanationHeight);
+    RadioButton8 = makeRadioButton("RadioButton8", GroupBox2, 141, testwindow::kExplanationHeight);
 
     Label2 = new QLabel(QStringLiteral("1"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
@@ -202,7 +205,7 @@ void Ttesti::Button2Click(QObject*) {
     // when a post fails, the rows numbered before it keep their numbers.
     const auto number = [&questions](int32_t i) {
         questions.edit();
-        questions.setFieldValue(kNumberField, i);
+        questions.setFieldValue(data::kNumberColumn, i);
         questions.post();
     };
     {
@@ -246,9 +249,10 @@ void Ttesti::Button2Click(QObject*) {
     Randomize();
     // The renumbering followed the rows in the same order: question i is the i-th row.
     FillQuestionOrder(showable);
+    Recorder.started();
 
     ShowQuestion(labelValue(Label2));
-    setWindowTitle(QStringLiteral("Тестирование. Вопрос 1 из 10"));
+    setWindowTitle(QStringLiteral("Тестирование. Вопрос 1 из %1").arg(kRunLength));
 }
 
 std::vector<bool> Ttesti::showableQuestions() {
@@ -273,8 +277,8 @@ std::vector<bool> Ttesti::showableQuestions() {
 
     std::vector<bool> showable;
     for (questions.first(); !questions.eof(); questions.next())
-        showable.push_back(readable(options, QStringLiteral("Ответ")) &&
-                           readable(explanations, QStringLiteral("Объяснение")));
+        showable.push_back(readable(options, data::kOptionColumn) &&
+                           readable(explanations, data::kExplanationColumn));
 
     questions.moveTo(questionAt);
     options.moveTo(optionAt);
@@ -284,7 +288,7 @@ std::vector<bool> Ttesti::showableQuestions() {
 
 void Ttesti::ShowQuestion(int32_t k) {
     data::Table& questions = DataModule2->Vopros;
-    questions.locate(kNumberField, orderEntry(k));
+    questions.locate(data::kNumberColumn, orderEntry(k));
 
     // Exactly four rows of each detail table: moving past the last row stays on it, so a
     // question with fewer rows repeats its last one. A null text fails here and leaves the
@@ -298,13 +302,14 @@ void Ttesti::ShowQuestion(int32_t k) {
                 table.next();
             firstButton = false;
             button->setText(data::variantToString(table.fieldValue(textField)));
-            button->Tag = table.fieldByName(QStringLiteral("Правильный"))->asBoolean() ? 1 : 0;
+            button->Tag = table.fieldByName(data::kCorrectColumn)->asBoolean() ? 1 : 0;
         }
     };
-    fill(DataModule2->Variant, QStringLiteral("Ответ"),
+    fill(DataModule2->Variant, data::kOptionColumn,
          {RadioButton1, RadioButton2, RadioButton3, RadioButton4});
-    fill(DataModule2->Obyasnenie, QStringLiteral("Объяснение"),
+    fill(DataModule2->Obyasnenie, data::kExplanationColumn,
          {RadioButton5, RadioButton6, RadioButton7, RadioButton8});
+    Recorder.shown(*this, k);
 
     setLabelValue(Label2, labelValue(Label2) + 1);
 }
@@ -326,6 +331,8 @@ void Ttesti::Button1Click(QObject*) {
         if (button->isChecked())
             setLabelValue(Label1, labelValue(Label1) + button->Tag);
 
+    Recorder.scored(*this);
+
     if (labelValue(Label2) < kRunLength + 1) {
         // When the next question cannot be loaded the counter stays where it is and the pupil
         // stays on this question; the points of this press must not count, or every retry
@@ -337,15 +344,13 @@ void Ttesti::Button1Click(QObject*) {
             throw;
         }
         uncheckAll();
-        setWindowTitle(QStringLiteral("Тестирование. Вопрос %1 из 10").arg(labelValue(Label2) - 1));
+        setWindowTitle(QStringLiteral("Тестирование. Вопрос %1 из %2")
+                           .arg(labelValue(Label2) - 1)
+                           .arg(kRunLength));
         return;
     }
 
-    const int32_t score = labelValue(Label1);
-    const QString grade = score > 16   ? QStringLiteral("5")
-                          : score > 13 ? QStringLiteral("4")
-                          : score > 9  ? QStringLiteral("3")
-                                       : QStringLiteral("2");
+    const QString grade = QString::number(gradeFor(labelValue(Label1)));
     const QString message = QStringLiteral("Набрано баллов ") + Label1->text() +
                             QStringLiteral(".") + QChar(13) + QStringLiteral("Ваша оценка: ") +
                             grade + QStringLiteral("!");
@@ -358,5 +363,6 @@ void Ttesti::Button1Click(QObject*) {
 }
 
 void Ttesti::FormClose(QObject*) {
+    Recorder.abandoned();
     showMainMenu();
 }

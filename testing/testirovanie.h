@@ -1,5 +1,6 @@
 #pragma once
 
+#include "testing/RunRecorder.h"
 #include "toolkit/Form.h"
 
 #include <QtGlobal>
@@ -46,6 +47,9 @@ public:
     void Button1Click(QObject* Sender);
     void FormClose(QObject* Sender);
 
+    // The journal of this window's runs.
+    RunRecorder Recorder;
+
     // Loads the question of entry k of QuestionOrder into the window and advances the counter.
     void ShowQuestion(int32_t k);
 
@@ -56,6 +60,9 @@ private:
 };
 
 extern Ttesti* testi;
+
+// The school grade of a run's points: above 16 gives 5, above 13 gives 4, above 9 gives 3.
+int gradeFor(int32_t score);
 
 // The drawn order of the current run: entries 1 to 10 are the question numbers (Номер) in
 // the order they are asked. Entry 0 is unused. Empty until the first draw.

@@ -1,7 +1,5 @@
 #include "toolkit/DBGrid.h"
 
-#include "data/Field.h"
-#include "data/Table.h"
 #include "toolkit/DBGridModel.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
@@ -18,21 +16,17 @@
 
 namespace toolkit {
 
-using data::DataSetState;
-
 // ---- columns -------------------------------------------------------------------------------
 
-TColumn::TColumn(TDBGrid& grid, int index, const QString& fieldName, int width)
-    : grid_(grid), index_(index), width_(width), FieldName(fieldName) {}
+TColumn::TColumn(TDBGrid& grid, const DBGridModel& model, int index, int width)
+    : grid_(grid), model_(model), index_(index), width_(width), FieldName(model.fieldName(index)) {}
 
 data::Field* TColumn::Field() const {
-    const data::Table* table = grid_.table();
-    return table ? table->findField(FieldName) : nullptr;
+    return model_.field(index_);
 }
 
 QString TColumn::Title() const {
-    const data::Field* field = Field();
-    return field ? field->displayLabel() : FieldName;
+    return model_.headerData(index_, Qt::Horizontal).toString();
 }
 
 int TColumn::Width() const {
@@ -52,10 +46,10 @@ int TColumn::VisualIndex() const {
 // and never narrower than its title.
 int TColumn::DefaultWidth() const {
     const QFontMetrics metrics(grid_.font());
-    const data::Field* field = Field();
-    if (!field)
+    const int digits = model_.displayWidth(index_);
+    if (digits < 0)
         return 64;
-    const int byDigits = field->displayWidth() * metrics.horizontalAdvance(QLatin1Char('0')) + 4;
+    const int byDigits = digits * metrics.horizontalAdvance(QLatin1Char('0')) + 4;
     const int byTitle = metrics.horizontalAdvance(Title()) + 4;
     return std::max(byDigits, byTitle);
 }
@@ -77,11 +71,9 @@ public:
                           const QModelIndex& index) const override {
         auto* editor = new QLineEdit(parent);
         editor->setFrame(false);
-        const TColumn* column = grid_.column(index.column());
-        const data::Field* field = column ? column->Field() : nullptr;
         // A text column takes no more characters than its field holds.
-        if (field && field->size() > 0)
-            editor->setMaxLength(field->size());
+        if (const int most = grid_.model_->maxLength(index.column()); most > 0)
+            editor->setMaxLength(most);
         TDBGrid& grid = grid_;
         connect(editor, &QLineEdit::textEdited, &grid_, [&grid] { grid.editorTextEdited(); });
         grid_.editor_ = editor;
@@ -220,10 +212,6 @@ data::DataSource* TDBGrid::DataSource() const {
     return model_->dataSource();
 }
 
-data::Table* TDBGrid::table() const {
-    return model_->table();
-}
-
 void TDBGrid::setDataSource(data::DataSource* source) {
     if (source == DataSource())
         return;
@@ -233,7 +221,8 @@ void TDBGrid::setDataSource(data::DataSource* source) {
 
 TColumn* TDBGrid::addColumn(const QString& fieldName, int width) {
     const int index = columnCount();
-    model_->addColumn(std::make_unique<TColumn>(*this, index, fieldName, width));
+    model_->addField(fieldName);
+    columns_.push_back(std::make_unique<TColumn>(*this, *model_, index, width));
     TColumn* added = column(index);
     added->setWidth(width);
     syncFromTable();
@@ -241,11 +230,11 @@ TColumn* TDBGrid::addColumn(const QString& fieldName, int width) {
 }
 
 int TDBGrid::columnCount() const {
-    return model_->columnTotal();
+    return int(columns_.size());
 }
 
 TColumn* TDBGrid::column(int index) const {
-    return model_->column(index);
+    return index >= 0 && index < columnCount() ? columns_[size_t(index)].get() : nullptr;
 }
 
 TColumn* TDBGrid::visualColumn(int visualIndex) const {
@@ -332,15 +321,11 @@ bool TDBGrid::EditorMode() const {
 }
 
 bool TDBGrid::canModify() const {
-    const data::Table* t = table();
-    return t && t->active() && DataSource()->enabled;
+    return model_->canModify();
 }
 
 bool TDBGrid::editingAllowed() const {
-    if (!canModify() || !(options_ & dgEditing))
-        return false;
-    const data::Field* field = SelectedField();
-    return field && !field->readOnly();
+    return canModify() && (options_ & dgEditing) && model_->editable(currentColumn());
 }
 
 // ---- following the table -------------------------------------------------------------------
@@ -351,10 +336,9 @@ void TDBGrid::showEvent(QShowEvent* event) {
 }
 
 void TDBGrid::syncFromTable() {
-    const data::Table* t = table();
-    if (!t || !t->active() || model_->rowCount() == 0 || columnCount() == 0)
+    if (!model_->active() || model_->rowCount() == 0 || columnCount() == 0)
         return;
-    const int row = std::max(0, t->currentPosition());
+    const int row = std::max(0, model_->currentRow());
     const int col = currentColumn();
     const QModelIndex wanted = model_->index(row, col);
     if (editor_ && editIndex_.row() != row)
@@ -378,12 +362,10 @@ void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
     QTableView::currentChanged(current, previous);
     if (!current.isValid() || modelChanging_)
         return;
-    data::Table* t = table();
-    if (!syncing_ && t && t->active() && current.row() < t->shownCount() &&
-        current.row() != t->currentPosition()) {
-        runHandler([&] { t->moveTo(current.row()); });
+    if (!syncing_ && current.row() < model_->shownRows() && current.row() != model_->currentRow()) {
+        runHandler([&] { model_->moveTo(current.row()); });
         // A move that failed (a post refused) leaves the table where it was: show it there.
-        if (t->currentPosition() != current.row())
+        if (model_->currentRow() != current.row())
             QTimer::singleShot(0, this, [this] { syncFromTable(); });
     }
     if (current.column() != lastColumn_) {
@@ -399,16 +381,14 @@ bool TDBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
     // Every way of opening the editor comes here.
     if (!index.isValid() || !(options_ & dgEditing) || !canModify())
         return false;
-    const TColumn* col = column(index.column());
-    const data::Field* field = col ? col->Field() : nullptr;
-    if (!field || field->readOnly())
+    if (!model_->editable(index.column()))
         return false;
     if (trigger == AnyKeyPressed) {
         if (typingHeld_)
             return false;
         // Typing changes the row: it goes into editing first, or the key does nothing.
         bool editing = false;
-        runHandler([&] { editing = DataSource()->edit(); });
+        runHandler([&] { editing = model_->startEditing(); });
         if (!editing)
             return false;
     }
@@ -434,7 +414,7 @@ bool TDBGrid::editorModified() const {
 
 void TDBGrid::editorTextEdited() {
     bool editing = false;
-    runHandler([&] { editing = DataSource() && DataSource()->edit(); });
+    runHandler([&] { editing = model_->startEditing(); });
     if (!editing && editor_) {
         editor_->setText(editIndex_.data(Qt::EditRole).toString());
         editor_->setModified(false);
@@ -506,8 +486,7 @@ bool TDBGrid::editorKey(QKeyEvent* event) {
 
 bool TDBGrid::handleKey(QKeyEvent* event) {
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
-    data::Table* t = table();
-    if (!t || !t->active())
+    if (!model_->active())
         return false;
     switch (event->key()) {
     case Qt::Key_Escape:
@@ -557,7 +536,7 @@ bool TDBGrid::handleKey(QKeyEvent* event) {
         if ((options_ & dgEditing) && canModify()) {
             updateData();
             hideEditor();
-            t->insert();
+            model_->insert();
         }
         return true;
     case Qt::Key_Down:
@@ -600,27 +579,24 @@ bool TDBGrid::handleKey(QKeyEvent* event) {
 // Down: to the next row; past the last row a new row, while editing is on. An unchanged new
 // row is dropped instead of moving on.
 void TDBGrid::nextRow() {
-    data::Table* t = table();
-    if (t->state() == DataSetState::Insert && !t->modified()) {
-        if (t->currentPosition() == t->shownCount() - 1)
+    if (model_->newRowUntouched()) {
+        if (model_->currentRow() == model_->shownRows() - 1)
             return;
-        t->cancel();
+        model_->cancel();
         return;
     }
-    t->next();
-    if (t->eof() && (options_ & dgEditing) && canModify())
-        t->append();
+    model_->next();
+    if (model_->atEnd() && (options_ & dgEditing) && canModify())
+        model_->append();
 }
 
 // Up: to the previous row; an unchanged new row at the end is dropped.
 void TDBGrid::priorRow() {
-    data::Table* t = table();
-    if (t->state() == DataSetState::Insert && !t->modified() &&
-        t->currentPosition() == t->shownCount() - 1) {
-        t->cancel();
+    if (model_->newRowUntouched() && model_->currentRow() == model_->shownRows() - 1) {
+        model_->cancel();
         return;
     }
-    t->prior();
+    model_->prior();
 }
 
 // Tab and Shift+Tab: column by column as the user sees them, on across the rows.
@@ -640,7 +616,7 @@ void TDBGrid::tab(bool forward) {
     }
     if (next == original)
         return;
-    setCurrentCell(std::max(0, table()->currentPosition()), titles->logicalIndex(next));
+    setCurrentCell(std::max(0, model_->currentRow()), titles->logicalIndex(next));
 }
 
 // Esc: first gives up the text typed into the cell; with none, all changes of the row.
@@ -650,31 +626,28 @@ void TDBGrid::escape() {
         return;
     }
     hideEditor();
-    table()->cancel();
+    model_->cancel();
 }
 
 void TDBGrid::deleteRecord() {
-    data::Table* t = table();
-    if (!canModify() || t->isEmpty())
+    if (!canModify() || model_->shownRows() == 0)
         return;
     hideEditor();
     if ((options_ & dgConfirmDelete) &&
         MessageDlg(QStringLiteral("Delete record?"), mbOK | mbCancel) == ModalResult::Cancel)
         return;
-    t->remove();
+    model_->remove();
 }
 
 // Leaving the grid: an unchanged new row goes; otherwise the editor's text is put into the
 // row, which stays in editing.
 void TDBGrid::focusLeft() {
     typingHeld_ = false;
-    data::Table* t = table();
-    if (!t || !t->active())
+    if (!model_->active())
         return;
-    if ((options_ & dgCancelOnExit) && t->state() == DataSetState::Insert && !t->modified() &&
-        !editorModified()) {
+    if ((options_ & dgCancelOnExit) && model_->newRowUntouched() && !editorModified()) {
         hideEditor();
-        t->cancel();
+        model_->cancel();
         return;
     }
     updateData();
@@ -716,11 +689,18 @@ bool TDBGrid::viewportEvent(QEvent* event) {
     case QEvent::MouseButtonDblClick: {
         // The rows shown when the button went down: for a press that brought the focus, those
         // shown when the focus arrived.
+        const auto* press = static_cast<QMouseEvent*>(event);
         const quint64 shownAtPress = focusedByPress_ ? focusGeneration_ : model_->rowsGeneration();
-        if (shownAtPress != model_->rowsGeneration()) {
+        const bool replacing = shownAtPress != model_->rowsGeneration();
+        if (replacing) {
+            replacedAt_ = qint64(press->timestamp());
+            sinceReplaced_.start();
+            unseenFor_ = -1;
+        }
+        if (replacing || wentDownUnseen(*press)) {
             // The rows were replaced on the way (leaving another grid dropped its new row, and
-            // this one followed): the user aimed at a row no longer there. The press only makes
-            // the grid current.
+            // this one followed), or this press went down before the new rows were painted:
+            // the user aimed at a row no longer there. The press only makes the grid current.
             pressCoord_ = TGridCoord();
             pressOnCurrent_ = false;
             focusedByPress_ = false;
@@ -728,17 +708,22 @@ bool TDBGrid::viewportEvent(QEvent* event) {
             event->accept();
             return true;
         }
+        replacedAt_ = -1;
         typingHeld_ = false;
-        const QPoint at =
-            viewport()->mapTo(this, static_cast<QMouseEvent*>(event)->position().toPoint());
+        const QPoint at = viewport()->mapTo(this, press->position().toPoint());
         pressCoord_ = MouseCoord(at.x(), at.y());
-        const auto* mouse = static_cast<QMouseEvent*>(event);
         // Not when this press is what brought the focus into the grid.
         pressOnCurrent_ = event->type() == QEvent::MouseButtonPress && !focusedByPress_ &&
-                          mouse->button() == Qt::LeftButton && currentIndex().isValid() &&
-                          indexAt(mouse->position().toPoint()) == currentIndex();
+                          press->button() == Qt::LeftButton && currentIndex().isValid() &&
+                          indexAt(press->position().toPoint()) == currentIndex();
         focusedByPress_ = false;
         break;
+    }
+    case QEvent::Paint: {
+        const bool result = QTableView::viewportEvent(event);
+        if (replacedAt_ >= 0 && unseenFor_ < 0)
+            unseenFor_ = sinceReplaced_.nsecsElapsed();
+        return result;
     }
     case QEvent::MouseButtonRelease: {
         // The grid's own handling of the release comes first, then the handler's.
@@ -756,6 +741,17 @@ bool TDBGrid::viewportEvent(QEvent* event) {
         break;
     }
     return QTableView::viewportEvent(event);
+}
+
+// A press's timestamp is the window system's and shares no clock with a paint, so the time the
+// new rows took to reach the screen is measured on the monotonic clock from handling the press
+// that replaced them (T), and laid after T. Until they are painted, the time gone so far is the
+// least it took.
+bool TDBGrid::wentDownUnseen(const QMouseEvent& press) const {
+    if (replacedAt_ < 0)
+        return false;
+    const qint64 unseen = unseenFor_ >= 0 ? unseenFor_ : sinceReplaced_.nsecsElapsed();
+    return (qint64(press.timestamp()) - replacedAt_) * 1000000 < unseen;
 }
 
 bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
@@ -831,9 +827,8 @@ void TDBGrid::reportMouseUp(QMouseEvent* event, QWidget* from) {
 // ---- painting ------------------------------------------------------------------------------
 
 void TDBGrid::paintCell(QPainter* painter, const QRect& rect, const QModelIndex& index) {
-    const data::Table* t = table();
     TColumn* col = column(index.column());
-    if (!t || !col)
+    if (!model_->active() || !col)
         return;
     const bool selected = index == currentIndex();
     const bool focused = selected && hasFocus();
@@ -841,12 +836,13 @@ void TDBGrid::paintCell(QPainter* painter, const QRect& rect, const QModelIndex&
     const TRect cell = TRect::fromQRect(rect);
     canvas_.setHandle(painter);
     runHandler([&] {
-        const data::Table::ActiveRow painted(*t, index.row());
-        canvas_.Brush.Color = focused ? clHighlight() : clWindow();
-        canvas_.Font.Color = focused ? clHighlightText() : clWindowText();
-        DefaultDrawColumnCell(cell, index.column(), col, state);
-        if (OnDrawColumnCell)
-            OnDrawColumnCell(cell, index.column(), col, state);
+        model_->withActiveRow(index.row(), [&] {
+            canvas_.Brush.Color = focused ? clHighlight() : clWindow();
+            canvas_.Font.Color = focused ? clHighlightText() : clWindowText();
+            DefaultDrawColumnCell(cell, index.column(), col, state);
+            if (OnDrawColumnCell)
+                OnDrawColumnCell(cell, index.column(), col, state);
+        });
     });
     if (focused) {
         // The dotted focus rectangle of the platform, just inside the cell.
@@ -862,8 +858,8 @@ void TDBGrid::paintCell(QPainter* painter, const QRect& rect, const QModelIndex&
 }
 
 void TDBGrid::DefaultDrawColumnCell(const TRect& rect, int, TColumn* column, TGridDrawState) {
-    const data::Field* field = column ? column->Field() : nullptr;
-    canvas_.TextRect(rect, rect.Left + 2, rect.Top + 2, field ? field->displayText() : QString());
+    canvas_.TextRect(rect, rect.Left + 2, rect.Top + 2,
+                     column ? model_->displayText(column->Index()) : QString());
 }
 
 } // namespace toolkit

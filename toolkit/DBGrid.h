@@ -1,8 +1,8 @@
 #pragma once
 
-#include "data/DataSource.h"
 #include "toolkit/Canvas.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPersistentModelIndex>
 #include <QPointer>
@@ -12,8 +12,8 @@
 #include <vector>
 
 namespace data {
+class DataSource;
 class Field;
-class Table;
 } // namespace data
 
 namespace toolkit {
@@ -43,11 +43,12 @@ using TDBGridOptions = int;
 enum TGridDrawStateFlag : int { gdSelected = 1, gdFocused = 2, gdFixed = 4 };
 using TGridDrawState = int;
 
-// One column of a grid, bound to a field of the grid's table by the field's name.
+// One column of a grid, bound to a field of the grid's table by the field's name, which the
+// grid's model keeps.
 class TColumn {
 public:
     // width -1: the default for the field.
-    TColumn(TDBGrid& grid, int index, const QString& fieldName, int width);
+    TColumn(TDBGrid& grid, const DBGridModel& model, int index, int width);
 
     // The bound field, or null while the grid has no open table with such a field.
     data::Field* Field() const;
@@ -68,6 +69,7 @@ public:
 
 private:
     TDBGrid& grid_;
+    const DBGridModel& model_;
     int index_;
     int width_;
 
@@ -78,9 +80,10 @@ public:
 // A data-aware grid: the rows of a data source's table, one column per bound field, with the
 // current cell and the table's current row kept in step, in-place editing on demand and the
 // keyboard of a database grid. The rows come from a DBGridModel, which follows the table and
-// reads the rows shown on demand, so the grid costs the same at any number of rows; the grid
-// edits through the model. While the grid cannot be seen, its model stops following the table
-// and catches up when the grid is shown again.
+// reads the rows shown on demand, so the grid costs the same at any number of rows; the model
+// is the grid's only door to the table: it reads, edits and moves through it. While the grid
+// cannot be seen, its model stops following the table and catches up when the grid is shown
+// again.
 class TDBGrid : public QTableView {
     Q_OBJECT
 public:
@@ -89,7 +92,6 @@ public:
 
     void setDataSource(data::DataSource* source);
     data::DataSource* DataSource() const;
-    data::Table* table() const;
 
     // Columns in their fixed order. Width -1 leaves the default for the field.
     TColumn* addColumn(const QString& fieldName, int width = -1);
@@ -196,6 +198,7 @@ private:
     TDBGridOptions options_ = dgEditing | dgTitles | dgColumnResize | dgColLines | dgRowLines |
                               dgTabs | dgConfirmDelete | dgCancelOnExit;
     DBGridModel* model_;
+    std::vector<std::unique_ptr<TColumn>> columns_;
     Delegate* delegate_;
     TCanvas canvas_;
 
@@ -209,13 +212,22 @@ private:
     std::vector<int> order_;
     bool restoringColumns_ = false;
 
-    // The click rule: a press acts on a cell only when the rows shown are those that were shown
-    // when the button went down. A press that brings the focus reaches the grid first as the
-    // focus arriving, before whatever the focus leaving another control does to the rows.
+    // The click rule: a press acts on a cell only when the rows shown are those that were on
+    // screen when the button went down. A press that brings the focus reaches the grid first as
+    // the focus arriving, before whatever the focus leaving another control does to the rows.
+    // A later press that went down before the replaced rows were painted acts no more than the
+    // press that replaced them.
+    bool wentDownUnseen(const QMouseEvent& press) const;
     TGridCoord pressCoord_;
     bool pressOnCurrent_ = false;
     bool focusedByPress_ = false;
     quint64 focusGeneration_ = 0;
+    // The timestamp of the press that replaced the rows (-1 once a press acted), the clock
+    // started when it was handled, and the nanoseconds until the new rows were painted (-1
+    // until then).
+    qint64 replacedAt_ = -1;
+    QElapsedTimer sinceReplaced_;
+    qint64 unseenFor_ = -1;
     // After a press that did not act, typing does not go into a row until the user acts on a
     // cell again.
     bool typingHeld_ = false;

@@ -2,41 +2,21 @@
 
 #include "data/Field.h"
 #include "data/Table.h"
-#include "toolkit/DBGrid.h"
 
 namespace toolkit {
 
 using data::DataEvent;
-
-namespace {
-
-// A field's value as a grid shows it: empty for null, "True"/"False" for Booleans.
-QString displayText(const data::Field& field, const QVariant& value) {
-    if (value.isNull())
-        return QString();
-    if (field.dataType() == data::FieldType::Boolean && value.typeId() == QMetaType::Bool)
-        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    return value.toString();
-}
-
-} // namespace
+using data::DataSetState;
 
 DBGridModel::DBGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-DBGridModel::~DBGridModel() {
-    if (source_)
-        source_->removeLink(this);
-}
+DBGridModel::~DBGridModel() = default;
 
 void DBGridModel::setDataSource(data::DataSource* source) {
-    if (source == source_)
+    if (source == dataSource())
         return;
     beginResetModel();
-    if (source_)
-        source_->removeLink(this);
-    source_ = source;
-    if (source_)
-        source_->addLink(this);
+    link(source);
     stale_ = false;
     blankReplaced_ = false;
     ++rowsGeneration_;
@@ -47,20 +27,102 @@ void DBGridModel::setDataSource(data::DataSource* source) {
     emit currentRowMoved();
 }
 
-data::Table* DBGridModel::table() const {
-    return source_ ? &source_->dataSet() : nullptr;
-}
-
-void DBGridModel::addColumn(std::unique_ptr<TColumn> column) {
+void DBGridModel::addField(const QString& name) {
     const int index = columnTotal();
     beginInsertColumns(QModelIndex(), index, index);
-    columns_.push_back(std::move(column));
+    fieldNames_.push_back(name);
     endInsertColumns();
 }
 
-TColumn* DBGridModel::column(int index) const {
-    return index >= 0 && index < columnTotal() ? columns_[size_t(index)].get() : nullptr;
+data::Field* DBGridModel::field(int column) const {
+    return column >= 0 && column < columnTotal() ? SourceLink::field(fieldNames_[column]) : nullptr;
 }
+
+int DBGridModel::displayWidth(int column) const {
+    const data::Field* f = field(column);
+    return f ? f->displayWidth() : -1;
+}
+
+int DBGridModel::maxLength(int column) const {
+    const data::Field* f = field(column);
+    return f ? f->size() : 0;
+}
+
+bool DBGridModel::editable(int column) const {
+    const data::Field* f = field(column);
+    return f && !f->readOnly();
+}
+
+QString DBGridModel::displayText(int column) const {
+    const data::Field* f = field(column);
+    return f ? f->displayText() : QString();
+}
+
+// ---- the table -----------------------------------------------------------------------------
+
+bool DBGridModel::active() const {
+    const data::Table* t = table();
+    return t && t->active();
+}
+
+bool DBGridModel::canModify() const {
+    return active() && dataSource()->enabled;
+}
+
+int DBGridModel::shownRows() const {
+    return active() ? table()->shownCount() : 0;
+}
+
+int DBGridModel::currentRow() const {
+    return active() ? table()->currentPosition() : -1;
+}
+
+bool DBGridModel::newRowUntouched() const {
+    return active() && table()->state() == DataSetState::Insert && !table()->modified();
+}
+
+bool DBGridModel::atEnd() const {
+    return active() && table()->eof();
+}
+
+void DBGridModel::moveTo(int row) {
+    table()->moveTo(row);
+}
+
+void DBGridModel::next() {
+    table()->next();
+}
+
+void DBGridModel::prior() {
+    table()->prior();
+}
+
+void DBGridModel::append() {
+    table()->append();
+}
+
+void DBGridModel::insert() {
+    table()->insert();
+}
+
+void DBGridModel::cancel() {
+    table()->cancel();
+}
+
+void DBGridModel::remove() {
+    table()->remove();
+}
+
+bool DBGridModel::startEditing() {
+    return dataSource() && dataSource()->edit();
+}
+
+void DBGridModel::withActiveRow(int row, const std::function<void()>& f) const {
+    const data::Table::ActiveRow shown(*table(), row);
+    f();
+}
+
+// ---- following the table -------------------------------------------------------------------
 
 void DBGridModel::setFollowing(bool following) {
     if (following == following_)
@@ -87,9 +149,10 @@ void DBGridModel::goStale() {
 }
 
 bool DBGridModel::showsRows() const {
-    const data::Table* t = table();
-    return !stale_ && t && t->active();
+    return !stale_ && active();
 }
+
+// ---- Qt's model ----------------------------------------------------------------------------
 
 int DBGridModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid() || !showsRows())
@@ -104,36 +167,37 @@ int DBGridModel::columnCount(const QModelIndex& parent) const {
 QVariant DBGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !checkIndex(index) || (role != Qt::DisplayRole && role != Qt::EditRole))
         return QVariant();
-    const data::Field* field = columns_[size_t(index.column())]->Field();
-    if (!field)
+    const data::Field* f = field(index.column());
+    if (!f || index.row() >= table()->shownCount())
         return QVariant();
-    return displayText(*field, table()->valueAt(index.row(), *field));
+    const data::Table::ActiveRow shown(*table(), index.row());
+    return f->displayText();
 }
 
 bool DBGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || !checkIndex(index) || role != Qt::EditRole)
         return false;
-    data::Table* t = table();
-    data::Field* field = columns_[size_t(index.column())]->Field();
-    if (!field || field->readOnly() || index.row() != std::max(0, t->currentPosition()))
+    data::Field* f = field(index.column());
+    if (!f || f->readOnly() || index.row() != std::max(0, currentRow()))
         return false;
-    if (!source_->edit())
+    if (!startEditing())
         return false;
-    const bool text = field->dataType() == data::FieldType::String ||
-                      field->dataType() == data::FieldType::WideString;
+    const bool text =
+        f->dataType() == data::FieldType::String || f->dataType() == data::FieldType::WideString;
     if (!text && value.toString().isEmpty())
-        field->setValue(QVariant());
+        f->setValue(QVariant());
     else
-        field->setValue(value);
+        f->setValue(value);
     return true;
 }
 
 QVariant DBGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    const TColumn* c = orientation == Qt::Horizontal ? column(section) : nullptr;
-    if (!c)
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnTotal())
         return QVariant();
-    if (role == Qt::DisplayRole)
-        return c->Title();
+    if (role == Qt::DisplayRole) {
+        const data::Field* f = field(section);
+        return f ? f->displayLabel() : fieldNames_[section];
+    }
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
     return QVariant();
@@ -143,8 +207,7 @@ Qt::ItemFlags DBGridModel::flags(const QModelIndex& index) const {
     if (!index.isValid() || !checkIndex(index))
         return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    const data::Field* field = columns_[size_t(index.column())]->Field();
-    if (field && !field->readOnly())
+    if (editable(index.column()))
         flags |= Qt::ItemIsEditable;
     return flags;
 }

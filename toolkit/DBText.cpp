@@ -9,20 +9,9 @@ namespace toolkit {
 
 DBText::DBText(QWidget* parent) : QWidget(parent) {}
 
-DBText::~DBText() {
-    if (source_)
-        source_->removeLink(this);
-}
-
 void DBText::setDataSource(data::DataSource* source) {
-    if (source_ == source)
-        return;
-    if (source_)
-        source_->removeLink(this);
-    source_ = source;
-    if (source_)
-        source_->addLink(this);
-    update();
+    if (link(source))
+        update();
 }
 
 void DBText::setDataField(const QString& fieldName) {
@@ -31,13 +20,10 @@ void DBText::setDataField(const QString& fieldName) {
 }
 
 QString DBText::text() const {
-    if (!source_ || !source_->enabled)
+    if (!source() || !source()->enabled || !table()->active())
         return QString();
-    const data::Table& table = source_->dataSet();
-    if (!table.active())
-        return QString();
-    const data::Field* field = table.findField(fieldName_);
-    return field ? field->displayText() : QString();
+    const data::Field* f = field(fieldName_);
+    return f ? f->displayText() : QString();
 }
 
 void DBText::paintEvent(QPaintEvent*) {

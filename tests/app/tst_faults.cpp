@@ -8,6 +8,7 @@
 #include "app/Unit1.h"
 #include "data/DM.h"
 #include "data/Errors.h"
+#include "data/JournalQueue.h"
 #include "editor/Unit2.h"
 #include "help/Unit3.h"
 #include "testing/testirovanie.h"
@@ -35,6 +36,10 @@
 #include <string>
 #include <thread>
 
+using data::journal::journalPathForBank;
+using data::journal::JournalQueue;
+using data::journal::JournalStore;
+using data::journal::Run;
 using data::sqlite::Database;
 using testsupport::BankFixture;
 using testsupport::ProgramFixture;
@@ -137,6 +142,9 @@ int rolePupil() {
         testi->Button1->click();
         sayBoxes();
     }
+    // As the program ends: a run the journal did not take yet is stored now, or shows a box.
+    toolkit::runHandler([] { testi->Recorder.programEnds(); });
+    sayBoxes();
     return toolkit::seam::unexpectedBoxes() == 0 ? 0 : 4;
 }
 
@@ -508,6 +516,13 @@ void tst_Faults::classroom() {
     QCOMPARE(bank.scalar(QStringLiteral("SELECT count(DISTINCT \"Вопрос\") FROM \"Т_Вопросы\"")),
              QVariant(qint64(15 + 20)));
     QCOMPARE(strayOptions(bank), 0);
+    // Every finished run recorded, once.
+    const std::vector<Run> runs =
+        JournalStore(journalPathForBank(bank.bankPath()), JournalStore::Mode::ReadOnly).runs({});
+    QCOMPARE(runs.size(), size_t(kPupils));
+    for (const Run& run : runs)
+        QVERIFY(run.record.finished && run.answered == 10 && run.record.points == 20);
+    QVERIFY(!QFile::exists(JournalQueue::defaultPath()));
 }
 
 void tst_Faults::monkey_data() {

@@ -5,12 +5,14 @@
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/HostileBanks.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <unistd.h>
 
 using namespace bank;
 using testsupport::BankFixture;
@@ -174,6 +176,10 @@ private slots:
     void badFileWritesNothing_data();
     void badFileWritesNothing();
     void failingWriteRollsBackTheWholeImport();
+    void hostileBanks_data();
+    void hostileBanks();
+    void hotJournal_data();
+    void hotJournal();
     void checkFindsEachProblem_data();
     void checkFindsEachProblem();
     void checkPassesSoundBank();
@@ -324,10 +330,10 @@ void TestBankFile::badFileWritesNothing() {
 void TestBankFile::failingWriteRollsBackTheWholeImport() {
     BankFixture fixture;
     fixture.addStandardQuestions(2);
-    fixture.exec(QStringLiteral(
-        "CREATE TRIGGER refuse BEFORE INSERT ON \"Т_Объяснение\" WHEN NEW.\"Объяснение\" = 'сбой' "
-        "BEGIN SELECT RAISE(ABORT, 'диск полон'); END"));
-    const std::vector<Question> questions{{"Первый", {{"a", true}}, {{"b", true}}},
+    // The engine refuses the second question's explanation.
+    fixture.exec(QStringLiteral("CREATE UNIQUE INDEX once ON \"Т_Объяснение\" (\"Правильный\") "
+                                "WHERE \"Объяснение\" = 'сбой'"));
+    const std::vector<Question> questions{{"Первый", {{"a", true}}, {{"сбой", true}}},
                                           {"Второй", {{"a", true}}, {{"сбой", true}}}};
     QVERIFY_THROWS_EXCEPTION(EEngineError, importQuestions(fixture.bankPath(), questions));
     QCOMPARE(fixture.count(QStringLiteral("Т_Вопросы")), qint64(2));
@@ -492,6 +498,93 @@ void TestBankFile::commandLineErrors() {
          {"create", "import", "export", "check", "info", "export-moodle", "print"})
         QVERIFY2(help.out.contains(QStringLiteral("пример: infotest-bank %1 ").arg(command)),
                  command);
+}
+
+void TestBankFile::hostileBanks_data() {
+    testsupport::addHostileBankRows();
+}
+
+// check names what the bank carries and says what start-up would say; import writes its rows
+// and nothing else, or refuses the bank start-up refuses.
+void TestBankFile::hostileBanks() {
+    QFETCH(QString, sql);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, listed);
+    BankFixture fixture;
+    fixture.addStandardQuestions(12);
+    fixture.exec(sql);
+    const testsupport::BankDump before = testsupport::dumpBank(fixture.db());
+    const Run check = tool({"check", fixture.bankPath()});
+    for (const QString& name : listed)
+        QVERIFY2(check.out.contains(name), qPrintable(check.out));
+    const QString csv = fixture.dir() + QStringLiteral("/one.csv");
+    writeFile(csv, "Вопрос;Ответ 1;Ответ 2;Верный ответ;Пояснение 1;Верное пояснение\n"
+                   "Новый;а;б;1;в;1\n");
+    const Run import = tool({"import", fixture.bankPath(), csv});
+    if (!refusal.isEmpty()) {
+        QCOMPARE(check.code, kExitProblems);
+        QVERIFY2(check.out.contains(refusal), qPrintable(check.out));
+        QCOMPARE(import.code, kExitFailure);
+        QVERIFY2(import.err.contains(refusal), qPrintable(import.err));
+        QCOMPARE(testsupport::dumpBank(fixture.db()), before);
+        return;
+    }
+    QVERIFY2(check.code == kExitOk, qPrintable(check.out + check.err));
+    QVERIFY2(import.out.contains(QStringLiteral("их 13")), qPrintable(import.out + import.err));
+    const testsupport::BankDump after = testsupport::dumpBank(fixture.db());
+    const std::map<QString, int> added{{QStringLiteral("Т_Вопросы"), 1},
+                                       {QStringLiteral("Т_Вариант"), 2},
+                                       {QStringLiteral("Т_Объяснение"), 1}};
+    QCOMPARE(after.size(), before.size());
+    for (const auto& [table, rows] : before) {
+        const auto more = added.find(table);
+        const QStringList& now = after.at(table);
+        QCOMPARE(now.size(), rows.size() + (more != added.end() ? more->second : 0));
+        QCOMPARE(now.mid(0, rows.size()), rows);
+    }
+}
+
+void TestBankFile::hotJournal_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("writable");
+    for (const char* command : {"info", "check", "export"}) {
+        QTest::addRow("%s", command) << QString::fromLatin1(command) << true;
+        QTest::addRow("%s, no write access", command) << QString::fromLatin1(command) << false;
+    }
+}
+
+// A program stopped in the middle of a write left its journal: a read-only command puts the
+// bank back as it was before that write, or says what happened and what to do.
+void TestBankFile::hotJournal() {
+    QFETCH(QString, command);
+    QFETCH(bool, writable);
+    if (!writable && geteuid() == 0)
+        QSKIP("root may write anywhere");
+    BankFixture fixture;
+    fixture.addStandardQuestions(12);
+    // The journal and the pages already written, copied while the writer still held them.
+    const QString bank = fixture.dir() + QStringLiteral("/hot.mdb");
+    fixture.exec(QStringLiteral("PRAGMA cache_size = 2; BEGIN; UPDATE \"Т_Вариант\" SET "
+                                "\"Ответ\" = printf('%.2000c', 'x')"));
+    QVERIFY(QFile::copy(fixture.bankPath(), bank));
+    QVERIFY(QFile::copy(fixture.bankPath() + QStringLiteral("-journal"),
+                        bank + QStringLiteral("-journal")));
+    fixture.exec(QStringLiteral("ROLLBACK"));
+    const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
+    if (!writable)
+        QVERIFY(QFile::setPermissions(fixture.dir(), readOnly));
+    const Run run = tool({command, bank});
+    QFile::setPermissions(fixture.dir(), readOnly | QFileDevice::WriteOwner);
+    if (!writable) {
+        QCOMPARE(run.code, kExitFailure);
+        QVERIFY2(run.err.contains(QStringLiteral("остановлена посреди записи")),
+                 qPrintable(run.err));
+        return;
+    }
+    QVERIFY2(run.code == kExitOk, qPrintable(run.err));
+    QVERIFY(!QFile::exists(bank + QStringLiteral("-journal")));
+    QCOMPARE(readBank(bank).questions.front().options.front().text,
+             QVariant(QStringLiteral("Ответ 1.1")));
 }
 
 QTEST_MAIN(TestBankFile)

@@ -1,7 +1,11 @@
+#include "data/JournalStore.h"
+#include "tests/support/JournalRuns.h"
+
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,6 +41,9 @@ private slots:
     void sampleBankChecksOut();
     void exitCodes();
     void printedTestOfTheSample();
+    void journalCommands_data();
+    void journalCommands();
+    void journalXlsxTypes();
 };
 
 void TestCli::sampleBankChecksOut() {
@@ -145,6 +152,87 @@ void TestCli::printedTestOfTheSample() {
     const Printed three = readPdf(other, dir.filePath(QStringLiteral("c")));
     QCOMPARE(three.text.count(QStringLiteral("Пояснение к ответу:")), 3);
     QVERIFY(!three.text.contains(QStringLiteral("Ключ ответов")));
+}
+
+void TestCli::journalCommands_data() {
+    QTest::addColumn<QStringList>("args"); // BANK and OUT stand for the files
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("expected"); // in the output, or in the file OUT
+    QTest::newRow("results for a name in any case")
+        << QStringList{"results", "BANK", "--who", "ИВАНОВ"} << 0 << QStringLiteral("Иванов Пётр");
+    QTest::newRow("a typed formula stays text in CSV")
+        << QStringList{"results", "BANK", "--csv", "OUT"} << 0
+        << QStringLiteral("Начало;Компьютер;");
+    QTest::newRow("stats name the wrong key")
+        << QStringList{"stats", "BANK", "--from", "2026-05-01"} << 0
+        << QStringLiteral("ПРОВЕРЬТЕ: вероятно, неверно отмечен правильный ответ");
+    QTest::newRow("report") << QStringList{"report", "BANK", "OUT", "--to", "31.12.2026"} << 0
+                            << QStringLiteral("%PDF");
+    QTest::newRow("clearing counts first")
+        << QStringList{"journal-clear", "BANK", "--before", "2027-01-01", "--dry-run"} << 0
+        << QStringLiteral("до 01.01.2027: 27 (--dry-run");
+    QTest::newRow("a date that does not exist")
+        << QStringList{"results", "BANK", "--from", "31.02.2026"} << 2
+        << QStringLiteral("--from «31.02.2026»: ожидается дата");
+}
+
+void TestCli::journalCommands() {
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString bank = dir.filePath(QStringLiteral("db.mdb"));
+    QCOMPARE(run({"create", bank}).code, 0);
+    {
+        // Strong pupils choose option 3 where the bank marks option 1.
+        data::journal::JournalStore journal(data::journal::journalPathForBank(bank),
+                                            data::journal::JournalStore::Mode::Record);
+        for (int i = 0; i < 25; ++i)
+            journal.store(testsupport::knownRun(i % 10, 1, i % 10 > 6 ? 3 : 1));
+        journal.store(testsupport::knownRun(2, 1, 2, QStringLiteral("=1+2")));
+        journal.store(testsupport::knownRun(2, 1, 2, QStringLiteral("Иванов Пётр")));
+    }
+    const QString out = dir.filePath(QStringLiteral("out"));
+    args.replaceInStrings(QStringLiteral("BANK"), bank)
+        .replaceInStrings(QStringLiteral("OUT"), out);
+    const Result result = run(args);
+    QVERIFY2(result.code == code, qPrintable(result.err));
+    QFile file(out);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString text = bytes.isEmpty() ? result.out + result.err : QString::fromUtf8(bytes);
+    QVERIFY2(text.contains(expected), qPrintable(text.left(2000)));
+    if (args.contains(QStringLiteral("--csv")))
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF") && text.contains(QStringLiteral(";'=1+2;")));
+}
+
+void TestCli::journalXlsxTypes() {
+    QTemporaryDir dir;
+    const QString bank = dir.filePath(QStringLiteral("db.mdb"));
+    QCOMPARE(run({"create", bank}).code, 0);
+    data::journal::JournalStore(data::journal::journalPathForBank(bank),
+                                data::journal::JournalStore::Mode::Record)
+        .store(testsupport::knownRun(9, 1, 1, QStringLiteral("=1+2")));
+    const QString xlsx = dir.filePath(QStringLiteral("5А.xlsx"));
+    QCOMPARE(run({"results", bank, "--xlsx", xlsx}).code, 0);
+    // Read back as a spreadsheet would: a time, text (never a formula), numbers; the header
+    // frozen and filtered.
+    QProcess python;
+    // Debian's interpreter, which has Debian's openpyxl.
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, openpyxl\n"
+                                 "s = openpyxl.load_workbook(sys.argv[1]).active\n"
+                                 "print(s.freeze_panes, s.auto_filter.ref, *(type(c.value).__name__"
+                                 " + ':' + str(c.value) for c in s[2]))"),
+                  xlsx});
+    QVERIFY(python.waitForFinished(60000));
+    const QString cells = QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^A2 A1:H2 datetime:2026-05-\\S+ \\S+ str:pc\\d+ "
+                                          "str:user\\d+ str:=1\\+2 int:7 int:20 int:5 str:да$"))
+            .match(cells)
+            .hasMatch(),
+        qPrintable(cells));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

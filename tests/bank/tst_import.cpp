@@ -130,6 +130,7 @@ void TestImport::readers_data() {
         "~4#Полубайт\n=8#Верно & точно\n~16#Два байта\n~%-50%2#У бита\n}\n\n"
         "::Escapes::[plain]\\~\\=\\#\\{\\}\\:\\\\\\n<b>{~%100%a\\=b#x~c#y ~%0%d#z ~e#w}\n\n"
         "[markdown]Без названия {=%100%да#1 ~нет#2 ~может быть#3 ~не знаю#4}\n\n"
+        "a < b <i>и</i> 2<3? {~<  >#a ~b#b =c#c ~d#d}\n\n"
         "Кто? {=Никто =Nobody}\n";
     QTest::newRow("GIFT: every escape and marker")
         << "q.gift" << gift << QStringList()
@@ -138,8 +139,10 @@ void TestImport::readers_data() {
                       four({"x", "y", "z", "w"}, 1)},
                      {QStringLiteral("Без названия"),
                       four({"да", "нет", "может быть", "не знаю"}, 1),
-                      four({"1", "2", "3", "4"}, 1)}}
-        << "строка 15 «Кто?»: короткий ответ";
+                      four({"1", "2", "3", "4"}, 1)},
+                     {QStringLiteral("a < b и 2<3?"), four({"< >", "b", "c", "d"}, 3),
+                      four({"a", "b", "c", "d"}, 3)}}
+        << "строка 17 «Кто?»: короткий ответ";
     QTest::newRow("GIFT: true/false, its feedback #wrong#right")
         << "q.txt" << QByteArray("Земля круглая{T#Нет, круглая#Да}") << QStringList{"--lenient"}
         << Questions{{"Земля круглая",

@@ -2,7 +2,9 @@
 // the file and when, conflicts with other programs, and awkward data written by them.
 #include "data/DM.h"
 #include "data/Errors.h"
+#include "data/PgEngine.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/PgServer.h"
 
 #include <QFile>
 #include <QtTest>
@@ -14,6 +16,7 @@
 #include <thread>
 
 using data::DataSetState;
+using testsupport::BankEngine;
 using testsupport::BankFixture;
 using testsupport::QuestionRows;
 
@@ -26,6 +29,18 @@ template <typename F> QString errorOf(F&& f) {
         return e.message();
     }
     return QString();
+}
+
+// Another program's transaction that holds the bank against writes.
+QString lockingSql(const BankFixture& bank, const char* onFile) {
+    return bank.onServer() ? QStringLiteral("BEGIN; LOCK TABLE \"Т_Вопросы\", \"Т_Вариант\", "
+                                            "\"Т_Объяснение\" IN EXCLUSIVE MODE")
+                           : QString::fromLatin1(onFile);
+}
+
+// Runs SQL on the program's own connection to the server.
+void onProgramsServerConnection(TDataModule2& dm, const char* sql) {
+    dynamic_cast<data::PgEngine&>(dm.ADOConnection1.engine()).exec(sql);
 }
 
 // Records the events a control would see.
@@ -75,37 +90,42 @@ struct Injected {
     BankFixture& bank;
     Injected(Failure f, TDataModule2& d, BankFixture& b, const QString& staleSql)
         : failure(f), dm(d), bank(b) {
-        data::sqlite::Database& db = dm.ADOConnection1.database();
         switch (failure) {
         case Failure::Stale:
             bank.exec(staleSql);
             break;
         case Failure::Lock:
-            db.setBusyTimeout(20);
-            bank.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+            dm.ADOConnection1.engine().setLockTimeout(20);
+            bank.exec(lockingSql(bank, "BEGIN EXCLUSIVE"));
             break;
         case Failure::ReadBack:
-            sqlite3_set_authorizer(db.handle(), denyReadingTables, nullptr);
+            sqlite3_set_authorizer(dm.ADOConnection1.database().handle(), denyReadingTables,
+                                   nullptr);
             break;
         case Failure::ReadOnly:
-            db.exec("PRAGMA query_only = ON");
+            if (bank.onServer())
+                onProgramsServerConnection(dm, "SET default_transaction_read_only = on");
+            else
+                dm.ADOConnection1.database().exec("PRAGMA query_only = ON");
             break;
         }
     }
     void clear() {
-        data::sqlite::Database& db = dm.ADOConnection1.database();
         switch (failure) {
         case Failure::Stale:
             break;
         case Failure::Lock:
             bank.exec(QStringLiteral("ROLLBACK"));
-            db.setBusyTimeout(5000);
+            dm.ADOConnection1.engine().setLockTimeout(5000);
             break;
         case Failure::ReadBack:
-            sqlite3_set_authorizer(db.handle(), nullptr, nullptr);
+            sqlite3_set_authorizer(dm.ADOConnection1.database().handle(), nullptr, nullptr);
             break;
         case Failure::ReadOnly:
-            db.exec("PRAGMA query_only = OFF");
+            if (bank.onServer())
+                onProgramsServerConnection(dm, "SET default_transaction_read_only = off");
+            else
+                dm.ADOConnection1.database().exec("PRAGMA query_only = OFF");
             break;
         }
     }
@@ -131,18 +151,8 @@ QString snapshot(TDataModule2& dm, BankFixture& bank) {
                      .arg(table->modified())
                      .arg(rows.join(QStringLiteral(" | ")));
     }
-    parts << bank.scalar(QStringLiteral("SELECT group_concat(id || quote(\"Номер\") || "
-                                        "quote(\"Вопрос\"), ' ') FROM \"Т_Вопросы\""))
-                 .toString();
-    for (const char* table : {"Т_Вариант", "Т_Объяснение"})
-        parts << bank.scalar(QStringLiteral("SELECT group_concat(quote(id) || quote(\"Вопрос\") "
-                                            "|| quote(\"%1\") || quote(\"Правильный\"), ' ') "
-                                            "FROM \"%2\"")
-                                 .arg(table == QLatin1String("Т_Вариант")
-                                          ? QStringLiteral("Ответ")
-                                          : QStringLiteral("Объяснение"),
-                                      QString::fromUtf8(table)))
-                     .toString();
+    for (const char* table : {"Т_Вопросы", "Т_Вариант", "Т_Объяснение"})
+        parts << bank.dump(QString::fromUtf8(table));
     return parts.join(QLatin1Char('\n'));
 }
 
@@ -173,7 +183,7 @@ const std::vector<Scenario>& scenarios() {
              dm.ObyasnenieWideStringField->setValue(QStringLiteral("правка"));
          },
          [](DM& dm) { dm.Vopros.locate(QStringLiteral("Вопрос"), QStringLiteral("Вопрос 2")); },
-         "UPDATE \"Т_Объяснение\" SET \"Правильный\" = 0 WHERE id = 1"},
+         "UPDATE \"Т_Объяснение\" SET \"Правильный\" = false WHERE id = 1"},
         {"question deleted, option edited", editOption, [](DM& dm) { dm.Vopros.remove(); },
          "UPDATE \"Т_Вариант\" SET \"Ответ\" = 'чужая правка' WHERE id = 1"},
         {"question appended, option edited", editOption, [](DM& dm) { dm.Vopros.append(); },
@@ -215,6 +225,9 @@ struct ExactCase {
     const char* stored; // null where the bank is left as made
     std::function<QString(TDataModule2&, BankFixture&)> action;
     QString outcome;
+    // What a server cannot hold at all (a 64-bit number in an integer column, a blob in a
+    // text column, a collation without case) is tried on a file only.
+    bool fileOnly = false;
 };
 
 QString found(bool yes) {
@@ -229,8 +242,11 @@ void postNumber(TDataModule2& dm, int number) {
 
 QString storedNumber(BankFixture& bank) {
     return bank
-        .scalar(QStringLiteral("SELECT typeof(\"Номер\") || ' ' || \"Номер\" FROM "
-                               "\"Т_Вопросы\""))
+        .scalar(bank.onServer()
+                    ? QStringLiteral("SELECT pg_typeof(\"Номер\") || ' ' || \"Номер\" "
+                                     "FROM \"Т_Вопросы\"")
+                    : QStringLiteral("SELECT typeof(\"Номер\") || ' ' || \"Номер\" FROM "
+                                     "\"Т_Вопросы\""))
         .toString();
 }
 
@@ -244,12 +260,12 @@ const std::vector<ExactCase>& exactCases() {
     static const std::vector<ExactCase> list = {
         {"64-bit number is not cut to 32 bits", bigNumber,
          [](DM& dm, BankFixture&) { return found(dm.Vopros.locate(QStringLiteral("Номер"), 1)); },
-         QStringLiteral("not found")},
+         QStringLiteral("not found"), true},
         {"64-bit number read through the 32-bit field", bigNumber,
          [](DM& dm, BankFixture&) {
              return dm.Vopros.fieldValue(QStringLiteral("Номер")).toString();
          },
-         outOfRange},
+         outOfRange, true},
         {"64-bit number written to the 32-bit field", nullptr,
          [](DM& dm, BankFixture&) {
              dm.Vopros.edit();
@@ -270,13 +286,13 @@ const std::vector<ExactCase>& exactCases() {
                                         "|| \"Правильный\" FROM \"Т_Вариант\" WHERE id = 1"))
                  .toString();
          },
-         QStringLiteral("blob 41FF 0")},
+         QStringLiteral("blob 41FF 0"), true},
         {"blob row deleted", blobOption,
          [](DM& dm, BankFixture& bank) {
              dm.Variant.remove();
              return QStringLiteral("%1 left").arg(bank.count(QStringLiteral("Т_Вариант")));
          },
-         QStringLiteral("3 left")},
+         QStringLiteral("3 left"), true},
         // A posted number is not read back from the file: the cursor must hold what the file
         // does, or the second post would find the row changed.
         {"number posted twice stays an integer", nullptr,
@@ -297,20 +313,27 @@ const std::vector<ExactCase>& exactCases() {
              return storedNumber(bank);
          },
          QStringLiteral("Row cannot be located for updating. Some values may have been changed "
-                        "since it was last read")},
+                        "since it was last read"),
+         true},
     };
     return list;
 }
 
 } // namespace
 
+// The suite runs once per engine (main below): the same cases, the same expected results, except
+// where a case names the file's own behaviour.
 class TestTable : public QObject {
     Q_OBJECT
+public:
+    explicit TestTable(BankEngine engine) : engine_(engine) {}
+
 private slots:
-    void init() { bank.emplace(); }
+    void init() { bank.emplace(true, engine_); }
     void cleanup() { bank.reset(); }
 
     void moving();
+    void endlessStatementEnded();
     void locateMissKeepsRow();
     void editOnEmptyTableStartsNewRow();
     void appendPostsPendingChangeFirst();
@@ -339,11 +362,21 @@ private slots:
     void rowsAddedAfterAFailedMoveStayWithTheirQuestion();
     void exactValues_data();
     void exactValues();
+    void pupilMayNotChangeTheBank();
 
 private:
+    BankEngine engine_;
     // Each case's fresh bank, the working directory while the case runs.
     std::optional<BankFixture> bank;
 };
+
+// For a case about the file's own behaviour, or the server's.
+#define FILE_ONLY(why)                                                                             \
+    if (bank->onServer())                                                                          \
+    QSKIP(why)
+#define SERVER_ONLY()                                                                              \
+    if (!bank->onServer())                                                                         \
+    QSKIP("a server's own behaviour")
 
 void TestTable::moving() {
     bank->addStandardQuestions(3);
@@ -500,7 +533,29 @@ void TestTable::nullValues() {
     QVERIFY(bank->scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\"")).isNull());
 }
 
+// Nothing a bank carries runs on our statements any more; should a statement still run without
+// end, it is ended with a message instead of freezing the window.
+void TestTable::endlessStatementEnded() {
+    FILE_ONLY("the file engine's own time limit; a server ends its statements itself");
+    TDataModule2 dm;
+    data::sqlite::Database& db = dm.ADOConnection1.database();
+    db.setStatementTimeLimit(50);
+    const QString message = errorOf([&] {
+        data::sqlite::Statement endless(db, QStringLiteral("WITH RECURSIVE r(n) AS (SELECT 1 "
+                                                           "UNION ALL SELECT n + 1 FROM r) "
+                                                           "SELECT count(*) FROM r"));
+        endless.step();
+    });
+    QVERIFY2(message.startsWith(QStringLiteral("Запрос к банку шёл дольше 0.05 с и прерван")),
+             qPrintable(message));
+    dm.Vopros.append();
+    dm.VoprosWideStringField->setValue(QStringLiteral("После"));
+    dm.Vopros.post();
+    QCOMPARE(bank->count(QStringLiteral("Т_Вопросы")), qint64(1));
+}
+
 void TestTable::postChangingNothingWritesNothing() {
+    FILE_ONLY("counts the writes with the file engine's update hook");
     bank->addQuestion(BankFixture::standardQuestion(1), 1);
     bank->addQuestion(BankFixture::standardQuestion(2), 2);
     TDataModule2 dm;
@@ -565,8 +620,8 @@ void TestTable::updateConflictWithAnotherProgram() {
     QVERIFY2(error.startsWith(QStringLiteral("Row cannot be located for updating")),
              qPrintable(error));
     QCOMPARE(dm.Variant.state(), DataSetState::Edit);
-    QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Ответ\" || \"Правильный\" FROM \"Т_Вариант\" "
-                                         "WHERE id = 1")),
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Ответ\" || CAST(\"Правильный\" AS INTEGER) FROM "
+                                         "\"Т_Вариант\" WHERE id = 1")),
              QVariant(QStringLiteral("чужая правка1")));
 }
 
@@ -593,6 +648,7 @@ void TestTable::anotherProgramsRowsNotSeenUntilReopened() {
 }
 
 void TestTable::readOnlyFileReadsButDoesNotWrite() {
+    FILE_ONLY("file permissions");
     if (geteuid() == 0)
         QSKIP("root writes to write-protected files");
     bank->addStandardQuestions(1);
@@ -608,7 +664,7 @@ void TestTable::readOnlyFileReadsButDoesNotWrite() {
 void TestTable::waitsOutABriefLock() {
     bank->addStandardQuestions(1);
     TDataModule2 dm;
-    bank->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    bank->exec(lockingSql(*bank, "BEGIN IMMEDIATE"));
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         bank->exec(QStringLiteral("COMMIT"));
@@ -622,6 +678,7 @@ void TestTable::waitsOutABriefLock() {
 }
 
 void TestTable::longAndBrokenTextsFromOtherPrograms() {
+    FILE_ONLY("a server holds no text that is not UTF-8");
     const QString longText = QString(400, QChar(u'ж'));
     bank->addQuestion(QuestionRows{longText, {{QStringLiteral("a"), true}}, {}});
     bank->exec(QStringLiteral("UPDATE \"Т_Вариант\" SET \"Ответ\" = CAST(X'41FF42' AS TEXT)"));
@@ -690,7 +747,8 @@ void TestTable::failedOperationChangesNothing_data() {
                                                         {Failure::ReadOnly, "read-only file"}};
     for (int i = 0; i < int(scenarios().size()); ++i)
         for (const auto& [failure, name] : failures)
-            if (failure != Failure::Stale || scenarios()[size_t(i)].staleSql)
+            if ((failure != Failure::Stale || scenarios()[size_t(i)].staleSql) &&
+                (failure != Failure::ReadBack || engine_ == BankEngine::File))
                 QTest::addRow("%s, %s", scenarios()[size_t(i)].name, name) << i << failure;
 }
 
@@ -772,6 +830,8 @@ void TestTable::exactValues_data() {
 void TestTable::exactValues() {
     QFETCH(int, index);
     const ExactCase& c = exactCases()[size_t(index)];
+    if (c.fileOnly && bank->onServer())
+        QSKIP("a value only a file can hold");
     bank->addStandardQuestions(1);
     if (c.stored)
         bank->exec(QString::fromUtf8(c.stored));
@@ -781,5 +841,29 @@ void TestTable::exactValues() {
     QCOMPARE(error.isEmpty() ? result : error, c.outcome);
 }
 
-QTEST_GUILESS_MAIN(TestTable)
+// The server's roles: a pupil may read the bank and number the questions, nothing more.
+void TestTable::pupilMayNotChangeTheBank() {
+    SERVER_ONLY();
+    bank->addStandardQuestions(1);
+    bank->exec(QStringLiteral(
+        "DO $$ BEGIN CREATE ROLE pupil LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$;"
+        "GRANT USAGE ON SCHEMA public TO pupil;"
+        "GRANT SELECT ON \"Т_Вопросы\", \"Т_Вариант\", \"Т_Объяснение\" TO pupil;"
+        "GRANT UPDATE (\"Номер\") ON \"Т_Вопросы\" TO pupil"));
+    qputenv("INFOTEST_BANK_URL",
+            testsupport::PgServer::shared().url(QStringLiteral("pupil")).toUtf8());
+    TDataModule2 dm;
+    postNumber(dm, 1);
+    dm.Vopros.edit();
+    dm.VoprosWideStringField->setValue(QStringLiteral("подмена"));
+    const QString error = errorOf([&] { dm.Vopros.post(); });
+    QVERIFY2(error.startsWith(QStringLiteral("Изменять банк вопросов может только учитель")),
+             qPrintable(error));
+    QCOMPARE(dm.Vopros.state(), DataSetState::Edit);
+    QCOMPARE(bank->dump(QStringLiteral("Т_Вопросы")), QStringLiteral("1,1,'Вопрос 1'"));
+}
+
+int main(int argc, char** argv) {
+    return testsupport::runOnEachEngine<TestTable>(argc, argv);
+}
 #include "tst_table.moc"

@@ -3,8 +3,8 @@
 #include "app/Unit1.h"
 #include "data/DM.h"
 #include "editor/Unit2.h"
-#include "tests/support/BankFixture.h"
-#include "tests/support/ProgramFixture.h"
+#include "tests/support/EditorFixture.h"
+#include "tests/support/GridInput.h"
 #include "toolkit/MessageBox.h"
 
 #include <QApplication>
@@ -13,10 +13,12 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
+#include <optional>
 
 using data::DataSetState;
 using testsupport::BankFixture;
-using testsupport::ProgramFixture;
+using testsupport::clickCell;
+using testsupport::typeText;
 using toolkit::ModalResult;
 using toolkit::ShownBox;
 using toolkit::TDBGrid;
@@ -27,29 +29,10 @@ namespace {
 
 const QString kDeleteText = QStringLiteral("Вы действительно хотите удалить текущую запись? ");
 
-void typeText(const QString& text) {
-    for (const QChar c : text) {
-        QWidget* target = QApplication::focusWidget();
-        QVERIFY(target);
-        QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
-
 // A key as the user presses it: to the grid's editor when it is open, else to the grid.
 void press(TDBGrid* grid, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     QWidget* target = grid->EditorMode() ? static_cast<QWidget*>(grid->inplaceEditor()) : grid;
     QTest::keyClick(target, key, mods);
-}
-
-QPoint cellCentre(TDBGrid* grid, int row, int column) {
-    const QModelIndex index = grid->model()->index(row, column);
-    grid->scrollTo(index);
-    // The visible part of the cell: a wide column may reach past the grid's edge.
-    return grid->visualRect(index).intersected(grid->viewport()->rect()).center();
-}
-
-void clickCell(TDBGrid* grid, int row, int column, Qt::MouseButton button = Qt::LeftButton) {
-    QTest::mouseClick(grid->viewport(), button, {}, cellCentre(grid, row, column));
 }
 
 int currentRow(TDBGrid* grid) {
@@ -90,9 +73,10 @@ private slots:
     void showingRefreshesNothingAndClosingLeavesEditPending();
 
 private:
-    void showEditor();
-    std::unique_ptr<BankFixture> bank_;
-    std::unique_ptr<ProgramFixture> program_;
+    void showEditor() { fixture_->show(); }
+    std::optional<testsupport::EditorFixture> fixture_;
+    // The fixture's, by the names the cases use.
+    BankFixture* bank_ = nullptr;
     TDataModule2* dm_ = nullptr;
     TEdittest* editor_ = nullptr;
     std::vector<qint64> ids_;
@@ -103,28 +87,21 @@ void TestEditor::initTestCase() {
 }
 
 void TestEditor::init() {
-    bank_ = std::make_unique<BankFixture>();
-    ids_ = bank_->addStandardQuestions(3);
-    program_ = std::make_unique<ProgramFixture>();
-    dm_ = DataModule2;
-    editor_ = Edittest;
+    fixture_.emplace();
+    fixture_->open();
+    bank_ = &fixture_->bank;
+    ids_ = fixture_->ids;
+    dm_ = fixture_->dm;
+    editor_ = fixture_->editor;
     toolkit::seam::arm();
-}
-
-void TestEditor::showEditor() {
-    editor_->show();
-    editor_->activateWindow();
-    QApplication::setActiveWindow(editor_);
-    editor_->DBGrid1->setFocus();
-    QTRY_VERIFY(editor_->DBGrid1->hasFocus());
 }
 
 void TestEditor::cleanup() {
     testsupport::verifyAllBoxesAnswered();
     editor_ = nullptr;
     dm_ = nullptr;
-    program_.reset();
-    bank_.reset();
+    bank_ = nullptr;
+    fixture_.reset();
 }
 
 void TestEditor::layout() {

@@ -4,20 +4,25 @@
 #include "app/Unit1.h"
 #include "data/DM.h"
 #include "editor/Unit2.h"
-#include "tests/support/BankFixture.h"
-#include "tests/support/ProgramFixture.h"
+#include "tests/support/EditorFixture.h"
+#include "tests/support/GridInput.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/MessageBox.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTest>
 #include <QToolButton>
+#include <optional>
 
 using data::DataSetState;
 using testsupport::BankFixture;
-using testsupport::ProgramFixture;
+using testsupport::cellCentre;
+using testsupport::cellRect;
+using testsupport::clickCell;
+using testsupport::typeText;
 using toolkit::TDBGrid;
 
 namespace {
@@ -25,18 +30,15 @@ namespace {
 const QColor kLavender(198, 198, 255);
 const QColor kLilac(235, 215, 255);
 
-QRect cellRect(TDBGrid* grid, int row, int column) {
-    const QModelIndex index = grid->model()->index(row, column);
-    grid->scrollTo(index);
-    return grid->visualRect(index).intersected(grid->viewport()->rect());
-}
-
-QPoint cellCentre(TDBGrid* grid, int row, int column) {
-    return cellRect(grid, row, column).center();
-}
-
-void clickCell(TDBGrid* grid, int row, int column, Qt::MouseButton button = Qt::LeftButton) {
-    QTest::mouseClick(grid->viewport(), button, {}, cellCentre(grid, row, column));
+// A click as the window system sends it, with its time.
+void clickCellAt(TDBGrid* grid, int row, int column, ulong timestamp) {
+    const QPoint at = cellCentre(grid, row, column);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {});
+        event.setTimestamp(timestamp);
+        QApplication::sendEvent(grid->viewport(), &event);
+    }
 }
 
 QImage picture(TDBGrid* grid) {
@@ -91,14 +93,16 @@ private slots:
     void emptyGridStartsNoRow();
     void clickOnARefilledGridChangesNoRow_data();
     void clickOnARefilledGridChangesNoRow();
+    void clickBeforeTheRefilledRowsWereSeenChangesNoRow();
     void flagWithoutValueBecomesTrue();
 
 private:
     void open();
     QVariant flag(const char* table, qint64 id);
 
-    std::unique_ptr<BankFixture> bank_;
-    std::unique_ptr<ProgramFixture> program_;
+    std::optional<testsupport::EditorFixture> fixture_;
+    // The fixture's, by the names the cases use.
+    BankFixture* bank_ = nullptr;
     TDataModule2* dm_ = nullptr;
     TEdittest* editor_ = nullptr;
 };
@@ -108,29 +112,25 @@ void TestGridPainting::initTestCase() {
 }
 
 void TestGridPainting::init() {
-    bank_ = std::make_unique<BankFixture>();
-    bank_->addStandardQuestions(3);
+    fixture_.emplace();
+    bank_ = &fixture_->bank;
     toolkit::seam::arm();
 }
 
 // Opens the bank and the editor, with the question grid focused.
 void TestGridPainting::open() {
-    program_ = std::make_unique<ProgramFixture>();
-    dm_ = DataModule2;
-    editor_ = Edittest;
-    editor_->show();
-    editor_->activateWindow();
-    QApplication::setActiveWindow(editor_);
-    editor_->DBGrid1->setFocus();
-    QTRY_VERIFY(editor_->DBGrid1->hasFocus());
+    fixture_->open();
+    dm_ = fixture_->dm;
+    editor_ = fixture_->editor;
+    fixture_->show();
 }
 
 void TestGridPainting::cleanup() {
     testsupport::verifyAllBoxesAnswered();
     editor_ = nullptr;
     dm_ = nullptr;
-    program_.reset();
-    bank_.reset();
+    bank_ = nullptr;
+    fixture_.reset();
 }
 
 QVariant TestGridPainting::flag(const char* table, qint64 id) {
@@ -342,9 +342,7 @@ void TestGridPainting::typedTextAndFlagPostedTogether() {
     open();
     TDBGrid* grid = editor_->DBGrid2;
     clickCell(grid, 2, 0);
-    for (const QChar c : QStringLiteral("верно"))
-        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
-                            {});
+    typeText(QStringLiteral("верно"));
     QVERIFY(grid->EditorMode());
     clickCell(grid, 2, 1);
     QCOMPARE(bank_
@@ -433,13 +431,12 @@ void TestGridPainting::clickOnARefilledGridChangesNoRow() {
     QVERIFY(options->hasFocus());
     QCOMPARE(dm_->Vopros.state(), DataSetState::Browse);
     QCOMPARE(options->model()->rowCount(), 4);
-    for (const QChar c : QStringLiteral("Восемь"))
-        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
-                            {});
+    typeText(QStringLiteral("Восемь"));
     QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
     QCOMPARE(flag("Т_Вариант", 9).toInt(), 1);
     QCOMPARE(options->model()->index(0, 0).data().toString(), QStringLiteral("Ответ 3.1"));
-    // The next click acts as usual.
+    // Once the refilled rows are on screen, the next click acts as usual.
+    options->viewport()->repaint();
     clickCell(options, 1, 1);
     QCOMPARE(flag("Т_Вариант", 10).toInt(), 1);
     // So does a click after the grid took the focus through its titles and a button then added
@@ -456,15 +453,35 @@ void TestGridPainting::clickOnARefilledGridChangesNoRow() {
     QCOMPARE(flag("Т_Вариант", 11).toInt(), 1);
 }
 
+// Two quick clicks on the options grid of a pending new question: the first refills the grid,
+// the second went down before the refilled rows were painted and acts no more than the first;
+// a click after that acts.
+void TestGridPainting::clickBeforeTheRefilledRowsWereSeenChangesNoRow() {
+    open();
+    TDBGrid* questions = editor_->DBGrid1;
+    TDBGrid* options = editor_->DBGrid2;
+    clickCell(questions, 2, 0);
+    QTest::keyClick(questions, Qt::Key_Down);
+    QCOMPARE(options->model()->rowCount(), 1);
+    const ulong pressed = 1000000;
+    options->setFocus(Qt::MouseFocusReason); // as a press gives it, before the press arrives
+    clickCellAt(options, 0, 1, pressed);
+    QCOMPARE(options->model()->rowCount(), 4);
+    options->viewport()->repaint();
+    clickCellAt(options, 1, 1, pressed);
+    QCOMPARE(dm_->Variant.currentPosition(), 0);
+    QCOMPARE(flag("Т_Вариант", 10).toInt(), 0);
+    clickCellAt(options, 1, 1, pressed + 60000);
+    QCOMPARE(flag("Т_Вариант", 10).toInt(), 1);
+}
+
 void TestGridPainting::flagWithoutValueBecomesTrue() {
     open();
     TDBGrid* grid = editor_->DBGrid2;
     // A row started with the grid's keys has no flag.
     clickCell(grid, 3, 0);
     QTest::keyClick(grid, Qt::Key_Down);
-    for (const QChar c : QStringLiteral("пятый"))
-        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c),
-                            {});
+    typeText(QStringLiteral("пятый"));
     QTest::keyClick(grid->inplaceEditor(), Qt::Key_Up);
     QVERIFY(bank_
                 ->scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\" WHERE "

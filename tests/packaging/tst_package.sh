@@ -2,7 +2,8 @@
 # The package as an admin installs it and a user meets it: made with CPack from this build,
 # unpacked into a scratch root, its menu entry validated, its launcher started under a private X
 # server with a fresh HOME until the main menu shows, the installed tool run on the bank the
-# launcher made, and the RPM made from the same install checked to hold the same files.
+# launcher made, and the RPM made from the same install checked to hold the same files. The
+# teacher's journal window comes in a package of its own, checked the same way.
 # (scripts/package lints the release package; lintian alone would double this test's time.)
 # Usage: tst_package.sh BUILD_DIR VERSION
 set -euo pipefail
@@ -140,4 +141,48 @@ requires=$(rpm -qp --requires "$rpm" 2>/dev/null)
 for capability in 'font(tahoma)' 'libpq.so.5()(64bit)' '(sqlite-libs >= 3.35 or libsqlite3-0 >= 3.35)'; do
   grep -qxF "$capability" <<<"$requires" || fail "the RPM does not require $capability"
 done
+
+# The teacher's journal window: its own package, which the pupils' package does not carry.
+jdeb=$scratch/packages/infotest-journal_${version}_amd64.deb
+[ -f "$jdeb" ] || fail "no $(basename "$jdeb") among: $(ls "$scratch/packages")"
+[ ! -e "$root/usr/bin/infotest-journal" ] || fail "the pupils' package carries the journal window"
+depends=$(dpkg-deb --field "$jdeb" Depends)
+for package in libqt6widgets6 libsqlite3-0 qt6-qpa-plugins; do
+  grep -Eq "(^|[ ,|])$package([ ,(]|\$)" <<<"$depends" || fail "the journal's Depends lacks $package: $depends"
+done
+! grep -q fonts-wine <<<"$depends" || fail "the journal window asks for Tahoma it never uses"
+dpkg-deb --ctrl-tarfile "$jdeb" | tar -t | grep -q conffiles &&
+  fail "the journal's package claims the quiz's settings file"
+jroot=$scratch/journal-root
+dpkg-deb --extract "$jdeb" "$jroot"
+for file in usr/bin/infotest-journal usr/share/applications/infotest-journal.desktop \
+  usr/share/icons/hicolor/scalable/apps/infotest-journal.svg usr/share/man/man1/infotest-journal.1.gz; do
+  [ -f "$jroot/$file" ] || fail "the journal's package lacks /$file"
+done
+for size in 48 256; do
+  png=$jroot/usr/share/icons/hicolor/${size}x${size}/apps/infotest-journal.png
+  [ "$(identify -format %wx%h "$png")" = "${size}x${size}" ] || fail "$png is not ${size}x${size}"
+done
+entry=$jroot/usr/share/applications/infotest-journal.desktop
+desktop-file-validate "$entry" || fail "the journal's desktop entry does not validate"
+grep -q '^Name\[ru\]=Журнал результатов$' "$entry" || fail "the journal's entry is not named «Журнал результатов»"
+grep -q '^Categories=Education;' "$entry" || fail "the journal's entry is not in Education"
+# Started as the menu starts it, on the bank the launcher made above: no run is recorded yet, so
+# the window opens and says so in its status line rather than ending.
+env -u INFOTEST_BANK_DIR -u XDG_DATA_HOME -u QT_QPA_PLATFORM HOME="$home" LANG=C.UTF-8 \
+  NO_AT_BRIDGE=1 "$jroot/usr/bin/infotest-journal" >"$scratch/journal.log" 2>&1 &
+program=$!
+background+=("$program")
+if ! wait_for_window 30 "Журнал результатов — $home/.local/share/infotest/journal.db" >/dev/null; then
+  cat "$scratch/journal.log"
+  fail "the installed journal window did not open on the launcher's bank"
+fi
+kill $program
+wait $program || true
+jrpm=$scratch/packages/infotest-journal-${version}-1.x86_64.rpm
+[ -f "$jrpm" ] || fail "no $(basename "$jrpm") among: $(ls "$scratch/packages")"
+(cd "$jroot" && find . ! -type d | sed 's/^\.//' | sort) >"$scratch/jdeb.files"
+rpm -qlp "$jrpm" 2>/dev/null | while read -r path; do [ -d "$jroot$path" ] || echo "$path"; done |
+  sort >"$scratch/jrpm.files"
+diff -u "$scratch/jdeb.files" "$scratch/jrpm.files" || fail "the journal's RPM and Debian package hold different files"
 echo "PASS"

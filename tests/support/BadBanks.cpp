@@ -16,7 +16,7 @@ namespace {
 // A bank of several pages: enough rows that the tables' pages lie past the first one.
 void writeRealBank(const QString& path) {
     data::sqlite::Database db(path, data::sqlite::Database::Mode::ReadWriteCreate);
-    db.exec(data::kBankSchema);
+    db.exec(data::bankSchema().constData());
     db.exec("WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 200) "
             "INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") "
             "SELECT k, printf('Вопрос %d: %s', k, hex(randomblob(40))) FROM n");

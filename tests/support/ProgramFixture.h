@@ -2,11 +2,10 @@
 
 namespace testsupport {
 
-// The program's data module and windows over the bank in the working directory, as start-up
-// makes them: Form1, DataModule2, testi, Edittest and about, created hidden in that order and
-// reachable through their globals. Going, it destroys them in the reverse order and clears the
-// globals, as the end of the program does, but without posting pending changes: a test reads
-// the file as its steps left it. Throws when the bank cannot be opened.
+// The program's data module and windows over the bank in the working directory, made by
+// start-up's own createWindows and reachable through their globals. Going, it destroys them as
+// the end of the program does, but without posting pending changes: a test reads the file as
+// its steps left it. Throws when the bank cannot be opened.
 class ProgramFixture {
 public:
     ProgramFixture();

@@ -2,8 +2,11 @@
 // run goes wrong.
 #include "app/Unit1.h"
 #include "data/DM.h"
+#include "data/Errors.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/GridInput.h"
+#include "tests/support/HostileBanks.h"
 #include "tests/support/ProgramFixture.h"
 #include "toolkit/DBText.h"
 #include "toolkit/Guard.h"
@@ -18,6 +21,7 @@
 #include <optional>
 
 using testsupport::BankFixture;
+using testsupport::PaintCounter;
 using testsupport::ProgramFixture;
 using testsupport::QuestionRows;
 using toolkit::ModalResult;
@@ -133,17 +137,6 @@ QuestionRows unshowableQuestion(int kind) {
     return question;
 }
 
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
 } // namespace
 
 class TestTestirovanie : public QObject {
@@ -175,6 +168,8 @@ private slots:
     void questionTextFollowsCurrentRow();
     void refusedRenumberingDoesNotStick_data();
     void refusedRenumberingDoesNotStick();
+    void hostileBankRunsNothing_data();
+    void hostileBankRunsNothing();
 
 private:
     // Each case's fresh bank, the working directory while the case runs.
@@ -787,10 +782,12 @@ void TestTestirovanie::refusedRenumberingDoesNotStick() {
     }
     db.exec("PRAGMA max_page_count = 1073741823");
     QCOMPARE(numbered(), numberedBefore);
-    for (int row = 0; row < questions.recordCount(); ++row)
-        QCOMPARE(questions.valueAt(row, *DataModule2->VoprosIntegerField),
+    for (int row = 0; row < questions.recordCount(); ++row) {
+        const data::Table::ActiveRow shown(questions, row);
+        QCOMPARE(DataModule2->VoprosIntegerField->value(),
                  bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = ?"),
-                              {questions.valueAt(row, *DataModule2->Voprosid)}));
+                              {DataModule2->Voprosid->value()}));
+    }
 
     // The next edit is stored, not refused as a row changed by someone else.
     questions.first();
@@ -808,6 +805,47 @@ void TestTestirovanie::refusedRenumberingDoesNotStick() {
                           {bank->count(QStringLiteral("Т_Вопросы"))}),
              QVariant(bank->count(QStringLiteral("Т_Вопросы"))));
     QCOMPARE(numbered(), numberedAfter);
+}
+
+void TestTestirovanie::hostileBankRunsNothing_data() {
+    testsupport::addHostileBankRows();
+}
+
+// What a bank carries never runs: a draw and an edit change in the file exactly what their own
+// statements write; a bank the program cannot read safely is refused at start-up, clearly.
+void TestTestirovanie::hostileBankRunsNothing() {
+    QFETCH(QString, sql);
+    QFETCH(QString, refusal);
+    bank->addStandardQuestions(12);
+    bank->exec(sql);
+    if (!refusal.isEmpty()) {
+        try {
+            ProgramFixture program;
+            QFAIL("the bank was opened");
+        } catch (const Exception& e) {
+            QCOMPARE(e.message(), refusal);
+        }
+        return;
+    }
+    const QString number = QStringLiteral("Номер");
+    testsupport::BankDump expected = testsupport::dumpBank(bank->db(), number);
+    ProgramFixture program;
+    startRun();
+    QCOMPARE(testi->windowTitle(), QStringLiteral("Тестирование. Вопрос 1 из 10"));
+    QCOMPARE(testsupport::dumpBank(bank->db(), number), expected);
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT count(*) FROM \"Т_Вопросы\" WHERE \"Номер\" = "
+                                         "id")),
+             QVariant(qint64(12)));
+
+    DataModule2->Vopros.first();
+    // The run may have left question 1 current, and its options at the last one shown.
+    DataModule2->Variant.first();
+    DataModule2->Variant.edit();
+    DataModule2->VariantWideStringField->setValue(QStringLiteral("Правка"));
+    DataModule2->Variant.post();
+    QStringList& options = expected[QStringLiteral("Т_Вариант")];
+    options[0].replace(QStringLiteral("Ответ 1.1"), QStringLiteral("Правка"));
+    QCOMPARE(testsupport::dumpBank(bank->db(), number), expected);
 }
 
 QTEST_MAIN(TestTestirovanie)

@@ -3,6 +3,7 @@
 // table.
 #include "data/DM.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/GridInput.h"
 #include "toolkit/DBGrid.h"
 #include "toolkit/DBText.h"
 #include "toolkit/Form.h"
@@ -19,6 +20,10 @@
 
 using data::DataSetState;
 using testsupport::BankFixture;
+using testsupport::cellCentre;
+using testsupport::clickCell;
+using testsupport::PaintCounter;
+using testsupport::typeText;
 using toolkit::TDBGrid;
 
 namespace {
@@ -49,37 +54,6 @@ struct GridWindow {
     }
 };
 
-// Counts the paint events of the widgets it watches.
-struct PaintCounter : QObject {
-    int& paints;
-    explicit PaintCounter(int& count) : paints(count) {}
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
-QPoint cellCentre(TDBGrid* grid, int row, int column) {
-    const QModelIndex index = grid->model()->index(row, column);
-    grid->scrollTo(index);
-    // The visible part of the cell: a wide column may reach past the grid's edge.
-    return grid->visualRect(index).intersected(grid->viewport()->rect()).center();
-}
-
-// Types text as a user does, into whatever has the focus (the grid, then its editor).
-void typeText(const QString& text) {
-    for (const QChar c : text) {
-        QWidget* target = QApplication::focusWidget();
-        QVERIFY(target);
-        QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
-
-void clickCell(TDBGrid* grid, int row, int column, Qt::MouseButton button = Qt::LeftButton) {
-    QTest::mouseClick(grid->viewport(), button, {}, cellCentre(grid, row, column));
-}
-
 } // namespace
 
 class TestDBGrid : public QObject {
@@ -94,6 +68,7 @@ private slots:
     void modelSignalsWhatChanged();
     void hiddenGridIdlesAndCatchesUpWhenShown();
     void columnsTitlesAndDefaultWidths();
+    void numberBeyond32BitsShown();
     void blankRowWhileTableShowsNone();
     void currentCellFollowsTheTableBothWays();
     void failedPostKeepsTheCurrentRow();
@@ -283,15 +258,14 @@ void TestDBGrid::hiddenGridIdlesAndCatchesUpWhenShown() {
     label->setGeometry(0, 0, 300, 20);
     label->setDataSource(&dm_->Vopros_DS);
     label->setDataField(QStringLiteral("Вопрос"));
-    int paints = 0;
-    PaintCounter counter(paints);
+    PaintCounter counter;
     label->installEventFilter(&counter);
     shown.show();
     QVERIFY(QTest::qWaitForWindowExposed(&shown));
-    QTRY_VERIFY(paints > 0);
+    QTRY_VERIFY(counter.paints > 0);
     q.window.hide();
     v.window.hide();
-    paints = 0;
+    counter.paints = 0;
     QSignalSpy resets(v.grid->model(), &QAbstractItemModel::modelReset);
     QSignalSpy changes(v.grid->model(), &QAbstractItemModel::dataChanged);
     for (int i = 0; i < 50; ++i) {
@@ -305,7 +279,7 @@ void TestDBGrid::hiddenGridIdlesAndCatchesUpWhenShown() {
     // At most one reset, to show no rows while hidden; nothing per move.
     QVERIFY(resets.size() <= 1);
     QCOMPARE(changes.size(), 0);
-    QTRY_VERIFY(paints > 0);
+    QTRY_VERIFY(counter.paints > 0);
     QCOMPARE(label->text(), QStringLiteral("Вопрос 2"));
     v.window.show();
     q.window.show();
@@ -341,6 +315,16 @@ void TestDBGrid::columnsTitlesAndDefaultWidths() {
     QCOMPARE(o.grid->column(0)->Width(), title);
     v.grid->column(1)->setWidth(40);
     QCOMPARE(v.grid->horizontalHeader()->sectionSize(1), 40);
+}
+
+// Another program may store any 64-bit number: the grid shows it, painting raises no error.
+void TestDBGrid::numberBeyond32BitsShown() {
+    bank_->exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Номер\" = 8589934593 WHERE id = 2"));
+    dm_ = std::make_unique<TDataModule2>();
+    DataModule2 = dm_.get();
+    GridWindow w(dm_->Vopros_DS, {QStringLiteral("Номер"), QStringLiteral("Вопрос")});
+    QCOMPARE(w.grid->model()->index(1, 0).data().toString(), QStringLiteral("8589934593"));
+    w.grid->grab();
 }
 
 void TestDBGrid::blankRowWhileTableShowsNone() {

@@ -1,0 +1,178 @@
+// What the teacher's journal window costs on a journal of 100,000 runs (1,000,000 answered
+// questions): opening it until the first screen is painted, on today's runs (the window's
+// default) and on every run, sorted newest first and by name; one idle look at the journal (the
+// once-a-second refresh of a lesson where nothing happens) as a share of one core; and one look
+// after a pupil's run was recorded.
+//
+// A plain program, not a Google Benchmark one: the open is a one-time cost, timed over fresh
+// windows. Run as: bench_journalwindow [RUNS] (default 100000), under any Qt platform.
+#include "data/JournalStore.h"
+#include "data/Sqlite.h"
+#include "journal/JournalWindow.h"
+#include "journal/RunsModel.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+using namespace data::journal;
+
+constexpr int kQuestions = 200;
+
+RunRecord makeRun(int serial, const QDateTime& started) {
+    RunRecord run;
+    run.uuid = QStringLiteral("bench-%1").arg(serial);
+    run.started = started;
+    run.ended = started.addSecs(300 + serial % 600);
+    run.host = QStringLiteral("class-pc%1").arg(serial % 15 + 1, 2, 10, QLatin1Char('0'));
+    run.login = QStringLiteral("pupil%1").arg(serial % 300);
+    run.fullName = QStringLiteral("Ученик Номер %1").arg(serial % 300);
+    run.finished = serial % 10 != 0;
+    quint32 state = quint32(serial) * 2654435761u;
+    for (int k = 0; k < kQuestionsPerRun; ++k) {
+        state = state * 1664525u + 1013904223u;
+        Answer a;
+        a.questionId = (serial * 7 + k * 13) % kQuestions + 1;
+        a.question = QStringLiteral("Вопрос номер %1 о системах счисления").arg(a.questionId);
+        for (size_t i = 0; i < 4; ++i) {
+            a.options[i] = {QStringLiteral("Ответ %1 на вопрос %2").arg(i + 1).arg(a.questionId),
+                            i == 0};
+            a.explanations[i] = {
+                QStringLiteral("Пояснение %1 к вопросу %2").arg(i + 1).arg(a.questionId), i == 0};
+        }
+        a.chosenOption = int(state >> 30) + 1;
+        a.chosenExplanation = int((state >> 28) & 3) + 1;
+        run.points += int(a.optionRight()) + int(a.explanationRight());
+        run.answers.push_back(a);
+    }
+    if (run.finished)
+        run.grade = run.points > 16 ? 5 : run.points > 13 ? 4 : run.points > 9 ? 3 : 2;
+    return run;
+}
+
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Milliseconds from opening the journal until the window has painted its first screen.
+double openMs(const QString& path, bool everyDay, int sortColumn) {
+    QElapsedTimer timer;
+    timer.start();
+    journal::JournalWindow window;
+    if (everyDay)
+        window.findChild<QDateEdit*>(QStringLiteral("FromDate"))->setDate(QDate(2000, 1, 1));
+    if (sortColumn != 0)
+        window.findChild<QTableView*>(QStringLiteral("RunsView"))
+            ->sortByColumn(sortColumn, Qt::AscendingOrder);
+    timer.restart();
+    window.openJournal(path);
+    window.show();
+    window.repaint();
+    QApplication::processEvents();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 100000;
+
+    // The newest thousand runs are recorded through the quiz program's own store(), in
+    // memory-backed /dev/shm where the syncs of the commits cost nothing; the older ones are
+    // copies of them, five minutes apart further back, made by SQL in one transaction (a
+    // hundred thousand store() calls take minutes on a loaded machine).
+    QTemporaryDir dir(QStringLiteral("/dev/shm/bench_journalwindow-XXXXXX"));
+    const QString path = dir.filePath(QString::fromLatin1(kJournalFileName));
+    auto writer = std::make_unique<JournalStore>(path, JournalStore::Mode::Record);
+    const QDateTime now = QDateTime::currentDateTime();
+    const int seed = std::min(runs, 1000);
+    QElapsedTimer made;
+    made.start();
+    for (int i = 0; i < seed; ++i)
+        writer->store(makeRun(i, now.addSecs(-300LL * (seed - i))));
+    {
+        data::sqlite::Database db(path, data::sqlite::Database::Mode::ReadWrite);
+        data::sqlite::Transaction transaction(db);
+        data::sqlite::Statement copyRuns(
+            db,
+            QStringLiteral(
+                R"sql(INSERT INTO "Т_Прохождение" ("id", "Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено") SELECT "id" + ?1, "Код" || '-' || ?1, strftime('%Y-%m-%dT%H:%M:%SZ', "Начало", ?2), strftime('%Y-%m-%dT%H:%M:%SZ', "Конец", ?2), "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено" FROM "Т_Прохождение" WHERE "id" <= ?3)sql"));
+        data::sqlite::Statement copyAnswers(
+            db,
+            QStringLiteral(
+                R"sql(INSERT INTO "Т_Ответ" SELECT "Прохождение" + ?1, "Номер", "Вопрос", "Вариант", "Объяснение", "ВариантВерен", "ОбъяснениеВерно" FROM "Т_Ответ" WHERE "Прохождение" <= ?2)sql"));
+        for (int copy = 1; copy * seed < runs; ++copy) {
+            const qint64 shift = qint64(copy) * seed;
+            copyRuns.reset();
+            copyRuns.bindInt(1, shift);
+            copyRuns.bindText(2, QStringLiteral("-%1 seconds").arg(shift * 300));
+            copyRuns.bindInt(3, seed);
+            copyRuns.run();
+            copyAnswers.reset();
+            copyAnswers.bindInt(1, shift);
+            copyAnswers.bindInt(2, seed);
+            copyAnswers.run();
+        }
+        transaction.commit();
+    }
+    std::printf("journal of %d runs made in %.1f s\n", runs, double(made.elapsed()) / 1000);
+
+    struct Case {
+        const char* name;
+        bool everyDay;
+        int column;
+    };
+    for (const Case& c :
+         {Case{"today's runs, newest first", false, 0}, Case{"every run, newest first", true, 0},
+          Case{"every run, by name", true, 3}}) {
+        std::vector<double> times;
+        for (int i = 0; i < 5; ++i)
+            times.push_back(openMs(path, c.everyDay, c.column));
+        std::printf("open, first screen painted, %-28s median of 5: %7.1f ms\n", c.name,
+                    median(times));
+    }
+
+    journal::JournalWindow window;
+    window.findChild<QDateEdit*>(QStringLiteral("FromDate"))->setDate(QDate(2000, 1, 1));
+    window.openJournal(path);
+    window.show();
+    QApplication::processEvents();
+    const int ticks = 2000;
+    const double before = cpuSeconds();
+    for (int i = 0; i < ticks; ++i)
+        window.refreshNow();
+    const double idle = (cpuSeconds() - before) / ticks;
+    std::printf("idle refresh: %.1f us of CPU per look, %.3f %% of a core at one look a second\n",
+                idle * 1e6, idle * 100 / (journal::JournalWindow::kRefreshMs / 1000.0));
+
+    std::vector<double> live;
+    for (int i = 0; i < 20; ++i) {
+        writer->store(makeRun(runs + i, now.addSecs(i)));
+        const double start = cpuSeconds();
+        window.refreshNow();
+        live.push_back((cpuSeconds() - start) * 1e3);
+    }
+    std::printf("refresh after a run was recorded (every run shown, %d rows read): median %.1f ms "
+                "of CPU\n",
+                window.runsModel()->rowCount(), median(live));
+    return 0;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "data/Row.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace data {
+
+class Field;
+
+// What a table tells its engine about itself when it opens.
+struct TableShape {
+    QString objectName; // for messages: "Vopros: ..."
+    QString tableName;
+    const std::vector<std::unique_ptr<Field>>* fields = nullptr;
+    // A detail table's rows come ordered by this field, then by row id; others by row id.
+    const Field* orderField = nullptr;
+};
+
+// The statements of one table on one engine: the reading, the conflict-checked writes, the
+// check of the columns and the mapping of the cells to the engine's types. Rows are told apart
+// by an id the engine gives (SQLite's rowid, the key column on a server).
+//
+// Each write changes one row or nothing: it throws with the engine's message, or the conflict
+// message when the row is no longer as it was read, and then nothing was written and the row
+// passed in is left as it was.
+class TableWriter {
+public:
+    virtual ~TableWriter() = default;
+
+    // Every row in the order of the shape.
+    virtual void readAll(const std::function<void(qint64 id, RowData&& row)>& take) = 0;
+    // The row as stored now; nothing when it is gone.
+    virtual std::optional<RowData> readOne(qint64 id) = 0;
+    // Writes a new row (the engine fills the key and the defaults of null cells) and puts
+    // what was stored into it; returns its id.
+    virtual qint64 insert(RowData& row) = 0;
+    // Writes the cells that differ from asRead if the stored row still equals asRead in every
+    // column; row then holds what was stored.
+    virtual void update(qint64 id, RowData& row, const RowData& asRead) = 0;
+    // Deletes the row if it still equals asRead in every column.
+    virtual void remove(qint64 id, const RowData& asRead) = 0;
+};
+
+// One connection to a bank on one engine: it checks and opens tables and owns the transaction
+// of the outermost write scope. Made once at start-up (Connection::open).
+class Engine {
+public:
+    virtual ~Engine() = default;
+
+    // Checks the shape's fields against the table's columns ("Field '%1' not found",
+    // "Type mismatch for field ...") and gives the table's statements.
+    virtual std::unique_ptr<TableWriter> openTable(const TableShape& shape) = 0;
+
+    // How long a row or table that another program holds is waited for before a write fails.
+    virtual void setLockTimeout(int milliseconds) = 0;
+
+    // The outermost write scope: every post until commit() is one transaction.
+    virtual void begin() = 0;
+    // Whether the transaction begun is still open (an engine may have ended it by itself).
+    virtual bool inTransaction() const = 0;
+    virtual void commit() = 0;
+    // Never throws: it runs while another error is on its way.
+    virtual void rollback() noexcept = 0;
+};
+
+extern const char* const kUpdateConflictMessage;
+extern const char* const kDeleteConflictMessage;
+
+} // namespace data

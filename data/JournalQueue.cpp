@@ -1,0 +1,234 @@
+#include "data/JournalQueue.h"
+
+#include "data/Errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace data::journal {
+
+namespace {
+
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Several programs of one user (a classroom on one shared account) share the queue; this lock
+// beside it keeps an append and a flush from crossing. The kernel drops it with the process.
+class QueueLock {
+public:
+    explicit QueueLock(const QString& queuePath) {
+        const QString lockPath = queuePath + QStringLiteral(".lock");
+        QDir().mkpath(QFileInfo(queuePath).absolutePath());
+        fd_ = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0)
+            throw Exception(
+                QStringLiteral("не удаётся открыть «%1»: %2").arg(lockPath, systemError()));
+    }
+    ~QueueLock() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    QueueLock(const QueueLock&) = delete;
+    QueueLock& operator=(const QueueLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+QJsonArray choicesToJson(const std::array<ShownChoice, 4>& choices) {
+    QJsonArray array;
+    for (const ShownChoice& choice : choices)
+        array.append(QJsonObject{{QStringLiteral("text"), choice.text},
+                                 {QStringLiteral("correct"), choice.correct}});
+    return array;
+}
+
+bool choicesFromJson(const QJsonValue& value, std::array<ShownChoice, 4>& choices) {
+    const QJsonArray array = value.toArray();
+    if (array.size() != 4)
+        return false;
+    for (qsizetype i = 0; i < 4; ++i) {
+        const QJsonObject choice = array[i].toObject();
+        choices[size_t(i)] = {choice[QStringLiteral("text")].toString(),
+                              choice[QStringLiteral("correct")].toBool()};
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray recordToJson(const QString& journalPath, const RunRecord& run) {
+    QJsonArray answers;
+    for (const Answer& a : run.answers)
+        answers.append(QJsonObject{{QStringLiteral("questionId"), a.questionId},
+                                   {QStringLiteral("question"), a.question},
+                                   {QStringLiteral("options"), choicesToJson(a.options)},
+                                   {QStringLiteral("explanations"), choicesToJson(a.explanations)},
+                                   {QStringLiteral("option"), a.chosenOption},
+                                   {QStringLiteral("explanation"), a.chosenExplanation}});
+    QJsonObject object{{QStringLiteral("journal"), journalPath},
+                       {QStringLiteral("uuid"), run.uuid},
+                       {QStringLiteral("started"), run.started.toUTC().toString(Qt::ISODate)},
+                       {QStringLiteral("ended"), run.ended.toUTC().toString(Qt::ISODate)},
+                       {QStringLiteral("host"), run.host},
+                       {QStringLiteral("login"), run.login},
+                       {QStringLiteral("fullName"), run.fullName},
+                       {QStringLiteral("pupil"), run.pupil},
+                       {QStringLiteral("points"), run.points},
+                       {QStringLiteral("finished"), run.finished},
+                       {QStringLiteral("answers"), answers}};
+    if (run.grade)
+        object.insert(QStringLiteral("grade"), *run.grade);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+bool recordFromJson(const QByteArray& line, QString& journalPath, RunRecord& run) {
+    QJsonParseError error{};
+    const QJsonObject o = QJsonDocument::fromJson(line, &error).object();
+    if (error.error != QJsonParseError::NoError || !o.contains(QStringLiteral("uuid")) ||
+        !o.contains(QStringLiteral("answers")))
+        return false;
+    journalPath = o[QStringLiteral("journal")].toString();
+    run.uuid = o[QStringLiteral("uuid")].toString();
+    run.started = QDateTime::fromString(o[QStringLiteral("started")].toString(), Qt::ISODate);
+    run.ended = QDateTime::fromString(o[QStringLiteral("ended")].toString(), Qt::ISODate);
+    run.host = o[QStringLiteral("host")].toString();
+    run.login = o[QStringLiteral("login")].toString();
+    run.fullName = o[QStringLiteral("fullName")].toString();
+    run.pupil = o[QStringLiteral("pupil")].toString();
+    run.points = o[QStringLiteral("points")].toInt();
+    if (o.contains(QStringLiteral("grade")))
+        run.grade = o[QStringLiteral("grade")].toInt();
+    run.finished = o[QStringLiteral("finished")].toBool();
+    for (const QJsonValue& value : o[QStringLiteral("answers")].toArray()) {
+        const QJsonObject a = value.toObject();
+        Answer answer;
+        answer.questionId = a[QStringLiteral("questionId")].toInteger();
+        answer.question = a[QStringLiteral("question")].toString();
+        answer.chosenOption = a[QStringLiteral("option")].toInt();
+        answer.chosenExplanation = a[QStringLiteral("explanation")].toInt();
+        if (!choicesFromJson(a[QStringLiteral("options")], answer.options) ||
+            !choicesFromJson(a[QStringLiteral("explanations")], answer.explanations))
+            return false;
+        run.answers.push_back(std::move(answer));
+    }
+    return !journalPath.isEmpty() && !run.uuid.isEmpty() && run.started.isValid();
+}
+
+JournalQueue::JournalQueue(QString path) : path_(std::move(path)) {}
+
+QString JournalQueue::defaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/infotest/journal-queue.jsonl");
+}
+
+void JournalQueue::append(const QString& journalPath, const RunRecord& run) {
+    QueueLock lock(path_);
+    const auto fail = [this] {
+        return Exception(QStringLiteral("не удаётся записать «%1»: %2").arg(path_, systemError()));
+    };
+    const int fd =
+        ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw fail();
+    // A line cut off by a crash must not swallow the next record: start on a line of its own.
+    QByteArray line;
+    struct stat info {};
+    char last = '\n';
+    if (::fstat(fd, &info) == 0 && info.st_size > 0 &&
+        ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+        line += '\n';
+    line += recordToJson(journalPath, run) + '\n';
+    qsizetype written = 0;
+    while (written < line.size()) {
+        const ssize_t n = ::write(fd, line.constData() + written, size_t(line.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const Exception error = fail();
+            ::close(fd);
+            throw error;
+        }
+        written += n;
+    }
+    if (::fsync(fd) != 0) {
+        const Exception error = fail();
+        ::close(fd);
+        throw error;
+    }
+    ::close(fd);
+}
+
+JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs) {
+    Outcome outcome;
+    if (!QFileInfo::exists(path_))
+        return outcome;
+    QueueLock lock(path_);
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.exists())
+            return outcome;
+        throw Exception(
+            QStringLiteral("не удаётся прочитать «%1»: %2").arg(path_, file.errorString()));
+    }
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
+
+    std::map<QString, std::unique_ptr<JournalStore>> journals;
+    std::map<QString, QString> unreachable; // journal → why it cannot be opened
+    QByteArray kept;
+    for (const QByteArray& line : lines) {
+        QString journalPath;
+        RunRecord run;
+        // A half line is what a crash in the middle of an append left: that record never was.
+        if (line.trimmed().isEmpty() || !recordFromJson(line, journalPath, run))
+            continue;
+        try {
+            if (const auto why = unreachable.find(journalPath); why != unreachable.end())
+                throw Exception(why->second);
+            auto& store = journals[journalPath];
+            if (!store) {
+                try {
+                    store = std::make_unique<JournalStore>(journalPath, JournalStore::Mode::Record,
+                                                           busyTimeoutMs);
+                } catch (const Exception& e) {
+                    journals.erase(journalPath);
+                    unreachable[journalPath] = e.message();
+                    throw;
+                }
+            }
+            store->store(run);
+            ++outcome.stored;
+        } catch (const Exception& e) {
+            kept += line + '\n';
+            ++outcome.remaining;
+            outcome.error = e.message();
+        }
+    }
+    if (kept.isEmpty()) {
+        // Losing this removal in a crash only retries records the journal already holds.
+        QFile::remove(path_);
+        return outcome;
+    }
+    QSaveFile save(path_);
+    if (!save.open(QIODevice::WriteOnly) || save.write(kept) != kept.size() || !save.commit())
+        throw Exception(
+            QStringLiteral("не удаётся записать «%1»: %2").arg(path_, save.errorString()));
+    return outcome;
+}
+
+} // namespace data::journal

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "data/JournalStore.h"
+
+#include <QString>
+
+namespace data::journal {
+
+// Runs waiting to be stored in their journals: a small file in the user's own data folder, one
+// record a line. A record is on disk here before its journal is written, so that a locked or
+// full journal, or a program killed after the tenth answer, loses nothing; the journal's unique
+// run ids make a record that is retried after an unknown commit stored once.
+class JournalQueue {
+public:
+    explicit JournalQueue(QString path = defaultPath());
+
+    // journal-queue.jsonl in infotest's folder of the user's data (XDG_DATA_HOME).
+    static QString defaultPath();
+    const QString& path() const { return path_; }
+
+    // Appends the record for the journal file and flushes it to disk, or throws.
+    void append(const QString& journalPath, const RunRecord& run);
+
+    struct Outcome {
+        int stored = 0;
+        int remaining = 0;
+        QString error; // why the last record that stayed could not be stored
+    };
+    // Stores every queued record in its journal, waiting at most busyTimeoutMs for a lock;
+    // those that fail stay queued.
+    Outcome flush(int busyTimeoutMs);
+
+private:
+    QString path_;
+};
+
+QByteArray recordToJson(const QString& journalPath, const RunRecord& run);
+// False for a line that is not a whole record (the tail of a write cut off by a crash).
+bool recordFromJson(const QByteArray& line, QString& journalPath, RunRecord& run);
+
+} // namespace data::journal

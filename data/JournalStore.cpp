@@ -1,0 +1,477 @@
+#include "data/JournalStore.h"
+
+#include "data/Errors.h"
+#include "data/Schema.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+#include <fcntl.h>
+#include <map>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace data::journal {
+
+using sqlite::Database;
+using sqlite::Statement;
+
+namespace {
+
+// The tables follow the bank's naming. A question's copy is stored once however many runs
+// showed it: its fingerprint covers the bank's id, the texts and the marks as shown.
+constexpr const char* kJournalSchema = R"sql(
+CREATE TABLE "Т_Прохождение" ("id" INTEGER PRIMARY KEY, "Код" TEXT NOT NULL UNIQUE, "Начало" TEXT NOT NULL, "Конец" TEXT NOT NULL, "Компьютер" TEXT NOT NULL, "Логин" TEXT NOT NULL, "ФИО" TEXT NOT NULL, "Ученик" TEXT NOT NULL, "Баллы" INTEGER NOT NULL, "Оценка" INTEGER, "Завершён" BOOLEAN NOT NULL, "Отвечено" INTEGER NOT NULL);
+CREATE INDEX "Т_Прохождение_Начало" ON "Т_Прохождение" ("Начало");
+CREATE TABLE "Т_ПоказанныйВопрос" ("id" INTEGER PRIMARY KEY, "Отпечаток" BLOB NOT NULL UNIQUE, "ВопросБанка" INTEGER NOT NULL, "Вопрос" TEXT NOT NULL);
+CREATE TABLE "Т_ПоказанныйВариант" ("Вопрос" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Ответ" TEXT NOT NULL, "Правильный" BOOLEAN NOT NULL, PRIMARY KEY ("Вопрос", "Номер")) WITHOUT ROWID;
+CREATE TABLE "Т_ПоказанноеОбъяснение" ("Вопрос" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Объяснение" TEXT NOT NULL, "Правильный" BOOLEAN NOT NULL, PRIMARY KEY ("Вопрос", "Номер")) WITHOUT ROWID;
+CREATE TABLE "Т_Ответ" ("Прохождение" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Вопрос" INTEGER NOT NULL, "Вариант" INTEGER NOT NULL, "Объяснение" INTEGER NOT NULL, "ВариантВерен" BOOLEAN NOT NULL, "ОбъяснениеВерно" BOOLEAN NOT NULL, PRIMARY KEY ("Прохождение", "Номер")) WITHOUT ROWID;
+CREATE INDEX "Т_Ответ_Вопрос" ON "Т_Ответ" ("Вопрос");
+)sql";
+
+const char* const kTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос", "Т_ПоказанныйВариант",
+                               "Т_ПоказанноеОбъяснение", "Т_Ответ"};
+
+// The share of runs, by points, that counts as the strongest pupils (Kelley's upper group).
+constexpr double kStrongShare = 0.27;
+
+QString utcText(const QDateTime& time) {
+    return time.toUTC().toString(Qt::ISODate);
+}
+
+QDateTime fromUtcText(const QString& text) {
+    QDateTime time = QDateTime::fromString(text, Qt::ISODate);
+    time.setTimeSpec(Qt::UTC);
+    return time;
+}
+
+// The UTC bounds of local calendar days: [from, to + 1 day).
+std::pair<QString, QString> bounds(const RunFilter& filter) {
+    const QString low = filter.from ? utcText(filter.from->startOfDay()) : QString();
+    const QString high =
+        filter.to ? utcText(filter.to->addDays(1).startOfDay()) : QStringLiteral("9999");
+    return {low, high};
+}
+
+void configureUntrusted(Database& db) {
+    sqlite3* h = db.handle();
+    // A journal may come from another computer: nothing it carries may run on our statements.
+    for (const auto& [option, value] :
+         {std::pair{SQLITE_DBCONFIG_DEFENSIVE, 1}, std::pair{SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+          std::pair{SQLITE_DBCONFIG_ENABLE_VIEW, 0}, std::pair{SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0}})
+        if (sqlite3_db_config(h, option, value, nullptr) != SQLITE_OK)
+            db.raise();
+    db.disableDoubleQuotedStrings();
+}
+
+qint64 scalar(const Database& db, const QString& sql) {
+    Statement statement(db, sql);
+    return statement.step() ? statement.columnInt(0) : 0;
+}
+
+QByteArray fingerprint(const Answer& answer) {
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << answer.questionId << answer.question;
+    for (const auto* choices : {&answer.options, &answer.explanations})
+        for (const ShownChoice& choice : *choices)
+            out << choice.text << choice.correct;
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+void readChoices(const Database& db, qint64 shownId, std::array<ShownChoice, 4>& options,
+                 std::array<ShownChoice, 4>& explanations) {
+    for (const auto& [table, column, target] :
+         {std::tuple{"Т_ПоказанныйВариант", "Ответ", &options},
+          std::tuple{"Т_ПоказанноеОбъяснение", "Объяснение", &explanations}}) {
+        Statement read(db, QStringLiteral("SELECT \"Номер\", %1, \"Правильный\" FROM %2 WHERE "
+                                          "\"Вопрос\" = ?1")
+                               .arg(sqlite::quoted(QString::fromUtf8(column)),
+                                    sqlite::quoted(QString::fromUtf8(table))));
+        read.bindInt(1, shownId);
+        while (read.step()) {
+            const qint64 number = read.columnInt(0);
+            if (number >= 1 && number <= 4)
+                (*target)[size_t(number - 1)] = {read.columnText(1), read.columnInt(2) != 0};
+        }
+    }
+}
+
+// A new journal gets the bank's permissions and group, so that every pupil who may write the
+// bank may write the journal too; the engine alone would make it writable by its creator only.
+void createLikeBank(const QString& path) {
+    struct stat bank {};
+    const QByteArray bankPath = QFile::encodeName(
+        QFileInfo(path).absoluteDir().filePath(QString::fromLatin1(kBankFileName)));
+    if (QFileInfo::exists(path) || ::stat(bankPath.constData(), &bank) != 0)
+        return;
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, bank.st_mode & 0666);
+    if (fd < 0)
+        return; // made by another program meanwhile, or not at all: the engine's open tells
+    // Either may be refused (a group the user is not in): the file then stays as the umask made it.
+    [[maybe_unused]] const int owned = ::fchown(fd, uid_t(-1), bank.st_gid);
+    [[maybe_unused]] const int moded = ::fchmod(fd, bank.st_mode & 0666);
+    ::close(fd);
+}
+
+} // namespace
+
+QString journalPathForBank(const QString& bankPath) {
+    return QFileInfo(bankPath).absoluteDir().filePath(QString::fromLatin1(kJournalFileName));
+}
+
+JournalStore::JournalStore(const QString& path, Mode mode, int busyTimeoutMs) : path_(path) {
+    if (mode != Mode::Record && !QFileInfo::exists(path))
+        throw EDatabaseError(
+            QStringLiteral("Журнала результатов «%1» нет: ещё ни один тест не записан").arg(path));
+    if (mode == Mode::Record)
+        createLikeBank(path);
+    db_ = std::make_unique<Database>(path, mode == Mode::Record ? Database::Mode::ReadWriteCreate
+                                           : mode == Mode::Edit ? Database::Mode::ReadWrite
+                                                                : Database::Mode::ReadOnly);
+    db_->setBusyTimeout(busyTimeoutMs);
+    configureUntrusted(*db_);
+    const qint64 objects = scalar(*db_, QStringLiteral("SELECT count(*) FROM sqlite_schema"));
+    if (objects == 0 && mode == Mode::Record) {
+        createTables();
+        return;
+    }
+    const QString notJournal =
+        QStringLiteral("Файл «%1» не является журналом результатов infotest").arg(path);
+    if (scalar(*db_, QStringLiteral("PRAGMA application_id")) != kJournalApplicationId)
+        throw EDatabaseError(notJournal);
+    const qint64 version = scalar(*db_, QStringLiteral("PRAGMA user_version"));
+    if (version > kJournalUserVersion)
+        throw EDatabaseError(QStringLiteral("Журнал результатов «%1» записан более новой "
+                                            "версией infotest (версия журнала %2, эта программа "
+                                            "знает версию %3)")
+                                 .arg(path)
+                                 .arg(version)
+                                 .arg(kJournalUserVersion));
+    Statement kind(*db_, QStringLiteral("SELECT \"type\" FROM sqlite_schema WHERE name = ?1"));
+    for (const char* table : kTables) {
+        kind.reset();
+        kind.bindText(1, QString::fromUtf8(table));
+        if (!kind.step() || kind.columnText(0) != QLatin1String("table"))
+            throw EDatabaseError(notJournal);
+    }
+}
+
+JournalStore::~JournalStore() = default;
+
+void JournalStore::createTables() {
+    sqlite::Transaction transaction(*db_);
+    // Another program may have made them while this one waited for the write lock.
+    if (scalar(*db_, QStringLiteral("SELECT count(*) FROM sqlite_schema")) == 0) {
+        db_->exec(kJournalSchema);
+        db_->exec(QStringLiteral("PRAGMA application_id = %1")
+                      .arg(kJournalApplicationId)
+                      .toUtf8()
+                      .constData());
+        db_->exec(QStringLiteral("PRAGMA user_version = %1")
+                      .arg(kJournalUserVersion)
+                      .toUtf8()
+                      .constData());
+    }
+    transaction.commit();
+}
+
+qint64 JournalStore::shownQuestionId(const Answer& answer) {
+    const QByteArray print = fingerprint(answer);
+    Statement find(
+        *db_, QStringLiteral("SELECT \"id\" FROM \"Т_ПоказанныйВопрос\" WHERE \"Отпечаток\" = ?1"));
+    find.bindBlob(1, print);
+    if (find.step())
+        return find.columnInt(0);
+    Statement insert(*db_, QStringLiteral("INSERT INTO \"Т_ПоказанныйВопрос\" (\"Отпечаток\", "
+                                          "\"ВопросБанка\", \"Вопрос\") VALUES (?1, ?2, ?3)"));
+    insert.bindBlob(1, print);
+    insert.bindInt(2, answer.questionId);
+    insert.bindText(3, answer.question);
+    insert.run();
+    const qint64 id = db_->lastInsertRowId();
+    for (const auto& [table, column, choices] :
+         {std::tuple{"Т_ПоказанныйВариант", "Ответ", &answer.options},
+          std::tuple{"Т_ПоказанноеОбъяснение", "Объяснение", &answer.explanations}}) {
+        Statement row(*db_, QStringLiteral("INSERT INTO %1 (\"Вопрос\", \"Номер\", %2, "
+                                           "\"Правильный\") VALUES (?1, ?2, ?3, ?4)")
+                                .arg(sqlite::quoted(QString::fromUtf8(table)),
+                                     sqlite::quoted(QString::fromUtf8(column))));
+        for (size_t i = 0; i < 4; ++i) {
+            row.reset();
+            row.bindInt(1, id);
+            row.bindInt(2, qint64(i + 1));
+            row.bindText(3, (*choices)[i].text);
+            row.bindInt(4, (*choices)[i].correct ? 1 : 0);
+            row.run();
+        }
+    }
+    return id;
+}
+
+bool JournalStore::store(const RunRecord& run) {
+    for (const Answer& answer : run.answers)
+        if (answer.chosenOption < 1 || answer.chosenOption > 4 || answer.chosenExplanation < 1 ||
+            answer.chosenExplanation > 4)
+            throw EDatabaseError(
+                QStringLiteral("Прохождение %1: выбран несуществующий вариант").arg(run.uuid));
+    sqlite::Transaction transaction(*db_);
+    Statement insertRun(
+        *db_, QStringLiteral("INSERT INTO \"Т_Прохождение\" (\"Код\", \"Начало\", \"Конец\", "
+                             "\"Компьютер\", \"Логин\", \"ФИО\", \"Ученик\", \"Баллы\", "
+                             "\"Оценка\", \"Завершён\", \"Отвечено\") VALUES (?1, ?2, ?3, ?4, "
+                             "?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT (\"Код\") DO NOTHING"));
+    insertRun.bindText(1, run.uuid);
+    insertRun.bindText(2, utcText(run.started));
+    insertRun.bindText(3, utcText(run.ended));
+    insertRun.bindText(4, run.host);
+    insertRun.bindText(5, run.login);
+    insertRun.bindText(6, run.fullName);
+    insertRun.bindText(7, run.pupil);
+    insertRun.bindInt(8, run.points);
+    if (run.grade)
+        insertRun.bindInt(9, *run.grade);
+    else
+        insertRun.bindNull(9);
+    insertRun.bindInt(10, run.finished ? 1 : 0);
+    insertRun.bindInt(11, qint64(run.answers.size()));
+    insertRun.run();
+    if (db_->changes() == 0)
+        return false; // stored before: the commit whose outcome was unknown had gone through
+    const qint64 runId = db_->lastInsertRowId();
+    Statement insertAnswer(
+        *db_, QStringLiteral("INSERT INTO \"Т_Ответ\" (\"Прохождение\", \"Номер\", \"Вопрос\", "
+                             "\"Вариант\", \"Объяснение\", \"ВариантВерен\", "
+                             "\"ОбъяснениеВерно\") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"));
+    for (size_t i = 0; i < run.answers.size(); ++i) {
+        const Answer& answer = run.answers[i];
+        const qint64 shown = shownQuestionId(answer);
+        insertAnswer.reset();
+        insertAnswer.bindInt(1, runId);
+        insertAnswer.bindInt(2, qint64(i + 1));
+        insertAnswer.bindInt(3, shown);
+        insertAnswer.bindInt(4, answer.chosenOption);
+        insertAnswer.bindInt(5, answer.chosenExplanation);
+        insertAnswer.bindInt(6, answer.optionRight() ? 1 : 0);
+        insertAnswer.bindInt(7, answer.explanationRight() ? 1 : 0);
+        insertAnswer.run();
+    }
+    transaction.commit();
+    return true;
+}
+
+std::vector<Run> JournalStore::runs(const RunFilter& filter) const {
+    const auto [low, high] = bounds(filter);
+    Statement read(*db_,
+                   QStringLiteral("SELECT \"id\", \"Код\", \"Начало\", \"Конец\", \"Компьютер\", "
+                                  "\"Логин\", \"ФИО\", \"Ученик\", \"Баллы\", \"Оценка\", "
+                                  "\"Завершён\", \"Отвечено\" FROM \"Т_Прохождение\" WHERE "
+                                  "\"Начало\" >= ?1 AND \"Начало\" < ?2 AND (?3 IS NULL OR "
+                                  "\"Завершён\" = ?3) ORDER BY \"Начало\", \"id\""));
+    read.bindText(1, low);
+    read.bindText(2, high);
+    if (filter.finished)
+        read.bindInt(3, *filter.finished ? 1 : 0);
+    else
+        read.bindNull(3);
+    // Case folding in the program, not in the engine, whose LIKE folds only ASCII letters.
+    const QString who = filter.who.toCaseFolded();
+    std::vector<Run> result;
+    while (read.step()) {
+        Run run;
+        RunRecord& r = run.record;
+        r.login = read.columnText(5);
+        r.fullName = read.columnText(6);
+        r.pupil = read.columnText(7);
+        r.host = read.columnText(4);
+        if (!who.isEmpty() && !r.pupil.toCaseFolded().contains(who) &&
+            !r.fullName.toCaseFolded().contains(who) && !r.login.toCaseFolded().contains(who) &&
+            !r.host.toCaseFolded().contains(who))
+            continue;
+        run.id = read.columnInt(0);
+        r.uuid = read.columnText(1);
+        r.started = fromUtcText(read.columnText(2));
+        r.ended = fromUtcText(read.columnText(3));
+        r.points = int(read.columnInt(8));
+        if (!read.isNull(9))
+            r.grade = int(read.columnInt(9));
+        r.finished = read.columnInt(10) != 0;
+        run.answered = int(read.columnInt(11));
+        result.push_back(std::move(run));
+    }
+    return result;
+}
+
+std::vector<Answer> JournalStore::answers(qint64 runId) const {
+    Statement read(*db_, QStringLiteral("SELECT q.\"id\", q.\"ВопросБанка\", q.\"Вопрос\", "
+                                        "a.\"Вариант\", a.\"Объяснение\" FROM \"Т_Ответ\" a JOIN "
+                                        "\"Т_ПоказанныйВопрос\" q ON q.\"id\" = a.\"Вопрос\" "
+                                        "WHERE a.\"Прохождение\" = ?1 ORDER BY a.\"Номер\""));
+    read.bindInt(1, runId);
+    std::vector<Answer> result;
+    while (read.step()) {
+        Answer answer;
+        answer.questionId = read.columnInt(1);
+        answer.question = read.columnText(2);
+        // A file from elsewhere may hold anything: a choice out of range reads as the first.
+        answer.chosenOption = int(std::clamp<qint64>(read.columnInt(3), 1, 4));
+        answer.chosenExplanation = int(std::clamp<qint64>(read.columnInt(4), 1, 4));
+        readChoices(*db_, read.columnInt(0), answer.options, answer.explanations);
+        result.push_back(std::move(answer));
+    }
+    return result;
+}
+
+std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
+    const auto [low, high] = bounds(filter);
+    const QString finishedRuns =
+        QStringLiteral("SELECT \"id\", \"Баллы\" FROM \"Т_Прохождение\" WHERE \"Завершён\" AND "
+                       "\"Начало\" >= ?1 AND \"Начало\" < ?2");
+
+    // The points from which a run belongs to the strongest pupils.
+    Statement count(*db_, QStringLiteral("SELECT count(*) FROM (%1)").arg(finishedRuns));
+    count.bindText(1, low);
+    count.bindText(2, high);
+    count.step();
+    const qint64 runCount = count.columnInt(0);
+    qint64 strongFrom = 0;
+    if (runCount > 0) {
+        Statement border(*db_, QStringLiteral("SELECT \"Баллы\" FROM (%1) ORDER BY \"Баллы\" "
+                                              "DESC LIMIT 1 OFFSET ?3")
+                                   .arg(finishedRuns));
+        border.bindText(1, low);
+        border.bindText(2, high);
+        border.bindInt(3,
+                       std::max<qint64>(0, qint64(std::ceil(kStrongShare * double(runCount))) - 1));
+        if (border.step())
+            strongFrom = border.columnInt(0);
+    }
+
+    // x: the option right (0 or 1); y: the points of the run's other questions.
+    Statement read(
+        *db_,
+        QStringLiteral(
+            "WITH r AS (%1), s AS (SELECT a.\"Вопрос\" AS q, a.\"Вариант\" AS o, "
+            "a.\"Объяснение\" AS e, (a.\"ВариантВерен\" <> 0) AS x, (a.\"ОбъяснениеВерно\" <> 0) "
+            "AS ex, r.\"Баллы\" AS p FROM \"Т_Ответ\" a JOIN r ON r.\"id\" = a.\"Прохождение\") "
+            "SELECT q, count(*), sum(x), sum(ex), sum(o = 1), sum(o = 2), sum(o = 3), sum(o = 4), "
+            "sum(e = 1), sum(e = 2), sum(e = 3), sum(e = 4), sum(p >= ?3 AND o = 1), "
+            "sum(p >= ?3 AND o = 2), sum(p >= ?3 AND o = 3), sum(p >= ?3 AND o = 4), "
+            "sum(p - x - ex), sum(x * (p - x - ex)), sum((p - x - ex) * (p - x - ex)) "
+            "FROM s GROUP BY q")
+            .arg(finishedRuns));
+    read.bindText(1, low);
+    read.bindText(2, high);
+    read.bindInt(3, strongFrom);
+    std::vector<QuestionStats> result;
+    while (read.step()) {
+        QuestionStats s;
+        s.shownId = read.columnInt(0);
+        s.drawn = read.columnInt(1);
+        s.rightOptions = read.columnInt(2);
+        s.rightExplanations = read.columnInt(3);
+        for (int i = 0; i < 4; ++i) {
+            s.optionChosen[size_t(i)] = read.columnInt(4 + i);
+            s.explanationChosen[size_t(i)] = read.columnInt(8 + i);
+            s.optionChosenByStrong[size_t(i)] = read.columnInt(12 + i);
+        }
+        // Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
+        const double n = double(s.drawn);
+        const double sx = double(s.rightOptions);
+        const double sy = read.columnDouble(16);
+        const double sxy = read.columnDouble(17);
+        const double syy = read.columnDouble(18);
+        const double varX = n * sx - sx * sx;
+        const double varY = n * syy - sy * sy;
+        if (varX > 0 && varY > 0)
+            s.discrimination = (n * sxy - sx * sy) / std::sqrt(varX * varY);
+        result.push_back(std::move(s));
+    }
+    Statement question(*db_, QStringLiteral("SELECT \"ВопросБанка\", \"Вопрос\" FROM "
+                                            "\"Т_ПоказанныйВопрос\" WHERE \"id\" = ?1"));
+    for (QuestionStats& s : result) {
+        question.reset();
+        question.bindInt(1, s.shownId);
+        if (question.step()) {
+            s.questionId = question.columnInt(0);
+            s.question = question.columnText(1);
+        }
+        readChoices(*db_, s.shownId, s.options, s.explanations);
+    }
+    // The bank's order, and a mended question after the one it replaced.
+    std::sort(result.begin(), result.end(), [](const QuestionStats& a, const QuestionStats& b) {
+        return std::pair(a.questionId, a.shownId) < std::pair(b.questionId, b.shownId);
+    });
+    return result;
+}
+
+qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {
+    const QString bound = utcText(day.startOfDay());
+    const QString old =
+        QStringLiteral("SELECT \"id\" FROM \"Т_Прохождение\" WHERE \"Начало\" < ?1");
+    Statement count(*db_, QStringLiteral("SELECT count(*) FROM (%1)").arg(old));
+    count.bindText(1, bound);
+    count.step();
+    const qint64 runs = count.columnInt(0);
+    if (dryRun || runs == 0)
+        return runs;
+    sqlite::Transaction transaction(*db_);
+    for (const QString& sql :
+         {QStringLiteral("DELETE FROM \"Т_Ответ\" WHERE \"Прохождение\" IN (%1)").arg(old),
+          QStringLiteral("DELETE FROM \"Т_Прохождение\" WHERE \"Начало\" < ?1")}) {
+        Statement remove(*db_, sql);
+        remove.bindText(1, bound);
+        remove.run();
+    }
+    db_->exec(R"sql(
+DELETE FROM "Т_ПоказанныйВопрос" WHERE "id" NOT IN (SELECT "Вопрос" FROM "Т_Ответ");
+DELETE FROM "Т_ПоказанныйВариант" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
+DELETE FROM "Т_ПоказанноеОбъяснение" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
+)sql");
+    transaction.commit();
+    return runs;
+}
+
+std::vector<Flag> flagsOf(const QuestionStats& s) {
+    std::vector<Flag> flags;
+    if (s.drawn < kFlagMinimumDraws)
+        return flags;
+    // The key is suspect when the strongest pupils prefer a wrong option to every right one,
+    // or when the pupils who chose the key did worse on the rest of the test.
+    qint64 keyByStrong = 0;
+    qint64 wrongByStrong = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        qint64& most = s.options[i].correct ? keyByStrong : wrongByStrong;
+        most = std::max(most, s.optionChosenByStrong[i]);
+    }
+    if (wrongByStrong > keyByStrong || (s.discrimination && *s.discrimination < 0))
+        flags.push_back(Flag::LikelyWrongKey);
+    if (s.facility() >= kTooEasyFacility)
+        flags.push_back(Flag::TooEasy);
+    else if (s.facility() <= kTooHardFacility)
+        flags.push_back(Flag::TooHard);
+    return flags;
+}
+
+QString flagText(Flag flag) {
+    switch (flag) {
+    case Flag::LikelyWrongKey:
+        return QStringLiteral("вероятно, неверно отмечен правильный ответ");
+    case Flag::TooEasy:
+        return QStringLiteral("слишком лёгкий (верно отвечают %1 % и больше)")
+            .arg(qRound(kTooEasyFacility * 100));
+    case Flag::TooHard:
+        return QStringLiteral("слишком трудный (верно отвечают %1 % и меньше)")
+            .arg(qRound(kTooHardFacility * 100));
+    }
+    return QString();
+}
+
+} // namespace data::journal

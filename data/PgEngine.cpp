@@ -1,0 +1,508 @@
+#include "data/PgEngine.h"
+
+#include "data/Errors.h"
+#include "data/Field.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cstdlib>
+#include <libpq-fe.h>
+
+namespace data {
+
+namespace {
+
+// The server's type ids (pg_type.oid) of the types a bank's columns use.
+enum : Oid {
+    kBool = 16,
+    kBytea = 17,
+    kInt8 = 20,
+    kInt2 = 21,
+    kInt4 = 23,
+    kText = 25,
+    kFloat4 = 700,
+    kFloat8 = 701,
+    kBpchar = 1042,
+    kVarchar = 1043,
+};
+
+// SQLSTATEs the program answers in its own words.
+constexpr const char* kLockNotAvailable = "55P03";
+constexpr const char* kInsufficientPrivilege = "42501";
+
+// A dead network shows within seconds: the connection gives up after connect_timeout, and an
+// unanswered connection is dropped by the keepalives or tcp_user_timeout, not after the
+// system's two hours. The URI may set any of these itself.
+constexpr const char* kConnectionDefaults[][2] = {
+    {"connect_timeout", "5"},    {"keepalives", "1"},
+    {"keepalives_idle", "5"},    {"keepalives_interval", "2"},
+    {"keepalives_count", "3"},   {"tcp_user_timeout", "10000"},
+    {"client_encoding", "UTF8"}, {"application_name", "infotest"},
+};
+
+QString quoted(const QString& identifier) {
+    QString text = identifier;
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// The kind of a column from its type id: int2 and int4 are the integer kinds (int4 with an
+// identity or a sequence default is the key), int8 does not fit the program's 32-bit fields.
+FieldType columnType(Oid type, bool generated) {
+    switch (type) {
+    case kInt4:
+        return generated ? FieldType::AutoInc : FieldType::Integer;
+    case kInt2:
+        return FieldType::SmallInt;
+    case kVarchar:
+    case kText:
+    case kBpchar:
+        return FieldType::WideString;
+    case kBool:
+        return FieldType::Boolean;
+    case kFloat4:
+    case kFloat8:
+        return FieldType::Float;
+    case kBytea:
+        return FieldType::Blob;
+    default:
+        return FieldType::Other;
+    }
+}
+
+bool lostConnection(pg_conn* conn, const char* sqlstate) {
+    // An error without a SQLSTATE is libpq's own: the connection broke under it.
+    if (!conn || PQstatus(conn) == CONNECTION_BAD || !sqlstate)
+        return true;
+    // Connection exceptions, and the server shutting down or the backend being terminated.
+    return sqlstate && (qstrncmp(sqlstate, "08", 2) == 0 || qstrncmp(sqlstate, "57P", 3) == 0);
+}
+
+// ---- the mapping of cells to the server's types --------------------------------------------
+
+// One row of a result, columns firstColumn .. firstColumn + cells.size() - 1, in the text
+// format; cells and scratch are the caller's buffers, kept from row to row.
+RowData rowOf(const PGresult* result, int row, int firstColumn, std::vector<CellView>& cells,
+              std::vector<QByteArray>& scratch) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const int column = firstColumn + int(i);
+        CellView& cell = cells[i];
+        if (PQgetisnull(result, row, column)) {
+            cell.type = CellType::Null;
+            continue;
+        }
+        const char* text = PQgetvalue(result, row, column);
+        const int length = PQgetlength(result, row, column);
+        switch (PQftype(result, column)) {
+        case kInt2:
+        case kInt4:
+        case kInt8:
+            cell.type = CellType::Integer;
+            cell.integer = std::strtoll(text, nullptr, 10);
+            break;
+        case kBool:
+            // Stored as SQLite keeps a flag: 1 or 0.
+            cell.type = CellType::Integer;
+            cell.integer = text[0] == 't' ? 1 : 0;
+            break;
+        case kFloat4:
+        case kFloat8:
+            cell.type = CellType::Float;
+            cell.real = std::strtod(text, nullptr);
+            break;
+        case kBytea: {
+            std::size_t size = 0;
+            unsigned char* bytes =
+                PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &size);
+            scratch[i] = QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(size));
+            PQfreemem(bytes);
+            cell.type = CellType::Blob;
+            cell.bytes = scratch[i];
+            break;
+        }
+        default:
+            cell.type = CellType::Text;
+            cell.bytes = QByteArrayView(text, length);
+            break;
+        }
+    }
+    return RowData::fromCells(cells.data(), int(cells.size()));
+}
+
+// Adds cell i of the row as a parameter: numbers in their exact text, a text as its bytes, a
+// blob in binary. The server converts each to its column's type, and refuses what the column
+// cannot hold (a number outside int4, bytes that are not UTF-8) with its own message.
+void addCell(PgEngine::Parameters& parameters, const RowData& row, int i) {
+    const CellView cell = row.cellView(i);
+    switch (cell.type) {
+    case CellType::Null:
+        parameters.add(QByteArray(), true);
+        break;
+    case CellType::Integer:
+        parameters.add(QByteArray::number(cell.integer));
+        break;
+    case CellType::Float:
+        parameters.add(QByteArray::number(cell.real, 'g', 17));
+        break;
+    case CellType::Text:
+        // Texts go as C strings: a NUL would cut the text short without a word.
+        if (cell.bytes.contains('\0'))
+            throw EDatabaseError(
+                QStringLiteral("Текст содержит нулевой символ, который сервер не может сохранить"));
+        parameters.add(cell.bytes.toByteArray());
+        break;
+    case CellType::Blob:
+        parameters.add(cell.bytes.toByteArray(), false, true);
+        break;
+    }
+}
+
+class PgWriter : public TableWriter {
+public:
+    PgWriter(PgEngine& engine, const TableShape& shape)
+        : engine_(engine), shape_(shape), fields_(*shape.fields), count_(int(fields_.size())) {
+        cells_.resize(std::size_t(count_));
+        scratch_.resize(std::size_t(count_));
+        checkColumns();
+    }
+
+    void readAll(const std::function<void(qint64, RowData&&)>& take) override;
+    std::optional<RowData> readOne(qint64 id) override;
+    qint64 insert(RowData& row) override;
+    void update(qint64 id, RowData& row, const RowData& asRead) override;
+    void remove(qint64 id, const RowData& asRead) override;
+
+private:
+    [[noreturn]] void raise(const QString& message) const {
+        throw EDatabaseError(shape_.objectName + QStringLiteral(": ") + message);
+    }
+    void checkColumns();
+    QString table() const { return quoted(shape_.tableName); }
+    QString columnList() const;
+    // The optimistic check from parameter first on: the key, then every column as read.
+    QString rowUnchangedCondition(int first) const;
+    void addRowUnchanged(PgEngine::Parameters& parameters, qint64 id, const RowData& asRead);
+
+    PgEngine& engine_;
+    TableShape shape_;
+    const std::vector<std::unique_ptr<Field>>& fields_;
+    int count_;
+    QString key_; // the primary key column, which tells rows apart
+    std::vector<CellView> cells_;
+    std::vector<QByteArray> scratch_;
+    PgEngine::Parameters parameters_;
+};
+
+void PgWriter::checkColumns() {
+    // The server's own message for a missing table or one this role may not read.
+    engine_.exec(QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(table()).toUtf8());
+    PgEngine::Parameters parameters;
+    parameters.add(table().toUtf8());
+    const PgEngine::Result columns = engine_.execPrepared(
+        "SELECT a.attname, a.atttypid, format_type(a.atttypid, a.atttypmod), "
+        "a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', "
+        "false), EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = a.attrelid AND "
+        "i.indisprimary AND i.indnatts = 1 AND i.indkey[0] = a.attnum) "
+        "FROM pg_attribute a LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND "
+        "d.adnum = a.attnum WHERE a.attrelid = $1::regclass AND a.attnum > 0 AND NOT "
+        "a.attisdropped ORDER BY a.attnum",
+        parameters);
+    const int rows = PQntuples(columns.get());
+    for (int r = 0; r < rows; ++r)
+        if (PQgetvalue(columns.get(), r, 4)[0] == 't')
+            key_ = QString::fromUtf8(PQgetvalue(columns.get(), r, 0));
+    for (const auto& field : fields_) {
+        int found = -1;
+        for (int r = 0; r < rows && found < 0; ++r)
+            if (QString::fromUtf8(PQgetvalue(columns.get(), r, 0)) == field->fieldName())
+                found = r;
+        if (found < 0)
+            raise(QStringLiteral("Field '%1' not found").arg(field->fieldName()));
+        const Oid type = Oid(std::strtoul(PQgetvalue(columns.get(), found, 1), nullptr, 10));
+        const bool generated = PQgetvalue(columns.get(), found, 3)[0] == 't';
+        const FieldType actual = columnType(type, generated);
+        if (!sameKind(field->dataType(), actual)) {
+            const QString actualName = actual == FieldType::Other
+                                           ? QString::fromUtf8(PQgetvalue(columns.get(), found, 2))
+                                           : fieldTypeName(actual);
+            raise(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
+                      .arg(field->fieldName(), fieldTypeName(field->dataType()), actualName));
+        }
+    }
+    if (key_.isEmpty())
+        raise(QStringLiteral("Table '%1' has no primary key of one column, which this program "
+                             "needs to tell its rows apart")
+                  .arg(shape_.tableName));
+}
+
+QString PgWriter::columnList() const {
+    QStringList names;
+    for (const auto& field : fields_)
+        names << quoted(field->fieldName());
+    return names.join(", ");
+}
+
+void PgWriter::readAll(const std::function<void(qint64, RowData&&)>& take) {
+    QString sql = QStringLiteral("SELECT %1, %2 FROM %3").arg(quoted(key_), columnList(), table());
+    sql += shape_.orderField ? QStringLiteral(" ORDER BY %1 NULLS FIRST, %2")
+                                   .arg(quoted(shape_.orderField->fieldName()), quoted(key_))
+                             : QStringLiteral(" ORDER BY %1").arg(quoted(key_));
+    parameters_.clear();
+    const PgEngine::Result rows = engine_.execPrepared(sql.toUtf8(), parameters_);
+    const int count = PQntuples(rows.get());
+    for (int r = 0; r < count; ++r)
+        take(std::strtoll(PQgetvalue(rows.get(), r, 0), nullptr, 10),
+             rowOf(rows.get(), r, 1, cells_, scratch_));
+}
+
+std::optional<RowData> PgWriter::readOne(qint64 id) {
+    parameters_.clear();
+    parameters_.add(QByteArray::number(id));
+    const PgEngine::Result row =
+        engine_.execPrepared(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = $1")
+                                 .arg(columnList(), table(), quoted(key_))
+                                 .toUtf8(),
+                             parameters_);
+    if (PQntuples(row.get()) == 0)
+        return std::nullopt;
+    return rowOf(row.get(), 0, 0, cells_, scratch_);
+}
+
+qint64 PgWriter::insert(RowData& row) {
+    QStringList names, marks;
+    parameters_.clear();
+    for (const auto& field : fields_) {
+        const int i = field->index();
+        // The server fills the key, and its defaults where nothing was set.
+        if (!field->readOnly() && row.type(i) != CellType::Null) {
+            names << quoted(field->fieldName());
+            addCell(parameters_, row, i);
+            marks << QStringLiteral("$%1").arg(parameters_.values.size());
+        }
+    }
+    const QString sql =
+        (names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table())
+                         : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                               .arg(table(), names.join(", "), marks.join(", "))) +
+        QStringLiteral(" RETURNING %1, %2").arg(quoted(key_), columnList());
+    const PgEngine::Result stored =
+        engine_.write([&] { return engine_.execPrepared(sql.toUtf8(), parameters_); });
+    if (PQntuples(stored.get()) != 1)
+        raise(QStringLiteral("The new row was not written"));
+    const qint64 id = std::strtoll(PQgetvalue(stored.get(), 0, 0), nullptr, 10);
+    row = rowOf(stored.get(), 0, 1, cells_, scratch_);
+    return id;
+}
+
+// Every column compared with IS NOT DISTINCT FROM, so that a null read must still be null.
+QString PgWriter::rowUnchangedCondition(int first) const {
+    QString where = QStringLiteral(" WHERE %1 = $%2").arg(quoted(key_)).arg(first);
+    for (const auto& field : fields_)
+        where += QStringLiteral(" AND %1 IS NOT DISTINCT FROM $%2")
+                     .arg(quoted(field->fieldName()))
+                     .arg(first + 1 + field->index());
+    return where;
+}
+
+void PgWriter::addRowUnchanged(PgEngine::Parameters& parameters, qint64 id, const RowData& asRead) {
+    parameters.add(QByteArray::number(id));
+    for (int i = 0; i < count_; ++i)
+        addCell(parameters, asRead, i);
+}
+
+// The server may convert what it stores (a number into a text column), so the row always
+// comes back as stored: it costs nothing more than the round trip the update makes anyway.
+void PgWriter::update(qint64 id, RowData& row, const RowData& asRead) {
+    QStringList sets;
+    parameters_.clear();
+    for (const auto& field : fields_) {
+        const int i = field->index();
+        if (!row.sameCell(i, asRead, i)) {
+            addCell(parameters_, row, i);
+            sets << QStringLiteral("%1 = $%2")
+                        .arg(quoted(field->fieldName()))
+                        .arg(parameters_.values.size());
+        }
+    }
+    if (sets.isEmpty())
+        return; // nothing changed: nothing is written
+    const int first = int(parameters_.values.size()) + 1;
+    addRowUnchanged(parameters_, id, asRead);
+    const QString sql = QStringLiteral("UPDATE %1 SET %2").arg(table(), sets.join(", ")) +
+                        rowUnchangedCondition(first) + QStringLiteral(" RETURNING ") + columnList();
+    const PgEngine::Result stored =
+        engine_.write([&] { return engine_.execPrepared(sql.toUtf8(), parameters_); });
+    if (PQntuples(stored.get()) != 1)
+        throw EEngineError(QString::fromLatin1(kUpdateConflictMessage), 0);
+    row = rowOf(stored.get(), 0, 0, cells_, scratch_);
+}
+
+void PgWriter::remove(qint64 id, const RowData& asRead) {
+    parameters_.clear();
+    addRowUnchanged(parameters_, id, asRead);
+    const QString sql = QStringLiteral("DELETE FROM %1").arg(table()) + rowUnchangedCondition(1) +
+                        QStringLiteral(" RETURNING ") + quoted(key_);
+    const PgEngine::Result gone =
+        engine_.write([&] { return engine_.execPrepared(sql.toUtf8(), parameters_); });
+    if (PQntuples(gone.get()) != 1)
+        throw EEngineError(QString::fromLatin1(kDeleteConflictMessage), 0);
+}
+
+} // namespace
+
+void PgEngine::ResultCloser::operator()(pg_result* result) const {
+    PQclear(result);
+}
+
+PgEngine::PgEngine(const QString& url, int lockTimeoutMs)
+    : url_(url.toUtf8()), lockTimeoutMs_(lockTimeoutMs) {
+    connect();
+}
+
+PgEngine::~PgEngine() {
+    PQfinish(conn_);
+}
+
+void PgEngine::connect() {
+    PQfinish(conn_);
+    conn_ = nullptr;
+    prepared_.clear();
+    inTransaction_ = false;
+    // The defaults first, the URI last: what the URI sets wins.
+    std::vector<const char*> keys, values;
+    for (const auto& setting : kConnectionDefaults) {
+        keys.push_back(setting[0]);
+        values.push_back(setting[1]);
+    }
+    keys.push_back("dbname");
+    values.push_back(url_.constData());
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        const QString message = QString::fromUtf8(PQerrorMessage(conn_)).trimmed();
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw EEngineError(message, 0);
+    }
+    setLockTimeout(lockTimeoutMs_);
+}
+
+void PgEngine::ensureConnected() {
+    if (conn_ && PQstatus(conn_) == CONNECTION_OK)
+        return;
+    if (inTransaction_)
+        return; // the caller's statement fails, and its scope learns of the loss
+    try {
+        connect();
+    } catch (const EEngineError& e) {
+        throw EEngineError(QStringLiteral("Связь с сервером банка вопросов потеряна; "
+                                          "несохранённое изменение не записано.\n") +
+                               e.message(),
+                           0);
+    }
+}
+
+PgEngine::Result PgEngine::check(pg_result* result) {
+    Result owned(result);
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        return owned;
+    raise(result);
+}
+
+void PgEngine::raise(pg_result* result) {
+    const char* sqlstate = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    QString server = QString::fromUtf8(result ? PQresultErrorMessage(result) : "").trimmed();
+    if (server.isEmpty())
+        server = QString::fromUtf8(conn_ ? PQerrorMessage(conn_) : "").trimmed();
+    if (lostConnection(conn_, sqlstate)) {
+        // The server has rolled back whatever the connection had not committed.
+        inTransaction_ = false;
+        if (conn_ && PQstatus(conn_) != CONNECTION_BAD) {
+            PQfinish(conn_);
+            conn_ = nullptr;
+        }
+        throw EEngineError(QStringLiteral("Связь с сервером банка вопросов потеряна; "
+                                          "несохранённое изменение не записано.\n") +
+                               server,
+                           0);
+    }
+    if (sqlstate && qstrcmp(sqlstate, kInsufficientPrivilege) == 0)
+        throw EEngineError(QStringLiteral("Изменять банк вопросов может только учитель: у этой "
+                                          "учётной записи сервера нет на это прав.\n") +
+                               server,
+                           0);
+    if (sqlstate && qstrcmp(sqlstate, kLockNotAvailable) == 0)
+        throw EEngineError(QStringLiteral("Эти данные дольше %1 с заняты другой программой; "
+                                          "изменение не записано.\n")
+                                   .arg(lockTimeoutMs_ / 1000.0) +
+                               server,
+                           0);
+    throw EEngineError(server, 0);
+}
+
+PgEngine::Result PgEngine::exec(const QByteArray& sql) {
+    ensureConnected();
+    return check(conn_ ? PQexec(conn_, sql.constData()) : nullptr);
+}
+
+PgEngine::Result PgEngine::execPrepared(const QByteArray& sql, const Parameters& parameters) {
+    ensureConnected();
+    if (!conn_)
+        raise(nullptr);
+    auto known = prepared_.find(sql);
+    if (known == prepared_.end()) {
+        const QByteArray name = "infotest_" + QByteArray::number(prepared_.size());
+        check(PQprepare(conn_, name.constData(), sql.constData(), int(parameters.values.size()),
+                        nullptr));
+        known = prepared_.emplace(sql, name).first;
+    }
+    const std::size_t count = parameters.values.size();
+    std::vector<const char*> values(count);
+    std::vector<int> lengths(count), formats(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        values[i] = parameters.isNull[i] ? nullptr : parameters.values[i].constData();
+        lengths[i] = int(parameters.values[i].size());
+        formats[i] = parameters.binary[i] ? 1 : 0;
+    }
+    return check(PQexecPrepared(conn_, known->second.constData(), int(count), values.data(),
+                                lengths.data(), formats.data(), 0));
+}
+
+std::unique_ptr<TableWriter> PgEngine::openTable(const TableShape& shape) {
+    return std::make_unique<PgWriter>(*this, shape);
+}
+
+void PgEngine::setLockTimeout(int milliseconds) {
+    lockTimeoutMs_ = milliseconds;
+    exec(QByteArrayLiteral("SET lock_timeout = ") + QByteArray::number(lockTimeoutMs_));
+}
+
+void PgEngine::begin() {
+    exec("BEGIN");
+    inTransaction_ = true;
+}
+
+void PgEngine::commit() {
+    const Result result = exec("COMMIT");
+    inTransaction_ = false;
+    // A transaction the server had aborted ends in a rollback, which COMMIT reports as done.
+    if (qstrcmp(PQcmdStatus(result.get()), "ROLLBACK") == 0)
+        throw EEngineError(QStringLiteral("Сервер отменил транзакцию: изменения не записаны."), 0);
+}
+
+void PgEngine::rollback() noexcept {
+    if (!inTransaction_)
+        return;
+    inTransaction_ = false;
+    if (conn_ && PQstatus(conn_) == CONNECTION_OK)
+        PQclear(PQexec(conn_, "ROLLBACK"));
+}
+
+void PgEngine::rollbackToSavepoint() noexcept {
+    if (inTransaction_ && conn_ && PQstatus(conn_) == CONNECTION_OK)
+        PQclear(PQexec(conn_, "ROLLBACK TO SAVEPOINT infotest_post"));
+}
+
+} // namespace data

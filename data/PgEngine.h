@@ -1,0 +1,95 @@
+#pragma once
+
+#include "data/Engine.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace data {
+
+// A bank on a PostgreSQL server, reached through libpq with a connection URI.
+//
+// Every value is sent as a parameter of a prepared statement. The server's errors are told
+// apart by their SQLSTATE: a lock held past lock_timeout, a refused permission and a lost
+// connection each get their own message. A connection that was lost is made again by the next
+// operation; the transaction it carried is gone on the server, so nothing of it was written.
+class PgEngine : public Engine {
+public:
+    // lockTimeoutMs: how long a row or table locked by another program is waited for.
+    PgEngine(const QString& url, int lockTimeoutMs);
+    ~PgEngine() override;
+
+    std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
+    void setLockTimeout(int milliseconds) override;
+    void begin() override;
+    bool inTransaction() const override { return inTransaction_; }
+    void commit() override;
+    void rollback() noexcept override;
+
+    // A finished result; cleared when it goes.
+    struct ResultCloser {
+        void operator()(pg_result* result) const;
+    };
+    using Result = std::unique_ptr<pg_result, ResultCloser>;
+
+    // Parameters in libpq's form: text, or binary where binary is set; a null value is null.
+    struct Parameters {
+        std::vector<QByteArray> values;
+        std::vector<bool> isNull;
+        std::vector<bool> binary;
+        void add(const QByteArray& value, bool null = false, bool inBinary = false) {
+            values.push_back(value);
+            isNull.push_back(null);
+            binary.push_back(inBinary);
+        }
+        void clear() {
+            values.clear();
+            isNull.clear();
+            binary.clear();
+        }
+    };
+
+    // Runs a statement without parameters; throws the server's error.
+    Result exec(const QByteArray& sql);
+    // Runs sql as a statement prepared once per connection.
+    Result execPrepared(const QByteArray& sql, const Parameters& parameters);
+    // Runs one write: inside a transaction under a savepoint, so that a refused write leaves
+    // the transaction and the rows posted before it as they were.
+    template <typename Write> auto write(Write&& run) -> decltype(run()) {
+        if (!inTransaction_)
+            return run();
+        exec("SAVEPOINT infotest_post");
+        try {
+            auto result = run();
+            exec("RELEASE SAVEPOINT infotest_post");
+            return result;
+        } catch (...) {
+            rollbackToSavepoint();
+            throw;
+        }
+    }
+
+private:
+    void connect();
+    // Connects again when the connection was lost (outside a transaction only: a transaction
+    // in progress is gone with its connection, and its scope must learn of that).
+    void ensureConnected();
+    [[noreturn]] void raise(pg_result* result);
+    Result check(pg_result* result);
+    void rollbackToSavepoint() noexcept;
+
+    QByteArray url_;
+    int lockTimeoutMs_;
+    pg_conn* conn_ = nullptr;
+    bool inTransaction_ = false;
+    // Statements prepared on the current connection, by their text.
+    std::unordered_map<QByteArray, QByteArray> prepared_;
+};
+
+} // namespace data

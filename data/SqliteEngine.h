@@ -1,0 +1,30 @@
+#pragma once
+
+#include "data/Engine.h"
+#include "data/Sqlite.h"
+
+#include <QString>
+#include <memory>
+
+namespace data {
+
+// A bank in a SQLite file.
+class SqliteEngine : public Engine {
+public:
+    // Opens an existing file; another program holding it is waited for busyTimeoutMs.
+    SqliteEngine(const QString& path, int busyTimeoutMs);
+
+    std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
+    void setLockTimeout(int milliseconds) override { db_.setBusyTimeout(milliseconds); }
+    void begin() override;
+    bool inTransaction() const override;
+    void commit() override;
+    void rollback() noexcept override;
+
+    sqlite::Database& database() { return db_; }
+
+private:
+    sqlite::Database db_;
+};
+
+} // namespace data

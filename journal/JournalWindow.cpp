@@ -1,0 +1,611 @@
+#include "journal/JournalWindow.h"
+
+#include "bank/JournalExport.h"
+#include "bank/JournalReport.h"
+#include "data/Errors.h"
+#include "journal/JournalLocation.h"
+#include "journal/QuestionsModel.h"
+#include "journal/RunsModel.h"
+#include "toolkit/MessageBox.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <climits>
+#include <sys/stat.h>
+
+namespace journal {
+
+using data::journal::JournalReader;
+using data::journal::RunFilter;
+
+namespace {
+
+// Which file a path names now: a journal copied over the open one is another file.
+QByteArray fileIdentity(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+}
+
+QString escaped(const QString& text) {
+    return text.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>"));
+}
+
+QTableView* makeTable(QWidget* parent, const char* name) {
+    auto* view = new QTableView(parent);
+    view->setObjectName(QLatin1String(name));
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setAlternatingRowColors(true);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 8);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setHighlightSections(false);
+    return view;
+}
+
+QLabel* buddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+} // namespace
+
+QString answersHtml(const std::vector<data::journal::Answer>& answers) {
+    QString html;
+    int number = 0;
+    for (const data::journal::Answer& answer : answers) {
+        ++number;
+        const bool right = answer.optionRight() && answer.explanationRight();
+        html += QStringLiteral("<p><b>%1. %2</b> <span style=\"color:%3\">%4</span></p>")
+                    .arg(number)
+                    .arg(escaped(answer.question),
+                         right ? QStringLiteral("#1e7a2e") : QStringLiteral("#b00020"),
+                         right ? QStringLiteral("— верно") : QStringLiteral("— есть ошибка"));
+        for (const auto& [title, choices, chosen] :
+             {std::tuple{QStringLiteral("Ответ"), &answer.options, answer.chosenOption},
+              std::tuple{QStringLiteral("Объяснение"), &answer.explanations,
+                         answer.chosenExplanation}}) {
+            html += QStringLiteral("<table cellpadding=\"2\" style=\"margin-left:16px\">"
+                                   "<tr><td colspan=\"3\"><i>%1</i></td></tr>")
+                        .arg(title);
+            for (size_t i = 0; i < 4; ++i) {
+                const auto& choice = (*choices)[i];
+                const bool picked = int(i) + 1 == chosen;
+                QString mark;
+                if (picked)
+                    mark =
+                        choice.correct
+                            ? QStringLiteral("<span style=\"color:#1e7a2e\">✔ выбран, верно</span>")
+                            : QStringLiteral(
+                                  "<span style=\"color:#b00020\">✘ выбран, неверно</span>");
+                else if (choice.correct)
+                    mark = QStringLiteral("<span style=\"color:#1e7a2e\">верный</span>");
+                const QString text = escaped(choice.text);
+                html += QStringLiteral("<tr><td>%1.</td><td>%2</td><td>%3</td></tr>")
+                            .arg(i + 1)
+                            .arg(picked || choice.correct ? QStringLiteral("<b>%1</b>").arg(text)
+                                                          : text,
+                                 mark);
+            }
+            html += QStringLiteral("</table>");
+        }
+    }
+    return html;
+}
+
+JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("JournalWindow"));
+    setWindowTitle(QStringLiteral("Журнал результатов"));
+    setWindowIcon(QIcon(QStringLiteral(":/journal/infotest-journal.png")));
+
+    runs_ = new RunsModel(this);
+    questions_ = new QuestionsModel(this);
+
+    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&Файл"));
+    FileOpen = fileMenu->addAction(QStringLiteral("&Открыть банк или журнал…"));
+    FileOpen->setObjectName(QStringLiteral("FileOpen"));
+    FileOpen->setShortcut(QKeySequence::Open);
+    fileMenu->addSeparator();
+    FileExportCsv = fileMenu->addAction(QStringLiteral("Выгрузить прохождения в &CSV…"));
+    FileExportCsv->setObjectName(QStringLiteral("FileExportCsv"));
+    FileExportXlsx = fileMenu->addAction(QStringLiteral("Выгрузить прохождения в &XLSX…"));
+    FileExportXlsx->setObjectName(QStringLiteral("FileExportXlsx"));
+    FileExportPdf = fileMenu->addAction(QStringLiteral("&Отчёт в PDF…"));
+    FileExportPdf->setObjectName(QStringLiteral("FileExportPdf"));
+    FileExportPdf->setShortcut(QKeySequence::Print);
+    fileMenu->addSeparator();
+    FileQuit = fileMenu->addAction(QStringLiteral("В&ыход"));
+    FileQuit->setObjectName(QStringLiteral("FileQuit"));
+    FileQuit->setShortcut(QKeySequence::Quit);
+
+    Tabs = new QTabWidget(this);
+    Tabs->setObjectName(QStringLiteral("Tabs"));
+    setCentralWidget(Tabs);
+
+    auto* runsPage = new QWidget(Tabs);
+    FromDate = new QDateEdit(QDate::currentDate(), runsPage);
+    FromDate->setObjectName(QStringLiteral("FromDate"));
+    ToDate = new QDateEdit(QDate::currentDate(), runsPage);
+    ToDate->setObjectName(QStringLiteral("ToDate"));
+    for (QDateEdit* edit : {FromDate, ToDate}) {
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    }
+    WhoEdit = new QLineEdit(runsPage);
+    WhoEdit->setObjectName(QStringLiteral("WhoEdit"));
+    WhoEdit->setPlaceholderText(QStringLiteral("имя, логин или компьютер"));
+    WhoEdit->setClearButtonEnabled(true);
+    FinishedBox = new QComboBox(runsPage);
+    FinishedBox->setObjectName(QStringLiteral("FinishedBox"));
+    FinishedBox->addItems(
+        {QStringLiteral("все"), QStringLiteral("завершённые"), QStringLiteral("незавершённые")});
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(buddyLabel(QStringLiteral("Дни &с"), FromDate, runsPage));
+    filters->addWidget(FromDate);
+    filters->addWidget(buddyLabel(QStringLiteral("п&о"), ToDate, runsPage));
+    filters->addWidget(ToDate);
+    filters->addSpacing(12);
+    filters->addWidget(buddyLabel(QStringLiteral("&Поиск:"), WhoEdit, runsPage));
+    filters->addWidget(WhoEdit, 1);
+    filters->addSpacing(12);
+    filters->addWidget(buddyLabel(QStringLiteral("Про&хождения:"), FinishedBox, runsPage));
+    filters->addWidget(FinishedBox);
+
+    RunsView = makeTable(runsPage, "RunsView");
+    RunsView->setModel(runs_);
+    RunsView->horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
+    RunsView->setSortingEnabled(true);
+    const QFontMetrics metrics(RunsView->font());
+    // Wide enough for a typical value or the heading, whichever is wider.
+    const char* const samples[data::journal::kRunColumns] = {"00.00.0000 00:00",
+                                                             "class-pc00",
+                                                             "pupil000",
+                                                             "Константинопольская Александра",
+                                                             "00:00",
+                                                             "Баллы",
+                                                             "Оценка",
+                                                             "нет (0 из 10)"};
+    for (int column = 0; column < data::journal::kRunColumns; ++column)
+        RunsView->setColumnWidth(
+            column, std::max(metrics.horizontalAdvance(QString::fromUtf8(samples[column])),
+                             metrics.horizontalAdvance(
+                                 runs_->headerData(column, Qt::Horizontal).toString())) +
+                        metrics.averageCharWidth() * 4);
+    Summary = new QLabel(runsPage);
+    Summary->setObjectName(QStringLiteral("Summary"));
+    Summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* runsLayout = new QVBoxLayout(runsPage);
+    runsLayout->addLayout(filters);
+    runsLayout->addWidget(RunsView, 1);
+    runsLayout->addWidget(Summary);
+    Tabs->addTab(runsPage, QStringLiteral("&Прохождения"));
+
+    auto* answersPage = new QWidget(Tabs);
+    AnswersTitle = new QLabel(answersPage);
+    AnswersTitle->setObjectName(QStringLiteral("AnswersTitle"));
+    AnswersTitle->setWordWrap(true);
+    Answers = new QTextBrowser(answersPage);
+    Answers->setObjectName(QStringLiteral("Answers"));
+    auto* answersLayout = new QVBoxLayout(answersPage);
+    answersLayout->addWidget(AnswersTitle);
+    answersLayout->addWidget(Answers, 1);
+    Tabs->addTab(answersPage, QStringLiteral("&Ответы"));
+
+    auto* questionsPage = new QWidget(Tabs);
+    QuestionsNote = new QLabel(
+        QStringLiteral("Вопросы по завершённым прохождениям выбранных дней; сначала те, что "
+                       "стоит проверить. Двойной щелчок или Enter показывает тексты вопроса."),
+        questionsPage);
+    QuestionsNote->setWordWrap(true);
+    QuestionsView = makeTable(questionsPage, "QuestionsView");
+    QuestionsView->setModel(questions_);
+    // The question's text takes the room the figures leave.
+    const int questionChars[QuestionsModel::ColumnCount] = {28, 3, 0, 4, 4, 4, 4, 12, 12};
+    for (int column = 0; column < QuestionsModel::ColumnCount; ++column)
+        QuestionsView->setColumnWidth(
+            column, std::max(metrics.averageCharWidth() * questionChars[column],
+                             metrics.horizontalAdvance(
+                                 questions_->headerData(column, Qt::Horizontal).toString())) +
+                        metrics.averageCharWidth() * 3);
+    QuestionsView->horizontalHeader()->setStretchLastSection(false);
+    QuestionsView->horizontalHeader()->setSectionResizeMode(QuestionsModel::Question,
+                                                            QHeaderView::Stretch);
+    auto* questionsLayout = new QVBoxLayout(questionsPage);
+    questionsLayout->addWidget(QuestionsNote);
+    questionsLayout->addWidget(QuestionsView, 1);
+    Tabs->addTab(questionsPage, QStringLiteral("&Вопросы"));
+    // The tabs' Cyrillic mnemonics need a Russian keyboard layout; Alt and a digit work on any.
+    for (int i = 0; i < Tabs->count(); ++i) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_1 + i)), this);
+        connect(shortcut, &QShortcut::activated, Tabs, [this, i] { Tabs->setCurrentIndex(i); });
+        Tabs->setTabToolTip(i, shortcut->key().toString(QKeySequence::NativeText));
+    }
+
+    Status = new QLabel(this);
+    Status->setObjectName(QStringLiteral("Status"));
+    statusBar()->addWidget(Status, 1);
+    Progress = new QProgressBar(this);
+    Progress->setObjectName(QStringLiteral("Progress"));
+    Progress->setMaximumWidth(metrics.averageCharWidth() * 30);
+    Progress->hide();
+    statusBar()->addPermanentWidget(Progress);
+
+    FilterDelay = new QTimer(this);
+    FilterDelay->setSingleShot(true);
+    FilterDelay->setInterval(300);
+    RefreshTimer = new QTimer(this);
+    RefreshTimer->setInterval(kRefreshMs);
+
+    connect(FileOpen, &QAction::triggered, this, &JournalWindow::FileOpenClick);
+    connect(FileExportCsv, &QAction::triggered, this, [this] { FileExportClick(ExportKind::Csv); });
+    connect(FileExportXlsx, &QAction::triggered, this,
+            [this] { FileExportClick(ExportKind::Xlsx); });
+    connect(FileExportPdf, &QAction::triggered, this, [this] { FileExportClick(ExportKind::Pdf); });
+    connect(FileQuit, &QAction::triggered, this, &QWidget::close);
+    connect(Tabs, &QTabWidget::currentChanged, this, &JournalWindow::TabsChange);
+    connect(FromDate, &QDateEdit::dateChanged, this, &JournalWindow::FilterChange);
+    connect(ToDate, &QDateEdit::dateChanged, this, &JournalWindow::FilterChange);
+    connect(WhoEdit, &QLineEdit::textChanged, FilterDelay, qOverload<>(&QTimer::start));
+    connect(FinishedBox, &QComboBox::currentIndexChanged, this, &JournalWindow::FilterChange);
+    connect(RunsView, &QAbstractItemView::activated, this, &JournalWindow::RunsViewActivated);
+    connect(RunsView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &JournalWindow::RunsCurrentChanged);
+    connect(QuestionsView, &QAbstractItemView::activated, this,
+            &JournalWindow::QuestionsViewActivated);
+    connect(FilterDelay, &QTimer::timeout, this, &JournalWindow::FilterChange);
+    connect(RefreshTimer, &QTimer::timeout, this, &JournalWindow::refreshNow);
+    connect(runs_, &RunsModel::summaryChanged, this, &JournalWindow::showSummary);
+    connect(runs_, &RunsModel::readFailed, this, &JournalWindow::lose);
+
+    filterDay_ = QDate::currentDate();
+    runs_->setFilter(currentFilter());
+    // Sizes follow the screen: the window is no fixed-size form.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        resize(screen->availableSize() * 4 / 5);
+    RefreshTimer->start();
+}
+
+JournalWindow::~JournalWindow() = default;
+
+RunFilter JournalWindow::currentFilter() const {
+    RunFilter filter;
+    filter.from = std::min(FromDate->date(), ToDate->date());
+    filter.to = std::max(FromDate->date(), ToDate->date());
+    filter.who = WhoEdit->text().trimmed();
+    if (FinishedBox->currentIndex() > 0)
+        filter.finished = FinishedBox->currentIndex() == 1;
+    return filter;
+}
+
+void JournalWindow::openJournal(const QString& path) {
+    path_ = path;
+    runs_->setReader(nullptr);
+    questions_->setStats({});
+    reader_.reset();
+    setWindowTitle(QStringLiteral("Журнал результатов — %1").arg(QDir::toNativeSeparators(path)));
+    tryOpen();
+    showStatus();
+}
+
+bool JournalWindow::tryOpen() {
+    if (path_.isEmpty())
+        return false;
+    try {
+        // The identity first: a file replaced between the two is opened afresh next time.
+        fileIdentity_ = fileIdentity(path_);
+        reader_ = std::make_unique<JournalReader>(path_);
+        // Back after a loss: the rows shown are read again in place, the selection stays.
+        runs_->reconnect(reader_.get());
+        questionsStale_ = true;
+        if (Tabs->currentIndex() == 2)
+            readQuestions();
+        lastRead_ = QDateTime::currentDateTime();
+        problem_.clear();
+        return true;
+    } catch (const Exception& error) {
+        lose(error.message());
+        return false;
+    }
+}
+
+void JournalWindow::lose(const QString& message) {
+    // What was read stays on the screen; the journal is tried again at the next tick.
+    runs_->detach();
+    reader_.reset();
+    problem_ = message;
+    showStatus();
+}
+
+void JournalWindow::refreshNow() {
+    if (filterDay_ != QDate::currentDate()) {
+        // Left open overnight on "today": the filter moves on to the new day.
+        const bool today = FromDate->date() == filterDay_ && ToDate->date() == filterDay_;
+        filterDay_ = QDate::currentDate();
+        if (today) {
+            const QSignalBlocker blocker(FromDate);
+            FromDate->setDate(filterDay_);
+            ToDate->setDate(filterDay_);
+        }
+    }
+    if (!reader_) {
+        tryOpen();
+        showStatus();
+        return;
+    }
+    try {
+        if (fileIdentity(path_) != fileIdentity_) {
+            lose(QStringLiteral("файл журнала «%1» пропал или заменён")
+                     .arg(QDir::toNativeSeparators(path_)));
+            tryOpen();
+        } else if (reader_->changed()) {
+            readRuns();
+            questionsStale_ = true;
+            if (Tabs->currentIndex() == 2)
+                readQuestions();
+        }
+        if (reader_) {
+            lastRead_ = QDateTime::currentDateTime();
+            problem_.clear();
+        }
+    } catch (const Exception& error) {
+        lose(error.message());
+    }
+    showStatus();
+}
+
+void JournalWindow::readRuns() {
+    // The row at the top of the view stays there while runs are added above it; at the very top
+    // the view stays at the top, where the newest runs come in.
+    const int top = RunsView->rowAt(0);
+    const data::journal::Run* anchor = top > 0 ? runs_->runAt(top) : nullptr;
+    const qint64 anchorId = anchor ? anchor->id : -1;
+    runs_->refresh();
+    if (anchorId >= 0) {
+        const int row = runs_->rowOf(anchorId);
+        if (row >= 0 && row != RunsView->rowAt(0)) {
+            RunsView->doItemsLayout();
+            RunsView->scrollTo(runs_->index(row, 0), QAbstractItemView::PositionAtTop);
+        }
+    }
+}
+
+void JournalWindow::showStatus() {
+    const QString where = QDir::toNativeSeparators(path_);
+    if (path_.isEmpty())
+        Status->setText(QStringLiteral("Журнал не открыт: Файл → Открыть"));
+    else if (reader_)
+        Status->setText(QStringLiteral("Журнал %1 прочитан в %2")
+                            .arg(where, lastRead_.toString(QStringLiteral("HH:mm:ss"))));
+    else
+        Status->setText(
+            QStringLiteral("Журнал недоступен (%1), новая попытка каждую секунду%2")
+                .arg(problem_, lastRead_.isValid()
+                                   ? QStringLiteral("; последний раз прочитан в %1")
+                                         .arg(lastRead_.toString(QStringLiteral("HH:mm:ss")))
+                                   : QString()));
+}
+
+void JournalWindow::showSummary() {
+    const data::journal::RunSummary& s = runs_->summary();
+    Summary->setText(
+        QStringLiteral("Прохождений: %1; средний балл завершённых: %2; оценки 5: %3, 4: %4, "
+                       "3: %5, 2: %6")
+            .arg(s.runs)
+            .arg(QLocale(QLocale::Russian).toString(s.meanPoints, 'f', 1))
+            .arg(s.grades[0])
+            .arg(s.grades[1])
+            .arg(s.grades[2])
+            .arg(s.grades[3]));
+}
+
+void JournalWindow::FileOpenClick() {
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Открыть банк вопросов или журнал результатов"),
+        path_.isEmpty() ? QString() : QFileInfo(path_).absolutePath(),
+        QStringLiteral("Банк или журнал (*.mdb *.db);;Все файлы (*)"));
+    if (!chosen.isEmpty())
+        openJournal(journalPathFor(chosen));
+}
+
+void JournalWindow::FileExportClick(ExportKind kind) {
+    struct Format {
+        const char* suffix;
+        const char* filter;
+    };
+    static const Format formats[] = {{"csv", "Таблица CSV (*.csv)"},
+                                     {"xlsx", "Книга Excel (*.xlsx)"},
+                                     {"pdf", "Отчёт PDF (*.pdf)"}};
+    const Format& format = formats[int(kind)];
+    const RunFilter filter = currentFilter();
+    const QString day = QStringLiteral("yyyy-MM-dd");
+    const QString name = QStringLiteral("результаты %1–%2.%3")
+                             .arg(filter.from->toString(day), filter.to->toString(day),
+                                  QLatin1String(format.suffix));
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Выгрузить прохождения"),
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
+        QString::fromUtf8(format.filter));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + QLatin1String(format.suffix);
+    if (exportTo(kind, path))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool JournalWindow::exportTo(ExportKind kind, const QString& path) {
+    if (!reader_) {
+        toolkit::ShowErrorBox(
+            QStringLiteral("Журнал недоступен (%1), выгружать нечего").arg(problem_));
+        return false;
+    }
+    const RunFilter filter = currentFilter();
+    Progress->setRange(0, 0);
+    Progress->show();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    // The window keeps painting while a school year's journal is written; the teacher's input
+    // waits until it is done.
+    const bank::journal::Progress progress = [this](qint64 done, qint64 total) {
+        Progress->setRange(0, int(std::min<qint64>(total, INT_MAX)));
+        Progress->setValue(int(std::min<qint64>(done, INT_MAX)));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    bool written = true;
+    try {
+        const std::vector<data::journal::Run> runs = reader_->store().runs(filter);
+        progress(0, qint64(runs.size()));
+        switch (kind) {
+        case ExportKind::Csv:
+            bank::journal::writeCsv(bank::journal::runsSheet(runs), path);
+            break;
+        case ExportKind::Xlsx:
+            bank::journal::writeXlsx(bank::journal::runsSheet(runs), path, progress);
+            break;
+        case ExportKind::Pdf: {
+            const QString day = QStringLiteral("dd.MM.yyyy");
+            bank::journal::writeReport(
+                runs, reader_->store().questionStats(filter), path,
+                {QFileInfo(path_).absoluteDir().dirName(),
+                 QStringLiteral("за %1–%2")
+                     .arg(filter.from->toString(day), filter.to->toString(day))});
+            break;
+        }
+        }
+    } catch (const Exception& error) {
+        written = false;
+        toolkit::ShowErrorBox(QStringLiteral("Не удалось выгрузить прохождения в «%1»: %2")
+                                  .arg(QDir::toNativeSeparators(path), error.message()));
+    }
+    QGuiApplication::restoreOverrideCursor();
+    Progress->hide();
+    return written;
+}
+
+void JournalWindow::FilterChange() {
+    FilterDelay->stop();
+    try {
+        runs_->setFilter(currentFilter());
+        questionsStale_ = true;
+        if (Tabs->currentIndex() == 2)
+            readQuestions();
+    } catch (const Exception& error) {
+        lose(error.message());
+    }
+}
+
+void JournalWindow::RunsViewActivated() {
+    Tabs->setCurrentIndex(1);
+}
+
+void JournalWindow::RunsCurrentChanged() {
+    const data::journal::Run* run = runs_->runAt(RunsView->currentIndex().row());
+    const qint64 id = run ? run->id : -1;
+    if (id == shownRun_)
+        return;
+    shownRun_ = id;
+    showAnswers();
+}
+
+void JournalWindow::showAnswers() {
+    const data::journal::Run* run = runs_->runAt(RunsView->currentIndex().row());
+    if (!run) {
+        AnswersTitle->setText(QStringLiteral("Выберите прохождение на вкладке «Прохождения»."));
+        Answers->clear();
+        return;
+    }
+    const data::journal::RunRecord& r = run->record;
+    AnswersTitle->setText(
+        QStringLiteral("<b>%1</b> (%2, компьютер %3), %4, %5: баллов %6, оценка %7")
+            .arg(escaped(bank::journal::pupilName(r)), escaped(r.login), escaped(r.host),
+                 r.started.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")),
+                 r.finished ? QStringLiteral("завершён")
+                            : QStringLiteral("не завершён, отвечено %1 из %2")
+                                  .arg(run->answered)
+                                  .arg(data::journal::kQuestionsPerRun))
+            .arg(r.points)
+            .arg(r.grade ? QString::number(*r.grade) : QStringLiteral("нет")));
+    if (!reader_) {
+        Answers->setHtml(QStringLiteral("<p>Журнал сейчас недоступен.</p>"));
+        return;
+    }
+    try {
+        Answers->setHtml(answersHtml(reader_->store().answers(run->id)));
+    } catch (const Exception& error) {
+        lose(error.message());
+    }
+}
+
+void JournalWindow::TabsChange() {
+    if (Tabs->currentIndex() == 2 && questionsStale_)
+        readQuestions();
+}
+
+void JournalWindow::readQuestions() {
+    if (!reader_)
+        return;
+    RunFilter dates;
+    dates.from = currentFilter().from;
+    dates.to = currentFilter().to;
+    try {
+        questions_->setStats(reader_->store().questionStats(dates));
+        questionsStale_ = false;
+    } catch (const Exception& error) {
+        lose(error.message());
+    }
+}
+
+void JournalWindow::QuestionsViewActivated() {
+    const data::journal::QuestionStats* stats =
+        questions_->statsAt(QuestionsView->currentIndex().row());
+    if (!stats)
+        return;
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("QuestionDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Вопрос %1").arg(stats->questionId));
+    auto* text = new QTextBrowser(dialog);
+    text->setHtml(questionHtml(*stats));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    // Qt's own caption would be English: the program loads no translation of Qt.
+    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Закрыть"));
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    dialog->resize(width() / 2, height() * 2 / 3);
+    dialog->open();
+}
+
+} // namespace journal

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "data/JournalReader.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QTabWidget;
+class QTableView;
+class QTextBrowser;
+class QTimer;
+
+namespace journal {
+
+class QuestionsModel;
+class RunsModel;
+
+// The teacher's window on a results journal: the runs, a run's answers and the questions'
+// statistics, kept up to date while pupils take tests. It only ever reads the journal.
+class JournalWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // How often the journal is looked at, and retried when it cannot be read.
+    static constexpr int kRefreshMs = 1000;
+
+    explicit JournalWindow(QWidget* parent = nullptr);
+    ~JournalWindow() override;
+
+    // Opens the journal of a bank, or a journal file. A journal that cannot be read is named in
+    // the status line and tried again, never in a box.
+    void openJournal(const QString& path);
+    const QString& journalPath() const { return path_; }
+    bool isReachable() const { return reader_ != nullptr; }
+
+    // One look at the journal, as the timer takes it.
+    void refreshNow();
+
+    enum class ExportKind { Csv, Xlsx, Pdf };
+    // Writes the runs of the filter to a file, through the bank tool's own writers, with the
+    // progress in the status line. A failure is shown in the error box; false then.
+    bool exportTo(ExportKind kind, const QString& path);
+
+    RunsModel* runsModel() const { return runs_; }
+    QuestionsModel* questionsModel() const { return questions_; }
+
+private:
+    void FileOpenClick();
+    void FileExportClick(ExportKind kind);
+    void FilterChange();
+    void RunsViewActivated();
+    void RunsCurrentChanged();
+    void TabsChange();
+    void QuestionsViewActivated();
+
+    data::journal::RunFilter currentFilter() const;
+    bool tryOpen();
+    void lose(const QString& message);
+    void showStatus();
+    void showSummary();
+    void showAnswers();
+    void readRuns();
+    void readQuestions();
+
+    QString path_;
+    std::unique_ptr<data::journal::JournalReader> reader_;
+    QDateTime lastRead_;
+    // The day "today" meant when the filter was last set.
+    QDate filterDay_;
+    QString problem_;
+    // The file's identity when opened: a journal replaced by a copy is opened afresh.
+    QByteArray fileIdentity_;
+    bool questionsStale_ = true;
+    qint64 shownRun_ = -1;
+
+    RunsModel* runs_;
+    QuestionsModel* questions_;
+
+    QAction* FileOpen;
+    QAction* FileExportCsv;
+    QAction* FileExportXlsx;
+    QAction* FileExportPdf;
+    QAction* FileQuit;
+    QTabWidget* Tabs;
+    QDateEdit* FromDate;
+    QDateEdit* ToDate;
+    QLineEdit* WhoEdit;
+    QComboBox* FinishedBox;
+    QTableView* RunsView;
+    QLabel* Summary;
+    QLabel* AnswersTitle;
+    QTextBrowser* Answers;
+    QLabel* QuestionsNote;
+    QTableView* QuestionsView;
+    QLabel* Status;
+    QProgressBar* Progress;
+    QTimer* FilterDelay;
+    QTimer* RefreshTimer;
+};
+
+// The answers of a run as the pupil saw them, marked right or wrong, the right ones shown.
+QString answersHtml(const std::vector<data::journal::Answer>& answers);
+
+} // namespace journal

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "data/JournalQueue.h"
+
+#include <map>
+#include <optional>
+
+class Ttesti;
+
+// Keeps the journal of a testing window's runs: what each question showed and what was chosen,
+// then the run, finished or abandoned, first in the user's queue file and then in the journal
+// beside the bank. Nothing of it shows to the pupil: a journal that cannot be written leaves the
+// record queued, silently, until a later chance; only the program's end says so.
+class RunRecorder {
+public:
+    // The queue path is the user's; tests give their own.
+    explicit RunRecorder(QString queuePath = data::journal::JournalQueue::defaultPath());
+
+    // A draw has started a new run (after its writes to the bank): a run still open is recorded
+    // unfinished, and the records still queued are tried again.
+    void started();
+    // Question k of the run is on screen, as the window shows it now.
+    void shown(const Ttesti& window, int k);
+    // An answer to the question on screen was scored; the tenth records the finished run.
+    void scored(const Ttesti& window);
+    // The testing window was closed with the run open: recorded unfinished.
+    void abandoned();
+    // The program ends: an open run is recorded unfinished and the queue tried once more,
+    // waiting a little for a journal that is busy. Throws when records stay queued, naming the
+    // queue file.
+    void programEnds();
+    // Tries the queued records again, silently.
+    void retryQueued();
+
+    const data::journal::JournalQueue& queue() const { return queue_; }
+    bool runOpen() const { return run_.has_value(); }
+
+private:
+    void record(data::journal::RunRecord run);
+    data::journal::JournalQueue::Outcome flush(int busyTimeoutMs);
+    QString journalPath() const;
+
+    data::journal::JournalQueue queue_;
+    std::optional<data::journal::RunRecord> run_;
+    // The question on screen and the answers scored so far, by their place in the run.
+    std::map<int, data::journal::Answer> shown_;
+    std::map<int, data::journal::Answer> answers_;
+    // Records the queue file could not take (the home folder full): kept here to be tried again.
+    std::vector<data::journal::RunRecord> unsaved_;
+};

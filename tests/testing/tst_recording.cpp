@@ -1,0 +1,227 @@
+// The results journal as the pupil's program writes it: every run once, finished or not, and
+// nothing lost or shown to the pupil when the journal cannot be written.
+#include "app/Startup.h"
+#include "app/Unit1.h"
+#include "data/JournalStore.h"
+#include "testing/testirovanie.h"
+#include "tests/support/BankFixture.h"
+#include "tests/support/ProgramFixture.h"
+#include "toolkit/Guard.h"
+#include "toolkit/MessageBox.h"
+#include "toolkit/WrapRadioButton.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QtTest>
+#include <csignal>
+#include <optional>
+#include <sys/resource.h>
+
+using namespace data::journal;
+using testsupport::BankFixture;
+using testsupport::ProgramFixture;
+using toolkit::ModalResult;
+
+namespace {
+
+void startRun() {
+    Form1->show();
+    toolkit::runHandler([] { Form1->RadioButton1Click(Form1->RadioButton1); });
+}
+
+// The right option and the second explanation (wrong): one point a question.
+void answer(int questions) {
+    for (int i = 0; i < questions; ++i) {
+        testi->RadioButton1->setChecked(true);
+        testi->RadioButton6->setChecked(true);
+        QTest::mouseClick(testi->Button1, Qt::LeftButton);
+    }
+}
+
+std::vector<Run> storedRuns(const BankFixture& bank) {
+    return JournalStore(journalPathForBank(bank.bankPath()), JournalStore::Mode::ReadOnly).runs({});
+}
+
+int queuedLines() {
+    QFile queue(testi ? testi->Recorder.queue().path() : JournalQueue::defaultPath());
+    if (!queue.open(QIODevice::ReadOnly))
+        return 0;
+    return int(queue.readAll().count('\n'));
+}
+
+enum class Ending { Finish, CloseWindow, NewDraw, ProgramEnds };
+enum class Fault { Locked, DirectoryInTheWay, NotAJournal, FullDisk, Killed, EndsLocked };
+
+// Holds the journal's write lock from a second connection, as another pupil's program would.
+struct JournalLock {
+    explicit JournalLock(const QString& path) {
+        JournalStore(path, JournalStore::Mode::Record); // the tables exist
+        db.emplace(path, data::sqlite::Database::Mode::ReadWrite);
+        db->exec("BEGIN EXCLUSIVE");
+    }
+    std::optional<data::sqlite::Database> db;
+};
+
+} // namespace
+
+class TestRecording : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { toolkit::seam::arm(); }
+    void cleanup() { testsupport::verifyAllBoxesAnswered(); }
+
+    void recordsEveryRunOnce_data();
+    void recordsEveryRunOnce();
+    void failedWriteQueuesThenStoresOnce_data();
+    void failedWriteQueuesThenStoresOnce();
+};
+
+void TestRecording::recordsEveryRunOnce_data() {
+    QTest::addColumn<int>("answered");
+    QTest::addColumn<Ending>("ending");
+    QTest::newRow("finished") << 10 << Ending::Finish;
+    QTest::newRow("window closed at question 5") << 4 << Ending::CloseWindow;
+    QTest::newRow("replaced by a new draw") << 3 << Ending::NewDraw;
+    QTest::newRow("open when the main menu closes") << 2 << Ending::ProgramEnds;
+    QTest::newRow("closed before any answer") << 0 << Ending::CloseWindow;
+}
+
+void TestRecording::recordsEveryRunOnce() {
+    QFETCH(int, answered);
+    QFETCH(Ending, ending);
+    BankFixture bank;
+    const std::vector<qint64> ids = bank.addStandardQuestions(12);
+    ProgramFixture program;
+    qputenv("INFOTEST_PUPIL", " Иванова Маша ");
+    startRun();
+    qunsetenv("INFOTEST_PUPIL");
+    if (ending == Ending::Finish)
+        toolkit::seam::pushAnswer(ModalResult::Yes);
+    answer(answered);
+    // The pupil's screen is the one the window always had.
+    QCOMPARE(toolkit::seam::shown().size(), size_t(ending == Ending::Finish ? 1 : 0));
+    if (ending == Ending::CloseWindow)
+        testi->close();
+    else if (ending == Ending::NewDraw)
+        startRun();
+    else if (ending == Ending::ProgramEnds)
+        destroyProgram();
+
+    const std::vector<Run> runs = storedRuns(bank);
+    QCOMPARE(runs.size(), size_t(1));
+    const RunRecord& run = runs[0].record;
+    QCOMPARE(run.finished, ending == Ending::Finish);
+    QCOMPARE(run.points, answered);
+    QCOMPARE(run.grade, ending == Ending::Finish ? std::optional<int>(3) : std::nullopt);
+    QCOMPARE(run.pupil, QStringLiteral("Иванова Маша"));
+    QVERIFY(run.started <= run.ended && run.started.timeSpec() == Qt::UTC);
+    JournalStore journal(journalPathForBank(bank.bankPath()), JournalStore::Mode::ReadOnly);
+    const std::vector<Answer> answers = journal.answers(runs[0].id);
+    QCOMPARE(int(answers.size()), answered);
+    for (const Answer& a : answers) {
+        const int k = a.question.section(u' ', 1).toInt();
+        QCOMPARE(a.questionId, ids[size_t(k - 1)]);
+        QCOMPARE(a.options[1].text, QStringLiteral("Ответ %1.2").arg(k));
+        QVERIFY(a.optionRight() && !a.explanationRight() && a.chosenExplanation == 2);
+    }
+    // The journal keeps what the pupil saw: the teacher mending or deleting a question later
+    // changes nothing in it.
+    bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'другой'; UPDATE "
+                             "\"Т_Вариант\" SET \"Правильный\" = NOT \"Правильный\"; DELETE FROM "
+                             "\"Т_Объяснение\"; DELETE FROM \"Т_Вопросы\" WHERE \"id\" = 1"));
+    const std::vector<Answer> after = journal.answers(runs[0].id);
+    for (size_t i = 0; i < answers.size(); ++i) {
+        QCOMPARE(after[i].question, answers[i].question);
+        QCOMPARE(after[i].options[0].correct, true);
+        QCOMPARE(after[i].explanations[3].text, answers[i].explanations[3].text);
+    }
+}
+
+void TestRecording::failedWriteQueuesThenStoresOnce_data() {
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("journal locked by another program") << Fault::Locked;
+    QTest::newRow("a folder where the journal belongs") << Fault::DirectoryInTheWay;
+    QTest::newRow("not a journal") << Fault::NotAJournal;
+    QTest::newRow("disk full") << Fault::FullDisk;
+    QTest::newRow("killed after the tenth answer") << Fault::Killed;
+    QTest::newRow("still locked when the main menu closes") << Fault::EndsLocked;
+}
+
+void TestRecording::failedWriteQueuesThenStoresOnce() {
+    QFETCH(Fault, fault);
+    BankFixture bank;
+    bank.addStandardQuestions(12);
+    const QString path = journalPathForBank(bank.bankPath());
+    auto program = std::make_optional<ProgramFixture>();
+    startRun();
+
+    std::optional<JournalLock> lock;
+    rlimit fileSize{};
+    getrlimit(RLIMIT_FSIZE, &fileSize);
+    switch (fault) {
+    case Fault::Locked:
+    case Fault::Killed:
+    case Fault::EndsLocked:
+        lock.emplace(path);
+        break;
+    case Fault::DirectoryInTheWay:
+        QVERIFY(QDir().mkdir(path));
+        break;
+    case Fault::NotAJournal: {
+        QFile text(path);
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("Журнал 5А\n") > 0);
+        break;
+    }
+    case Fault::FullDisk: {
+        // Room for the queued record, not for a new journal.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = fileSize;
+        small.rlim_cur = 12 * 1024;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        break;
+    }
+    }
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    answer(10);
+    setrlimit(RLIMIT_FSIZE, &fileSize);
+    // The grade box as always, and nothing else.
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    QCOMPARE(toolkit::seam::shown()[0].text, QStringLiteral("Набрано баллов 10.\rВаша оценка: 3!"));
+    QCOMPARE(queuedLines(), 1);
+
+    if (fault == Fault::Killed) {
+        program.reset(); // no end handling: the record was on disk before the journal write
+    } else if (fault == Fault::EndsLocked) {
+        toolkit::seam::pushAnswer(ModalResult::OK);
+        destroyProgram();
+        QCOMPARE(toolkit::seam::shown().size(), size_t(2));
+        QVERIFY(toolkit::seam::shown()[1].text.contains(JournalQueue::defaultPath()));
+        program.reset();
+    }
+    const bool wasLocked = lock.has_value();
+    lock.reset();
+    if (wasLocked)
+        QCOMPARE(storedRuns(bank).size(), size_t(0));
+    if (fault == Fault::DirectoryInTheWay)
+        QVERIFY(QDir().rmdir(path));
+    if (fault == Fault::NotAJournal)
+        QVERIFY(QFile::remove(path));
+
+    // The next chance: the next start, or the next draw.
+    if (!program) {
+        program.emplace();
+        testi->Recorder.retryQueued();
+    } else {
+        startRun();
+    }
+    QCOMPARE(queuedLines(), 0);
+    testi->Recorder.retryQueued();
+    const std::vector<Run> runs = storedRuns(bank);
+    QCOMPARE(runs.size(), size_t(1));
+    QVERIFY(runs[0].record.finished);
+    QCOMPARE(runs[0].answered, 10);
+}
+
+QTEST_MAIN(TestRecording)
+#include "tst_recording.moc"
