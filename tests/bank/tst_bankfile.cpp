@@ -3,20 +3,28 @@
 #include "bank/Pg.h"
 #include "bank/QuestionCsv.h"
 #include "data/Errors.h"
+#include "data/JournalStore.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 #include "tests/support/BankFixture.h"
 #include "tests/support/HostileBanks.h"
+#include "tests/support/JournalRuns.h"
 #include "tests/support/PgServer.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <unistd.h>
 
 using namespace bank;
+using data::journal::journalPathForBank;
+using data::journal::JournalStore;
+using data::journal::RunRecord;
 using testsupport::BankFixture;
 using testsupport::PgServer;
 
@@ -184,23 +192,68 @@ QString serverInitError() {
         QVERIFY2(serverInitError().isEmpty(), qPrintable(serverInitError()));                      \
     } while (false)
 
-// Every table of a bank file with the kind of each value as stored, and its id counters.
+// Every table of a bank file and of the journal beside it, with the kind of each value as
+// stored, and the id counters.
 QStringList dump(const QString& path) {
-    data::sqlite::Database db(path, data::sqlite::Database::Mode::ReadOnly);
     QStringList lines;
-    for (const char* table : {"Т_Вопросы", "Т_Вариант", "Т_Объяснение", "sqlite_sequence"}) {
-        data::sqlite::Statement st(
-            db, QStringLiteral("SELECT * FROM \"%1\" ORDER BY 1").arg(QString::fromUtf8(table)));
-        while (st.step()) {
-            QString line = QString::fromUtf8(table);
-            for (int c = 0; c < st.columnCount(); ++c)
-                line += QStringLiteral(" %1:%2")
-                            .arg(st.columnType(c))
-                            .arg(QString::fromLatin1(st.columnBytes(c).toByteArray().toHex()));
-            lines << line;
+    const QString journal = data::journal::journalPathForBank(path);
+    for (const auto& [file, tables] :
+         {std::pair{path, QStringList{"Т_Вопросы", "Т_Вариант", "Т_Объяснение", "sqlite_sequence"}},
+          std::pair{journal,
+                    QStringList{"Т_Прохождение", "Т_ПоказанныйВопрос", "Т_ПоказанныйВариант",
+                                "Т_ПоказанноеОбъяснение", "Т_Ответ"}}}) {
+        if (!QFile::exists(file))
+            continue;
+        data::sqlite::Database db(file, data::sqlite::Database::Mode::ReadOnly);
+        for (const QString& table : tables) {
+            data::sqlite::Statement st(
+                db, QStringLiteral("SELECT * FROM \"%1\" ORDER BY 1, 2").arg(table));
+            while (st.step()) {
+                QString line = table;
+                for (int c = 0; c < st.columnCount(); ++c)
+                    line += QStringLiteral(" %1:%2")
+                                .arg(st.columnType(c))
+                                .arg(QString::fromLatin1(st.columnBytes(c).toByteArray().toHex()));
+                lines << line;
+            }
         }
     }
     return lines;
+}
+
+// A run as the pupils' program hands it to the server's recording function, with the copies'
+// fingerprints as the journal file made them.
+QByteArray runJson(const RunRecord& run, const QStringList& fingerprints) {
+    auto choices = [](const std::array<data::journal::ShownChoice, 4>& shown) {
+        QJsonArray out;
+        for (const auto& c : shown)
+            out.append(QJsonArray{c.text, c.correct});
+        return out;
+    };
+    QJsonArray answers;
+    for (size_t i = 0; i < run.answers.size(); ++i) {
+        const data::journal::Answer& a = run.answers[i];
+        answers.append(QJsonObject{{"Отпечаток", fingerprints[qsizetype(i)]},
+                                   {"ВопросБанка", a.questionId},
+                                   {"Вопрос", a.question},
+                                   {"Варианты", choices(a.options)},
+                                   {"Объяснения", choices(a.explanations)},
+                                   {"Вариант", a.chosenOption},
+                                   {"Объяснение", a.chosenExplanation}});
+    }
+    const auto utc = [](const QDateTime& t) { return t.toUTC().toString(Qt::ISODate); };
+    return QJsonDocument(QJsonObject{{"Код", run.uuid},
+                                     {"Начало", utc(run.started)},
+                                     {"Конец", utc(run.ended)},
+                                     {"Компьютер", run.host},
+                                     {"Логин", run.login},
+                                     {"ФИО", run.fullName},
+                                     {"Ученик", run.pupil},
+                                     {"Баллы", run.points},
+                                     {"Оценка", run.grade ? QJsonValue(*run.grade) : QJsonValue()},
+                                     {"Завершён", run.finished},
+                                     {"Ответы", answers}})
+        .toJson(QJsonDocument::Compact);
 }
 
 } // namespace
@@ -227,6 +280,7 @@ private slots:
     void serverRightsOfEachRole_data();
     void serverRightsOfEachRole();
     void copyThroughServerKeepsEverything();
+    void serverRecordsRunsAsTheJournalFile();
     void copyRefusesWhatServerCannotHold_data();
     void copyRefusesWhatServerCannotHold();
 };
@@ -696,8 +750,11 @@ void TestBankFile::copyThroughServerKeepsEverything() {
     fixture.addQuestion({QStringLiteral("😀 удалённый"), {{QString(), true}}, {}}, 5);
     fixture.exec(QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE \"id\" = 4; UPDATE \"Т_Вариант\" "
                                 "SET \"Ответ\" = NULL, \"Правильный\" = NULL WHERE \"id\" = 2"));
+    JournalStore(journalPathForBank(fixture.bankPath()), JournalStore::Mode::Record)
+        .store(testsupport::knownRun(6, 2, 3, QStringLiteral("Петров")));
     const QString server = PgServer::shared().url(QStringLiteral("учителя"));
-    const QString back = fixture.dir() + QStringLiteral("/back.mdb");
+    QTemporaryDir elsewhere;
+    const QString back = elsewhere.filePath(QStringLiteral("back.mdb"));
     const Run there = tool({"copy", fixture.bankPath(), server, "--replace"});
     QVERIFY2(there.code == kExitOk, qPrintable(there.err));
     const Run home = tool({"copy", server, back});
@@ -709,6 +766,40 @@ void TestBankFile::copyThroughServerKeepsEverything() {
                                     "RETURNING \"id\""))
                  .integer(0, 0),
              qint64(5));
+}
+
+void TestBankFile::serverRecordsRunsAsTheJournalFile() {
+    REQUIRE_SERVER();
+    // The server's bank and journal made the fixture's: empty, the id counters back at 1.
+    BankFixture fixture;
+    const QString journal = journalPathForBank(fixture.bankPath());
+    JournalStore(journal, JournalStore::Mode::Record);
+    const QString server = PgServer::shared().url(QStringLiteral("учителя"));
+    QCOMPARE(tool({"copy", fixture.bankPath(), server, "--replace"}).code, kExitOk);
+    // One run stored in the file, and recorded on the server by a pupil, twice.
+    const RunRecord run = testsupport::knownRun(3, 1, 4);
+    JournalStore(journal, JournalStore::Mode::Record).store(run);
+    QStringList prints;
+    for (const QString& line : dump(fixture.bankPath()))
+        if (line.startsWith(QStringLiteral("Т_ПоказанныйВопрос ")))
+            prints << line.section(u' ', 2, 2).section(u':', 1);
+    const pg::Connection pupil(PgServer::shared().url(QStringLiteral("ученики")));
+    for (const bool stored : {true, false})
+        QCOMPARE(pupil
+                     .exec(QStringLiteral("SELECT \"Записать_прохождение\"($1::jsonb)"),
+                           {QString::fromUtf8(runJson(run, prints))})
+                     .flag(0, 0),
+                 stored);
+    QTemporaryDir elsewhere;
+    const QString back = elsewhere.filePath(QStringLiteral("db.mdb"));
+    const Run copied = tool({"copy", server, back});
+    QVERIFY2(copied.code == kExitOk, qPrintable(copied.err));
+    QCOMPARE(dump(back), dump(fixture.bankPath()));
+    // The journal's commands on the server.
+    const Run results = tool({"results", server});
+    QVERIFY2(results.code == kExitOk && results.out.contains(run.login), qPrintable(results.err));
+    const Run cleared = tool({"journal-clear", server, "--before", "2100-01-01"});
+    QVERIFY2(cleared.out.contains(QStringLiteral(": 1.")), qPrintable(cleared.err));
 }
 
 void TestBankFile::copyRefusesWhatServerCannotHold_data() {
