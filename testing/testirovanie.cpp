@@ -198,6 +198,18 @@ void Ttesti::Button2Click(QObject*) {
     Label1->setText(QStringLiteral("0"));
     uncheckAll();
 
+    NumberQuestions(questions, DataModule2->ADOConnection1);
+
+    Randomize();
+    // The renumbering followed the rows in the same order: question i is the i-th row.
+    FillQuestionOrder(showable);
+    Recorder.started();
+
+    ShowQuestion(labelValue(Label2));
+    setWindowTitle(QStringLiteral("Тестирование. Вопрос 1 из %1").arg(kRunLength));
+}
+
+void NumberQuestions(data::Table& questions, data::Connection& connection) {
     questions.first();
     const int32_t n = questions.recordCount();
     // Posting a row whose number is already right writes nothing, so a bank numbered by the
@@ -210,7 +222,7 @@ void Ttesti::Button2Click(QObject*) {
     };
     {
         // The controls show the outcome once, not every row on the way.
-        data::CommitOnUnwindScope scope(DataModule2->ADOConnection1);
+        data::CommitOnUnwindScope scope(connection);
         data::Table::ControlsDisabled quiet(questions);
         for (int32_t i = 1; i <= n; ++i) {
             try {
@@ -245,14 +257,6 @@ void Ttesti::Button2Click(QObject*) {
         }
         scope.commit();
     }
-
-    Randomize();
-    // The renumbering followed the rows in the same order: question i is the i-th row.
-    FillQuestionOrder(showable);
-    Recorder.started();
-
-    ShowQuestion(labelValue(Label2));
-    setWindowTitle(QStringLiteral("Тестирование. Вопрос 1 из %1").arg(kRunLength));
 }
 
 std::vector<bool> Ttesti::showableQuestions() {

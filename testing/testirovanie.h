@@ -7,6 +7,11 @@
 #include <cstdint>
 #include <vector>
 
+namespace data {
+class Connection;
+class Table;
+} // namespace data
+
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -75,6 +80,12 @@ void MakeRandomOrder(int32_t* a, int32_t n);
 // Fills QuestionOrder from entry 1 on with those of the question numbers 1..N that can be shown
 // (showable[k - 1] for number k, N its size), in random order, every order equally likely.
 void FillQuestionOrder(const std::vector<bool>& showable);
+
+// The draw's database work: gives the questions the numbers 1 to N in the table's order, all in
+// one transaction. A question another program changed since it was read is numbered as it is
+// now; one that is gone, or any other failure, ends the numbering with the error, and the rows
+// numbered before it keep their numbers.
+void NumberQuestions(data::Table& questions, data::Connection& connection);
 
 // The process-wide pseudo-random generator: a 32-bit linear congruential generator.
 extern uint32_t RandSeed;

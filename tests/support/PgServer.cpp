@@ -114,10 +114,11 @@ void PgServer::stopImmediately() {
     running_ = false;
 }
 
-QString PgServer::url(const QString& user) const {
+QString PgServer::url(const QString& user, const QString& database) const {
     // One arg() call: the encoded path holds % signs of its own.
-    return QStringLiteral("postgresql:///infotest?host=%1&port=%2&user=%3")
-        .arg(QString::fromUtf8(QUrl::toPercentEncoding(dir_.path())), QString::number(kPort), user);
+    return QStringLiteral("postgresql:///%1?host=%2&port=%3&user=%4")
+        .arg(database, QString::fromUtf8(QUrl::toPercentEncoding(dir_.path())),
+             QString::number(kPort), user);
 }
 
 void PgServer::psql(const QString& sql) const {

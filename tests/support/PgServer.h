@@ -21,8 +21,9 @@ public:
     PgServer(const PgServer&) = delete;
     PgServer& operator=(const PgServer&) = delete;
 
-    // A libpq URI of the database "infotest" as the superuser, or as another role.
-    QString url(const QString& user = QStringLiteral("postgres")) const;
+    // A libpq URI of the database "infotest" (or another) as the superuser, or as another role.
+    QString url(const QString& user = QStringLiteral("postgres"),
+                const QString& database = QStringLiteral("infotest")) const;
     QString socketDir() const { return dir_.path(); }
 
     // Stops at once, as a crash or a pulled cable would (the clients see their connections
