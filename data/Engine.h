@@ -21,6 +21,14 @@ struct TableShape {
     const Field* orderField = nullptr;
 };
 
+// One update of TableWriter::updateAll: the row's new cells (afterwards what was stored) and its
+// cells as read.
+struct RowUpdate {
+    qint64 id;
+    RowData* row;
+    const RowData* asRead;
+};
+
 // The statements of one table on one engine: the reading, the conflict-checked writes, the
 // check of the columns and the mapping of the cells to the engine's types. Rows are told apart
 // by an id the engine gives (SQLite's rowid, the key column on a server).
@@ -44,6 +52,12 @@ public:
     virtual void update(qint64 id, RowData& row, const RowData& asRead) = 0;
     // Deletes the row if it still equals asRead in every column.
     virtual void remove(qint64 id, const RowData& asRead) = 0;
+    // Many updates, each as update() makes it, sent together (on a server without waiting for
+    // each answer). Either every one is written, and true; or none is, and false: a row was
+    // changed or deleted by another program, or the engine refused an update. The bank is then as
+    // before the call and the rows' cells are undefined. Throws when the engine ended the write
+    // scope's transaction itself (a lost connection, a full disk).
+    virtual bool updateAll(const std::vector<RowUpdate>& updates) = 0;
 };
 
 // One connection to a bank on one engine: it checks and opens tables and owns the transaction

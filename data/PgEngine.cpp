@@ -5,7 +5,9 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
+#include <exception>
 #include <libpq-fe.h>
 
 namespace data {
@@ -161,6 +163,8 @@ class PgWriter : public TableWriter {
 public:
     PgWriter(PgEngine& engine, const TableShape& shape)
         : engine_(engine), shape_(shape), fields_(*shape.fields), count_(int(fields_.size())) {
+        if (count_ > 64) // the cells written are kept as a 64-bit set
+            raise(QStringLiteral("Too many fields"));
         cells_.resize(std::size_t(count_));
         scratch_.resize(std::size_t(count_));
         checkColumns();
@@ -171,6 +175,7 @@ public:
     qint64 insert(RowData& row) override;
     void update(qint64 id, RowData& row, const RowData& asRead) override;
     void remove(qint64 id, const RowData& asRead) override;
+    bool updateAll(const std::vector<RowUpdate>& updates) override;
 
 private:
     [[noreturn]] void raise(const QString& message) const {
@@ -182,6 +187,16 @@ private:
     // The optimistic check from parameter first on: the key, then every column as read.
     QString rowUnchangedCondition(int first) const;
     void addRowUnchanged(PgEngine::Parameters& parameters, qint64 id, const RowData& asRead);
+    // The cells of row that differ from asRead, a bit per field.
+    std::uint64_t changedCells(const RowData& row, const RowData& asRead) const;
+    // The update of these cells and its parameters: the new cells, the key, the row as read.
+    QByteArray updateSql(std::uint64_t cells, bool returning = true) const;
+    // Whether the server stores these cells of the row exactly as sent, so that the row need
+    // not come back: nulls, and integers in integer and flag columns (a value the column cannot
+    // hold is refused, not converted).
+    bool keptAsSent(const RowData& row, std::uint64_t cells) const;
+    void addUpdate(PgEngine::Parameters& parameters, qint64 id, const RowData& row,
+                   const RowData& asRead, std::uint64_t cells);
 
     PgEngine& engine_;
     TableShape shape_;
@@ -310,31 +325,114 @@ void PgWriter::addRowUnchanged(PgEngine::Parameters& parameters, qint64 id, cons
         addCell(parameters, asRead, i);
 }
 
+std::uint64_t PgWriter::changedCells(const RowData& row, const RowData& asRead) const {
+    std::uint64_t cells = 0;
+    for (int i = 0; i < count_; ++i)
+        if (!row.sameCell(i, asRead, i))
+            cells |= 1ull << i;
+    return cells;
+}
+
+bool PgWriter::keptAsSent(const RowData& row, std::uint64_t cells) const {
+    for (const auto& field : fields_) {
+        const int i = field->index();
+        if (!(cells & (1ull << i)) || row.type(i) == CellType::Null)
+            continue;
+        const FieldType type = field->dataType();
+        if (row.type(i) != CellType::Integer ||
+            (type != FieldType::Integer && type != FieldType::SmallInt &&
+             type != FieldType::AutoInc && type != FieldType::Boolean))
+            return false;
+    }
+    return true;
+}
+
+QByteArray PgWriter::updateSql(std::uint64_t cells, bool returning) const {
+    QStringList sets;
+    for (const auto& field : fields_)
+        if (cells & (1ull << field->index()))
+            sets << QStringLiteral("%1 = $%2").arg(quoted(field->fieldName())).arg(sets.size() + 1);
+    return (QStringLiteral("UPDATE %1 SET %2").arg(table(), sets.join(", ")) +
+            rowUnchangedCondition(int(sets.size()) + 1) +
+            (returning ? QStringLiteral(" RETURNING ") + columnList() : QString()))
+        .toUtf8();
+}
+
+void PgWriter::addUpdate(PgEngine::Parameters& parameters, qint64 id, const RowData& row,
+                         const RowData& asRead, std::uint64_t cells) {
+    for (int i = 0; i < count_; ++i)
+        if (cells & (1ull << i))
+            addCell(parameters, row, i);
+    addRowUnchanged(parameters, id, asRead);
+}
+
 // The server may convert what it stores (a number into a text column), so the row always
 // comes back as stored: it costs nothing more than the round trip the update makes anyway.
 void PgWriter::update(qint64 id, RowData& row, const RowData& asRead) {
-    QStringList sets;
-    parameters_.clear();
-    for (const auto& field : fields_) {
-        const int i = field->index();
-        if (!row.sameCell(i, asRead, i)) {
-            addCell(parameters_, row, i);
-            sets << QStringLiteral("%1 = $%2")
-                        .arg(quoted(field->fieldName()))
-                        .arg(parameters_.values.size());
-        }
-    }
-    if (sets.isEmpty())
+    const std::uint64_t cells = changedCells(row, asRead);
+    if (!cells)
         return; // nothing changed: nothing is written
-    const int first = int(parameters_.values.size()) + 1;
-    addRowUnchanged(parameters_, id, asRead);
-    const QString sql = QStringLiteral("UPDATE %1 SET %2").arg(table(), sets.join(", ")) +
-                        rowUnchangedCondition(first) + QStringLiteral(" RETURNING ") + columnList();
+    parameters_.clear();
+    addUpdate(parameters_, id, row, asRead, cells);
     const PgEngine::Result stored =
-        engine_.write([&] { return engine_.execPrepared(sql.toUtf8(), parameters_); });
+        engine_.write([&] { return engine_.execPrepared(updateSql(cells), parameters_); });
     if (PQntuples(stored.get()) != 1)
         throw EEngineError(QString::fromLatin1(kUpdateConflictMessage), 0);
     row = rowOf(stored.get(), 0, 0, cells_, scratch_);
+}
+
+// One savepoint for the whole batch instead of one per row, and the updates sent without
+// waiting for each answer: a round trip for them all instead of three each. Whatever refuses
+// one of them (no row matched, any error of the server) rolls the batch back to its savepoint.
+bool PgWriter::updateAll(const std::vector<RowUpdate>& updates) {
+    // Statements cannot be prepared while the updates stream: the ones needed come first.
+    // A statement is known by its cells, with the top bit set where the row need not come back.
+    constexpr std::uint64_t kNotReturning = 1ull << 63;
+    std::vector<std::size_t> changed;
+    std::vector<std::uint64_t> keyOf(updates.size());
+    std::unordered_map<std::uint64_t, QByteArray> names;
+    for (std::size_t i = 0; i < updates.size(); ++i) {
+        const std::uint64_t cells = changedCells(*updates[i].row, *updates[i].asRead);
+        if (!cells)
+            continue;
+        changed.push_back(i);
+        const bool returning = !keptAsSent(*updates[i].row, cells);
+        keyOf[i] = cells | (returning ? 0 : kNotReturning);
+        if (!names.count(keyOf[i]))
+            names[keyOf[i]] =
+                engine_.prepare(updateSql(cells, returning), std::popcount(cells) + 1 + count_);
+    }
+    if (changed.empty())
+        return true;
+    engine_.exec("SAVEPOINT infotest_batch");
+    bool refused = false;
+    try {
+        engine_.pipeline(
+            changed.size(),
+            [&](std::size_t k, PgEngine::Parameters& parameters) {
+                const std::size_t i = changed[k];
+                addUpdate(parameters, updates[i].id, *updates[i].row, *updates[i].asRead,
+                          keyOf[i] & ~kNotReturning);
+                return names[keyOf[i]];
+            },
+            [&](std::size_t k, pg_result* result) {
+                const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+                if (status == PGRES_COMMAND_OK && qstrcmp(PQcmdTuples(result), "1") == 0)
+                    return;
+                if (status != PGRES_TUPLES_OK || PQntuples(result) != 1)
+                    refused = true;
+                else if (!refused)
+                    *updates[changed[k]].row = rowOf(result, 0, 0, cells_, scratch_);
+            });
+    } catch (const Exception&) {
+        if (!engine_.inTransaction())
+            throw; // the connection is lost, and the transaction with it
+        refused = true;
+    }
+    if (refused)
+        engine_.exec("ROLLBACK TO SAVEPOINT infotest_batch");
+    engine_.exec("RELEASE SAVEPOINT infotest_batch");
+    return !refused;
 }
 
 void PgWriter::remove(qint64 id, const RowData& asRead) {
@@ -447,27 +545,100 @@ PgEngine::Result PgEngine::exec(const QByteArray& sql) {
     return check(conn_ ? PQexec(conn_, sql.constData()) : nullptr);
 }
 
-PgEngine::Result PgEngine::execPrepared(const QByteArray& sql, const Parameters& parameters) {
+struct PgEngine::Arguments {
+    explicit Arguments(const Parameters& parameters)
+        : count(int(parameters.values.size())), values(std::size_t(count)),
+          lengths(std::size_t(count)), formats(std::size_t(count)) {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            values[i] = parameters.isNull[i] ? nullptr : parameters.values[i].constData();
+            lengths[i] = int(parameters.values[i].size());
+            formats[i] = parameters.binary[i] ? 1 : 0;
+        }
+    }
+    int count;
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+};
+
+QByteArray PgEngine::prepare(const QByteArray& sql, int parameterCount) {
     ensureConnected();
     if (!conn_)
         raise(nullptr);
     auto known = prepared_.find(sql);
     if (known == prepared_.end()) {
         const QByteArray name = "infotest_" + QByteArray::number(prepared_.size());
-        check(PQprepare(conn_, name.constData(), sql.constData(), int(parameters.values.size()),
-                        nullptr));
+        check(PQprepare(conn_, name.constData(), sql.constData(), parameterCount, nullptr));
         known = prepared_.emplace(sql, name).first;
     }
-    const std::size_t count = parameters.values.size();
-    std::vector<const char*> values(count);
-    std::vector<int> lengths(count), formats(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        values[i] = parameters.isNull[i] ? nullptr : parameters.values[i].constData();
-        lengths[i] = int(parameters.values[i].size());
-        formats[i] = parameters.binary[i] ? 1 : 0;
+    return known->second;
+}
+
+PgEngine::Result PgEngine::execPrepared(const QByteArray& sql, const Parameters& parameters) {
+    const QByteArray name = prepare(sql, int(parameters.values.size()));
+    const Arguments a(parameters);
+    return check(PQexecPrepared(conn_, name.constData(), a.count, a.values.data(), a.lengths.data(),
+                                a.formats.data(), 0));
+}
+
+void PgEngine::pipeline(std::size_t count,
+                        const std::function<QByteArray(std::size_t, Parameters&)>& statement,
+                        const std::function<void(std::size_t, pg_result*)>& take) {
+    ensureConnected();
+    if (!conn_ || PQenterPipelineMode(conn_) != 1)
+        raise(nullptr);
+    // libpq reads the answers that arrive while it still sends, so the server never waits for
+    // this side to read.
+    std::exception_ptr refused;
+    Parameters parameters;
+    std::size_t sent = 0;
+    for (; sent < count; ++sent) {
+        parameters.clear();
+        QByteArray name;
+        try {
+            name = statement(sent, parameters);
+        } catch (const Exception&) {
+            refused = std::current_exception();
+            break;
+        }
+        const Arguments a(parameters);
+        if (PQsendQueryPrepared(conn_, name.constData(), a.count, a.values.data(), a.lengths.data(),
+                                a.formats.data(), 0) != 1)
+            break;
     }
-    return check(PQexecPrepared(conn_, known->second.constData(), int(count), values.data(),
-                                lengths.data(), formats.data(), 0));
+    PQpipelineSync(conn_);
+    // Each statement's result ends with a null; two nulls in a row, or a broken connection,
+    // mean that no more answers come, and waiting on would never end.
+    Result lost;
+    bool synced = false, lastWasNull = false;
+    for (std::size_t i = 0;;) {
+        pg_result* result = PQgetResult(conn_);
+        if (!result) {
+            if (lastWasNull || PQstatus(conn_) == CONNECTION_BAD)
+                break;
+            lastWasNull = true;
+            continue;
+        }
+        lastWasNull = false;
+        Result owned(result);
+        const ExecStatusType status = PQresultStatus(result);
+        if (status == PGRES_PIPELINE_SYNC) {
+            synced = true;
+            break;
+        }
+        if (status == PGRES_FATAL_ERROR &&
+            lostConnection(conn_, PQresultErrorField(result, PG_DIAG_SQLSTATE)) && !lost) {
+            lost = std::move(owned);
+            continue;
+        }
+        if (i < sent)
+            take(i, status == PGRES_PIPELINE_ABORTED ? nullptr : result);
+        ++i;
+    }
+    PQexitPipelineMode(conn_);
+    if (lost || !synced || (sent < count && !refused))
+        raise(lost.get());
+    if (refused)
+        std::rethrow_exception(refused);
 }
 
 std::unique_ptr<TableWriter> PgEngine::openTable(const TableShape& shape) {

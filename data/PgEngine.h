@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -59,6 +60,15 @@ public:
     Result exec(const QByteArray& sql);
     // Runs sql as a statement prepared once per connection.
     Result execPrepared(const QByteArray& sql, const Parameters& parameters);
+    // The name of sql prepared on this connection, prepared now if it is not yet.
+    QByteArray prepare(const QByteArray& sql, int parameterCount);
+    // Sends count prepared statements without waiting for each answer (pipeline mode):
+    // statement(i, parameters) names the i-th one and fills its parameters, take(i, result) sees
+    // its result, null for one the server skipped after an earlier error. Throws as exec()
+    // does when the connection is lost, and what statement() throws once the rest is answered.
+    void pipeline(std::size_t count,
+                  const std::function<QByteArray(std::size_t, Parameters&)>& statement,
+                  const std::function<void(std::size_t, pg_result*)>& take);
     // Runs one write: inside a transaction under a savepoint, so that a refused write leaves
     // the transaction and the rows posted before it as they were.
     template <typename Write> auto write(Write&& run) -> decltype(run()) {
@@ -82,6 +92,8 @@ private:
     void ensureConnected();
     [[noreturn]] void raise(pg_result* result);
     Result check(pg_result* result);
+    // PQsendQueryPrepared's or PQexecPrepared's arguments from the parameters.
+    struct Arguments;
     void rollbackToSavepoint() noexcept;
 
     QByteArray url_;

@@ -172,6 +172,7 @@ public:
     qint64 insert(RowData& row) override;
     void update(qint64 id, RowData& row, const RowData& asRead) override;
     void remove(qint64 id, const RowData& asRead) override;
+    bool updateAll(const std::vector<RowUpdate>& updates) override;
 
 private:
     [[noreturn]] void raise(const QString& message) const {
@@ -392,6 +393,23 @@ void SqliteWriter::update(qint64 id, RowData& row, const RowData& asRead) {
     RowData stored = rowOf(update, 0, cells_);
     update.run();
     row = std::move(stored);
+}
+
+// A file answers each statement at once: the updates are made one by one under a savepoint.
+bool SqliteWriter::updateAll(const std::vector<RowUpdate>& updates) {
+    db_.exec("SAVEPOINT infotest_batch");
+    try {
+        for (const RowUpdate& u : updates)
+            update(u.id, *u.row, *u.asRead);
+    } catch (const Exception&) {
+        if (!db_.inTransaction())
+            throw; // the engine rolled back the whole transaction (a full disk)
+        db_.exec("ROLLBACK TO infotest_batch");
+        db_.exec("RELEASE infotest_batch");
+        return false;
+    }
+    db_.exec("RELEASE infotest_batch");
+    return true;
 }
 
 void SqliteWriter::remove(qint64 id, const RowData& asRead) {

@@ -384,19 +384,24 @@ void Table::writePending() {
     }
     Row& row = (*view_)[current_];
     connection_.beforeWrite();
+    const bool gather = gathering_ && state_ == DataSetState::Edit;
     try {
         if (state_ == DataSetState::Insert) {
             row.rowid = writer_->insert(row.data);
             row.isNew = false;
         } else if (!row.data.sameAs(original_)) {
             // An unchanged row (a bank numbered already, in the draw) is not written at all.
-            writer_->update(row.rowid, row.data, original_);
+            if (gather)
+                gathered_.push_back(Gathered{row.rowid, current_, original_});
+            else
+                writer_->update(row.rowid, row.data, original_);
         }
     } catch (...) {
         connection_.afterFailedWrite();
         throw;
     }
-    connection_.written(*this, row.rowid);
+    if (!gather)
+        connection_.written(*this, row.rowid);
     state_ = DataSetState::Browse;
     modified_ = false;
     original_ = RowData();
@@ -563,6 +568,73 @@ void Table::takeRowsFromFile(const std::vector<qint64>& rowids) {
     eof_ = isEmpty();
     notify(DataEvent::RowsReset);
     notify(DataEvent::StateChanged);
+    notify(DataEvent::RecordMoved, current_);
+}
+
+// ---- gathered posts ------------------------------------------------------------------------
+
+Table::PostBatch::PostBatch(Table& table) : table_(table), scope_(table.connection_) {
+    table_.gathering_ = true;
+}
+
+Table::PostBatch::~PostBatch() {
+    table_.giveUpGathered();
+}
+
+bool Table::PostBatch::commit() {
+    Table& t = table_;
+    t.gathering_ = false;
+    std::vector<RowUpdate> updates;
+    for (Gathered& g : t.gathered_) {
+        Row* row = t.findRow(g.rowid, g.position);
+        if (!row) {
+            t.giveUpGathered();
+            return false;
+        }
+        updates.push_back(RowUpdate{g.rowid, &row->data, &g.asRead});
+    }
+    bool written = false;
+    try {
+        written = updates.empty() || t.writer_->updateAll(updates);
+    } catch (...) {
+        // The engine ended the transaction: the bank holds none of the rows as gathered, and
+        // those posted earlier in the scope are read again.
+        t.giveUpGathered();
+        t.connection_.afterFailedWrite();
+        throw;
+    }
+    if (!written) {
+        t.giveUpGathered();
+        return false;
+    }
+    for (const Gathered& g : t.gathered_)
+        t.connection_.written(t, g.rowid);
+    t.gathered_.clear();
+    return true;
+}
+
+Table::Row* Table::findRow(qint64 rowid, int position) {
+    if (view_ && position >= 0 && position < shownCount() && !(*view_)[position].isNew &&
+        (*view_)[position].rowid == rowid)
+        return &(*view_)[position];
+    for (Group& group : groups_)
+        for (Row& row : group.rows)
+            if (!row.isNew && row.rowid == rowid)
+                return &row;
+    return nullptr;
+}
+
+// The gathered rows as read again, the last post of a row first undone last.
+void Table::giveUpGathered() {
+    gathering_ = false;
+    if (gathered_.empty())
+        return;
+    for (auto g = gathered_.rbegin(); g != gathered_.rend(); ++g)
+        if (Row* row = findRow(g->rowid, g->position))
+            row->data = std::move(g->asRead);
+    gathered_.clear();
+    notify(DataEvent::RowsAboutToBeReset);
+    notify(DataEvent::RowsReset);
     notify(DataEvent::RecordMoved, current_);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Connection.h"
 #include "data/DataSource.h"
 #include "data/Engine.h"
 #include "data/Field.h"
@@ -138,6 +139,26 @@ public:
         Table& table_;
     };
 
+    // Posts of edited rows gathered while it lives and written together by commit(): on a
+    // server one round trip for them all instead of three each. They are written all or none:
+    // when one is refused (another program changed or deleted its row, or the engine refused
+    // it), commit() returns false with every gathered row as read again, in the cursor and in
+    // the bank, and the caller posts them one by one to meet the refusal where it happens. New
+    // rows and deletes are written at once as ever. Without commit() the gathered posts are
+    // given up the same way. Opens a write scope of its own (joining an open one).
+    class PostBatch {
+    public:
+        explicit PostBatch(Table& table);
+        ~PostBatch();
+        PostBatch(const PostBatch&) = delete;
+        PostBatch& operator=(const PostBatch&) = delete;
+        bool commit();
+
+    private:
+        Table& table_;
+        CommitOnUnwindScope scope_;
+    };
+
     // Internal to fields and data sources.
     QVariant storedValue(const Field& field) const;
     void setStoredValue(Field& field, const QVariant& stored);
@@ -222,6 +243,17 @@ private:
     std::vector<DataSource*> sources_;
     int controlsDisabled_ = 0;
     bool missedEvents_ = false;
+    // The posts a PostBatch gathers: the row by its rowid and where it was shown, as read.
+    struct Gathered {
+        qint64 rowid;
+        int position;
+        RowData asRead;
+    };
+    Row* findRow(qint64 rowid, int position);
+    void giveUpGathered();
+    bool gathering_ = false;
+    std::vector<Gathered> gathered_;
+
     // The engine's statements for this table, from open() on.
     std::unique_ptr<TableWriter> writer_;
 };

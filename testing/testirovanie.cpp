@@ -224,7 +224,27 @@ void NumberQuestions(data::Table& questions, data::Connection& connection) {
         // The controls show the outcome once, not every row on the way.
         data::CommitOnUnwindScope scope(connection);
         data::Table::ControlsDisabled quiet(questions);
-        for (int32_t i = 1; i <= n; ++i) {
+        // On a server each post waits for its answer; gathered, the numbers go in about one
+        // round trip. The batch is written whole or not at all: when a question was changed
+        // by another program meanwhile (the first draw of a classroom changes them all), or
+        // anything else refused a post, none of it stays, and the numbering is done again row
+        // by row below, which meets the refusal where it happens, as on a file.
+        bool numbered = false;
+        try {
+            data::Table::PostBatch batch(questions);
+            for (int32_t i = 1; i <= n; ++i) {
+                number(i);
+                questions.next();
+            }
+            numbered = batch.commit();
+        } catch (const Exception&) {
+            questions.cancel();
+            if (scope.rolledBack())
+                throw;
+        }
+        if (!numbered)
+            questions.first();
+        for (int32_t i = 1; i <= n && !numbered; ++i) {
             try {
                 number(i);
             } catch (const Exception&) {
