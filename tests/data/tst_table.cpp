@@ -364,6 +364,8 @@ private slots:
     void exactValues();
     void pupilMayNotChangeTheBank();
     void serverRestartedInTheMiddleOfADraw();
+    void gatheredPostsWrittenAllOrNone_data();
+    void gatheredPostsWrittenAllOrNone();
 
 private:
     BankEngine engine_;
@@ -892,6 +894,52 @@ void TestTable::serverRestartedInTheMiddleOfADraw() {
     QCOMPARE(
         bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = 4")).toInt(),
         40);
+}
+
+void TestTable::gatheredPostsWrittenAllOrNone_data() {
+    QTest::addColumn<QString>("interruption");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("none") << QString() << true;
+    QTest::newRow("row changed by another program")
+        << QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'чужая правка' WHERE id = 5")
+        << false;
+    QTest::newRow("row deleted by another program")
+        << QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE id = 6") << false;
+    if (engine_ == BankEngine::Server)
+        QTest::newRow("server restarted") << QStringLiteral("restart") << false;
+}
+
+// Gathered posts are written whole or not at all: after a refusal the bank and the cursor hold
+// the rows as read, and the next write (on a server: a new connection) succeeds.
+void TestTable::gatheredPostsWrittenAllOrNone() {
+    QFETCH(QString, interruption);
+    QFETCH(bool, written);
+    bank->addStandardQuestions(6);
+    TDataModule2 dm;
+    QString error;
+    {
+        data::CommitOnUnwindScope scope(dm.ADOConnection1);
+        data::Table::PostBatch batch(dm.Vopros);
+        for (int i = 1; i <= 6; ++i, dm.Vopros.next())
+            postNumber(dm, i);
+        if (interruption == QLatin1String("restart")) {
+            testsupport::PgServer::shared().stopImmediately();
+            testsupport::PgServer::shared().start();
+        } else if (!interruption.isEmpty()) {
+            bank->exec(interruption);
+        }
+        bool committed = false;
+        error = errorOf([&] { committed = batch.commit(); });
+        QCOMPARE(committed, written);
+    }
+    QCOMPARE(error.isEmpty(), interruption != QLatin1String("restart"));
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT count(\"Номер\") FROM \"Т_Вопросы\"")).toInt(),
+             written ? 6 : 0);
+    dm.Vopros.first();
+    QCOMPARE(dm.VoprosIntegerField->value(), written ? QVariant(1) : QVariant());
+    postNumber(dm, 40);
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = 1")),
+             QVariant(qint64(40)));
 }
 
 int main(int argc, char** argv) {
