@@ -49,7 +49,7 @@ private:
     int fd_ = -1;
 };
 
-QJsonArray choicesToJson(const std::array<ShownChoice, 4>& choices) {
+QJsonArray choicesToJson(const ShownChoices& choices) {
     QJsonArray array;
     for (const ShownChoice& choice : choices)
         array.append(QJsonObject{{QStringLiteral("text"), choice.text},
@@ -57,11 +57,11 @@ QJsonArray choicesToJson(const std::array<ShownChoice, 4>& choices) {
     return array;
 }
 
-bool choicesFromJson(const QJsonValue& value, std::array<ShownChoice, 4>& choices) {
+bool choicesFromJson(const QJsonValue& value, ShownChoices& choices) {
     const QJsonArray array = value.toArray();
-    if (array.size() != 4)
+    if (size_t(array.size()) != choices.size())
         return false;
-    for (qsizetype i = 0; i < 4; ++i) {
+    for (qsizetype i = 0; i < array.size(); ++i) {
         const QJsonObject choice = array[i].toObject();
         choices[size_t(i)] = {choice[QStringLiteral("text")].toString(),
                               choice[QStringLiteral("correct")].toBool()};

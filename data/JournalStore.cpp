@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
@@ -34,9 +35,6 @@ CREATE TABLE "Т_ПоказанноеОбъяснение" ("Вопрос" INTEG
 CREATE TABLE "Т_Ответ" ("Прохождение" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Вопрос" INTEGER NOT NULL, "Вариант" INTEGER NOT NULL, "Объяснение" INTEGER NOT NULL, "ВариантВерен" BOOLEAN NOT NULL, "ОбъяснениеВерно" BOOLEAN NOT NULL, PRIMARY KEY ("Прохождение", "Номер")) WITHOUT ROWID;
 CREATE INDEX "Т_Ответ_Вопрос" ON "Т_Ответ" ("Вопрос");
 )sql";
-
-const char* const kTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос", "Т_ПоказанныйВариант",
-                               "Т_ПоказанноеОбъяснение", "Т_Ответ"};
 
 // The share of runs, by points, that counts as the strongest pupils (Kelley's upper group).
 constexpr double kStrongShare = 0.27;
@@ -85,8 +83,8 @@ QByteArray fingerprint(const Answer& answer) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
-void readChoices(const Database& db, qint64 shownId, std::array<ShownChoice, 4>& options,
-                 std::array<ShownChoice, 4>& explanations) {
+void readChoices(const Database& db, qint64 shownId, ShownChoices& options,
+                 ShownChoices& explanations) {
     for (const auto& [table, column, target] :
          {std::tuple{"Т_ПоказанныйВариант", "Ответ", &options},
           std::tuple{"Т_ПоказанноеОбъяснение", "Объяснение", &explanations}}) {
@@ -97,7 +95,7 @@ void readChoices(const Database& db, qint64 shownId, std::array<ShownChoice, 4>&
         read.bindInt(1, shownId);
         while (read.step()) {
             const qint64 number = read.columnInt(0);
-            if (number >= 1 && number <= 4)
+            if (number >= 1 && number <= kChoicesPerQuestion)
                 (*target)[size_t(number - 1)] = {read.columnText(1), read.columnInt(2) != 0};
         }
     }
@@ -156,7 +154,7 @@ JournalStore::JournalStore(const QString& path, Mode mode, int busyTimeoutMs) : 
                                  .arg(version)
                                  .arg(kJournalUserVersion));
     Statement kind(*db_, QStringLiteral("SELECT \"type\" FROM sqlite_schema WHERE name = ?1"));
-    for (const char* table : kTables) {
+    for (const char* table : kJournalTables) {
         kind.reset();
         kind.bindText(1, QString::fromUtf8(table));
         if (!kind.step() || kind.columnText(0) != QLatin1String("table"))
@@ -204,7 +202,7 @@ qint64 JournalStore::shownQuestionId(const Answer& answer) {
                                            "\"Правильный\") VALUES (?1, ?2, ?3, ?4)")
                                 .arg(sqlite::quoted(QString::fromUtf8(table)),
                                      sqlite::quoted(QString::fromUtf8(column))));
-        for (size_t i = 0; i < 4; ++i) {
+        for (size_t i = 0; i < choices->size(); ++i) {
             row.reset();
             row.bindInt(1, id);
             row.bindInt(2, qint64(i + 1));
@@ -218,8 +216,8 @@ qint64 JournalStore::shownQuestionId(const Answer& answer) {
 
 bool JournalStore::store(const RunRecord& run) {
     for (const Answer& answer : run.answers)
-        if (answer.chosenOption < 1 || answer.chosenOption > 4 || answer.chosenExplanation < 1 ||
-            answer.chosenExplanation > 4)
+        if (answer.chosenOption < 1 || answer.chosenOption > kChoicesPerQuestion ||
+            answer.chosenExplanation < 1 || answer.chosenExplanation > kChoicesPerQuestion)
             throw EDatabaseError(
                 QStringLiteral("Прохождение %1: выбран несуществующий вариант").arg(run.uuid));
     sqlite::Transaction transaction(*db_);
@@ -321,8 +319,9 @@ std::vector<Answer> JournalStore::answers(qint64 runId) const {
         answer.questionId = read.columnInt(1);
         answer.question = read.columnText(2);
         // A file from elsewhere may hold anything: a choice out of range reads as the first.
-        answer.chosenOption = int(std::clamp<qint64>(read.columnInt(3), 1, 4));
-        answer.chosenExplanation = int(std::clamp<qint64>(read.columnInt(4), 1, 4));
+        answer.chosenOption = int(std::clamp<qint64>(read.columnInt(3), 1, kChoicesPerQuestion));
+        answer.chosenExplanation =
+            int(std::clamp<qint64>(read.columnInt(4), 1, kChoicesPerQuestion));
         readChoices(*db_, read.columnInt(0), answer.options, answer.explanations);
         result.push_back(std::move(answer));
     }
@@ -354,19 +353,21 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
             strongFrom = border.columnInt(0);
     }
 
-    // x: the option right (0 or 1); y: the points of the run's other questions.
+    // x: the option right (0 or 1); y: the points of the run's other questions. Per choice, how
+    // often it was chosen as the option, as the explanation, and as the option by the strongest.
+    QStringList chosen;
+    for (const char* which : {"o = %1", "e = %1", "p >= ?3 AND o = %1"})
+        for (int i = 1; i <= kChoicesPerQuestion; ++i)
+            chosen << QStringLiteral("sum(%1)").arg(QString::fromLatin1(which).arg(i));
     Statement read(
         *db_,
         QStringLiteral(
             "WITH r AS (%1), s AS (SELECT a.\"Вопрос\" AS q, a.\"Вариант\" AS o, "
             "a.\"Объяснение\" AS e, (a.\"ВариантВерен\" <> 0) AS x, (a.\"ОбъяснениеВерно\" <> 0) "
             "AS ex, r.\"Баллы\" AS p FROM \"Т_Ответ\" a JOIN r ON r.\"id\" = a.\"Прохождение\") "
-            "SELECT q, count(*), sum(x), sum(ex), sum(o = 1), sum(o = 2), sum(o = 3), sum(o = 4), "
-            "sum(e = 1), sum(e = 2), sum(e = 3), sum(e = 4), sum(p >= ?3 AND o = 1), "
-            "sum(p >= ?3 AND o = 2), sum(p >= ?3 AND o = 3), sum(p >= ?3 AND o = 4), "
-            "sum(p - x - ex), sum(x * (p - x - ex)), sum((p - x - ex) * (p - x - ex)) "
-            "FROM s GROUP BY q")
-            .arg(finishedRuns));
+            "SELECT q, count(*), sum(x), sum(ex), %2, sum(p - x - ex), sum(x * (p - x - ex)), "
+            "sum((p - x - ex) * (p - x - ex)) FROM s GROUP BY q")
+            .arg(finishedRuns, chosen.join(QLatin1String(", "))));
     read.bindText(1, low);
     read.bindText(2, high);
     read.bindInt(3, strongFrom);
@@ -377,17 +378,19 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
         s.drawn = read.columnInt(1);
         s.rightOptions = read.columnInt(2);
         s.rightExplanations = read.columnInt(3);
-        for (int i = 0; i < 4; ++i) {
+        constexpr int choices = kChoicesPerQuestion;
+        for (int i = 0; i < choices; ++i) {
             s.optionChosen[size_t(i)] = read.columnInt(4 + i);
-            s.explanationChosen[size_t(i)] = read.columnInt(8 + i);
-            s.optionChosenByStrong[size_t(i)] = read.columnInt(12 + i);
+            s.explanationChosen[size_t(i)] = read.columnInt(4 + choices + i);
+            s.optionChosenByStrong[size_t(i)] = read.columnInt(4 + 2 * choices + i);
         }
+        const int sums = 4 + 3 * choices;
         // Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
         const double n = double(s.drawn);
         const double sx = double(s.rightOptions);
-        const double sy = read.columnDouble(16);
-        const double sxy = read.columnDouble(17);
-        const double syy = read.columnDouble(18);
+        const double sy = read.columnDouble(sums);
+        const double sxy = read.columnDouble(sums + 1);
+        const double syy = read.columnDouble(sums + 2);
         const double varX = n * sx - sx * sx;
         const double varY = n * syy - sy * sy;
         if (varX > 0 && varY > 0)
@@ -447,7 +450,7 @@ std::vector<Flag> flagsOf(const QuestionStats& s) {
     // or when the pupils who chose the key did worse on the rest of the test.
     qint64 keyByStrong = 0;
     qint64 wrongByStrong = 0;
-    for (size_t i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < s.options.size(); ++i) {
         qint64& most = s.options[i].correct ? keyByStrong : wrongByStrong;
         most = std::max(most, s.optionChosenByStrong[i]);
     }

@@ -100,7 +100,7 @@ QString answersHtml(const std::vector<data::journal::Answer>& answers) {
             html += QStringLiteral("<table cellpadding=\"2\" style=\"margin-left:16px\">"
                                    "<tr><td colspan=\"3\"><i>%1</i></td></tr>")
                         .arg(title);
-            for (size_t i = 0; i < 4; ++i) {
+            for (size_t i = 0; i < choices->size(); ++i) {
                 const auto& choice = (*choices)[i];
                 const bool picked = int(i) + 1 == chosen;
                 QString mark;

@@ -87,13 +87,13 @@ void RunRecorder::shown(const Ttesti& w, int k) {
         return;
     const data::Table& questions = DataModule2->Vopros;
     Answer answer;
-    answer.questionId = questions.fieldValue(QStringLiteral("id")).toLongLong();
-    answer.question = questions.fieldValue(QStringLiteral("Вопрос")).toString();
-    const toolkit::WrapRadioButton* options[] = {w.RadioButton1, w.RadioButton2, w.RadioButton3,
-                                                 w.RadioButton4};
-    const toolkit::WrapRadioButton* explanations[] = {w.RadioButton5, w.RadioButton6,
-                                                      w.RadioButton7, w.RadioButton8};
-    for (size_t i = 0; i < 4; ++i) {
+    answer.questionId = questions.fieldValue(data::kIdColumn).toLongLong();
+    answer.question = questions.fieldValue(data::kQuestionColumn).toString();
+    const toolkit::WrapRadioButton* options[data::kChoicesPerQuestion] = {
+        w.RadioButton1, w.RadioButton2, w.RadioButton3, w.RadioButton4};
+    const toolkit::WrapRadioButton* explanations[data::kChoicesPerQuestion] = {
+        w.RadioButton5, w.RadioButton6, w.RadioButton7, w.RadioButton8};
+    for (size_t i = 0; i < answer.options.size(); ++i) {
         answer.options[i] = {options[i]->text(), options[i]->Tag == 1};
         answer.explanations[i] = {explanations[i]->text(), explanations[i]->Tag == 1};
     }
