@@ -82,10 +82,6 @@ public:
     virtual bool strictText() const = 0;
 };
 
-QString journalPathBeside(const QString& bankPath) {
-    return QFileInfo(bankPath).absoluteDir().filePath(QStringLiteral("journal.db"));
-}
-
 void createJournal(const QString& path) {
     data::journal::JournalStore(path, data::journal::JournalStore::Mode::Record);
 }
@@ -302,7 +298,7 @@ public:
     bool strictText() const override { return false; }
 
 private:
-    QString journalPath() const { return journalPathBeside(path_); }
+    QString journalPath() const { return data::journal::journalPathForBank(path_); }
     static QString schemaOf(const QString& table) {
         return isJournalTable(table) ? QStringLiteral("\"journal\"") : QStringLiteral("\"main\"");
     }
@@ -579,7 +575,7 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
         journalRows += qint64(tables[i].rows.size());
     // An empty journal makes no file where there was none.
     const bool emptyJournal = journal && journalRows == 0 && !pg::isServerUrl(destination) &&
-                              !QFileInfo::exists(journalPathBeside(destination));
+                              !QFileInfo::exists(data::journal::journalPathForBank(destination));
     if (emptyJournal) {
         journal = false;
         tables.resize(std::size(data::kBankTables));
@@ -652,6 +648,17 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
         report << QStringLiteral("Журнала результатов у «%1» нет: журнал «%2» не тронут.")
                       .arg(source, destination);
     return report;
+}
+
+ServerSnapshot::ServerSnapshot(const QString& url) {
+    if (!dir_.isValid())
+        throw EToolError(
+            QStringLiteral("не удаётся создать временную папку: %1").arg(dir_.errorString()));
+    copyBank(url, bankPath(), false);
+}
+
+QString ServerSnapshot::bankPath() const {
+    return dir_.filePath(QString::fromUtf8(data::kBankFileName));
 }
 
 } // namespace bank

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace bank {
 
@@ -13,5 +14,16 @@ namespace bank {
 // every row concerned. Everything is written in one transaction: on any failure, nothing.
 // Returns what was copied, a line per part, for the user.
 QStringList copyBank(const QString& source, const QString& destination, bool replace);
+
+// A server's bank and journal copied into a temporary folder, for the commands that read a
+// bank file and the journal beside it; removed when it goes.
+class ServerSnapshot {
+public:
+    explicit ServerSnapshot(const QString& url);
+    QString bankPath() const;
+
+private:
+    QTemporaryDir dir_;
+};
 
 } // namespace bank

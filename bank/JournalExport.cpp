@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <xlsxwriter.h>
 
 namespace bank::journal {
@@ -217,6 +218,19 @@ void writeXlsx(const Sheet& sheet, const QString& path, const Progress& progress
     const lxw_error error = workbook_close(workbook);
     if (error != LXW_NO_ERROR)
         throw fail(QString::fromUtf8(lxw_strerror(error)));
+    // The temporary name is made readable by its owner only; the workbook gets the permissions
+    // the other exports get: those of the file it replaces, else what the umask allows.
+    struct stat target {};
+    mode_t mode = 0;
+    if (::stat(QFile::encodeName(path).constData(), &target) == 0) {
+        mode = target.st_mode & 07777;
+    } else {
+        mode = ::umask(0); // reading the mask means setting it: put straight back
+        ::umask(mode);
+        mode = 0666 & ~mode;
+    }
+    if (::chmod(temporaryName.constData(), mode) != 0)
+        throw fail(QString::fromLocal8Bit(std::strerror(errno)));
     if (std::rename(temporaryName.constData(), QFile::encodeName(path).constData()) != 0)
         throw fail(QString::fromLocal8Bit(std::strerror(errno)));
     temporary.setAutoRemove(false);

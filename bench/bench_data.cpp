@@ -6,6 +6,7 @@
 // Run by scripts/bench. With "--peak-rss dm|raw FOLDER" the program only opens the bank in
 // FOLDER (the data module, or the raw SELECTs) and prints its peak resident memory in KiB: the
 // memory figures come from such fresh processes, not from this one.
+#include "bench/Medians.h"
 #include "data/DM.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
@@ -302,42 +303,9 @@ int peakRssMain(const char* what, const char* folder) {
 
 // ---- the summary ---------------------------------------------------------------------------
 
-// Keeps each result (the median where there are repetitions) for the ratios at the end.
-class Collector : public benchmark::ConsoleReporter {
+// The ratios at the end, beside the targets.
+class Collector : public bench::Medians {
 public:
-    struct Result {
-        double ms = 0;    // real time
-        double cpuMs = 0; // this process's processor time: steadier on a busy machine
-        double peakMiB = 0;
-    };
-    std::map<std::string, Result> results; // by name, "BM_Open/500"
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred)
-                continue;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
-                continue;
-            Result r;
-            const double toMs = 1000.0 / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            r.ms = run.GetAdjustedRealTime() * toMs;
-            r.cpuMs = run.GetAdjustedCPUTime() * toMs;
-            const auto peak = run.counters.find("peak_MiB");
-            if (peak != run.counters.end())
-                r.peakMiB = peak->second.value;
-            std::string name = run.run_name.function_name + "/" + run.run_name.args;
-            // An aggregate replaces the single runs of its family.
-            if (run.run_type == Run::RT_Aggregate || !results.count(name))
-                results[name] = r;
-        }
-    }
-
-    const Result* find(const std::string& name, int n) const {
-        const auto it = results.find(name + "/" + std::to_string(n));
-        return it == results.end() ? nullptr : &it->second;
-    }
-
     void printSummary() const {
         std::printf("\n%-32s %7s %13s %13s %7s %7s   %s\n", "figure (baseline)", "N", "ours",
                     "baseline", "ratio", "cpu", "target");

@@ -1,6 +1,7 @@
 #include "data/JournalStore.h"
 
 #include "data/Errors.h"
+#include "data/PgEngine.h"
 #include "data/Schema.h"
 
 #include <QCryptographicHash>
@@ -8,14 +9,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringList>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace data::journal {
 
@@ -214,6 +219,49 @@ qint64 JournalStore::shownQuestionId(const Answer& answer) {
     return id;
 }
 
+QByteArray runToServerJson(const RunRecord& run) {
+    const auto choices = [](const ShownChoices& shown) {
+        QJsonArray out;
+        for (const ShownChoice& choice : shown)
+            out.append(QJsonArray{choice.text, choice.correct});
+        return out;
+    };
+    QJsonArray answers;
+    for (const Answer& a : run.answers)
+        answers.append(
+            QJsonObject{{QStringLiteral("Отпечаток"), QString::fromLatin1(fingerprint(a).toHex())},
+                        {QStringLiteral("ВопросБанка"), a.questionId},
+                        {QStringLiteral("Вопрос"), a.question},
+                        {QStringLiteral("Варианты"), choices(a.options)},
+                        {QStringLiteral("Объяснения"), choices(a.explanations)},
+                        {QStringLiteral("Вариант"), a.chosenOption},
+                        {QStringLiteral("Объяснение"), a.chosenExplanation}});
+    return QJsonDocument(QJsonObject{{QStringLiteral("Код"), run.uuid},
+                                     {QStringLiteral("Начало"), utcText(run.started)},
+                                     {QStringLiteral("Конец"), utcText(run.ended)},
+                                     {QStringLiteral("Компьютер"), run.host},
+                                     {QStringLiteral("Логин"), run.login},
+                                     {QStringLiteral("ФИО"), run.fullName},
+                                     {QStringLiteral("Ученик"), run.pupil},
+                                     {QStringLiteral("Баллы"), run.points},
+                                     {QStringLiteral("Оценка"),
+                                      run.grade ? QJsonValue(*run.grade) : QJsonValue()},
+                                     {QStringLiteral("Завершён"), run.finished},
+                                     {QStringLiteral("Ответы"), answers}})
+        .toJson(QJsonDocument::Compact);
+}
+
+bool storeOnServer(PgEngine& server, const RunRecord& run) {
+    // Inside a write scope the run would share the fate of the bank's transaction.
+    if (server.inTransaction())
+        throw EDatabaseError(QStringLiteral("банк вопросов ещё записывается"));
+    PgEngine::Parameters parameters;
+    parameters.add(runToServerJson(run));
+    const PgEngine::Result result =
+        server.execPrepared("SELECT \"Записать_прохождение\"($1::jsonb)", parameters);
+    return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
+}
+
 bool JournalStore::store(const RunRecord& run) {
     for (const Answer& answer : run.answers)
         if (answer.chosenOption < 1 || answer.chosenOption > kChoicesPerQuestion ||
@@ -329,72 +377,90 @@ std::vector<Answer> JournalStore::answers(qint64 runId) const {
 }
 
 std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
+    // Only the bounds the filter sets: a bound that covers every run would still make the engine
+    // read the runs through the index of start times, one random read a run.
+    QString finishedRuns = QStringLiteral("r.\"Завершён\"");
+    if (filter.from)
+        finishedRuns += QStringLiteral(" AND r.\"Начало\" >= ?1");
+    if (filter.to)
+        finishedRuns += QStringLiteral(" AND r.\"Начало\" < ?2");
     const auto [low, high] = bounds(filter);
-    const QString finishedRuns =
-        QStringLiteral("SELECT \"id\", \"Баллы\" FROM \"Т_Прохождение\" WHERE \"Завершён\" AND "
-                       "\"Начало\" >= ?1 AND \"Начало\" < ?2");
+    const auto bindBounds = [&](Statement& statement) {
+        if (filter.from)
+            statement.bindText(1, low);
+        if (filter.to)
+            statement.bindText(2, high);
+    };
 
     // The points from which a run belongs to the strongest pupils.
-    Statement count(*db_, QStringLiteral("SELECT count(*) FROM (%1)").arg(finishedRuns));
-    count.bindText(1, low);
-    count.bindText(2, high);
+    Statement count(
+        *db_,
+        QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(finishedRuns));
+    bindBounds(count);
     count.step();
     const qint64 runCount = count.columnInt(0);
     qint64 strongFrom = 0;
     if (runCount > 0) {
-        Statement border(*db_, QStringLiteral("SELECT \"Баллы\" FROM (%1) ORDER BY \"Баллы\" "
-                                              "DESC LIMIT 1 OFFSET ?3")
+        Statement border(*db_, QStringLiteral("SELECT r.\"Баллы\" FROM \"Т_Прохождение\" r WHERE "
+                                              "%1 ORDER BY r.\"Баллы\" DESC LIMIT 1 OFFSET ?3")
                                    .arg(finishedRuns));
-        border.bindText(1, low);
-        border.bindText(2, high);
+        bindBounds(border);
         border.bindInt(3,
                        std::max<qint64>(0, qint64(std::ceil(kStrongShare * double(runCount))) - 1));
         if (border.step())
             strongFrom = border.columnInt(0);
     }
 
-    // x: the option right (0 or 1); y: the points of the run's other questions. Per choice, how
-    // often it was chosen as the option, as the explanation, and as the option by the strongest.
-    QStringList chosen;
-    for (const char* which : {"o = %1", "e = %1", "p >= ?3 AND o = %1"})
-        for (int i = 1; i <= kChoicesPerQuestion; ++i)
-            chosen << QStringLiteral("sum(%1)").arg(QString::fromLatin1(which).arg(i));
-    Statement read(
-        *db_,
-        QStringLiteral(
-            "WITH r AS (%1), s AS (SELECT a.\"Вопрос\" AS q, a.\"Вариант\" AS o, "
-            "a.\"Объяснение\" AS e, (a.\"ВариантВерен\" <> 0) AS x, (a.\"ОбъяснениеВерно\" <> 0) "
-            "AS ex, r.\"Баллы\" AS p FROM \"Т_Ответ\" a JOIN r ON r.\"id\" = a.\"Прохождение\") "
-            "SELECT q, count(*), sum(x), sum(ex), %2, sum(p - x - ex), sum(x * (p - x - ex)), "
-            "sum((p - x - ex) * (p - x - ex)) FROM s GROUP BY q")
-            .arg(finishedRuns, chosen.join(QLatin1String(", "))));
-    read.bindText(1, low);
-    read.bindText(2, high);
-    read.bindInt(3, strongFrom);
-    std::vector<QuestionStats> result;
+    // Every answer of those runs once, the runs read in their stored order and each run's
+    // answers next to one another, summed here: the engine's GROUP BY would sort a million rows
+    // first. CROSS JOIN keeps that order; the engine would rather go through the questions'
+    // index and read the runs at random.
+    Statement read(*db_, QStringLiteral("SELECT a.\"Вопрос\", a.\"Вариант\", a.\"Объяснение\", "
+                                        "a.\"ВариантВерен\" <> 0, a.\"ОбъяснениеВерно\" <> 0, "
+                                        "r.\"Баллы\" FROM \"Т_Прохождение\" r CROSS JOIN "
+                                        "\"Т_Ответ\" a ON a.\"Прохождение\" = r.\"id\" WHERE %1")
+                             .arg(finishedRuns));
+    bindBounds(read);
+    struct Sums {
+        QuestionStats stats;
+        double sy = 0, sxy = 0, syy = 0; // y: the points of the run's other questions
+    };
+    std::unordered_map<qint64, Sums> byShown;
     while (read.step()) {
-        QuestionStats s;
-        s.shownId = read.columnInt(0);
-        s.drawn = read.columnInt(1);
-        s.rightOptions = read.columnInt(2);
-        s.rightExplanations = read.columnInt(3);
-        constexpr int choices = kChoicesPerQuestion;
-        for (int i = 0; i < choices; ++i) {
-            s.optionChosen[size_t(i)] = read.columnInt(4 + i);
-            s.explanationChosen[size_t(i)] = read.columnInt(4 + choices + i);
-            s.optionChosenByStrong[size_t(i)] = read.columnInt(4 + 2 * choices + i);
+        Sums& sums = byShown[read.columnInt(0)];
+        QuestionStats& s = sums.stats;
+        const qint64 option = read.columnInt(1);
+        const qint64 explanation = read.columnInt(2);
+        const qint64 x = read.columnInt(3);
+        const qint64 ex = read.columnInt(4);
+        const qint64 points = read.columnInt(5);
+        ++s.drawn;
+        s.rightOptions += x;
+        s.rightExplanations += ex;
+        if (option >= 1 && option <= kChoicesPerQuestion) {
+            ++s.optionChosen[size_t(option - 1)];
+            if (points >= strongFrom)
+                ++s.optionChosenByStrong[size_t(option - 1)];
         }
-        const int sums = 4 + 3 * choices;
+        if (explanation >= 1 && explanation <= kChoicesPerQuestion)
+            ++s.explanationChosen[size_t(explanation - 1)];
+        const double y = double(points) - double(x + ex);
+        sums.sy += y;
+        sums.sxy += double(x) * y;
+        sums.syy += y * y;
+    }
+    std::vector<QuestionStats> result;
+    result.reserve(byShown.size());
+    for (auto& [shownId, sums] : byShown) {
+        QuestionStats& s = sums.stats;
+        s.shownId = shownId;
         // Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
         const double n = double(s.drawn);
         const double sx = double(s.rightOptions);
-        const double sy = read.columnDouble(sums);
-        const double sxy = read.columnDouble(sums + 1);
-        const double syy = read.columnDouble(sums + 2);
         const double varX = n * sx - sx * sx;
-        const double varY = n * syy - sy * sy;
+        const double varY = n * sums.syy - sums.sy * sums.sy;
         if (varX > 0 && varY > 0)
-            s.discrimination = (n * sxy - sx * sy) / std::sqrt(varX * varY);
+            s.discrimination = (n * sums.sxy - sx * sums.sy) / std::sqrt(varX * varY);
         result.push_back(std::move(s));
     }
     Statement question(*db_, QStringLiteral("SELECT \"ВопросБанка\", \"Вопрос\" FROM "

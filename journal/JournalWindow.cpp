@@ -461,8 +461,16 @@ void JournalWindow::FileExportClick(ExportKind kind) {
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QLatin1Char('.') + QLatin1String(format.suffix);
-    if (exportTo(kind, path))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!exportTo(kind, path))
+        return;
+    // Without a viewer for the format (a bare desktop) the file is there all the same.
+    const QString where = QDir::toNativeSeparators(path);
+    statusBar()->showMessage(
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path))
+            ? QStringLiteral("Записано в «%1»").arg(where)
+            : QStringLiteral("Записано в «%1»; открыть его не удалось: нет программы для просмотра")
+                  .arg(where),
+        kExportMessageMs);
 }
 
 bool JournalWindow::exportTo(ExportKind kind, const QString& path) {

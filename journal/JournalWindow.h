@@ -29,6 +29,8 @@ class JournalWindow : public QMainWindow {
 public:
     // How often the journal is looked at, and retried when it cannot be read.
     static constexpr int kRefreshMs = 1000;
+    // How long the status line says where an export was written.
+    static constexpr int kExportMessageMs = 15000;
 
     explicit JournalWindow(QWidget* parent = nullptr);
     ~JournalWindow() override;

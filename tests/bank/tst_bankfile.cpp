@@ -1,21 +1,32 @@
 #include "bank/BankFile.h"
 #include "bank/Cli.h"
+#include "bank/Pg.h"
 #include "bank/QuestionCsv.h"
 #include "data/Errors.h"
+#include "data/JournalStore.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 #include "tests/support/BankFixture.h"
 #include "tests/support/HostileBanks.h"
+#include "tests/support/JournalRuns.h"
+#include "tests/support/PgServer.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <unistd.h>
 
 using namespace bank;
+using data::journal::journalPathForBank;
+using data::journal::JournalStore;
+using data::journal::RunRecord;
 using testsupport::BankFixture;
+using testsupport::PgServer;
 
 namespace {
 
@@ -163,6 +174,53 @@ bool fillRandomBank(const QString& path, QRandomGenerator& random) {
     return tooLong;
 }
 
+// What server-init said on the tests' own server, run on first use; empty when it went well.
+QString serverInitError() {
+    static const QString error = [] {
+        const Run init = tool({"server-init", PgServer::shared().url(), "--teachers", "учителя",
+                               "--pupils", "ученики"});
+        return init.code == kExitOk ? QString() : init.err;
+    }();
+    return error;
+}
+
+// Skips a test where no server can run here; fails it where the tables could not be made.
+#define REQUIRE_SERVER()                                                                           \
+    do {                                                                                           \
+        if (const QString why = PgServer::unavailableReason(); !why.isEmpty())                     \
+            QSKIP(qPrintable(why));                                                                \
+        QVERIFY2(serverInitError().isEmpty(), qPrintable(serverInitError()));                      \
+    } while (false)
+
+// Every table of a bank file and of the journal beside it, with the kind of each value as
+// stored, and the id counters.
+QStringList dump(const QString& path) {
+    QStringList lines;
+    const QString journal = data::journal::journalPathForBank(path);
+    for (const auto& [file, tables] :
+         {std::pair{path, QStringList{"Т_Вопросы", "Т_Вариант", "Т_Объяснение", "sqlite_sequence"}},
+          std::pair{journal,
+                    QStringList{"Т_Прохождение", "Т_ПоказанныйВопрос", "Т_ПоказанныйВариант",
+                                "Т_ПоказанноеОбъяснение", "Т_Ответ"}}}) {
+        if (!QFile::exists(file))
+            continue;
+        data::sqlite::Database db(file, data::sqlite::Database::Mode::ReadOnly);
+        for (const QString& table : tables) {
+            data::sqlite::Statement st(
+                db, QStringLiteral("SELECT * FROM \"%1\" ORDER BY 1, 2").arg(table));
+            while (st.step()) {
+                QString line = table;
+                for (int c = 0; c < st.columnCount(); ++c)
+                    line += QStringLiteral(" %1:%2")
+                                .arg(st.columnType(c))
+                                .arg(QString::fromLatin1(st.columnBytes(c).toByteArray().toHex()));
+                lines << line;
+            }
+        }
+    }
+    return lines;
+}
+
 } // namespace
 
 class TestBankFile : public QObject {
@@ -184,6 +242,12 @@ private slots:
     void checkFindsEachProblem();
     void checkPassesSoundBank();
     void commandLineErrors();
+    void serverRightsOfEachRole_data();
+    void serverRightsOfEachRole();
+    void copyThroughServerKeepsEverything();
+    void serverRecordsRunsAsTheJournalFile();
+    void copyRefusesWhatServerCannotHold_data();
+    void copyRefusesWhatServerCannotHold();
 };
 
 void TestBankFile::createMarksAndNeverOverwrites() {
@@ -585,6 +649,167 @@ void TestBankFile::hotJournal() {
     QVERIFY(!QFile::exists(bank + QStringLiteral("-journal")));
     QCOMPARE(readBank(bank).questions.front().options.front().text,
              QVariant(QStringLiteral("Ответ 1.1")));
+}
+
+void TestBankFile::serverRightsOfEachRole_data() {
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("allowed");
+    const QString record = QStringLiteral(
+        R"(SELECT "Записать_прохождение"('{"Код": "%1", "Начало": "2026-12-09T10:00:00Z",
+        "Конец": "2026-12-09T10:09:00Z", "Компьютер": "pc", "Логин": "ivanov", "ФИО": "И",
+        "Ученик": "И", "Баллы": 2, "Оценка": null, "Завершён": false, "Ответы": [{"Отпечаток":
+        "00ff", "ВопросБанка": 1, "Вопрос": "В?", "Варианты": [["a", true], ["b", false],
+        ["c", false], ["d", false]], "Объяснения": [["e", false], ["f", true], ["g", false],
+        ["h", false]], "Вариант": 1, "Объяснение": %2}]}'))");
+    const QString pupils = QStringLiteral("ученики"), teachers = QStringLiteral("учителя");
+    const struct {
+        const char* name;
+        QString role;
+        QString sql;
+        bool allowed;
+    } rows[] = {
+        {"pupil numbers the questions", pupils, "UPDATE \"Т_Вопросы\" SET \"Номер\" = 7", true},
+        {"pupil reads the bank", pupils, "SELECT * FROM \"Т_Объяснение\"", true},
+        {"pupil changes a text", pupils, "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'x'", false},
+        {"pupil flags an option", pupils, "UPDATE \"Т_Вариант\" SET \"Правильный\" = true", false},
+        {"pupil adds a question", pupils, "INSERT INTO \"Т_Вопросы\" (\"Вопрос\") VALUES ('x')",
+         false},
+        {"pupil deletes an explanation", pupils, "DELETE FROM \"Т_Объяснение\"", false},
+        {"pupil reads the runs", pupils, "SELECT * FROM \"Т_Прохождение\"", false},
+        {"pupil reads the answers", pupils, "SELECT * FROM \"Т_Ответ\"", false},
+        {"pupil reads the questions shown", pupils, "SELECT * FROM \"Т_ПоказанныйВариант\"", false},
+        {"pupil forges a run", pupils, "UPDATE \"Т_Прохождение\" SET \"Баллы\" = 20", false},
+        {"pupil records a run", pupils, record.arg("u1").arg(2), true},
+        {"teacher changes a text", teachers, "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'x'", true},
+        {"teacher adds an option", teachers,
+         "INSERT INTO \"Т_Вариант\" (\"Вопрос\", \"Ответ\") VALUES (1, 'x')", true},
+        {"teacher reads the runs", teachers, "SELECT * FROM \"Т_Ответ\"", true},
+        {"teacher removes runs", teachers, "DELETE FROM \"Т_Прохождение\"", true},
+        {"teacher records a run", teachers, record.arg("u2").arg(2), true},
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row.name) << row.role << row.sql << row.allowed;
+}
+
+void TestBankFile::serverRightsOfEachRole() {
+    QFETCH(QString, role);
+    QFETCH(QString, sql);
+    QFETCH(bool, allowed);
+    REQUIRE_SERVER();
+    const pg::Connection db(PgServer::shared().url(role));
+    const pg::Transaction rolledBack(db);
+    try {
+        db.exec(sql);
+        QVERIFY2(allowed, "allowed");
+    } catch (const pg::EServerError& e) {
+        QVERIFY2(!allowed, qPrintable(e.message()));
+        QCOMPARE(e.sqlState(), QStringLiteral("42501"));
+    }
+}
+
+void TestBankFile::copyThroughServerKeepsEverything() {
+    REQUIRE_SERVER();
+    BankFixture fixture;
+    fixture.addStandardQuestions(3);
+    fixture.addQuestion({QStringLiteral("😀 удалённый"), {{QString(), true}}, {}}, 5);
+    fixture.exec(QStringLiteral("DELETE FROM \"Т_Вопросы\" WHERE \"id\" = 4; UPDATE \"Т_Вариант\" "
+                                "SET \"Ответ\" = NULL, \"Правильный\" = NULL WHERE \"id\" = 2"));
+    JournalStore(journalPathForBank(fixture.bankPath()), JournalStore::Mode::Record)
+        .store(testsupport::knownRun(6, 2, 3, QStringLiteral("Петров")));
+    const QString server = PgServer::shared().url(QStringLiteral("учителя"));
+    QTemporaryDir elsewhere;
+    const QString back = elsewhere.filePath(QStringLiteral("back.mdb"));
+    const Run there = tool({"copy", fixture.bankPath(), server, "--replace"});
+    QVERIFY2(there.code == kExitOk, qPrintable(there.err));
+    const Run home = tool({"copy", server, back});
+    QVERIFY2(home.code == kExitOk, qPrintable(home.err));
+    QCOMPARE(dump(back), dump(fixture.bankPath()));
+    // The server gives new rows ids past the deleted question's, as the file would.
+    const pg::Connection db(server);
+    QCOMPARE(db.exec(QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Вопрос\") VALUES ('новый') "
+                                    "RETURNING \"id\""))
+                 .integer(0, 0),
+             qint64(5));
+}
+
+void TestBankFile::serverRecordsRunsAsTheJournalFile() {
+    REQUIRE_SERVER();
+    // The server's bank and journal made the fixture's: empty, the id counters back at 1.
+    BankFixture fixture;
+    const QString journal = journalPathForBank(fixture.bankPath());
+    JournalStore(journal, JournalStore::Mode::Record);
+    const QString server = PgServer::shared().url(QStringLiteral("учителя"));
+    QCOMPARE(tool({"copy", fixture.bankPath(), server, "--replace"}).code, kExitOk);
+    // One run stored in the file, and recorded on the server by a pupil, twice.
+    const RunRecord run = testsupport::knownRun(3, 1, 4);
+    JournalStore(journal, JournalStore::Mode::Record).store(run);
+    const pg::Connection pupil(PgServer::shared().url(QStringLiteral("ученики")));
+    for (const bool stored : {true, false})
+        QCOMPARE(pupil
+                     .exec(QStringLiteral("SELECT \"Записать_прохождение\"($1::jsonb)"),
+                           {QString::fromUtf8(data::journal::runToServerJson(run))})
+                     .flag(0, 0),
+                 stored);
+    QTemporaryDir elsewhere;
+    const QString back = elsewhere.filePath(QStringLiteral("db.mdb"));
+    const Run copied = tool({"copy", server, back});
+    QVERIFY2(copied.code == kExitOk, qPrintable(copied.err));
+    QCOMPARE(dump(back), dump(fixture.bankPath()));
+    // The journal's commands on the server.
+    const Run results = tool({"results", server});
+    QVERIFY2(results.code == kExitOk && results.out.contains(run.login), qPrintable(results.err));
+    const Run cleared = tool({"journal-clear", server, "--before", "2100-01-01"});
+    QVERIFY2(cleared.out.contains(QStringLiteral(": 1.")), qPrintable(cleared.err));
+}
+
+void TestBankFile::copyRefusesWhatServerCannotHold_data() {
+    // A bank of two standard questions, changed; the server holds a bank already.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("says");
+    QTest::newRow("number over 32 bits")
+        << "UPDATE \"Т_Вопросы\" SET \"Номер\" = 4294967296 WHERE \"id\" = 2"
+        << QStringList{"«Т_Вопросы», id 2, поле «Номер»: число 4294967296 не помещается в "
+                       "32-битное поле"};
+    QTest::newRow("id over 32 bits, a text not UTF-8")
+        << "UPDATE \"Т_Вариант\" SET \"id\" = -3000000000 WHERE \"id\" = 1; UPDATE "
+           "\"Т_Вариант\" SET \"Ответ\" = CAST(X'D0FF' AS TEXT) WHERE \"id\" = 3"
+        << QStringList{"«Т_Вариант», id -3000000000, поле «id»: число -3000000000 не помещается",
+                       "«Т_Вариант», id 3, поле «Ответ»: текст не в кодировке UTF-8",
+                       "не вмещает 2 значения"};
+    QTest::newRow("NUL in a text")
+        << "UPDATE \"Т_Объяснение\" SET \"Объяснение\" = 'a' || char(0) || 'b' WHERE \"id\" = 4"
+        << QStringList{"«Т_Объяснение», id 4, поле «Объяснение»: в тексте есть нулевой символ"};
+    QTest::newRow("flag neither 0 nor 1")
+        << "UPDATE \"Т_Вариант\" SET \"Правильный\" = 2 WHERE \"id\" = 5"
+        << QStringList{"«Т_Вариант», id 5, поле «Правильный»: в логическом поле 2"};
+    QTest::newRow("a sound bank onto rows, no --replace")
+        << "" << QStringList{"уже есть строки («Т_Вопросы» — 3", "укажите --replace"};
+}
+
+void TestBankFile::copyRefusesWhatServerCannotHold() {
+    QFETCH(QString, change);
+    QFETCH(QStringList, says);
+    REQUIRE_SERVER();
+    const QString server = PgServer::shared().url(QStringLiteral("учителя"));
+    {
+        BankFixture held;
+        held.addStandardQuestions(3);
+        QCOMPARE(tool({"copy", held.bankPath(), server, "--replace"}).code, kExitOk);
+    }
+    const QByteArray before = tool({"export", server}).bytes;
+    BankFixture fixture;
+    fixture.addStandardQuestions(2);
+    if (!change.isEmpty())
+        fixture.exec(change);
+    const Run run =
+        tool(change.isEmpty() ? QStringList{"copy", fixture.bankPath(), server}
+                              : QStringList{"copy", fixture.bankPath(), server, "--replace"});
+    QCOMPARE(run.code, kExitFailure);
+    for (const QString& line : says)
+        QVERIFY2(run.err.contains(line), qPrintable(run.err));
+    QVERIFY(run.err.contains(QStringLiteral("ничего не скопировано")));
+    QCOMPARE(tool({"export", server}).bytes, before);
 }
 
 QTEST_MAIN(TestBankFile)

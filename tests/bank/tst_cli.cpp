@@ -214,6 +214,10 @@ void TestCli::journalXlsxTypes() {
         .store(testsupport::knownRun(9, 1, 1, QStringLiteral("=1+2")));
     const QString xlsx = dir.filePath(QStringLiteral("5А.xlsx"));
     QCOMPARE(run({"results", bank, "--xlsx", xlsx}).code, 0);
+    // Readable by whoever may read the other exports, not by the teacher alone.
+    const QString csv = dir.filePath(QStringLiteral("5А.csv"));
+    QCOMPARE(run({"results", bank, "--csv", csv}).code, 0);
+    QCOMPARE(QFileInfo(xlsx).permissions(), QFileInfo(csv).permissions());
     // Read back as a spreadsheet would: a time, text (never a formula), numbers; the header
     // frozen and filtered.
     QProcess python;

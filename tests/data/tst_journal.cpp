@@ -80,8 +80,15 @@ void TestJournal::statistics() {
     RunRecord unfinished = knownRun(0, key, key); // left out of the statistics
     unfinished.finished = false;
     journal.store(unfinished);
+    // So are runs before and after the days asked for (the known runs are of 20 May).
+    for (const int days : {-400, 400}) {
+        RunRecord other = knownRun(9, key, key % 4 + 1);
+        other.started = other.started.addDays(days);
+        journal.store(other);
+    }
 
-    const std::vector<QuestionStats> stats = journal.questionStats({});
+    const std::vector<QuestionStats> stats =
+        journal.questionStats({QDate(2026, 5, 19), QDate(2026, 5, 21), {}, {}});
     QCOMPARE(stats.size(), size_t(kQuestionsPerRun));
     const QuestionStats& s = stats[0];
     QCOMPARE(s.questionId, qint64(1));

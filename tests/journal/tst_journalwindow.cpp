@@ -54,6 +54,7 @@ private slots:
     void runsArePagedAndSortedByTheQuery();
     void filters_data();
     void filters();
+    void runsAppendedLiveKeepTheSelection_data();
     void runsAppendedLiveKeepTheSelection();
     void questionsNameAWrongKeyFirst();
     void aJournalThatGoesAwayComesBack();
@@ -61,6 +62,8 @@ private slots:
     void exports();
     void journalPaths_data();
     void journalPaths();
+    void serverBanksRefused_data();
+    void serverBanksRefused();
 };
 
 void tst_JournalWindow::runsArePagedAndSortedByTheQuery() {
@@ -143,31 +146,48 @@ void tst_JournalWindow::filters() {
     QCOMPARE(model.summary().grades[0], fives);
 }
 
+void tst_JournalWindow::runsAppendedLiveKeepTheSelection_data() {
+    QTest::addColumn<int>("topRow");   // the row scrolled to the top before the refresh
+    QTest::addColumn<int>("topAfter"); // the row at the top after it, the newest run being 0
+    // At the top the newest runs come into sight; scrolled down, the rows read stay in place.
+    QTest::newRow("at the top") << 0 << 0;
+    QTest::newRow("scrolled down") << 20 << 21;
+}
+
 void tst_JournalWindow::runsAppendedLiveKeepTheSelection() {
+    QFETCH(int, topRow);
+    QFETCH(int, topAfter);
     Journal journal;
-    for (int i = 0; i < 5; ++i)
+    const int count = 60;
+    for (int i = 0; i < count; ++i)
         journal.add(today(i), QStringLiteral("Ученик %1").arg(i));
     JournalWindow window;
     window.openJournal(journal.path);
+    window.resize(800, 500);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     RunsModel* model = window.runsModel();
     QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     auto* view = window.findChild<QTableView*>(QStringLiteral("RunsView"));
-    view->selectRow(2);
-    const qint64 selected = model->runAt(2)->id;
+    view->scrollTo(model->index(topRow, 0), QAbstractItemView::PositionAtTop);
+    QCOMPARE(view->rowAt(0), topRow);
+    view->selectRow(topRow + 2);
+    const qint64 selected = model->runAt(topRow + 2)->id;
 
     // One newer run (it goes first) and one recorded late from a queue, older than all.
-    journal.add(today(30), QStringLiteral("Новый"));
+    journal.add(today(count + 30), QStringLiteral("Новый"));
     journal.add(today(-30), QStringLiteral("Из очереди"));
     window.refreshNow();
-    QCOMPARE(model->rowCount(), 7);
+    QCOMPARE(model->rowCount(), count + 2);
     QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("Новый"));
-    QCOMPARE(model->index(6, 3).data().toString(), QStringLiteral("Из очереди"));
+    QCOMPARE(model->index(count + 1, 3).data().toString(), QStringLiteral("Из очереди"));
     QCOMPARE(model->runAt(view->currentIndex().row())->id, selected);
     QCOMPARE(view->selectionModel()->selectedRows().size(), 1);
-    QCOMPARE(view->selectionModel()->selectedRows().first().row(), 3);
+    QCOMPARE(view->selectionModel()->selectedRows().first().row(), topRow + 3);
+    QCOMPARE(view->rowAt(0), topAfter);
     QVERIFY(window.findChild<QLabel*>(QStringLiteral("Summary"))
                 ->text()
-                .contains(QStringLiteral("Прохождений: 7")));
+                .contains(QStringLiteral("Прохождений: %1").arg(count + 2)));
 }
 
 void tst_JournalWindow::questionsNameAWrongKeyFirst() {
@@ -280,6 +300,40 @@ void tst_JournalWindow::journalPaths() {
     QVERIFY(bank.open(QIODevice::WriteOnly));
     QCOMPARE(journal::journalPathFor(journal.dir.filePath(given)),
              QDir(journal.dir.path()).absoluteFilePath(expected));
+}
+
+void tst_JournalWindow::serverBanksRefused_data() {
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("environment");
+    QTest::addColumn<QString>("settings"); // the settings file's lines
+    QTest::addColumn<QString>("refused");  // the server named in the refusal; empty: opened
+    const QString url = QStringLiteral("postgresql://school/infotest?sslmode=require");
+    QTest::newRow("server given") << url << QString() << QString() << url;
+    QTest::newRow("server in the environment") << QString() << url << QString() << url;
+    QTest::newRow("server in the settings, before the folder")
+        << QString() << QString()
+        << QStringLiteral("INFOTEST_BANK_DIR=/srv/infotest\nINFOTEST_BANK_URL='postgres://s/b'")
+        << QStringLiteral("postgres://s/b");
+    QTest::newRow("folder in the settings")
+        << QString() << QString() << QStringLiteral("INFOTEST_BANK_DIR=/srv/infotest") << QString();
+}
+
+void tst_JournalWindow::serverBanksRefused() {
+    QFETCH(QString, argument);
+    QFETCH(QString, environment);
+    QFETCH(QString, settings);
+    QFETCH(QString, refused);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("infotest")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings.toUtf8()) >= 0);
+    file.close();
+    qputenv("INFOTEST_BANK_URL", environment.toUtf8());
+    const QString why = journal::serverRefusal(
+        argument.isEmpty() ? journal::defaultBank(file.fileName()) : argument);
+    qunsetenv("INFOTEST_BANK_URL");
+    QCOMPARE(why.isEmpty(), refused.isEmpty());
+    QVERIFY2(refused.isEmpty() || why.contains(QStringLiteral("infotest-bank results '") + refused),
+             qPrintable(why));
 }
 
 QTEST_MAIN(tst_JournalWindow)
