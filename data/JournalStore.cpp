@@ -1,6 +1,7 @@
 #include "data/JournalStore.h"
 
 #include "data/Errors.h"
+#include "data/PgEngine.h"
 #include "data/Schema.h"
 
 #include <QCryptographicHash>
@@ -8,9 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -215,6 +220,49 @@ qint64 JournalStore::shownQuestionId(const Answer& answer) {
         }
     }
     return id;
+}
+
+QByteArray runToServerJson(const RunRecord& run) {
+    const auto choices = [](const std::array<ShownChoice, 4>& shown) {
+        QJsonArray out;
+        for (const ShownChoice& choice : shown)
+            out.append(QJsonArray{choice.text, choice.correct});
+        return out;
+    };
+    QJsonArray answers;
+    for (const Answer& a : run.answers)
+        answers.append(
+            QJsonObject{{QStringLiteral("Отпечаток"), QString::fromLatin1(fingerprint(a).toHex())},
+                        {QStringLiteral("ВопросБанка"), a.questionId},
+                        {QStringLiteral("Вопрос"), a.question},
+                        {QStringLiteral("Варианты"), choices(a.options)},
+                        {QStringLiteral("Объяснения"), choices(a.explanations)},
+                        {QStringLiteral("Вариант"), a.chosenOption},
+                        {QStringLiteral("Объяснение"), a.chosenExplanation}});
+    return QJsonDocument(QJsonObject{{QStringLiteral("Код"), run.uuid},
+                                     {QStringLiteral("Начало"), utcText(run.started)},
+                                     {QStringLiteral("Конец"), utcText(run.ended)},
+                                     {QStringLiteral("Компьютер"), run.host},
+                                     {QStringLiteral("Логин"), run.login},
+                                     {QStringLiteral("ФИО"), run.fullName},
+                                     {QStringLiteral("Ученик"), run.pupil},
+                                     {QStringLiteral("Баллы"), run.points},
+                                     {QStringLiteral("Оценка"),
+                                      run.grade ? QJsonValue(*run.grade) : QJsonValue()},
+                                     {QStringLiteral("Завершён"), run.finished},
+                                     {QStringLiteral("Ответы"), answers}})
+        .toJson(QJsonDocument::Compact);
+}
+
+bool storeOnServer(PgEngine& server, const RunRecord& run) {
+    // Inside a write scope the run would share the fate of the bank's transaction.
+    if (server.inTransaction())
+        throw EDatabaseError(QStringLiteral("банк вопросов ещё записывается"));
+    PgEngine::Parameters parameters;
+    parameters.add(runToServerJson(run));
+    const PgEngine::Result result =
+        server.execPrepared("SELECT \"Записать_прохождение\"($1::jsonb)", parameters);
+    return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
 }
 
 bool JournalStore::store(const RunRecord& run) {

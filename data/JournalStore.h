@@ -9,6 +9,10 @@
 #include <optional>
 #include <vector>
 
+namespace data {
+class PgEngine;
+}
+
 // The results journal: every test run a pupil finished or abandoned, with a copy of each question
 // as it was shown. It lives in its own file beside the bank (a bank handed to a colleague carries
 // no pupils' results), and all of its SQL is in JournalStore.
@@ -107,6 +111,14 @@ QString flagText(Flag flag);
 
 // The journal file beside a bank file.
 QString journalPathForBank(const QString& bankPath);
+
+// A bank on a server keeps its journal in its own database, written only through a recording
+// function there (the pupils' role may not touch the journal's tables). The run as that
+// function takes it: the journal's column names as keys, the copies' fingerprints in hex.
+QByteArray runToServerJson(const RunRecord& run);
+// Records a run on the bank's server in one statement, outside any write scope of the bank.
+// False when a run with its uuid is stored already.
+bool storeOnServer(PgEngine& server, const RunRecord& run);
 
 class JournalStore {
 public:

@@ -363,6 +363,7 @@ private slots:
     void exactValues_data();
     void exactValues();
     void pupilMayNotChangeTheBank();
+    void serverRestartedInTheMiddleOfADraw();
 
 private:
     BankEngine engine_;
@@ -861,6 +862,36 @@ void TestTable::pupilMayNotChangeTheBank() {
              qPrintable(error));
     QCOMPARE(dm.Vopros.state(), DataSetState::Edit);
     QCOMPARE(bank->dump(QStringLiteral("Т_Вопросы")), QStringLiteral("1,1,'Вопрос 1'"));
+}
+
+// The server goes down and comes back while a draw numbers the questions in one transaction:
+// none of the numbers is kept, the draw reports the lost connection, and the next operation
+// connects again.
+void TestTable::serverRestartedInTheMiddleOfADraw() {
+    SERVER_ONLY();
+    bank->addStandardQuestions(6);
+    TDataModule2 dm;
+    QString error;
+    {
+        data::CommitOnUnwindScope scope(dm.ADOConnection1);
+        error = errorOf([&] {
+            for (int i = 1; i <= 6; ++i, dm.Vopros.next()) {
+                if (i == 4) {
+                    testsupport::PgServer::shared().stopImmediately();
+                    testsupport::PgServer::shared().start();
+                }
+                postNumber(dm, i);
+            }
+        });
+    }
+    QVERIFY2(error.startsWith(QStringLiteral("Связь с сервером банка вопросов потеряна")),
+             qPrintable(error));
+    QCOMPARE(bank->scalar(QStringLiteral("SELECT count(\"Номер\") FROM \"Т_Вопросы\"")).toInt(), 0);
+    dm.Vopros.cancel();
+    postNumber(dm, 40);
+    QCOMPARE(
+        bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = 4")).toInt(),
+        40);
 }
 
 int main(int argc, char** argv) {

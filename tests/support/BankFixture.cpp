@@ -72,7 +72,10 @@ struct BankFixture::Server {
                                                 nullptr, pointers.data(), nullptr, nullptr, 0);
         };
         PGresult* result = send();
-        if (PQstatus(conn) == CONNECTION_BAD) {
+        // libpq may report a connection the server dropped with a failed result without a
+        // SQLSTATE and still call the connection OK.
+        if (PQstatus(conn) == CONNECTION_BAD || (PQresultStatus(result) == PGRES_FATAL_ERROR &&
+                                                 !PQresultErrorField(result, PG_DIAG_SQLSTATE))) {
             // The server was restarted by the case: once more on a new connection.
             PQclear(result);
             PQfinish(conn);

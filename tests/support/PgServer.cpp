@@ -93,8 +93,11 @@ PgServer::~PgServer() {
 }
 
 void PgServer::start() {
+    // fsync off is safe for a stop that kills the server (the system keeps what was written);
+    // synchronous_commit off is not: a commit acknowledged but still in the server's memory
+    // would be gone after stopImmediately().
     const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses='' -c fsync=off -c "
-                                           "synchronous_commit=off -c full_page_writes=off")
+                                           "full_page_writes=off")
                                 .arg(dir_.path())
                                 .arg(kPort);
     run(binDir() + QStringLiteral("/pg_ctl"),
