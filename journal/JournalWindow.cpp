@@ -606,7 +606,7 @@ void JournalWindow::QuestionsViewActivated() {
     auto* text = new QTextBrowser(dialog);
     text->setHtml(questionHtml(*stats));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
-    // Qt's own caption would be English: the program loads no translation of Qt.
+    // Qt's own caption is English where Debian's translations of Qt are not installed.
     buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Закрыть"));
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     auto* layout = new QVBoxLayout(dialog);
