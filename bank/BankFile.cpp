@@ -365,8 +365,9 @@ QStringList ignoredObjects(const QString& path) {
     if (pg::isServerUrl(path))
         return {};
     auto db = openExisting(path, Database::Mode::ReadOnly);
-    const QSet<QString> ours{QStringLiteral("Т_Вопросы"), QStringLiteral("Т_Вариант"),
-                             QStringLiteral("Т_Объяснение")};
+    QSet<QString> ours;
+    for (const char* table : data::kBankTables)
+        ours.insert(QString::fromUtf8(table));
     QStringList lines;
     {
         Statement st(*db, QStringLiteral("SELECT name, tbl_name FROM main.sqlite_master WHERE "

@@ -128,7 +128,7 @@ QString plural(qint64 n, const char* one, const char* few, const char* many);
 QString countsText(qint64 questions, qint64 options, qint64 explanations);
 
 // How many questions a test takes, and how many options and explanations it shows of each.
+using data::kChoicesPerQuestion;
 using data::kQuestionsPerTest;
-inline constexpr int kChoicesPerQuestion = 4;
 
 } // namespace bank

@@ -10,6 +10,8 @@
 #include "bank/PrintTest.h"
 #include "bank/QuestionCsv.h"
 #include "bank/Server.h"
+#include "data/Schema.h"
+#include "testing/Geometry.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -43,7 +45,8 @@ void writeOutput(const QString& path, const QByteArray& bytes) {
 
 namespace {
 
-const char* const kHelp =
+// %1: the text limit; %2: the questions of a test; %3: the question line's width.
+const char* const kHelpTemplate =
     R"(infotest-bank — банк вопросов программы «Тесты по информатике» (файл db.mdb)
 
 Использование: infotest-bank КОМАНДА ФАЙЛ [...] [КЛЮЧИ]
@@ -67,13 +70,13 @@ const char* const kHelp =
                               пример: infotest-bank import db.mdb informatics.csv
   export ФАЙЛ [ВЫХОД.csv]     выгрузить вопросы в CSV (без ВЫХОД.csv — в стандартный вывод);
                               import вернёт из него те же вопросы, ответы, пояснения и
-                              отметки. Вопрос, который CSV не перенесёт (текст длиннее 255
+                              отметки. Вопрос, который CSV не перенесёт (текст длиннее %1
                               символов), называется, и не выгружается ничего
                               пример: infotest-bank export db.mdb вопросы.csv
   check ФАЙЛ                  перечислить всё, на чём споткнётся тест, по строке на
                               проблему: число и отметки ответов и пояснений, пустые и
                               длинные тексты, а также тексты шире окна тестирования
-                              (шрифт Tahoma 11 пикселей: строка вопроса — 585 пикселей,
+                              (шрифт Tahoma 11 пикселей: строка вопроса — %3 пикселей,
                               ответ — одна строка кнопки, пояснение — три); код выхода 1,
                               если что-то найдено
                               пример: infotest-bank check db.mdb
@@ -91,7 +94,7 @@ const char* const kHelp =
                               пример: infotest-bank export-gift db.mdb informatics.gift
   print ФАЙЛ ВЫХОД.pdf [--questions N] [--seed S] [--key]
                               напечатать тест для урока без компьютеров: N вопросов
-                              (по умолчанию 10) в случайном порядке, у каждого четыре
+                              (по умолчанию %2) в случайном порядке, у каждого четыре
                               ответа и четыре пояснения, на листах A4. С одним и тем же
                               --seed выбираются те же вопросы; --key добавляет лист с
                               ключом ответов и таблицей оценок
@@ -140,7 +143,7 @@ CSV: UTF-8 (с меткой порядка байтов или без), разд
 пояснение (пустые ячейки в конце заголовка не мешают). Затем по строке на вопрос; в
 столбцах «Верный ответ» и «Верное пояснение» — номера верных через запятую или пробел.
 Ответы вопроса идут до последней непустой ячейки; пустой ответ пишется как "".
-Текст — не длиннее 255 символов.
+Текст — не длиннее %1 символов.
 
 Moodle XML: вопросы с выбором одного ответа (multichoice) и «верно/неверно»
 (truefalse); ответ с fraction="100" верный, отзывы к ответам становятся пояснениями
@@ -153,6 +156,13 @@ Aiken: строка вопроса, варианты «A. …» или «A) …�
 
 Коды выхода: 0 — успешно, 1 — check нашёл проблемы, 2 — ошибка.
 )";
+
+QString helpText() {
+    return QString::fromUtf8(kHelpTemplate)
+        .arg(data::kMaxTextLength)
+        .arg(kQuestionsPerTest)
+        .arg(testwindow::kQuestionLabelWidth);
+}
 
 void write(QIODevice& device, const QString& text) {
     device.write(text.toUtf8());
@@ -472,13 +482,13 @@ const Command* findCommand(const QString& name) {
 int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
     const QString prefix = QStringLiteral("infotest-bank: ");
     if (args.isEmpty()) {
-        write(err, QString::fromUtf8(kHelp));
+        write(err, helpText());
         return kExitFailure;
     }
     const QString& name = args.front();
     if (name == QLatin1String("help") || name == QLatin1String("--help") ||
         name == QLatin1String("-h")) {
-        write(out, QString::fromUtf8(kHelp));
+        write(out, helpText());
         return kExitOk;
     }
     const Command* found = findCommand(name);

@@ -22,6 +22,9 @@ namespace {
 using data::sqlite::Database;
 using data::sqlite::Statement;
 
+// The key of the bank's tables and of the journal's, whose numbers travel with the rows.
+const QString kId = QString::fromUtf8(data::kIdColumn);
+
 // What a destination's column holds. Integers are told apart by width: the file's hold 64
 // bits, the server's the width of their type.
 enum class Kind { Integer16, Integer32, Integer64, Flag, Text, Bytes, Unknown };
@@ -52,7 +55,7 @@ struct Table {
 
 bool hasId(const std::vector<Column>& columns) {
     return std::any_of(columns.begin(), columns.end(),
-                       [](const Column& c) { return c.name == QLatin1String("id"); });
+                       [](const Column& c) { return c.name == kId; });
 }
 
 QString columnList(const std::vector<Column>& columns) {
@@ -395,10 +398,10 @@ public:
         }
         if (hasId(t.columns)) {
             const pg::Result top = db_.exec(
-                QStringLiteral("SELECT coalesce(max(\"id\"), 0), pg_catalog.pg_sequence_last_value("
-                               "pg_catalog.pg_get_serial_sequence($1, 'id')) FROM %1")
-                    .arg(data::sqlite::quoted(table)),
-                {data::sqlite::quoted(table)});
+                QStringLiteral("SELECT coalesce(max(%2), 0), pg_catalog.pg_sequence_last_value("
+                               "pg_catalog.pg_get_serial_sequence($1, $2)) FROM %1")
+                    .arg(data::sqlite::quoted(table), data::sqlite::quoted(kId)),
+                {data::sqlite::quoted(table), kId});
             t.highWater = top.integer(0, 0);
             if (!top.isNull(0, 1))
                 t.highWater = std::max(t.highWater, top.integer(0, 1));
@@ -449,8 +452,8 @@ public:
     void setHighWater(const QString& table, qint64 highWater) override {
         // A sequence that never gave a number starts at 1 again.
         db_.exec(QStringLiteral("SELECT pg_catalog.setval(pg_catalog.pg_get_serial_sequence($1, "
-                                "'id'), $2, $3)"),
-                 {data::sqlite::quoted(table), std::max<qint64>(highWater, 1), highWater > 0});
+                                "$4), $2, $3)"),
+                 {data::sqlite::quoted(table), std::max<qint64>(highWater, 1), highWater > 0, kId});
     }
 
     void commit() override { tx_.commit(); }

@@ -115,10 +115,10 @@ int results(Context& c) {
     return kExitOk;
 }
 
-QString choiceCounts(const std::array<data::journal::ShownChoice, 4>& choices,
-                     const std::array<qint64, 4>& counts) {
+QString choiceCounts(const data::journal::ShownChoices& choices,
+                     const std::array<qint64, data::kChoicesPerQuestion>& counts) {
     QStringList parts;
-    for (size_t i = 0; i < 4; ++i)
+    for (size_t i = 0; i < choices.size(); ++i)
         parts << QStringLiteral("%1%2 — %3")
                      .arg(i + 1)
                      .arg(choices[i].correct ? QStringLiteral("✓") : QString())

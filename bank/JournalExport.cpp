@@ -25,7 +25,7 @@ const QString kTimeFormat = QStringLiteral("dd.MM.yyyy HH:mm:ss");
 // The longest text a spreadsheet cell holds.
 constexpr qsizetype kMaxCellText = 32767;
 
-QString choiceText(const std::array<data::journal::ShownChoice, 4>& choices, int chosen) {
+QString choiceText(const data::journal::ShownChoices& choices, int chosen) {
     return choices[size_t(chosen - 1)].text;
 }
 

@@ -243,7 +243,8 @@ std::vector<Question> parseQuestionText(const QString& text, std::vector<int>* l
 }
 
 QByteArray formatQuestions(const std::vector<Question>& questions) {
-    size_t optionColumns = 4, explanationColumns = 4;
+    size_t optionColumns = data::kChoicesPerQuestion;
+    size_t explanationColumns = data::kChoicesPerQuestion;
     for (const Question& q : questions) {
         optionColumns = std::max(optionColumns, q.options.size());
         explanationColumns = std::max(explanationColumns, q.explanations.size());

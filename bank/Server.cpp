@@ -29,9 +29,10 @@ CREATE INDEX "Т_Ответ_Вопрос" ON "Т_Ответ" ("Вопрос");
 // journal file does: once per "Код" (false when stored before), each question's copy once
 // per fingerprint, whether an answer was right taken from the marks as shown. The run is one
 // jsonb object keyed by the columns of "Т_Прохождение", with "Ответы": an array of objects
-// {"Отпечаток": hex, "ВопросБанка", "Вопрос", "Варианты": [[text, correct] x 4],
-//  "Объяснения": [[text, correct] x 4], "Вариант": 1..4, "Объяснение": 1..4}.
-constexpr const char* kRecordFunction = R"sql(
+// {"Отпечаток": hex, "ВопросБанка", "Вопрос", "Варианты": [[text, correct] x N],
+//  "Объяснения": [[text, correct] x N], "Вариант": 1..N, "Объяснение": 1..N}, N the choices per
+// question.
+constexpr const char* kRecordFunctionWithChoices = R"sql(
 CREATE OR REPLACE FUNCTION "Записать_прохождение"(run jsonb) RETURNS boolean
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp AS $$
 DECLARE
@@ -45,10 +46,10 @@ BEGIN
         RAISE EXCEPTION 'Прохождение %: нет списка ответов', run->>'Код' USING ERRCODE = '22023';
     END IF;
     FOR answer IN SELECT value FROM jsonb_array_elements(run->'Ответы') LOOP
-        IF jsonb_array_length(answer->'Варианты') <> 4
-           OR jsonb_array_length(answer->'Объяснения') <> 4
-           OR (answer->>'Вариант')::integer NOT BETWEEN 1 AND 4
-           OR (answer->>'Объяснение')::integer NOT BETWEEN 1 AND 4 THEN
+        IF jsonb_array_length(answer->'Варианты') <> %1
+           OR jsonb_array_length(answer->'Объяснения') <> %1
+           OR (answer->>'Вариант')::integer NOT BETWEEN 1 AND %1
+           OR (answer->>'Объяснение')::integer NOT BETWEEN 1 AND %1 THEN
             RAISE EXCEPTION 'Прохождение %: выбран несуществующий вариант', run->>'Код'
                 USING ERRCODE = '22023';
         END IF;
@@ -92,6 +93,10 @@ END
 $$;
 )sql";
 
+QByteArray recordFunction() {
+    return QString::fromUtf8(kRecordFunctionWithChoices).arg(data::kChoicesPerQuestion).toUtf8();
+}
+
 constexpr const char* kRecordSignature = R"("Записать_прохождение"(jsonb))";
 
 QString quoted(const char* table) {
@@ -126,8 +131,8 @@ bool makeTables(const Connection& db, const char* const (&tables)[N], const char
 }
 
 void markBank(const Connection& db) {
-    db.execScript(QStringLiteral("COMMENT ON TABLE \"Т_Вопросы\" IS '%1%2'")
-                      .arg(QString::fromUtf8(data::kServerBankMark))
+    db.execScript(QStringLiteral("COMMENT ON TABLE %1 IS '%2%3'")
+                      .arg(quoted(data::kQuestionTable), QString::fromUtf8(data::kServerBankMark))
                       .arg(data::kBankUserVersion)
                       .toUtf8()
                       .constData());
@@ -144,9 +149,10 @@ bool ensureRole(const Connection& db, const QString& role) {
 }
 
 void grant(const Connection& db, const QString& teachers, const QString& pupils) {
-    QStringList all;
+    QStringList bankTables;
     for (const char* table : data::kBankTables)
-        all << quoted(table);
+        bankTables << quoted(table);
+    QStringList all = bankTables;
     for (const char* table : kJournalTables)
         all << quoted(table);
     const QString tables = all.join(QLatin1String(", "));
@@ -163,10 +169,10 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
         QStringLiteral("GRANT ALL ON %1 TO %2").arg(tables, t),
         // Nobody but the owner makes objects beside the bank (the default of new databases).
         QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC"),
-        QStringLiteral("GRANT SELECT ON \"Т_Вопросы\", \"Т_Вариант\", \"Т_Объяснение\" TO %1")
-            .arg(p),
+        QStringLiteral("GRANT SELECT ON %1 TO %2").arg(bankTables.join(QLatin1String(", ")), p),
         // The draw renumbers the questions before every test.
-        QStringLiteral("GRANT UPDATE (\"Номер\") ON \"Т_Вопросы\" TO %1").arg(p),
+        QStringLiteral("GRANT UPDATE (%1) ON %2 TO %3")
+            .arg(quoted(data::kNumberColumn), quoted(data::kQuestionTable), p),
         QStringLiteral("GRANT EXECUTE ON FUNCTION %1 TO %2, %3")
             .arg(QString::fromUtf8(kRecordSignature), t, p),
     };
@@ -175,10 +181,10 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
     // The identity sequences, for adding rows and for a copy that sets them past its ids.
     for (const QString& table : all) {
         const pg::Result sequence =
-            db.exec(QStringLiteral("SELECT pg_catalog.pg_get_serial_sequence($1, 'id') FROM "
+            db.exec(QStringLiteral("SELECT pg_catalog.pg_get_serial_sequence($1, $2) FROM "
                                    "pg_catalog.pg_attribute WHERE attrelid = to_regclass($1) AND "
-                                   "attname = 'id'"),
-                    {table});
+                                   "attname = $2"),
+                    {table, QString::fromUtf8(data::kIdColumn)});
         if (sequence.rows() == 1 && !sequence.isNull(0, 0)) // quoted by the server
             db.exec(QStringLiteral("GRANT ALL ON SEQUENCE %1 TO %2").arg(sequence.text(0, 0), t));
     }
@@ -186,9 +192,9 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
 
 std::vector<StoredRow> readRows(const Connection& db, const char* table, const char* textColumn) {
     const pg::Result rows =
-        db.exec(QStringLiteral("SELECT \"id\", \"Вопрос\", %1, \"Правильный\" FROM %2 ORDER BY "
-                               "\"Вопрос\", \"id\"")
-                    .arg(quoted(textColumn), quoted(table)));
+        db.exec(QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 ORDER BY %2, %1")
+                    .arg(quoted(data::kIdColumn), quoted(data::kQuestionColumn), quoted(textColumn),
+                         quoted(data::kCorrectColumn), quoted(table)));
     std::vector<StoredRow> out;
     for (int r = 0; r < rows.rows(); ++r) {
         StoredRow row;
@@ -230,7 +236,7 @@ InitReport initServer(const QString& url, const QString& teachers, const QString
                          ? QStringLiteral("Созданы таблицы журнала результатов.")
                          : QStringLiteral("Таблицы журнала результатов уже есть: оставлены "
                                           "как есть."));
-    db.execScript(kRecordFunction);
+    db.execScript(recordFunction().constData());
     for (const QString& role : {teachers, pupils}) {
         const bool made = ensureRole(db, role);
         report.lines << (made ? QStringLiteral("Создана роль «%1» (без пароля: задайте его в "
@@ -271,8 +277,10 @@ StoredBank readBank(const QString& url) {
     Transaction tx(db);
     db.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY"));
     std::vector<StoredQuestion> questions;
-    const pg::Result rows = db.exec(
-        QStringLiteral("SELECT \"id\", \"Номер\", \"Вопрос\" FROM \"Т_Вопросы\" ORDER BY \"id\""));
+    const pg::Result rows =
+        db.exec(QStringLiteral("SELECT %1, %2, %3 FROM %4 ORDER BY %1")
+                    .arg(quoted(data::kIdColumn), quoted(data::kNumberColumn),
+                         quoted(data::kQuestionColumn), quoted(data::kQuestionTable)));
     for (int r = 0; r < rows.rows(); ++r) {
         StoredQuestion q;
         q.id = rows.integer(r, 0);
@@ -282,19 +290,19 @@ StoredBank readBank(const QString& url) {
             q.text = rows.text(r, 2);
         questions.push_back(std::move(q));
     }
-    return assembleBank(std::move(questions), readRows(db, "Т_Вариант", "Ответ"),
-                        readRows(db, "Т_Объяснение", "Объяснение"));
+    return assembleBank(std::move(questions), readRows(db, data::kOptionTable, data::kOptionColumn),
+                        readRows(db, data::kExplanationTable, data::kExplanationColumn));
 }
 
 BankCounts countBank(const QString& url) {
     Connection db(url);
     BankCounts counts;
-    counts.questions = count(db, "Т_Вопросы");
-    counts.options = count(db, "Т_Вариант");
-    counts.explanations = count(db, "Т_Объяснение");
-    const QString mark =
-        db.exec(QStringLiteral("SELECT obj_description('\"Т_Вопросы\"'::regclass, 'pg_class')"))
-            .text(0, 0);
+    counts.questions = count(db, data::kQuestionTable);
+    counts.options = count(db, data::kOptionTable);
+    counts.explanations = count(db, data::kExplanationTable);
+    const QString mark = db.exec(QStringLiteral("SELECT obj_description($1::regclass, 'pg_class')"),
+                                 {quoted(data::kQuestionTable)})
+                             .text(0, 0);
     const QString prefix = QString::fromUtf8(data::kServerBankMark);
     counts.marked = mark.startsWith(prefix);
     counts.userVersion = counts.marked ? mark.mid(prefix.size()).toInt() : 0;
@@ -306,11 +314,13 @@ qint64 importQuestions(const QString& url, const std::vector<Question>& question
     Connection db(url);
     Transaction tx(db);
     // Two imports at once would number their questions alike.
-    db.exec(QStringLiteral("LOCK TABLE \"Т_Вопросы\" IN SHARE ROW EXCLUSIVE MODE"));
-    const qint64 before = count(db, "Т_Вопросы");
+    const QString questionTable = quoted(data::kQuestionTable);
+    db.exec(QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(questionTable));
+    const qint64 before = count(db, data::kQuestionTable);
     if (!allowDuplicates) {
         QSet<QString> texts;
-        const pg::Result rows = db.exec(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вопросы\""));
+        const pg::Result rows = db.exec(
+            QStringLiteral("SELECT %1 FROM %2").arg(quoted(data::kQuestionColumn), questionTable));
         for (int r = 0; r < rows.rows(); ++r)
             texts.insert(rows.text(r, 0));
         if (std::vector<size_t> duplicates = duplicatesOf(texts, questions); !duplicates.empty())
@@ -318,17 +328,19 @@ qint64 importQuestions(const QString& url, const std::vector<Question>& question
     }
     qint64 number = before;
     for (const Question& q : questions) {
-        const qint64 id = db.exec(QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", "
-                                                 "\"Вопрос\") VALUES ($1, $2) RETURNING \"id\""),
-                                  {++number, q.text})
-                              .integer(0, 0);
+        const qint64 id =
+            db.exec(QStringLiteral("INSERT INTO %1 (%2, %3) VALUES ($1, $2) RETURNING %4")
+                        .arg(questionTable, quoted(data::kNumberColumn),
+                             quoted(data::kQuestionColumn), quoted(data::kIdColumn)),
+                    {++number, q.text})
+                .integer(0, 0);
         for (const auto& [table, column, choices] :
-             {std::tuple{"Т_Вариант", "Ответ", &q.options},
-              std::tuple{"Т_Объяснение", "Объяснение", &q.explanations}})
+             {std::tuple{data::kOptionTable, data::kOptionColumn, &q.options},
+              std::tuple{data::kExplanationTable, data::kExplanationColumn, &q.explanations}})
             for (const Choice& choice : *choices)
-                db.exec(QStringLiteral("INSERT INTO %1 (\"Вопрос\", %2, \"Правильный\") VALUES "
-                                       "($1, $2, $3)")
-                            .arg(quoted(table), quoted(column)),
+                db.exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES ($1, $2, $3)")
+                            .arg(quoted(table), quoted(data::kQuestionColumn), quoted(column),
+                                 quoted(data::kCorrectColumn)),
                         {id, choice.text, choice.correct});
     }
     tx.commit();

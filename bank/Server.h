@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bank/BankFile.h"
+#include "data/JournalStore.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,9 +12,7 @@
 namespace bank::server {
 
 // The results journal's tables, as the journal file names them.
-inline constexpr const char* kJournalTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос",
-                                                 "Т_ПоказанныйВариант", "Т_ПоказанноеОбъяснение",
-                                                 "Т_Ответ"};
+using data::journal::kJournalTables;
 
 struct InitReport {
     QStringList lines; // what was made and what was found already there, for the user

@@ -1,6 +1,8 @@
 #include "data/JournalQueue.h"
 
+#include "data/Connection.h"
 #include "data/Errors.h"
+#include "data/PgEngine.h"
 
 #include <QDir>
 #include <QFile>
@@ -49,7 +51,7 @@ private:
     int fd_ = -1;
 };
 
-QJsonArray choicesToJson(const std::array<ShownChoice, 4>& choices) {
+QJsonArray choicesToJson(const ShownChoices& choices) {
     QJsonArray array;
     for (const ShownChoice& choice : choices)
         array.append(QJsonObject{{QStringLiteral("text"), choice.text},
@@ -57,11 +59,11 @@ QJsonArray choicesToJson(const std::array<ShownChoice, 4>& choices) {
     return array;
 }
 
-bool choicesFromJson(const QJsonValue& value, std::array<ShownChoice, 4>& choices) {
+bool choicesFromJson(const QJsonValue& value, ShownChoices& choices) {
     const QJsonArray array = value.toArray();
-    if (array.size() != 4)
+    if (size_t(array.size()) != choices.size())
         return false;
-    for (qsizetype i = 0; i < 4; ++i) {
+    for (qsizetype i = 0; i < array.size(); ++i) {
         const QJsonObject choice = array[i].toObject();
         choices[size_t(i)] = {choice[QStringLiteral("text")].toString(),
                               choice[QStringLiteral("correct")].toBool()};
@@ -173,7 +175,7 @@ void JournalQueue::append(const QString& journalPath, const RunRecord& run) {
     ::close(fd);
 }
 
-JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs) {
+JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
     Outcome outcome;
     if (!QFileInfo::exists(path_))
         return outcome;
@@ -189,7 +191,47 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs) {
     file.close();
 
     std::map<QString, std::unique_ptr<JournalStore>> journals;
-    std::map<QString, QString> unreachable; // journal → why it cannot be opened
+    std::map<QString, std::unique_ptr<PgEngine>> servers;
+    std::map<QString, QString> unreachable; // journal → why it cannot be reached
+    const auto serverFor = [&](const QString& url) -> PgEngine& {
+        if (bank && bank->connected() && bank->dataSource == url)
+            if (auto* own = dynamic_cast<PgEngine*>(&bank->engine()))
+                return *own;
+        auto& server = servers[url];
+        if (!server)
+            // A server waits for locks as the bank's connection does (0 would mean for ever).
+            server = std::make_unique<PgEngine>(url, Connection().busyTimeoutMs);
+        return *server;
+    };
+    const auto store = [&](const QString& journalPath, const RunRecord& run) {
+        if (Connection::isServerUrl(journalPath)) {
+            PgEngine* server = nullptr;
+            try {
+                server = &serverFor(journalPath);
+                storeOnServer(*server, run);
+            } catch (const Exception& e) {
+                // A server that cannot be reached is not asked again for each record.
+                if (!server || !server->connected()) {
+                    servers.erase(journalPath);
+                    unreachable[journalPath] = e.message();
+                }
+                throw;
+            }
+            return;
+        }
+        auto& journal = journals[journalPath];
+        if (!journal) {
+            try {
+                journal = std::make_unique<JournalStore>(journalPath, JournalStore::Mode::Record,
+                                                         busyTimeoutMs);
+            } catch (const Exception& e) {
+                journals.erase(journalPath);
+                unreachable[journalPath] = e.message();
+                throw;
+            }
+        }
+        journal->store(run);
+    };
     QByteArray kept;
     for (const QByteArray& line : lines) {
         QString journalPath;
@@ -200,18 +242,7 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs) {
         try {
             if (const auto why = unreachable.find(journalPath); why != unreachable.end())
                 throw Exception(why->second);
-            auto& store = journals[journalPath];
-            if (!store) {
-                try {
-                    store = std::make_unique<JournalStore>(journalPath, JournalStore::Mode::Record,
-                                                           busyTimeoutMs);
-                } catch (const Exception& e) {
-                    journals.erase(journalPath);
-                    unreachable[journalPath] = e.message();
-                    throw;
-                }
-            }
-            store->store(run);
+            store(journalPath, run);
             ++outcome.stored;
         } catch (const Exception& e) {
             kept += line + '\n';

@@ -4,6 +4,10 @@
 
 #include <QString>
 
+namespace data {
+class Connection;
+}
+
 namespace data::journal {
 
 // Runs waiting to be stored in their journals: a small file in the user's own data folder, one
@@ -18,7 +22,8 @@ public:
     static QString defaultPath();
     const QString& path() const { return path_; }
 
-    // Appends the record for the journal file and flushes it to disk, or throws.
+    // Appends the record for the journal (a file's path, or the URL of a bank on a server, whose
+    // database holds its journal) and flushes it to disk, or throws.
     void append(const QString& journalPath, const RunRecord& run);
 
     struct Outcome {
@@ -26,9 +31,10 @@ public:
         int remaining = 0;
         QString error; // why the last record that stayed could not be stored
     };
-    // Stores every queued record in its journal, waiting at most busyTimeoutMs for a lock;
-    // those that fail stay queued.
-    Outcome flush(int busyTimeoutMs);
+    // Stores every queued record in its journal, waiting at most busyTimeoutMs for a file's
+    // lock; those that fail stay queued. Records for the server of the open bank go through
+    // the bank's own connection; those for another server through a connection of their own.
+    Outcome flush(int busyTimeoutMs, Connection* bank = nullptr);
 
 private:
     QString path_;

@@ -1,6 +1,7 @@
 #include "data/JournalStore.h"
 
 #include "data/Errors.h"
+#include "data/PgEngine.h"
 #include "data/Schema.h"
 
 #include <QCryptographicHash>
@@ -8,9 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -35,9 +40,6 @@ CREATE TABLE "Т_ПоказанноеОбъяснение" ("Вопрос" INTEG
 CREATE TABLE "Т_Ответ" ("Прохождение" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Вопрос" INTEGER NOT NULL, "Вариант" INTEGER NOT NULL, "Объяснение" INTEGER NOT NULL, "ВариантВерен" BOOLEAN NOT NULL, "ОбъяснениеВерно" BOOLEAN NOT NULL, PRIMARY KEY ("Прохождение", "Номер")) WITHOUT ROWID;
 CREATE INDEX "Т_Ответ_Вопрос" ON "Т_Ответ" ("Вопрос");
 )sql";
-
-const char* const kTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос", "Т_ПоказанныйВариант",
-                               "Т_ПоказанноеОбъяснение", "Т_Ответ"};
 
 // The share of runs, by points, that counts as the strongest pupils (Kelley's upper group).
 constexpr double kStrongShare = 0.27;
@@ -86,8 +88,8 @@ QByteArray fingerprint(const Answer& answer) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
-void readChoices(const Database& db, qint64 shownId, std::array<ShownChoice, 4>& options,
-                 std::array<ShownChoice, 4>& explanations) {
+void readChoices(const Database& db, qint64 shownId, ShownChoices& options,
+                 ShownChoices& explanations) {
     for (const auto& [table, column, target] :
          {std::tuple{"Т_ПоказанныйВариант", "Ответ", &options},
           std::tuple{"Т_ПоказанноеОбъяснение", "Объяснение", &explanations}}) {
@@ -98,7 +100,7 @@ void readChoices(const Database& db, qint64 shownId, std::array<ShownChoice, 4>&
         read.bindInt(1, shownId);
         while (read.step()) {
             const qint64 number = read.columnInt(0);
-            if (number >= 1 && number <= 4)
+            if (number >= 1 && number <= kChoicesPerQuestion)
                 (*target)[size_t(number - 1)] = {read.columnText(1), read.columnInt(2) != 0};
         }
     }
@@ -157,7 +159,7 @@ JournalStore::JournalStore(const QString& path, Mode mode, int busyTimeoutMs) : 
                                  .arg(version)
                                  .arg(kJournalUserVersion));
     Statement kind(*db_, QStringLiteral("SELECT \"type\" FROM sqlite_schema WHERE name = ?1"));
-    for (const char* table : kTables) {
+    for (const char* table : kJournalTables) {
         kind.reset();
         kind.bindText(1, QString::fromUtf8(table));
         if (!kind.step() || kind.columnText(0) != QLatin1String("table"))
@@ -205,7 +207,7 @@ qint64 JournalStore::shownQuestionId(const Answer& answer) {
                                            "\"Правильный\") VALUES (?1, ?2, ?3, ?4)")
                                 .arg(sqlite::quoted(QString::fromUtf8(table)),
                                      sqlite::quoted(QString::fromUtf8(column))));
-        for (size_t i = 0; i < 4; ++i) {
+        for (size_t i = 0; i < choices->size(); ++i) {
             row.reset();
             row.bindInt(1, id);
             row.bindInt(2, qint64(i + 1));
@@ -217,10 +219,53 @@ qint64 JournalStore::shownQuestionId(const Answer& answer) {
     return id;
 }
 
+QByteArray runToServerJson(const RunRecord& run) {
+    const auto choices = [](const ShownChoices& shown) {
+        QJsonArray out;
+        for (const ShownChoice& choice : shown)
+            out.append(QJsonArray{choice.text, choice.correct});
+        return out;
+    };
+    QJsonArray answers;
+    for (const Answer& a : run.answers)
+        answers.append(
+            QJsonObject{{QStringLiteral("Отпечаток"), QString::fromLatin1(fingerprint(a).toHex())},
+                        {QStringLiteral("ВопросБанка"), a.questionId},
+                        {QStringLiteral("Вопрос"), a.question},
+                        {QStringLiteral("Варианты"), choices(a.options)},
+                        {QStringLiteral("Объяснения"), choices(a.explanations)},
+                        {QStringLiteral("Вариант"), a.chosenOption},
+                        {QStringLiteral("Объяснение"), a.chosenExplanation}});
+    return QJsonDocument(QJsonObject{{QStringLiteral("Код"), run.uuid},
+                                     {QStringLiteral("Начало"), utcText(run.started)},
+                                     {QStringLiteral("Конец"), utcText(run.ended)},
+                                     {QStringLiteral("Компьютер"), run.host},
+                                     {QStringLiteral("Логин"), run.login},
+                                     {QStringLiteral("ФИО"), run.fullName},
+                                     {QStringLiteral("Ученик"), run.pupil},
+                                     {QStringLiteral("Баллы"), run.points},
+                                     {QStringLiteral("Оценка"),
+                                      run.grade ? QJsonValue(*run.grade) : QJsonValue()},
+                                     {QStringLiteral("Завершён"), run.finished},
+                                     {QStringLiteral("Ответы"), answers}})
+        .toJson(QJsonDocument::Compact);
+}
+
+bool storeOnServer(PgEngine& server, const RunRecord& run) {
+    // Inside a write scope the run would share the fate of the bank's transaction.
+    if (server.inTransaction())
+        throw EDatabaseError(QStringLiteral("банк вопросов ещё записывается"));
+    PgEngine::Parameters parameters;
+    parameters.add(runToServerJson(run));
+    const PgEngine::Result result =
+        server.execPrepared("SELECT \"Записать_прохождение\"($1::jsonb)", parameters);
+    return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
+}
+
 bool JournalStore::store(const RunRecord& run) {
     for (const Answer& answer : run.answers)
-        if (answer.chosenOption < 1 || answer.chosenOption > 4 || answer.chosenExplanation < 1 ||
-            answer.chosenExplanation > 4)
+        if (answer.chosenOption < 1 || answer.chosenOption > kChoicesPerQuestion ||
+            answer.chosenExplanation < 1 || answer.chosenExplanation > kChoicesPerQuestion)
             throw EDatabaseError(
                 QStringLiteral("Прохождение %1: выбран несуществующий вариант").arg(run.uuid));
     sqlite::Transaction transaction(*db_);
@@ -322,8 +367,9 @@ std::vector<Answer> JournalStore::answers(qint64 runId) const {
         answer.questionId = read.columnInt(1);
         answer.question = read.columnText(2);
         // A file from elsewhere may hold anything: a choice out of range reads as the first.
-        answer.chosenOption = int(std::clamp<qint64>(read.columnInt(3), 1, 4));
-        answer.chosenExplanation = int(std::clamp<qint64>(read.columnInt(4), 1, 4));
+        answer.chosenOption = int(std::clamp<qint64>(read.columnInt(3), 1, kChoicesPerQuestion));
+        answer.chosenExplanation =
+            int(std::clamp<qint64>(read.columnInt(4), 1, kChoicesPerQuestion));
         readChoices(*db_, read.columnInt(0), answer.options, answer.explanations);
         result.push_back(std::move(answer));
     }
@@ -391,12 +437,12 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
         ++s.drawn;
         s.rightOptions += x;
         s.rightExplanations += ex;
-        if (option >= 1 && option <= 4) {
+        if (option >= 1 && option <= kChoicesPerQuestion) {
             ++s.optionChosen[size_t(option - 1)];
             if (points >= strongFrom)
                 ++s.optionChosenByStrong[size_t(option - 1)];
         }
-        if (explanation >= 1 && explanation <= 4)
+        if (explanation >= 1 && explanation <= kChoicesPerQuestion)
             ++s.explanationChosen[size_t(explanation - 1)];
         const double y = double(points) - double(x + ex);
         sums.sy += y;
@@ -470,7 +516,7 @@ std::vector<Flag> flagsOf(const QuestionStats& s) {
     // or when the pupils who chose the key did worse on the rest of the test.
     qint64 keyByStrong = 0;
     qint64 wrongByStrong = 0;
-    for (size_t i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < s.options.size(); ++i) {
         qint64& most = s.options[i].correct ? keyByStrong : wrongByStrong;
         most = std::max(most, s.optionChosenByStrong[i]);
     }

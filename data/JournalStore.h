@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Schema.h"
 #include "data/Sqlite.h"
 
 #include <QDateTime>
@@ -8,6 +9,10 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+namespace data {
+class PgEngine;
+}
 
 // The results journal: every test run a pupil finished or abandoned, with a copy of each question
 // as it was shown. It lives in its own file beside the bank (a bank handed to a colleague carries
@@ -18,21 +23,27 @@ inline constexpr const char* kJournalFileName = "journal.db";
 // Marks a journal file, as kBankApplicationId marks a bank.
 inline constexpr int kJournalApplicationId = 0x49544a31; // "ITJ1"
 inline constexpr int kJournalUserVersion = 1;
-// A run asks this many questions; a finished run has an answer for each.
-inline constexpr int kQuestionsPerRun = 10;
+// A finished run has an answer for each question of the test.
+inline constexpr int kQuestionsPerRun = kQuestionsPerTest;
+// The journal's tables; they follow the bank's naming.
+inline constexpr const char* kJournalTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос",
+                                                 "Т_ПоказанныйВариант", "Т_ПоказанноеОбъяснение",
+                                                 "Т_Ответ"};
 
 // One option or explanation as the testing window showed it.
 struct ShownChoice {
     QString text;
     bool correct = false;
 };
+// A question's options, or its explanations, in the order shown.
+using ShownChoices = std::array<ShownChoice, kChoicesPerQuestion>;
 
-// One question of a run: what the pupil saw and what they chose (1 to 4).
+// One question of a run: what the pupil saw and what they chose (counted from 1).
 struct Answer {
     qint64 questionId = 0; // the question's id in the bank
     QString question;
-    std::array<ShownChoice, 4> options;
-    std::array<ShownChoice, 4> explanations;
+    ShownChoices options;
+    ShownChoices explanations;
     int chosenOption = 0;
     int chosenExplanation = 0;
 
@@ -77,15 +88,15 @@ struct QuestionStats {
     qint64 shownId = 0; // the copy in the journal
     qint64 questionId = 0;
     QString question;
-    std::array<ShownChoice, 4> options;
-    std::array<ShownChoice, 4> explanations;
+    ShownChoices options;
+    ShownChoices explanations;
     qint64 drawn = 0;
     qint64 rightOptions = 0;
     qint64 rightExplanations = 0;
-    std::array<qint64, 4> optionChosen{};
-    std::array<qint64, 4> explanationChosen{};
+    std::array<qint64, kChoicesPerQuestion> optionChosen{};
+    std::array<qint64, kChoicesPerQuestion> explanationChosen{};
     // Options chosen by the strongest pupils (the top 27 % of the runs by points).
-    std::array<qint64, 4> optionChosenByStrong{};
+    std::array<qint64, kChoicesPerQuestion> optionChosenByStrong{};
     // The corrected point-biserial correlation of a right option with the points of the other
     // questions of the run; none when it is undefined (everyone alike on either side).
     std::optional<double> discrimination;
@@ -107,6 +118,14 @@ QString flagText(Flag flag);
 
 // The journal file beside a bank file.
 QString journalPathForBank(const QString& bankPath);
+
+// A bank on a server keeps its journal in its own database, written only through a recording
+// function there (the pupils' role may not touch the journal's tables). The run as that
+// function takes it: the journal's column names as keys, the copies' fingerprints in hex.
+QByteArray runToServerJson(const RunRecord& run);
+// Records a run on the bank's server in one statement, outside any write scope of the bank.
+// False when a run with its uuid is stored already.
+bool storeOnServer(PgEngine& server, const RunRecord& run);
 
 class JournalStore {
 public:

@@ -486,6 +486,10 @@ void PgEngine::connect() {
     setLockTimeout(lockTimeoutMs_);
 }
 
+bool PgEngine::connected() const {
+    return conn_ && PQstatus(conn_) == CONNECTION_OK;
+}
+
 void PgEngine::ensureConnected() {
     if (conn_ && PQstatus(conn_) == CONNECTION_OK)
         return;

@@ -30,6 +30,8 @@ public:
     void setLockTimeout(int milliseconds) override;
     void begin() override;
     bool inTransaction() const override { return inTransaction_; }
+    // False once the connection was lost; the next statement connects again.
+    bool connected() const;
     void commit() override;
     void rollback() noexcept override;
 

@@ -25,6 +25,8 @@ inline constexpr char kCorrectColumn[] = "Правильный";
 inline constexpr int kMaxTextLength = 255;
 // A test run asks this many questions.
 inline constexpr int kQuestionsPerTest = 10;
+// Each question offers this many answer options, and as many explanations.
+inline constexpr int kChoicesPerQuestion = 4;
 
 // The statements that make the bank's tables, with an engine's types for the key, a number, a
 // text and a flag.

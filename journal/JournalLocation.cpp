@@ -1,5 +1,6 @@
 #include "journal/JournalLocation.h"
 
+#include "data/Connection.h"
 #include "data/JournalStore.h"
 
 #include <QDir>
@@ -60,6 +61,25 @@ QString defaultBankFolder(const QString& settingsFile) {
             QStringLiteral("/infotest");
     }
     return folder;
+}
+
+QString defaultBank(const QString& settingsFile) {
+    const QString name = QStringLiteral("INFOTEST_BANK_URL");
+    QString url = qEnvironmentVariable("INFOTEST_BANK_URL");
+    if (url.isEmpty())
+        url = settingFrom(settingsFile, name);
+    return url.isEmpty() ? defaultBankFolder(settingsFile) : url;
+}
+
+QString serverRefusal(const QString& bank) {
+    if (!data::Connection::isServerUrl(bank))
+        return {};
+    return QStringLiteral("Журнал результатов на школьном сервере (%1) это окно пока не "
+                          "открывает: оно читает только файл журнала.\n\nПрохождения с сервера "
+                          "выводит команда\n    infotest-bank results '%1'\n(с ключами --csv или "
+                          "--xlsx — в таблицу), статистику вопросов — infotest-bank stats, отчёт "
+                          "— infotest-bank report.")
+        .arg(bank);
 }
 
 QString journalPathFor(const QString& path) {

@@ -8,6 +8,15 @@ namespace journal {
 // environment, else from the admins' settings file, else the user's own bank folder.
 QString defaultBankFolder(const QString& settingsFile = QStringLiteral("/etc/default/infotest"));
 
+// The bank the window opens without an argument: a school's server, $INFOTEST_BANK_URL from the
+// environment or the settings file, which goes before any folder as in the quiz program's
+// launcher; else defaultBankFolder().
+QString defaultBank(const QString& settingsFile = QStringLiteral("/etc/default/infotest"));
+
+// For a server's URL, why the window does not open it and how the teacher reads its journal
+// instead; empty for a file or a folder.
+QString serverRefusal(const QString& bank);
+
 // The journal a path names: a journal file itself, else the journal beside a bank file, or in a
 // bank's folder.
 QString journalPathFor(const QString& path);

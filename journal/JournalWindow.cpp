@@ -100,7 +100,7 @@ QString answersHtml(const std::vector<data::journal::Answer>& answers) {
             html += QStringLiteral("<table cellpadding=\"2\" style=\"margin-left:16px\">"
                                    "<tr><td colspan=\"3\"><i>%1</i></td></tr>")
                         .arg(title);
-            for (size_t i = 0; i < 4; ++i) {
+            for (size_t i = 0; i < choices->size(); ++i) {
                 const auto& choice = (*choices)[i];
                 const bool picked = int(i) + 1 == chosen;
                 QString mark;
@@ -606,7 +606,7 @@ void JournalWindow::QuestionsViewActivated() {
     auto* text = new QTextBrowser(dialog);
     text->setHtml(questionHtml(*stats));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
-    // Qt's own caption would be English: the program loads no translation of Qt.
+    // Qt's own caption is English where Debian's translations of Qt are not installed.
     buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Закрыть"));
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     auto* layout = new QVBoxLayout(dialog);

@@ -13,10 +13,10 @@ QString percent(double share) {
     return QStringLiteral("%1 %").arg(qRound(share * 100));
 }
 
-QString choiceCounts(const std::array<qint64, 4>& counts,
-                     const std::array<data::journal::ShownChoice, 4>& choices) {
+QString choiceCounts(const std::array<qint64, data::kChoicesPerQuestion>& counts,
+                     const data::journal::ShownChoices& choices) {
     QStringList parts;
-    for (size_t i = 0; i < 4; ++i)
+    for (size_t i = 0; i < counts.size(); ++i)
         parts
             << (choices[i].correct ? QStringLiteral("[%1]") : QStringLiteral("%1")).arg(counts[i]);
     return parts.join(QStringLiteral(" · "));
@@ -139,7 +139,7 @@ QString questionHtml(const QuestionStats& s) {
          {std::tuple{QStringLiteral("Варианты ответа"), &s.options, &s.optionChosen},
           std::tuple{QStringLiteral("Объяснения"), &s.explanations, &s.explanationChosen}}) {
         html += QStringLiteral("<p><b>%1</b></p><table cellpadding=\"3\">").arg(title);
-        for (size_t i = 0; i < 4; ++i) {
+        for (size_t i = 0; i < choices->size(); ++i) {
             const bool right = (*choices)[i].correct;
             html += QStringLiteral("<tr><td>%1.</td><td>%2</td><td align=\"right\">%3</td>"
                                    "<td>%4</td></tr>")

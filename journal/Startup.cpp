@@ -2,9 +2,13 @@
 
 #include "journal/JournalLocation.h"
 #include "journal/JournalWindow.h"
+#include "toolkit/MessageBox.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 namespace journal {
 
@@ -13,10 +17,20 @@ int runJournal(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("infotest-journal"));
     QApplication::setDesktopFileName(QStringLiteral("infotest-journal"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/journal/infotest-journal.png")));
+    // Qt's own dialogs (the file dialogs of open and export) in Russian like the window, whatever
+    // the desktop's language; without Debian's translations of Qt they stay in English.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     const QStringList arguments = QApplication::arguments().mid(1);
+    const QString bank = arguments.isEmpty() ? defaultBank() : arguments.first();
+    if (const QString why = serverRefusal(bank); !why.isEmpty()) {
+        toolkit::ShowErrorBox(why);
+        return 1;
+    }
     JournalWindow window;
-    window.openJournal(
-        journalPathFor(arguments.isEmpty() ? defaultBankFolder() : arguments.first()));
+    window.openJournal(journalPathFor(bank));
     window.show();
     return app.exec();
 }

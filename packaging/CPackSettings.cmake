@@ -87,6 +87,8 @@ set(CPACK_RPM_JOURNAL_PACKAGE_SUMMARY "teacher's window on the results journal o
 # The journal window needs neither Tahoma nor the launcher's message tools, nor the admins'
 # settings file as a file of its own: the platform plugins, and the libraries found in it.
 set(CPACK_DEBIAN_JOURNAL_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Qt's file dialogs in Russian; the window works without them, in English.
+set(CPACK_DEBIAN_JOURNAL_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_RPM_JOURNAL_PACKAGE_REQUIRES "")
 set(CPACK_RPM_JOURNAL_USER_FILELIST "")
 list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/icons)

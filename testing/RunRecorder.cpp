@@ -2,6 +2,7 @@
 
 #include "data/DM.h"
 #include "data/Errors.h"
+#include "data/PgEngine.h"
 #include "data/Schema.h"
 #include "testing/testirovanie.h"
 #include "toolkit/WrapRadioButton.h"
@@ -61,6 +62,10 @@ RunRecorder::RunRecorder(QString queuePath) : queue_(std::move(queuePath)) {}
 QString RunRecorder::journalPath() const {
     if (!DataModule2)
         throw Exception(QStringLiteral("банк вопросов не открыт"));
+    const data::Connection& connection = DataModule2->ADOConnection1;
+    // A bank on a server keeps its journal in the same database.
+    if (data::Connection::isServerUrl(connection.dataSource))
+        return connection.dataSource;
     // The bank as it was opened, whatever the working directory is now.
     const char* bank = sqlite3_db_filename(DataModule2->ADOConnection1.database().handle(), "main");
     return journalPathForBank(QString::fromUtf8(bank ? bank : data::kBankFileName));
@@ -87,13 +92,13 @@ void RunRecorder::shown(const Ttesti& w, int k) {
         return;
     const data::Table& questions = DataModule2->Vopros;
     Answer answer;
-    answer.questionId = questions.fieldValue(QStringLiteral("id")).toLongLong();
-    answer.question = questions.fieldValue(QStringLiteral("Вопрос")).toString();
-    const toolkit::WrapRadioButton* options[] = {w.RadioButton1, w.RadioButton2, w.RadioButton3,
-                                                 w.RadioButton4};
-    const toolkit::WrapRadioButton* explanations[] = {w.RadioButton5, w.RadioButton6,
-                                                      w.RadioButton7, w.RadioButton8};
-    for (size_t i = 0; i < 4; ++i) {
+    answer.questionId = questions.fieldValue(data::kIdColumn).toLongLong();
+    answer.question = questions.fieldValue(data::kQuestionColumn).toString();
+    const toolkit::WrapRadioButton* options[data::kChoicesPerQuestion] = {
+        w.RadioButton1, w.RadioButton2, w.RadioButton3, w.RadioButton4};
+    const toolkit::WrapRadioButton* explanations[data::kChoicesPerQuestion] = {
+        w.RadioButton5, w.RadioButton6, w.RadioButton7, w.RadioButton8};
+    for (size_t i = 0; i < answer.options.size(); ++i) {
         answer.options[i] = {options[i]->text(), options[i]->Tag == 1};
         answer.explanations[i] = {explanations[i]->text(), explanations[i]->Tag == 1};
     }
@@ -163,7 +168,11 @@ JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
             queue_.append(journal, run);
         } catch (const Exception& queueError) {
             try {
-                JournalStore(journal, JournalStore::Mode::Record, busyTimeoutMs).store(run);
+                if (data::Connection::isServerUrl(journal))
+                    storeOnServer(
+                        dynamic_cast<data::PgEngine&>(DataModule2->ADOConnection1.engine()), run);
+                else
+                    JournalStore(journal, JournalStore::Mode::Record, busyTimeoutMs).store(run);
             } catch (const Exception&) {
                 outcome.error = queueError.message();
                 left.push_back(std::move(run));
@@ -172,7 +181,8 @@ JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
     }
     unsaved_ = std::move(left);
     try {
-        const JournalQueue::Outcome queued = queue_.flush(busyTimeoutMs);
+        const JournalQueue::Outcome queued =
+            queue_.flush(busyTimeoutMs, DataModule2 ? &DataModule2->ADOConnection1 : nullptr);
         outcome.stored = queued.stored;
         outcome.remaining = queued.remaining;
         if (!queued.error.isEmpty())

@@ -286,7 +286,7 @@ std::vector<bool> Ttesti::showableQuestions() {
         if (table.isEmpty())
             return false;
         table.first();
-        for (int row = 0; row < 4 && !table.eof(); ++row, table.next())
+        for (int row = 0; row < data::kChoicesPerQuestion && !table.eof(); ++row, table.next())
             if (table.fieldValue(textField).isNull())
                 return false;
         return true;

@@ -6,6 +6,7 @@
 // runs their handlers and reports each step on a line of its standard output.
 #include "app/Startup.h"
 #include "app/Unit1.h"
+#include "bank/Server.h"
 #include "data/DM.h"
 #include "data/Errors.h"
 #include "data/JournalQueue.h"
@@ -13,6 +14,7 @@
 #include "help/Unit3.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/PgServer.h"
 #include "tests/support/ProgramFixture.h"
 #include "toolkit/DBGrid.h"
 #include "toolkit/Guard.h"
@@ -41,7 +43,9 @@ using data::journal::JournalQueue;
 using data::journal::JournalStore;
 using data::journal::Run;
 using data::sqlite::Database;
+using testsupport::BankEngine;
 using testsupport::BankFixture;
+using testsupport::PgServer;
 using testsupport::ProgramFixture;
 using toolkit::ModalResult;
 using toolkit::ShownBox;
@@ -298,6 +302,7 @@ private slots:
     void killedMidWrite();
     void otherCopy_data();
     void otherCopy();
+    void classroom_data();
     void classroom();
     void monkey_data();
     void monkey();
@@ -475,13 +480,25 @@ void tst_Faults::otherCopy() {
              fault == QLatin1String("deleted") ? QString() : theirs);
 }
 
+void tst_Faults::classroom_data() {
+    QTest::addColumn<bool>("onServer");
+    QTest::newRow("one bank file") << false;
+    QTest::newRow("a school's server") << true;
+}
+
 // Thirty copies on one bank whose questions have no numbers yet: ten take a whole test at once
-// (their draws overlap), one teacher adds questions, the rest only have the file open.
+// (their draws overlap), one teacher adds questions, the rest only have the bank open.
 void tst_Faults::classroom() {
+    QFETCH(bool, onServer);
+    if (const QString why = PgServer::unavailableReason(); onServer && !why.isEmpty())
+        QSKIP(qPrintable(why));
     constexpr int kCopies = 30;
     constexpr int kPupils = 10;
-    BankFixture bank;
+    BankFixture bank(true, onServer ? BankEngine::Server : BankEngine::File);
     bank.addStandardQuestions(15);
+    if (onServer) // the journal's tables and its recording function, as a school sets them up
+        bank::server::initServer(PgServer::shared().url(), QStringLiteral("учителя"),
+                                 QStringLiteral("ученики"));
     std::vector<std::unique_ptr<Copy>> copies;
     for (int i = 0; i < kCopies; ++i)
         copies.push_back(std::make_unique<Copy>(i < kPupils    ? QStringLiteral("pupil")
@@ -510,18 +527,28 @@ void tst_Faults::classroom() {
         QCOMPARE(copy->process.exitCode(), 0);
     }
 
-    QCOMPARE(integrity(bank), QStringLiteral("ok"));
+    if (!onServer)
+        QCOMPARE(integrity(bank), QStringLiteral("ok"));
     QCOMPARE(bank.count(kQuestions), 15 + 20);
     QCOMPARE(bank.count(kOptions), 15 * 4 + 20);
     QCOMPARE(bank.scalar(QStringLiteral("SELECT count(DISTINCT \"Вопрос\") FROM \"Т_Вопросы\"")),
              QVariant(qint64(15 + 20)));
     QCOMPARE(strayOptions(bank), 0);
     // Every finished run recorded, once.
-    const std::vector<Run> runs =
-        JournalStore(journalPathForBank(bank.bankPath()), JournalStore::Mode::ReadOnly).runs({});
-    QCOMPARE(runs.size(), size_t(kPupils));
-    for (const Run& run : runs)
-        QVERIFY(run.record.finished && run.answered == 10 && run.record.points == 20);
+    if (onServer) {
+        QCOMPARE(bank.count(QStringLiteral("Т_Прохождение")), qint64(kPupils));
+        QCOMPARE(bank.scalar(QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" WHERE "
+                                            "\"Завершён\" AND \"Отвечено\" = 10 AND "
+                                            "\"Баллы\" = 20")),
+                 QVariant(qint64(kPupils)));
+    } else {
+        const std::vector<Run> runs =
+            JournalStore(journalPathForBank(bank.bankPath()), JournalStore::Mode::ReadOnly)
+                .runs({});
+        QCOMPARE(runs.size(), size_t(kPupils));
+        for (const Run& run : runs)
+            QVERIFY(run.record.finished && run.answered == 10 && run.record.points == 20);
+    }
     QVERIFY(!QFile::exists(JournalQueue::defaultPath()));
 }
 

@@ -221,41 +221,6 @@ QStringList dump(const QString& path) {
     return lines;
 }
 
-// A run as the pupils' program hands it to the server's recording function, with the copies'
-// fingerprints as the journal file made them.
-QByteArray runJson(const RunRecord& run, const QStringList& fingerprints) {
-    auto choices = [](const std::array<data::journal::ShownChoice, 4>& shown) {
-        QJsonArray out;
-        for (const auto& c : shown)
-            out.append(QJsonArray{c.text, c.correct});
-        return out;
-    };
-    QJsonArray answers;
-    for (size_t i = 0; i < run.answers.size(); ++i) {
-        const data::journal::Answer& a = run.answers[i];
-        answers.append(QJsonObject{{"Отпечаток", fingerprints[qsizetype(i)]},
-                                   {"ВопросБанка", a.questionId},
-                                   {"Вопрос", a.question},
-                                   {"Варианты", choices(a.options)},
-                                   {"Объяснения", choices(a.explanations)},
-                                   {"Вариант", a.chosenOption},
-                                   {"Объяснение", a.chosenExplanation}});
-    }
-    const auto utc = [](const QDateTime& t) { return t.toUTC().toString(Qt::ISODate); };
-    return QJsonDocument(QJsonObject{{"Код", run.uuid},
-                                     {"Начало", utc(run.started)},
-                                     {"Конец", utc(run.ended)},
-                                     {"Компьютер", run.host},
-                                     {"Логин", run.login},
-                                     {"ФИО", run.fullName},
-                                     {"Ученик", run.pupil},
-                                     {"Баллы", run.points},
-                                     {"Оценка", run.grade ? QJsonValue(*run.grade) : QJsonValue()},
-                                     {"Завершён", run.finished},
-                                     {"Ответы", answers}})
-        .toJson(QJsonDocument::Compact);
-}
-
 } // namespace
 
 class TestBankFile : public QObject {
@@ -779,15 +744,11 @@ void TestBankFile::serverRecordsRunsAsTheJournalFile() {
     // One run stored in the file, and recorded on the server by a pupil, twice.
     const RunRecord run = testsupport::knownRun(3, 1, 4);
     JournalStore(journal, JournalStore::Mode::Record).store(run);
-    QStringList prints;
-    for (const QString& line : dump(fixture.bankPath()))
-        if (line.startsWith(QStringLiteral("Т_ПоказанныйВопрос ")))
-            prints << line.section(u' ', 2, 2).section(u':', 1);
     const pg::Connection pupil(PgServer::shared().url(QStringLiteral("ученики")));
     for (const bool stored : {true, false})
         QCOMPARE(pupil
                      .exec(QStringLiteral("SELECT \"Записать_прохождение\"($1::jsonb)"),
-                           {QString::fromUtf8(runJson(run, prints))})
+                           {QString::fromUtf8(data::journal::runToServerJson(run))})
                      .flag(0, 0),
                  stored);
     QTemporaryDir elsewhere;

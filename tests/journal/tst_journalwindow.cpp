@@ -62,6 +62,8 @@ private slots:
     void exports();
     void journalPaths_data();
     void journalPaths();
+    void serverBanksRefused_data();
+    void serverBanksRefused();
 };
 
 void tst_JournalWindow::runsArePagedAndSortedByTheQuery() {
@@ -298,6 +300,40 @@ void tst_JournalWindow::journalPaths() {
     QVERIFY(bank.open(QIODevice::WriteOnly));
     QCOMPARE(journal::journalPathFor(journal.dir.filePath(given)),
              QDir(journal.dir.path()).absoluteFilePath(expected));
+}
+
+void tst_JournalWindow::serverBanksRefused_data() {
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("environment");
+    QTest::addColumn<QString>("settings"); // the settings file's lines
+    QTest::addColumn<QString>("refused");  // the server named in the refusal; empty: opened
+    const QString url = QStringLiteral("postgresql://school/infotest?sslmode=require");
+    QTest::newRow("server given") << url << QString() << QString() << url;
+    QTest::newRow("server in the environment") << QString() << url << QString() << url;
+    QTest::newRow("server in the settings, before the folder")
+        << QString() << QString()
+        << QStringLiteral("INFOTEST_BANK_DIR=/srv/infotest\nINFOTEST_BANK_URL='postgres://s/b'")
+        << QStringLiteral("postgres://s/b");
+    QTest::newRow("folder in the settings")
+        << QString() << QString() << QStringLiteral("INFOTEST_BANK_DIR=/srv/infotest") << QString();
+}
+
+void tst_JournalWindow::serverBanksRefused() {
+    QFETCH(QString, argument);
+    QFETCH(QString, environment);
+    QFETCH(QString, settings);
+    QFETCH(QString, refused);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("infotest")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings.toUtf8()) >= 0);
+    file.close();
+    qputenv("INFOTEST_BANK_URL", environment.toUtf8());
+    const QString why = journal::serverRefusal(
+        argument.isEmpty() ? journal::defaultBank(file.fileName()) : argument);
+    qunsetenv("INFOTEST_BANK_URL");
+    QCOMPARE(why.isEmpty(), refused.isEmpty());
+    QVERIFY2(refused.isEmpty() || why.contains(QStringLiteral("infotest-bank results '") + refused),
+             qPrintable(why));
 }
 
 QTEST_MAIN(tst_JournalWindow)

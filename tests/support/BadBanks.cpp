@@ -2,6 +2,7 @@
 
 #include "data/Schema.h"
 #include "data/Sqlite.h"
+#include "tests/support/BankFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,25 +18,31 @@ namespace {
 void writeRealBank(const QString& path) {
     data::sqlite::Database db(path, data::sqlite::Database::Mode::ReadWriteCreate);
     db.exec(data::bankSchema().constData());
-    db.exec("WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 200) "
-            "INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") "
-            "SELECT k, printf('Вопрос %d: %s', k, hex(randomblob(40))) FROM n");
+    db.exec(withBankNames(
+                QStringLiteral(
+                    "WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 200) "
+                    "INSERT INTO \"{questions}\" (\"{number}\", \"{question}\") "
+                    "SELECT k, printf('Вопрос %d: %s', k, hex(randomblob(40))) FROM n"))
+                .toUtf8()
+                .constData());
 }
 
 // The three tables as a bank has them, each but the one a case spoils.
-QString voprosy(const QString& columns = QStringLiteral(
-                    "\"id\" INTEGER PRIMARY KEY, \"Номер\" INTEGER, \"Вопрос\" NVARCHAR(255)")) {
-    return QStringLiteral("CREATE TABLE \"Т_Вопросы\" (%1);").arg(columns);
+QString voprosy(
+    const QString& columns = QStringLiteral(
+        "\"{id}\" INTEGER PRIMARY KEY, \"{number}\" INTEGER, \"{question}\" NVARCHAR({limit})")) {
+    return QStringLiteral("CREATE TABLE \"{questions}\" (%1);").arg(columns);
 }
-QString variant(const QString& columns = QStringLiteral(
-                    "\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"Вопрос\" INTEGER, \"Ответ\" "
-                    "NVARCHAR(255), \"Правильный\" BOOLEAN")) {
-    return QStringLiteral("CREATE TABLE \"Т_Вариант\" (%1);").arg(columns);
+QString
+variant(const QString& columns = QStringLiteral(
+            "\"{id}\" INTEGER PRIMARY KEY AUTOINCREMENT, \"{question}\" INTEGER, \"{option}\" "
+            "NVARCHAR({limit}), \"{correct}\" BOOLEAN")) {
+    return QStringLiteral("CREATE TABLE \"{options}\" (%1);").arg(columns);
 }
 QString obyasnenie(const QString& columns = QStringLiteral(
-                       "\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"Вопрос\" INTEGER, "
-                       "\"Объяснение\" NVARCHAR(255), \"Правильный\" BOOLEAN")) {
-    return QStringLiteral("CREATE TABLE \"Т_Объяснение\" (%1);").arg(columns);
+                       "\"{id}\" INTEGER PRIMARY KEY AUTOINCREMENT, \"{question}\" INTEGER, "
+                       "\"{explanation}\" NVARCHAR({limit}), \"{correct}\" BOOLEAN")) {
+    return QStringLiteral("CREATE TABLE \"{explanations}\" (%1);").arg(columns);
 }
 
 std::vector<BadBank> makeCatalogue() {
@@ -45,8 +52,8 @@ std::vector<BadBank> makeCatalogue() {
             .arg(QLatin1String(table), QString::fromUtf8(field), QLatin1String(expected),
                  QLatin1String(actual));
     };
-    const QString noNumber = QStringLiteral("Vopros: Field 'Номер' not found");
-    return {
+    const QString noNumber = QStringLiteral("Vopros: Field '{number}' not found");
+    std::vector<BadBank> banks{
         {"no bank", QStringLiteral("none"), QStringLiteral("unable to open database file")},
         {"folder named db.mdb", QStringLiteral("directory"),
          QStringLiteral("unable to open database file")},
@@ -55,68 +62,78 @@ std::vector<BadBank> makeCatalogue() {
         {"not a database", QStringLiteral("text"), QStringLiteral("file is not a database")},
         {"several pages of text", QStringLiteral("long text"),
          QStringLiteral("file is not a database")},
-        {"0 bytes", QStringLiteral("empty"), QStringLiteral("no such table: Т_Вопросы")},
+        {"0 bytes", QStringLiteral("empty"), QStringLiteral("no such table: {questions}")},
         {"truncated", QStringLiteral("truncated"),
          QStringLiteral("database disk image is malformed")},
         {"corrupted", QStringLiteral("corrupted"),
          QStringLiteral("database disk image is malformed")},
         {"none of our tables", QStringLiteral("CREATE TABLE notes (text TEXT);"),
-         QStringLiteral("no such table: Т_Вопросы")},
-        {"missing table", voprosy() + variant(), QStringLiteral("no such table: Т_Объяснение")},
+         QStringLiteral("no such table: {questions}")},
+        {"missing table", voprosy() + variant(), QStringLiteral("no such table: {explanations}")},
         {"missing field",
-         voprosy(QStringLiteral("\"id\" INTEGER PRIMARY KEY, \"Вопрос\" NVARCHAR(255)")) +
+         voprosy(QStringLiteral("\"{id}\" INTEGER PRIMARY KEY, \"{question}\" NVARCHAR({limit})")) +
              variant() + obyasnenie(),
          noNumber},
         // The engine matches names by folding ASCII letters only, so "номер" is another column;
         // had it passed, every "Номер" would read as the text "Номер".
         {"name differing in a Cyrillic letter's case",
          voprosy(QStringLiteral(
-             "\"id\" INTEGER PRIMARY KEY, \"номер\" INTEGER, \"Вопрос\" NVARCHAR(255)")) +
+             "\"{id}\" INTEGER PRIMARY KEY, \"номер\" INTEGER, \"{question}\" NVARCHAR({limit})")) +
              variant() + obyasnenie(),
          noNumber},
         {"column without a type",
-         voprosy(QStringLiteral("\"id\" INTEGER PRIMARY KEY, \"Номер\", \"Вопрос\" "
-                                "NVARCHAR(255)")) +
+         voprosy(QStringLiteral("\"{id}\" INTEGER PRIMARY KEY, \"{number}\", \"{question}\" "
+                                "NVARCHAR({limit})")) +
              variant() + obyasnenie(),
-         mismatch("Vopros", "Номер", "Integer", "Unknown")},
+         mismatch("Vopros", "{number}", "Integer", "Unknown")},
         {"text where a number belongs",
-         voprosy(QStringLiteral("\"id\" INTEGER PRIMARY KEY, \"Номер\" VARCHAR(10), \"Вопрос\" "
-                                "NVARCHAR(255)")) +
+         voprosy(QStringLiteral(
+             "\"{id}\" INTEGER PRIMARY KEY, \"{number}\" VARCHAR(10), \"{question}\" "
+             "NVARCHAR({limit})")) +
              variant() + obyasnenie(),
-         mismatch("Vopros", "Номер", "Integer", "String")},
+         mismatch("Vopros", "{number}", "Integer", "String")},
         {"text where the key belongs",
-         voprosy(QStringLiteral("\"id\" TEXT PRIMARY KEY, \"Номер\" INTEGER, \"Вопрос\" "
-                                "NVARCHAR(255)")) +
+         voprosy(QStringLiteral("\"{id}\" TEXT PRIMARY KEY, \"{number}\" INTEGER, \"{question}\" "
+                                "NVARCHAR({limit})")) +
              variant() + obyasnenie(),
-         mismatch("Vopros", "id", "AutoInc", "String")},
+         mismatch("Vopros", "{id}", "AutoInc", "String")},
         {"number where a flag belongs",
          voprosy() +
-             variant(QStringLiteral("\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, \"Ответ\" "
-                                    "NVARCHAR(255), \"Правильный\" INTEGER")) +
+             variant(QStringLiteral(
+                 "\"{id}\" INTEGER PRIMARY KEY, \"{question}\" INTEGER, \"{option}\" "
+                 "NVARCHAR({limit}), \"{correct}\" INTEGER")) +
              obyasnenie(),
-         mismatch("Variant", "Правильный", "Boolean", "Integer")},
+         mismatch("Variant", "{correct}", "Boolean", "Integer")},
         {"text where a flag belongs",
          voprosy() +
-             variant(QStringLiteral("\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, \"Ответ\" "
-                                    "NVARCHAR(255), \"Правильный\" TEXT")) +
+             variant(QStringLiteral(
+                 "\"{id}\" INTEGER PRIMARY KEY, \"{question}\" INTEGER, \"{option}\" "
+                 "NVARCHAR({limit}), \"{correct}\" TEXT")) +
              obyasnenie(),
-         mismatch("Variant", "Правильный", "Boolean", "String")},
+         mismatch("Variant", "{correct}", "Boolean", "String")},
         {"flag where a text belongs",
          voprosy() +
-             variant(QStringLiteral("\"id\" INTEGER PRIMARY KEY, \"Вопрос\" INTEGER, \"Ответ\" "
-                                    "BOOLEAN, \"Правильный\" BOOLEAN")) +
+             variant(QStringLiteral(
+                 "\"{id}\" INTEGER PRIMARY KEY, \"{question}\" INTEGER, \"{option}\" "
+                 "BOOLEAN, \"{correct}\" BOOLEAN")) +
              obyasnenie(),
-         mismatch("Variant", "Ответ", "WideString", "Boolean")},
+         mismatch("Variant", "{option}", "WideString", "Boolean")},
         {"real number where a link belongs",
          voprosy() + variant() +
-             obyasnenie(QStringLiteral("\"id\" INTEGER PRIMARY KEY, \"Вопрос\" REAL, "
-                                       "\"Объяснение\" NVARCHAR(255), \"Правильный\" BOOLEAN")),
-         mismatch("Obyasnenie", "Вопрос", "Integer", "Float")},
+             obyasnenie(
+                 QStringLiteral("\"{id}\" INTEGER PRIMARY KEY, \"{question}\" REAL, "
+                                "\"{explanation}\" NVARCHAR({limit}), \"{correct}\" BOOLEAN")),
+         mismatch("Obyasnenie", "{question}", "Integer", "Float")},
         {"WITHOUT ROWID table",
          voprosy().chopped(1) + QStringLiteral(" WITHOUT ROWID;") + variant() + obyasnenie(),
-         QStringLiteral("Vopros: Table 'Т_Вопросы' is a WITHOUT ROWID table, which this program "
+         QStringLiteral("Vopros: Table '{questions}' is a WITHOUT ROWID table, which this program "
                         "cannot open")},
     };
+    for (BadBank& bank : banks) {
+        bank.recipe = withBankNames(bank.recipe);
+        bank.message = withBankNames(bank.message);
+    }
+    return banks;
 }
 
 } // namespace

@@ -147,23 +147,26 @@ void BankFixture::exec(const QString& sql) {
 }
 
 qint64 BankFixture::addQuestion(const QuestionRows& question, int number) {
+    using data::sqlite::quoted;
     if (server_) {
         const auto text = [](const QString& t) { return t.isNull() ? QVariant() : QVariant(t); };
-        const qint64 id = scalar(QStringLiteral("INSERT INTO \"Т_Вопросы\" (\"Номер\", \"Вопрос\") "
-                                                "VALUES (?, ?) RETURNING id"),
-                                 {number >= 0 ? QVariant(number) : QVariant(), text(question.text)})
-                              .toLongLong();
+        const qint64 id =
+            scalar(QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?) RETURNING %4")
+                       .arg(quoted(data::kQuestionTable), quoted(data::kNumberColumn),
+                            quoted(data::kQuestionColumn), quoted(data::kIdColumn)),
+                   {number >= 0 ? QVariant(number) : QVariant(), text(question.text)})
+                .toLongLong();
         for (const auto& [table, column, rows] :
-             {std::tuple{"Т_Вариант", "Ответ", &question.options},
-              std::tuple{"Т_Объяснение", "Объяснение", &question.explanations}})
+             {std::tuple{data::kOptionTable, data::kOptionColumn, &question.options},
+              std::tuple{data::kExplanationTable, data::kExplanationColumn,
+                         &question.explanations}})
             for (const auto& [rowText, correct] : *rows)
-                scalar(QStringLiteral("INSERT INTO \"%1\" (\"Вопрос\", \"%2\", \"Правильный\") "
-                                      "VALUES (?, ?, ?)")
-                           .arg(QString::fromUtf8(table), QString::fromUtf8(column)),
+                scalar(QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
+                           .arg(quoted(table), quoted(data::kQuestionColumn), quoted(column),
+                                quoted(data::kCorrectColumn)),
                        {id, text(rowText), QVariant(correct)});
         return id;
     }
-    using data::sqlite::quoted;
     Statement q(db(), QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?)")
                           .arg(quoted(data::kQuestionTable), quoted(data::kNumberColumn),
                                quoted(data::kQuestionColumn)));
@@ -273,6 +276,24 @@ WriteCounter::WriteCounter(Database& db) : db_(db) {
 
 WriteCounter::~WriteCounter() {
     sqlite3_update_hook(db_.handle(), nullptr, nullptr);
+}
+
+QString withBankNames(QString text) {
+    const std::pair<const char*, QString> names[] = {
+        {"{questions}", QString::fromUtf8(data::kQuestionTable)},
+        {"{options}", QString::fromUtf8(data::kOptionTable)},
+        {"{explanations}", QString::fromUtf8(data::kExplanationTable)},
+        {"{id}", QString::fromUtf8(data::kIdColumn)},
+        {"{number}", QString::fromUtf8(data::kNumberColumn)},
+        {"{question}", QString::fromUtf8(data::kQuestionColumn)},
+        {"{option}", QString::fromUtf8(data::kOptionColumn)},
+        {"{explanation}", QString::fromUtf8(data::kExplanationColumn)},
+        {"{correct}", QString::fromUtf8(data::kCorrectColumn)},
+        {"{limit}", QString::number(data::kMaxTextLength)},
+    };
+    for (const auto& [placeholder, name] : names)
+        text.replace(QLatin1String(placeholder), name);
+    return text;
 }
 
 } // namespace testsupport

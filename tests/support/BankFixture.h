@@ -105,4 +105,9 @@ private:
     int count_ = 0;
 };
 
+// SQL or a message with the bank's names in place of {questions}, {options} and {explanations}
+// (the tables), {id}, {number}, {question}, {option}, {explanation} and {correct} (the
+// columns), and {limit} (the text limit).
+QString withBankNames(QString text);
+
 } // namespace testsupport

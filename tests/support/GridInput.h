@@ -25,6 +25,17 @@ inline void clickCell(toolkit::TDBGrid* grid, int row, int column,
     QTest::mouseClick(grid->viewport(), button, {}, cellCentre(grid, row, column));
 }
 
+// A key as the user presses it: to the grid's editor when it is open, else to the grid.
+inline void press(toolkit::TDBGrid* grid, Qt::Key key,
+                  Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget* target = grid->EditorMode() ? static_cast<QWidget*>(grid->inplaceEditor()) : grid;
+    QTest::keyClick(target, key, mods);
+}
+
+inline int currentRow(toolkit::TDBGrid* grid) {
+    return grid->currentIndex().row();
+}
+
 // Types text into whatever has the focus (the grid, then its editor), a key at a time.
 inline void typeText(const QString& text) {
     for (const QChar c : text) {

@@ -1,5 +1,7 @@
 #include "tests/support/HostileBanks.h"
 
+#include "tests/support/BankFixture.h"
+
 #include <QTest>
 #include <vector>
 
@@ -9,18 +11,18 @@ using data::sqlite::Statement;
 
 namespace {
 
-// The questions' table again, with the twelve questions copied, but "Вопрос" computed.
+// The questions' table again, with the twelve questions copied, but their text computed.
 const char* const kComputedQuestion =
-    R"sql(ALTER TABLE "Т_Вопросы" RENAME TO old;
-CREATE TABLE "Т_Вопросы" ("id" INTEGER PRIMARY KEY AUTOINCREMENT, "Номер" INTEGER,
-  "Вопрос" NVARCHAR(255) GENERATED ALWAYS AS ('Вопрос ' || "id") VIRTUAL);
-INSERT INTO "Т_Вопросы" ("id", "Номер") SELECT "id", "Номер" FROM old; DROP TABLE old;)sql";
+    R"sql(ALTER TABLE "{questions}" RENAME TO old;
+CREATE TABLE "{questions}" ("{id}" INTEGER PRIMARY KEY AUTOINCREMENT, "{number}" INTEGER,
+  "{question}" NVARCHAR({limit}) GENERATED ALWAYS AS ('Вопрос ' || "{id}") VIRTUAL);
+INSERT INTO "{questions}" ("{id}", "{number}") SELECT "{id}", "{number}" FROM old; DROP TABLE old;)sql";
 
 const char* const kComputedFlag =
-    R"sql(ALTER TABLE "Т_Вариант" RENAME TO old;
-CREATE TABLE "Т_Вариант" ("id" INTEGER PRIMARY KEY AUTOINCREMENT, "Вопрос" INTEGER,
-  "Ответ" NVARCHAR(255), "Правильный" BOOLEAN GENERATED ALWAYS AS ("id" % 4 = 1) STORED);
-INSERT INTO "Т_Вариант" ("id", "Вопрос", "Ответ") SELECT "id", "Вопрос", "Ответ" FROM old;
+    R"sql(ALTER TABLE "{options}" RENAME TO old;
+CREATE TABLE "{options}" ("{id}" INTEGER PRIMARY KEY AUTOINCREMENT, "{question}" INTEGER,
+  "{option}" NVARCHAR({limit}), "{correct}" BOOLEAN GENERATED ALWAYS AS ("{id}" % 4 = 1) STORED);
+INSERT INTO "{options}" ("{id}", "{question}", "{option}") SELECT "{id}", "{question}", "{option}" FROM old;
 DROP TABLE old;)sql";
 
 // A query without end, as a trigger's body.
@@ -36,69 +38,75 @@ void addHostileBankRows() {
     const QString endless = QString::fromUtf8(kEndless);
     const std::vector<HostileBank> banks{
         {"trigger deletes the rows of every question",
-         R"(CREATE TRIGGER wipe AFTER UPDATE OF "Номер" ON "Т_Вопросы" BEGIN
-              DELETE FROM "Т_Вариант"; DELETE FROM "Т_Объяснение"; END;)",
+         R"(CREATE TRIGGER wipe AFTER UPDATE OF "{number}" ON "{questions}" BEGIN
+              DELETE FROM "{options}"; DELETE FROM "{explanations}"; END;)",
          {},
          {"«wipe»"}},
         {"triggers flip the marks and change texts",
-         R"(CREATE TRIGGER flip AFTER UPDATE ON "Т_Вопросы" BEGIN
-              UPDATE "Т_Вариант" SET "Правильный" = NOT "Правильный"; END;
-            CREATE TRIGGER texts AFTER UPDATE ON "Т_Вариант" BEGIN
-              UPDATE "Т_Объяснение" SET "Объяснение" = 'подменено'; END;)",
+         R"(CREATE TRIGGER flip AFTER UPDATE ON "{questions}" BEGIN
+              UPDATE "{options}" SET "{correct}" = NOT "{correct}"; END;
+            CREATE TRIGGER texts AFTER UPDATE ON "{options}" BEGIN
+              UPDATE "{explanations}" SET "{explanation}" = 'подменено'; END;)",
          {},
          {"«flip»", "«texts»"}},
         {"trigger adds a question to each added",
-         R"(CREATE TRIGGER more AFTER INSERT ON "Т_Вопросы" BEGIN
-              INSERT INTO "Т_Вопросы" ("Вопрос") VALUES ('лишний'); END;)",
+         R"(CREATE TRIGGER more AFTER INSERT ON "{questions}" BEGIN
+              INSERT INTO "{questions}" ("{question}") VALUES ('лишний'); END;)",
          {},
          {"«more»"}},
         {"triggers run a query without end",
          QStringLiteral(
-             R"(CREATE TRIGGER h1 BEFORE UPDATE ON "Т_Вопросы" BEGIN %1; END;
-                CREATE TRIGGER h2 BEFORE UPDATE ON "Т_Вариант" BEGIN %1; END;
-                CREATE TRIGGER h3 BEFORE INSERT ON "Т_Вопросы" BEGIN %1; END;)")
+             R"(CREATE TRIGGER h1 BEFORE UPDATE ON "{questions}" BEGIN %1; END;
+                CREATE TRIGGER h2 BEFORE UPDATE ON "{options}" BEGIN %1; END;
+                CREATE TRIGGER h3 BEFORE INSERT ON "{questions}" BEGIN %1; END;)")
              .arg(endless),
          {},
          {"«h1»", "«h2»", "«h3»"}},
         {"trigger undoes the whole transaction",
-         R"(CREATE TRIGGER undo AFTER UPDATE ON "Т_Вопросы" WHEN NEW."Номер" = 5 BEGIN
+         R"(CREATE TRIGGER undo AFTER UPDATE ON "{questions}" WHEN NEW."{number}" = 5 BEGIN
               SELECT RAISE(ROLLBACK, 'отменено'); END;
-            CREATE TRIGGER refuse BEFORE INSERT ON "Т_Вариант" BEGIN
+            CREATE TRIGGER refuse BEFORE INSERT ON "{options}" BEGIN
               SELECT RAISE(ABORT, 'отказано'); END;)",
          {},
          {"«undo»", "«refuse»"}},
         {"trigger writes the hidden tables of a full-text index",
          R"(CREATE VIRTUAL TABLE words USING fts5(word); INSERT INTO words VALUES ('слово');
-            CREATE TRIGGER spoil AFTER UPDATE ON "Т_Вопросы" BEGIN
+            CREATE TRIGGER spoil AFTER UPDATE ON "{questions}" BEGIN
               DELETE FROM words_data; INSERT INTO words_content VALUES (7, 'мусор'); END;)",
          {},
          {"«spoil»", "Виртуальная таблица «words»"}},
         {"view in place of the questions",
-         R"(ALTER TABLE "Т_Вопросы" RENAME TO q;
-            CREATE VIEW "Т_Вопросы" AS SELECT * FROM q;)",
-         QStringLiteral("Vopros: «Т_Вопросы» в этом файле — представление (VIEW), а не таблица; "
+         R"(ALTER TABLE "{questions}" RENAME TO q;
+            CREATE VIEW "{questions}" AS SELECT * FROM q;)",
+         QStringLiteral("Vopros: «{questions}» в этом файле — представление (VIEW), а не таблица; "
                         "программа открывает только таблицы банка"),
-         {"Представление «Т_Вопросы»", "Таблица «q»"}},
+         {"Представление «{questions}»", "Таблица «q»"}},
         {"full-text table in place of the explanations",
-         R"(DROP TABLE "Т_Объяснение";
-            CREATE VIRTUAL TABLE "Т_Объяснение" USING fts5("id", "Вопрос", "Объяснение",
-              "Правильный");)",
-         QStringLiteral("Obyasnenie: «Т_Объяснение» в этом файле — виртуальная таблица "
+         R"(DROP TABLE "{explanations}";
+            CREATE VIRTUAL TABLE "{explanations}" USING fts5("{id}", "{question}", "{explanation}",
+              "{correct}");)",
+         QStringLiteral("Obyasnenie: «{explanations}» в этом файле — виртуальная таблица "
                         "(virtual), а не обычная таблица банка; программа такую не открывает"),
-         {"Виртуальная таблица «Т_Объяснение»"}},
+         {"Виртуальная таблица «{explanations}»"}},
         {"computed question text",
          QString::fromUtf8(kComputedQuestion),
-         QStringLiteral("Vopros: поле «Вопрос» в этом файле вычисляемое (GENERATED ALWAYS), а не "
-                        "хранимое; программа открывает только хранимые поля"),
+         QStringLiteral(
+             "Vopros: поле «{question}» в этом файле вычисляемое (GENERATED ALWAYS), а не "
+             "хранимое; программа открывает только хранимые поля"),
          {}},
         {"computed flag",
          QString::fromUtf8(kComputedFlag),
-         QStringLiteral("Variant: поле «Правильный» в этом файле вычисляемое (GENERATED ALWAYS), "
+         QStringLiteral("Variant: поле «{correct}» в этом файле вычисляемое (GENERATED ALWAYS), "
                         "а не хранимое; программа открывает только хранимые поля"),
          {}},
     };
-    for (const HostileBank& bank : banks)
-        QTest::newRow(bank.name) << bank.sql << bank.refusal << bank.listed;
+    for (const HostileBank& bank : banks) {
+        QStringList listed;
+        for (const QString& line : bank.listed)
+            listed << withBankNames(line);
+        QTest::newRow(bank.name) << withBankNames(bank.sql) << withBankNames(bank.refusal)
+                                 << listed;
+    }
 }
 
 BankDump dumpBank(const data::sqlite::Database& db, const QString& masked) {

@@ -2,6 +2,8 @@
 // nothing lost or shown to the pupil when the journal cannot be written.
 #include "app/Startup.h"
 #include "app/Unit1.h"
+#include "bank/Copy.h"
+#include "bank/Server.h"
 #include "data/JournalStore.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
@@ -19,7 +21,9 @@
 #include <sys/resource.h>
 
 using namespace data::journal;
+using testsupport::BankEngine;
 using testsupport::BankFixture;
+using testsupport::PgServer;
 using testsupport::ProgramFixture;
 using toolkit::ModalResult;
 
@@ -39,8 +43,30 @@ void answer(int questions) {
     }
 }
 
+// The journal as the teacher reads it: the file beside the bank, or a copy of the server's.
+struct StoredJournal {
+    explicit StoredJournal(const BankFixture& bank) {
+        if (bank.onServer())
+            snapshot.emplace(PgServer::shared().url());
+        store.emplace(journalPathForBank(snapshot ? snapshot->bankPath() : bank.bankPath()),
+                      JournalStore::Mode::ReadOnly);
+    }
+    std::optional<bank::ServerSnapshot> snapshot;
+    std::optional<JournalStore> store;
+};
+
 std::vector<Run> storedRuns(const BankFixture& bank) {
-    return JournalStore(journalPathForBank(bank.bankPath()), JournalStore::Mode::ReadOnly).runs({});
+    return StoredJournal(bank).store->runs({});
+}
+
+// A server's bank as a school sets it up, the program logged in as a pupil, who may record runs
+// but not read them.
+void serveAsPupil(const BankFixture& bank) {
+    if (!bank.onServer())
+        return;
+    bank::server::initServer(PgServer::shared().url(), QStringLiteral("учителя"),
+                             QStringLiteral("ученики"));
+    qputenv("INFOTEST_BANK_URL", PgServer::shared().url(QStringLiteral("ученики")).toUtf8());
 }
 
 int queuedLines() {
@@ -51,7 +77,15 @@ int queuedLines() {
 }
 
 enum class Ending { Finish, CloseWindow, NewDraw, ProgramEnds };
-enum class Fault { Locked, DirectoryInTheWay, NotAJournal, FullDisk, Killed, EndsLocked };
+enum class Fault {
+    ServerDown,
+    Locked,
+    DirectoryInTheWay,
+    NotAJournal,
+    FullDisk,
+    Killed,
+    EndsLocked
+};
 
 // Holds the journal's write lock from a second connection, as another pupil's program would.
 struct JournalLock {
@@ -64,6 +98,13 @@ struct JournalLock {
 };
 
 } // namespace
+
+#define REQUIRE_ENGINE(engine)                                                                     \
+    do {                                                                                           \
+        if (const QString why = PgServer::unavailableReason();                                     \
+            (engine) == BankEngine::Server && !why.isEmpty())                                      \
+            QSKIP(qPrintable(why));                                                                \
+    } while (false)
 
 class TestRecording : public QObject {
     Q_OBJECT
@@ -80,17 +121,23 @@ private slots:
 void TestRecording::recordsEveryRunOnce_data() {
     QTest::addColumn<int>("answered");
     QTest::addColumn<Ending>("ending");
-    QTest::newRow("finished") << 10 << Ending::Finish;
-    QTest::newRow("window closed at question 5") << 4 << Ending::CloseWindow;
-    QTest::newRow("replaced by a new draw") << 3 << Ending::NewDraw;
-    QTest::newRow("open when the main menu closes") << 2 << Ending::ProgramEnds;
-    QTest::newRow("closed before any answer") << 0 << Ending::CloseWindow;
+    QTest::addColumn<BankEngine>("engine");
+    QTest::newRow("finished") << 10 << Ending::Finish << BankEngine::File;
+    QTest::newRow("window closed at question 5") << 4 << Ending::CloseWindow << BankEngine::File;
+    QTest::newRow("replaced by a new draw") << 3 << Ending::NewDraw << BankEngine::File;
+    QTest::newRow("open when the main menu closes") << 2 << Ending::ProgramEnds << BankEngine::File;
+    QTest::newRow("closed before any answer") << 0 << Ending::CloseWindow << BankEngine::File;
+    QTest::newRow("finished, server") << 10 << Ending::Finish << BankEngine::Server;
+    QTest::newRow("open at the end, server") << 2 << Ending::ProgramEnds << BankEngine::Server;
 }
 
 void TestRecording::recordsEveryRunOnce() {
     QFETCH(int, answered);
     QFETCH(Ending, ending);
-    BankFixture bank;
+    QFETCH(BankEngine, engine);
+    REQUIRE_ENGINE(engine);
+    BankFixture bank(true, engine);
+    serveAsPupil(bank);
     const std::vector<qint64> ids = bank.addStandardQuestions(12);
     ProgramFixture program;
     qputenv("INFOTEST_PUPIL", " Иванова Маша ");
@@ -116,8 +163,7 @@ void TestRecording::recordsEveryRunOnce() {
     QCOMPARE(run.grade, ending == Ending::Finish ? std::optional<int>(3) : std::nullopt);
     QCOMPARE(run.pupil, QStringLiteral("Иванова Маша"));
     QVERIFY(run.started <= run.ended && run.started.timeSpec() == Qt::UTC);
-    JournalStore journal(journalPathForBank(bank.bankPath()), JournalStore::Mode::ReadOnly);
-    const std::vector<Answer> answers = journal.answers(runs[0].id);
+    const std::vector<Answer> answers = StoredJournal(bank).store->answers(runs[0].id);
     QCOMPARE(int(answers.size()), answered);
     for (const Answer& a : answers) {
         const int k = a.question.section(u' ', 1).toInt();
@@ -130,7 +176,7 @@ void TestRecording::recordsEveryRunOnce() {
     bank.exec(QStringLiteral("UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'другой'; UPDATE "
                              "\"Т_Вариант\" SET \"Правильный\" = NOT \"Правильный\"; DELETE FROM "
                              "\"Т_Объяснение\"; DELETE FROM \"Т_Вопросы\" WHERE \"id\" = 1"));
-    const std::vector<Answer> after = journal.answers(runs[0].id);
+    const std::vector<Answer> after = StoredJournal(bank).store->answers(runs[0].id);
     for (size_t i = 0; i < answers.size(); ++i) {
         QCOMPARE(after[i].question, answers[i].question);
         QCOMPARE(after[i].options[0].correct, true);
@@ -140,6 +186,7 @@ void TestRecording::recordsEveryRunOnce() {
 
 void TestRecording::failedWriteQueuesThenStoresOnce_data() {
     QTest::addColumn<Fault>("fault");
+    QTest::newRow("server down at the tenth answer") << Fault::ServerDown;
     QTest::newRow("journal locked by another program") << Fault::Locked;
     QTest::newRow("a folder where the journal belongs") << Fault::DirectoryInTheWay;
     QTest::newRow("not a journal") << Fault::NotAJournal;
@@ -150,7 +197,10 @@ void TestRecording::failedWriteQueuesThenStoresOnce_data() {
 
 void TestRecording::failedWriteQueuesThenStoresOnce() {
     QFETCH(Fault, fault);
-    BankFixture bank;
+    const BankEngine engine = fault == Fault::ServerDown ? BankEngine::Server : BankEngine::File;
+    REQUIRE_ENGINE(engine);
+    BankFixture bank(true, engine);
+    serveAsPupil(bank);
     bank.addStandardQuestions(12);
     const QString path = journalPathForBank(bank.bankPath());
     auto program = std::make_optional<ProgramFixture>();
@@ -160,6 +210,9 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     rlimit fileSize{};
     getrlimit(RLIMIT_FSIZE, &fileSize);
     switch (fault) {
+    case Fault::ServerDown:
+        PgServer::shared().stopImmediately();
+        break;
     case Fault::Locked:
     case Fault::Killed:
     case Fault::EndsLocked:
@@ -199,6 +252,8 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
         QVERIFY(toolkit::seam::shown()[1].text.contains(JournalQueue::defaultPath()));
         program.reset();
     }
+    if (fault == Fault::ServerDown)
+        PgServer::shared().start();
     const bool wasLocked = lock.has_value();
     lock.reset();
     if (wasLocked)

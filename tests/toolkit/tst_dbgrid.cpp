@@ -1,6 +1,6 @@
 // The data grid over real bank tables: the model's consistency while rows come and go, the
-// columns, the current cell following the table both ways, the events, and its speed on a big
-// table.
+// columns, the current cell following the table both ways, the events, the keys and the focus
+// leaving, and its speed on a big table.
 #include "data/DM.h"
 #include "tests/support/BankFixture.h"
 #include "tests/support/GridInput.h"
@@ -22,9 +22,15 @@ using data::DataSetState;
 using testsupport::BankFixture;
 using testsupport::cellCentre;
 using testsupport::clickCell;
+using testsupport::currentRow;
 using testsupport::PaintCounter;
+using testsupport::press;
 using testsupport::typeText;
+using toolkit::ModalResult;
+using toolkit::ShownBox;
 using toolkit::TDBGrid;
+
+Q_DECLARE_METATYPE(ModalResult)
 
 namespace {
 
@@ -52,6 +58,13 @@ struct GridWindow {
         QApplication::setActiveWindow(&window);
         grid->setFocus();
     }
+
+    // As where another control holds the focus: the click that brings it to the grid only
+    // makes the cell current.
+    void focusOther() {
+        other->setFocus();
+        QTRY_VERIFY(other->hasFocus());
+    }
 };
 
 } // namespace
@@ -77,11 +90,21 @@ private slots:
     void optionsSwitchAtRunTime();
     void titlesDragToReorderAndSeparatorsToResize();
     void updateRecordPutsEditorTextIntoTheRow();
+    void f2AndEnterOpenAndClose();
+    void escapeInTwoStages();
+    void ctrlDeleteAsksDeleteRecord_data();
+    void ctrlDeleteAsksDeleteRecord();
+    void insertDownAndUp();
+    void tabAndShiftTabWrapAcrossRows();
+    void tabInOneColumnGridMovesRows();
+    void focusLeavingDropsUnchangedNewRow();
+    void focusLeavingKeepsChangedRowInEditing();
     void fastOnAHundredThousandRows();
 
 private:
     std::unique_ptr<BankFixture> bank_;
     std::unique_ptr<TDataModule2> dm_;
+    std::vector<qint64> ids_; // of the three questions
 };
 
 void TestDBGrid::initTestCase() {
@@ -90,7 +113,7 @@ void TestDBGrid::initTestCase() {
 
 void TestDBGrid::init() {
     bank_ = std::make_unique<BankFixture>();
-    bank_->addStandardQuestions(3);
+    ids_ = bank_->addStandardQuestions(3);
     dm_ = std::make_unique<TDataModule2>();
     DataModule2 = dm_.get();
     toolkit::seam::arm();
@@ -548,6 +571,234 @@ void TestDBGrid::updateRecordPutsEditorTextIntoTheRow() {
     QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 1"))
                  .toString(),
              QStringLiteral("набрано"));
+}
+
+void TestDBGrid::f2AndEnterOpenAndClose() {
+    GridWindow w(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
+    w.focusOther();
+    TDBGrid* grid = w.grid;
+    clickCell(grid, 1, 0);
+    press(grid, Qt::Key_F2);
+    QVERIFY(grid->EditorMode());
+    QCOMPARE(grid->inplaceEditor()->text(), QStringLiteral("Ответ 1.2"));
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse); // nothing typed yet
+    press(grid, Qt::Key_End);
+    typeText(QStringLiteral("!"));
+    press(grid, Qt::Key_Return);
+    QVERIFY(!grid->EditorMode());
+    // The text is in the row, which stays in editing until it is left.
+    QCOMPARE(dm_->Variant.state(), DataSetState::Edit);
+    QCOMPARE(dm_->Variant.fieldValue(QStringLiteral("Ответ")).toString(),
+             QStringLiteral("Ответ 1.2!"));
+    press(grid, Qt::Key_Return);
+    QVERIFY(grid->EditorMode());
+    press(grid, Qt::Key_Return);
+    QVERIFY(!grid->EditorMode());
+    // Typing replaces the cell's text.
+    typeText(QStringLiteral("заново"));
+    QCOMPARE(grid->inplaceEditor()->text(), QStringLiteral("заново"));
+}
+
+void TestDBGrid::escapeInTwoStages() {
+    GridWindow w(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
+    w.focusOther();
+    TDBGrid* grid = w.grid;
+    clickCell(grid, 0, 0);
+    typeText(QStringLiteral("первое"));
+    press(grid, Qt::Key_Return); // into the row
+    press(grid, Qt::Key_F2);
+    typeText(QStringLiteral("второе"));
+    // First Esc: the cell's text back from the row.
+    press(grid, Qt::Key_Escape);
+    QVERIFY(!grid->EditorMode());
+    QCOMPARE(dm_->Variant.state(), DataSetState::Edit);
+    QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("первое"));
+    // Second Esc: every change of the row given up.
+    press(grid, Qt::Key_Escape);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("Ответ 1.1"));
+    // On a new row that was never posted, the row goes.
+    press(grid, Qt::Key_Insert);
+    typeText(QStringLiteral("новая"));
+    press(grid, Qt::Key_Escape);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    press(grid, Qt::Key_Escape);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+}
+
+void TestDBGrid::ctrlDeleteAsksDeleteRecord_data() {
+    QTest::addColumn<ModalResult>("answer");
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("OK") << ModalResult::OK << true;
+    QTest::newRow("Cancel, Esc, close box") << ModalResult::Cancel << false;
+    QTest::newRow("any other result") << ModalResult::Yes << true;
+}
+
+void TestDBGrid::ctrlDeleteAsksDeleteRecord() {
+    QFETCH(ModalResult, answer);
+    QFETCH(bool, deleted);
+    GridWindow w(dm_->Obyasnenie_DS, {QStringLiteral("Объяснение"), QStringLiteral("Правильный")});
+    w.focusOther();
+    TDBGrid* grid = w.grid;
+    clickCell(grid, 2, 0);
+    toolkit::seam::pushAnswer(answer);
+    press(grid, Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    const ShownBox& box = toolkit::seam::shown()[0];
+    QCOMPARE(box.text, QStringLiteral("Delete record?"));
+    QCOMPARE(box.buttons, (std::vector<QString>{QStringLiteral("OK"), QStringLiteral("Cancel")}));
+    QCOMPARE(bank_->count(QStringLiteral("Т_Объяснение")), deleted ? 11 : 12);
+    QCOMPARE(grid->model()->index(2, 0).data().toString(),
+             deleted ? QStringLiteral("Пояснение 1.4") : QStringLiteral("Пояснение 1.3"));
+    // With no row shown it does nothing, not even ask.
+    toolkit::seam::clearShown();
+    dm_->Vopros.append(); // a new question has no explanations yet
+    press(grid, Qt::Key_Delete, Qt::ControlModifier);
+    QVERIFY(toolkit::seam::shown().empty());
+}
+
+void TestDBGrid::insertDownAndUp() {
+    GridWindow w(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
+    w.focusOther();
+    TDBGrid* grid = w.grid;
+    clickCell(grid, 1, 0);
+    // Insert: a new row before the current one.
+    press(grid, Qt::Key_Insert);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    QCOMPARE(currentRow(grid), 1);
+    QCOMPARE(grid->model()->index(2, 0).data().toString(), QStringLiteral("Ответ 1.2"));
+    // Down from the unchanged new row drops it and goes back.
+    press(grid, Qt::Key_Down);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(currentRow(grid), 1);
+    // Down on the last row: a new row at the end; Down again stays; Up drops it.
+    clickCell(grid, 3, 0);
+    press(grid, Qt::Key_Down);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    QCOMPARE(currentRow(grid), 4);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    press(grid, Qt::Key_Down);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    press(grid, Qt::Key_Up);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(currentRow(grid), 3);
+    // A changed new row is posted by Up, with its link from the question.
+    press(grid, Qt::Key_Down);
+    typeText(QStringLiteral("пятый"));
+    press(grid, Qt::Key_Up);
+    QCOMPARE(currentRow(grid), 3);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 13);
+    QCOMPARE(bank_
+                 ->scalar(QStringLiteral("SELECT \"Вопрос\" FROM \"Т_Вариант\" WHERE \"Ответ\" = "
+                                         "'пятый'"))
+                 .toLongLong(),
+             ids_[0]);
+    // The grid's rows get no flag.
+    QVERIFY(bank_
+                ->scalar(QStringLiteral("SELECT \"Правильный\" FROM \"Т_Вариант\" WHERE "
+                                        "\"Ответ\" = 'пятый'"))
+                .isNull());
+}
+
+void TestDBGrid::tabAndShiftTabWrapAcrossRows() {
+    GridWindow w(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
+    w.focusOther();
+    TDBGrid* grid = w.grid;
+    clickCell(grid, 0, 0);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(0, 1));
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(1, 0));
+    QCOMPARE(dm_->Variant.currentPosition(), 1);
+    press(grid, Qt::Key_Backtab);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(0, 1));
+    QCOMPARE(dm_->Variant.currentPosition(), 0);
+    // Before the first column of the first row: the last column of the same row.
+    press(grid, Qt::Key_Backtab);
+    press(grid, Qt::Key_Backtab);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(0, 1));
+    // Typed text goes with the Tab into the row.
+    clickCell(grid, 3, 0);
+    typeText(QStringLiteral("таб"));
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(dm_->Variant.fieldValue(QStringLiteral("Ответ")).toString(), QStringLiteral("таб"));
+    QCOMPARE(grid->currentIndex(), grid->model()->index(3, 1));
+    // From the last column of the last row with editing off (as for a flag column): the first
+    // column of the same row, no new row; the row is posted on the way.
+    grid->setOptions(grid->Options() & ~toolkit::dgEditing);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(3, 0));
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(bank_->scalar(QStringLiteral("SELECT \"Ответ\" FROM \"Т_Вариант\" WHERE id = 4"))
+                 .toString(),
+             QStringLiteral("таб"));
+    // With the flag column moved to the front, the text column is last: Tab past it starts a
+    // new row, as Down does.
+    grid->setOptions(grid->Options() | toolkit::dgEditing);
+    grid->horizontalHeader()->moveSection(1, 0);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(4, 1));
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+}
+
+void TestDBGrid::tabInOneColumnGridMovesRows() {
+    GridWindow w(dm_->Vopros_DS, {QStringLiteral("Вопрос")});
+    TDBGrid* grid = w.grid;
+    clickCell(grid, 1, 0);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(dm_->Vopros.currentPosition(), 2);
+    press(grid, Qt::Key_Tab);
+    QCOMPARE(dm_->Vopros.state(), DataSetState::Insert);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    press(grid, Qt::Key_Backtab);
+    QCOMPARE(grid->model()->rowCount(), 3);
+    QCOMPARE(dm_->Vopros.currentPosition(), 2);
+    press(grid, Qt::Key_Backtab);
+    QCOMPARE(dm_->Vopros.currentPosition(), 1);
+}
+
+void TestDBGrid::focusLeavingDropsUnchangedNewRow() {
+    GridWindow w(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
+    w.focusOther();
+    TDBGrid* grid = w.grid;
+    clickCell(grid, 3, 0);
+    press(grid, Qt::Key_Down);
+    QCOMPARE(grid->model()->rowCount(), 5);
+    QTest::mouseClick(w.other, Qt::LeftButton);
+    QVERIFY(w.other->hasFocus());
+    QCOMPARE(dm_->Variant.state(), DataSetState::Browse);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    // With F2 open but nothing typed, the same.
+    clickCell(grid, 3, 0);
+    press(grid, Qt::Key_Down);
+    press(grid, Qt::Key_F2);
+    QVERIFY(grid->EditorMode());
+    QTest::mouseClick(w.other, Qt::LeftButton);
+    QCOMPARE(grid->model()->rowCount(), 4);
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+}
+
+void TestDBGrid::focusLeavingKeepsChangedRowInEditing() {
+    GridWindow w(dm_->Variant_DS, {QStringLiteral("Ответ"), QStringLiteral("Правильный")});
+    w.focusOther();
+    TDBGrid* grid = w.grid;
+    clickCell(grid, 3, 0);
+    press(grid, Qt::Key_Down);
+    typeText(QStringLiteral("начато"));
+    QTest::mouseClick(w.other, Qt::LeftButton);
+    QCOMPARE(dm_->Variant.state(), DataSetState::Insert);
+    QCOMPARE(dm_->Variant.fieldValue(QStringLiteral("Ответ")).toString(), QStringLiteral("начато"));
+    QVERIFY(!grid->EditorMode());
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 12);
+    // The next post on the table writes it.
+    dm_->Variant.post();
+    QCOMPARE(bank_->count(QStringLiteral("Т_Вариант")), 13);
 }
 
 void TestDBGrid::fastOnAHundredThousandRows() {
