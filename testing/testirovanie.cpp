@@ -228,20 +228,23 @@ void NumberQuestions(data::Table& questions, data::Connection& connection) {
         // round trip. The batch is written whole or not at all: when a question was changed
         // by another program meanwhile (the first draw of a classroom changes them all), or
         // anything else refused a post, none of it stays, and the numbering is done again row
-        // by row below, which meets the refusal where it happens, as on a file.
+        // by row below, which meets the refusal where it happens, as on a file. A file answers
+        // each post at once, so there the rows are numbered one by one from the start: a lock
+        // is then waited for once per try, not once more for the batch.
         bool numbered = false;
-        try {
-            data::Table::PostBatch batch(questions);
-            for (int32_t i = 1; i <= n; ++i) {
-                number(i);
-                questions.next();
+        if (data::Connection::isServerUrl(connection.dataSource))
+            try {
+                data::Table::PostBatch batch(questions);
+                for (int32_t i = 1; i <= n; ++i) {
+                    number(i);
+                    questions.next();
+                }
+                numbered = batch.commit();
+            } catch (const Exception&) {
+                questions.cancel();
+                if (scope.rolledBack())
+                    throw;
             }
-            numbered = batch.commit();
-        } catch (const Exception&) {
-            questions.cancel();
-            if (scope.rolledBack())
-                throw;
-        }
         if (!numbered)
             questions.first();
         for (int32_t i = 1; i <= n && !numbered; ++i) {
