@@ -8,9 +8,12 @@
 // socket); where PostgreSQL is not installed the program says so and measures nothing. With
 // "--pupil URL" the program is one pupil's program instead: it opens the bank, draws, locates
 // the run's questions with their options and explanations, and prints its times.
+#include "bank/Server.h"
 #include "bench/Medians.h"
 #include "data/DM.h"
 #include "data/Errors.h"
+#include "data/JournalStore.h"
+#include "data/PgEngine.h"
 #include "data/Schema.h"
 #include "testing/testirovanie.h"
 #include "tests/support/PgServer.h"
@@ -18,9 +21,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QUuid>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <libpq-fe.h>
 #include <map>
@@ -81,6 +86,8 @@ QString bankUrl(int questions) {
                           .toUtf8());
     rawExec(conn, "VACUUM ANALYZE");
     PQfinish(conn);
+    // The journal's tables and its recording function, as a school's server has them.
+    bank::server::initServer(url, QStringLiteral("teachers"), QStringLiteral("pupils"));
     return url;
 }
 
@@ -226,13 +233,18 @@ void BM_DrawEmptyRaw(benchmark::State& state) {
 // One pupil's program without its windows: opens the bank, draws as the testing window does
 // (the renumbering, the random order), and shows the ten questions: each located by its number
 // with its four options and four explanations read. Prints the run's milliseconds and the ten
-// numbers shown; exit code 1 with the message on a failure.
+// numbers shown, after recording the run (the first choices taken) through the server's
+// recording function; exit code 1 with the message on a failure.
 int pupilMain(int argc, char** argv, const QString& url) {
     QCoreApplication app(argc, argv);
     QElapsedTimer clock;
     clock.start();
     try {
         TDataModule2 dm(url);
+        data::journal::RunRecord run;
+        run.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        run.started = QDateTime::currentDateTimeUtc();
+        run.host = run.login = run.fullName = QStringLiteral("bench");
         NumberQuestions(dm.Vopros, dm.ADOConnection1);
         Randomize();
         FillQuestionOrder(std::vector<bool>(std::size_t(dm.Vopros.recordCount()), true));
@@ -240,13 +252,28 @@ int pupilMain(int argc, char** argv, const QString& url) {
         for (int k = 1; k <= data::kQuestionsPerTest; ++k) {
             if (!dm.Vopros.locate(QString::fromUtf8(data::kNumberColumn), QuestionOrder[k]))
                 throw EDatabaseError(QStringLiteral("question %1 not found").arg(QuestionOrder[k]));
-            for (data::Table* details : {&dm.Variant, &dm.Obyasnenie}) {
+            data::journal::Answer& answer = run.answers.emplace_back();
+            answer.questionId = dm.Vopros.fields()[0]->value().toLongLong();
+            answer.question = dm.Vopros.fields()[2]->value().toString();
+            answer.chosenOption = answer.chosenExplanation = 1;
+            for (auto [details, choices] : {std::pair{&dm.Variant, &answer.options},
+                                            std::pair{&dm.Obyasnenie, &answer.explanations}}) {
                 details->first();
-                for (int row = 0; row < 4; ++row, details->next())
-                    benchmark::DoNotOptimize(details->fields()[2]->value());
+                for (auto& choice : *choices) {
+                    choice = {details->fields()[2]->value().toString(),
+                              details->fields()[3]->value().toBool()};
+                    details->next();
+                }
             }
+            run.points += int(answer.optionRight()) + int(answer.explanationRight());
             shown += ' ' + std::to_string(dm.VoprosIntegerField->value().toInt());
         }
+        run.ended = QDateTime::currentDateTimeUtc();
+        run.finished = true;
+        run.grade = 2;
+        if (!data::journal::storeOnServer(dynamic_cast<data::PgEngine&>(dm.ADOConnection1.engine()),
+                                          run))
+            throw EDatabaseError(QStringLiteral("the run was stored already"));
         std::printf("%.3f%s\n", double(clock.nsecsElapsed()) / 1e6, shown.c_str());
         return 0;
     } catch (const Exception& e) {
@@ -263,6 +290,7 @@ void BM_Classroom(benchmark::State& state) {
     const int questions = int(state.range(0));
     const QString url = bankUrl(questions);
     std::vector<double> runs;
+    static long long runsRecorded = 0; // the journal keeps every burst's runs
     for (auto _ : state) {
         state.PauseTiming();
         clearNumbers(url);
@@ -293,9 +321,19 @@ void BM_Classroom(benchmark::State& state) {
                                        "FROM \"Т_Вопросы\"");
         const bool numbered = PQgetvalue(check, 0, 0)[0] == 't';
         PQclear(check);
+        PGresult* recorded = PQexec(conn, "SELECT count(*), count(DISTINCT \"Код\") FROM "
+                                          "\"Т_Прохождение\"");
+        runsRecorded += kPupils;
+        const bool once = std::atoll(PQgetvalue(recorded, 0, 0)) == runsRecorded &&
+                          std::atoll(PQgetvalue(recorded, 0, 1)) == runsRecorded;
+        PQclear(recorded);
         PQfinish(conn);
         if (!numbered) {
             state.SkipWithError("the bank is not numbered 1..N once each");
+            return;
+        }
+        if (!once) {
+            state.SkipWithError("a run was lost or recorded twice");
             return;
         }
         state.ResumeTiming();
