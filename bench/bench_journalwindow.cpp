@@ -6,6 +6,7 @@
 //
 // A plain program, not a Google Benchmark one: the open is a one-time cost, timed over fresh
 // windows. Run as: bench_journalwindow [RUNS] (default 100000), under any Qt platform.
+#include "bench/BenchRuns.h"
 #include "data/JournalStore.h"
 #include "data/Sqlite.h"
 #include "journal/JournalWindow.h"
@@ -29,34 +30,7 @@ using namespace data::journal;
 constexpr int kQuestions = 200;
 
 RunRecord makeRun(int serial, const QDateTime& started) {
-    RunRecord run;
-    run.uuid = QStringLiteral("bench-%1").arg(serial);
-    run.started = started;
-    run.ended = started.addSecs(300 + serial % 600);
-    run.host = QStringLiteral("class-pc%1").arg(serial % 15 + 1, 2, 10, QLatin1Char('0'));
-    run.login = QStringLiteral("pupil%1").arg(serial % 300);
-    run.fullName = QStringLiteral("Ученик Номер %1").arg(serial % 300);
-    run.finished = serial % 10 != 0;
-    quint32 state = quint32(serial) * 2654435761u;
-    for (int k = 0; k < kQuestionsPerRun; ++k) {
-        state = state * 1664525u + 1013904223u;
-        Answer a;
-        a.questionId = (serial * 7 + k * 13) % kQuestions + 1;
-        a.question = QStringLiteral("Вопрос номер %1 о системах счисления").arg(a.questionId);
-        for (size_t i = 0; i < 4; ++i) {
-            a.options[i] = {QStringLiteral("Ответ %1 на вопрос %2").arg(i + 1).arg(a.questionId),
-                            i == 0};
-            a.explanations[i] = {
-                QStringLiteral("Пояснение %1 к вопросу %2").arg(i + 1).arg(a.questionId), i == 0};
-        }
-        a.chosenOption = int(state >> 30) + 1;
-        a.chosenExplanation = int((state >> 28) & 3) + 1;
-        run.points += int(a.optionRight()) + int(a.explanationRight());
-        run.answers.push_back(a);
-    }
-    if (run.finished)
-        run.grade = run.points > 16 ? 5 : run.points > 13 ? 4 : run.points > 9 ? 3 : 2;
-    return run;
+    return bench::makeRun(serial, started, kQuestions);
 }
 
 double cpuSeconds() {

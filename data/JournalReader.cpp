@@ -77,11 +77,7 @@ JournalReader::JournalReader(const QString& path)
     : store_(path, JournalStore::Mode::ReadOnly), db_(path, sqlite::Database::Mode::ReadOnly) {
     sqlite3* h = db_.handle();
     // The file may come from another computer: nothing it carries may run on our statements.
-    for (const auto& [option, value] :
-         {std::pair{SQLITE_DBCONFIG_DEFENSIVE, 1}, std::pair{SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
-          std::pair{SQLITE_DBCONFIG_ENABLE_VIEW, 0}, std::pair{SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0}})
-        if (sqlite3_db_config(h, option, value, nullptr) != SQLITE_OK)
-            db_.raise();
+    db_.distrustContents();
     db_.disableDoubleQuotedStrings();
     db_.exec("PRAGMA query_only = 1");
     // Direct only: no view or trigger a file might carry can call it.

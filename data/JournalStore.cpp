@@ -63,13 +63,8 @@ std::pair<QString, QString> bounds(const RunFilter& filter) {
 }
 
 void configureUntrusted(Database& db) {
-    sqlite3* h = db.handle();
     // A journal may come from another computer: nothing it carries may run on our statements.
-    for (const auto& [option, value] :
-         {std::pair{SQLITE_DBCONFIG_DEFENSIVE, 1}, std::pair{SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
-          std::pair{SQLITE_DBCONFIG_ENABLE_VIEW, 0}, std::pair{SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0}})
-        if (sqlite3_db_config(h, option, value, nullptr) != SQLITE_OK)
-            db.raise();
+    db.distrustContents();
     db.disableDoubleQuotedStrings();
 }
 
