@@ -456,11 +456,7 @@ void serveJournalCommands(std::map<QString, Command>& table) {
         const bool dryRun = c.switches.contains(QStringLiteral("--dry-run"));
         const qint64 removed = server::removeRunsBefore(
             c.args[0], day.startOfDay().toUTC().toString(Qt::ISODate), dryRun);
-        writeLine(c.out, (dryRun ? QStringLiteral("Будет удалено прохождений, начатых до %1: %2 "
-                                                  "(--dry-run: ничего не удалено).")
-                                 : QStringLiteral("Удалено прохождений, начатых до %1: %2."))
-                             .arg(day.toString(QStringLiteral("dd.MM.yyyy")))
-                             .arg(removed));
+        writeLine(c.out, clearedRunsText(day, removed, dryRun));
         return kExitOk;
     };
 }

@@ -197,15 +197,19 @@ int journalClear(Context& c) {
     const bool dryRun = c.switches.contains(QStringLiteral("--dry-run"));
     const qint64 removed = withJournal(c, JournalStore::Mode::Edit,
                                        [&](auto& j) { return j.removeBefore(day, dryRun); });
-    writeLine(c.out, (dryRun ? QStringLiteral("Будет удалено прохождений, начатых до %1: %2 "
-                                              "(--dry-run: ничего не удалено).")
-                             : QStringLiteral("Удалено прохождений, начатых до %1: %2."))
-                         .arg(day.toString(QStringLiteral("dd.MM.yyyy")))
-                         .arg(removed));
+    writeLine(c.out, clearedRunsText(day, removed, dryRun));
     return kExitOk;
 }
 
 } // namespace
+
+QString clearedRunsText(const QDate& day, qint64 removed, bool dryRun) {
+    return (dryRun ? QStringLiteral("Будет удалено прохождений, начатых до %1: %2 "
+                                    "(--dry-run: ничего не удалено).")
+                   : QStringLiteral("Удалено прохождений, начатых до %1: %2."))
+        .arg(day.toString(QStringLiteral("dd.MM.yyyy")))
+        .arg(removed);
+}
 
 QDate parseDate(const QString& option, const QString& text) {
     for (const QString& format : {QStringLiteral("yyyy-MM-dd"), QStringLiteral("dd.MM.yyyy")}) {

@@ -1,6 +1,7 @@
 #include "bank/Server.h"
 
 #include "bank/Pg.h"
+#include "data/JournalStore.h"
 #include "data/Schema.h"
 
 #include <QSet>
@@ -364,11 +365,7 @@ qint64 removeRunsBefore(const QString& url, const QString& beforeUtc, bool dryRu
                            "\"Т_Прохождение\" WHERE \"Начало\" < $1)"),
             {beforeUtc});
     db.exec(QStringLiteral("DELETE FROM \"Т_Прохождение\" WHERE \"Начало\" < $1"), {beforeUtc});
-    db.execScript(R"sql(
-DELETE FROM "Т_ПоказанныйВопрос" WHERE "id" NOT IN (SELECT "Вопрос" FROM "Т_Ответ");
-DELETE FROM "Т_ПоказанныйВариант" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
-DELETE FROM "Т_ПоказанноеОбъяснение" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
-)sql");
+    db.execScript(data::journal::kRemoveUnansweredCopies);
     tx.commit();
     return runs;
 }

@@ -27,12 +27,6 @@ QString utcText(const QDateTime& time) {
     return time.toUTC().toString(Qt::ISODate);
 }
 
-QDateTime fromUtcText(const QString& text) {
-    QDateTime time = QDateTime::fromString(text, Qt::ISODate);
-    time.setTimeZone(QTimeZone::utc());
-    return time;
-}
-
 constexpr const char* kWhere =
     R"sql( WHERE "Начало" >= ?1 AND "Начало" < ?2 AND (?3 IS NULL OR "Завершён" = ?3) AND (?4 = '' OR instr(infotest_fold("Ученик"), ?4) OR instr(infotest_fold("ФИО"), ?4) OR instr(infotest_fold("Логин"), ?4) OR instr(infotest_fold("Компьютер"), ?4)))sql";
 
@@ -93,35 +87,18 @@ JournalReader::~JournalReader() = default;
 std::vector<Run> JournalReader::runs(const RunFilter& filter, const RunOrder& order, qint64 offset,
                                      qint64 limit) const {
     const QString direction = order.descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
-    Statement read(
-        db_,
-        QStringLiteral(
-            R"sql(SELECT "id", "Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено" FROM "Т_Прохождение")sql") +
-            QString::fromUtf8(kWhere) + QStringLiteral(" ORDER BY ") +
-            QString::fromUtf8(sortKey(order.column)) + direction +
-            QStringLiteral(R"sql(, "id")sql") + direction + QStringLiteral(" LIMIT ?5 OFFSET ?6"));
+    Statement read(db_, QStringLiteral(R"sql(SELECT %1 FROM "Т_Прохождение")sql")
+                                .arg(QString::fromUtf8(kStoredRunColumns)) +
+                            QString::fromUtf8(kWhere) + QStringLiteral(" ORDER BY ") +
+                            QString::fromUtf8(sortKey(order.column)) + direction +
+                            QStringLiteral(R"sql(, "id")sql") + direction +
+                            QStringLiteral(" LIMIT ?5 OFFSET ?6"));
     bindFilter(read, filter);
     read.bindInt(5, limit);
     read.bindInt(6, offset);
     std::vector<Run> result;
-    while (read.step()) {
-        Run run;
-        RunRecord& r = run.record;
-        run.id = read.columnInt(0);
-        r.uuid = read.columnText(1);
-        r.started = fromUtcText(read.columnText(2));
-        r.ended = fromUtcText(read.columnText(3));
-        r.host = read.columnText(4);
-        r.login = read.columnText(5);
-        r.fullName = read.columnText(6);
-        r.pupil = read.columnText(7);
-        r.points = int(read.columnInt(8));
-        if (!read.isNull(9))
-            r.grade = int(read.columnInt(9));
-        r.finished = read.columnInt(10) != 0;
-        run.answered = int(read.columnInt(11));
-        result.push_back(std::move(run));
-    }
+    while (read.step())
+        result.push_back(runOfRow(read));
     return result;
 }
 

@@ -125,6 +125,25 @@ QString journalPathForBank(const QString& bankPath) {
     return QFileInfo(bankPath).absoluteDir().filePath(QString::fromLatin1(kJournalFileName));
 }
 
+Run runOfRow(const Statement& read) {
+    Run run;
+    RunRecord& r = run.record;
+    run.id = read.columnInt(0);
+    r.uuid = read.columnText(1);
+    r.started = fromUtcText(read.columnText(2));
+    r.ended = fromUtcText(read.columnText(3));
+    r.host = read.columnText(4);
+    r.login = read.columnText(5);
+    r.fullName = read.columnText(6);
+    r.pupil = read.columnText(7);
+    r.points = int(read.columnInt(8));
+    if (!read.isNull(9))
+        r.grade = int(read.columnInt(9));
+    r.finished = read.columnInt(10) != 0;
+    run.answered = int(read.columnInt(11));
+    return run;
+}
+
 JournalStore::JournalStore(const QString& path, Mode mode, int busyTimeoutMs) : path_(path) {
     if (mode != Mode::Record && !QFileInfo::exists(path))
         throw EDatabaseError(
@@ -310,12 +329,10 @@ bool JournalStore::store(const RunRecord& run) {
 
 std::vector<Run> JournalStore::runs(const RunFilter& filter) const {
     const auto [low, high] = bounds(filter);
-    Statement read(*db_,
-                   QStringLiteral("SELECT \"id\", \"Код\", \"Начало\", \"Конец\", \"Компьютер\", "
-                                  "\"Логин\", \"ФИО\", \"Ученик\", \"Баллы\", \"Оценка\", "
-                                  "\"Завершён\", \"Отвечено\" FROM \"Т_Прохождение\" WHERE "
-                                  "\"Начало\" >= ?1 AND \"Начало\" < ?2 AND (?3 IS NULL OR "
-                                  "\"Завершён\" = ?3) ORDER BY \"Начало\", \"id\""));
+    Statement read(*db_, QStringLiteral("SELECT %1 FROM \"Т_Прохождение\" WHERE "
+                                        "\"Начало\" >= ?1 AND \"Начало\" < ?2 AND (?3 IS NULL OR "
+                                        "\"Завершён\" = ?3) ORDER BY \"Начало\", \"id\"")
+                             .arg(QString::fromUtf8(kStoredRunColumns)));
     read.bindText(1, low);
     read.bindText(2, high);
     if (filter.finished)
@@ -326,25 +343,12 @@ std::vector<Run> JournalStore::runs(const RunFilter& filter) const {
     const QString who = filter.who.toCaseFolded();
     std::vector<Run> result;
     while (read.step()) {
-        Run run;
-        RunRecord& r = run.record;
-        r.login = read.columnText(5);
-        r.fullName = read.columnText(6);
-        r.pupil = read.columnText(7);
-        r.host = read.columnText(4);
+        Run run = runOfRow(read);
+        const RunRecord& r = run.record;
         if (!who.isEmpty() && !r.pupil.toCaseFolded().contains(who) &&
             !r.fullName.toCaseFolded().contains(who) && !r.login.toCaseFolded().contains(who) &&
             !r.host.toCaseFolded().contains(who))
             continue;
-        run.id = read.columnInt(0);
-        r.uuid = read.columnText(1);
-        r.started = fromUtcText(read.columnText(2));
-        r.ended = fromUtcText(read.columnText(3));
-        r.points = int(read.columnInt(8));
-        if (!read.isNull(9))
-            r.grade = int(read.columnInt(9));
-        r.finished = read.columnInt(10) != 0;
-        run.answered = int(read.columnInt(11));
         result.push_back(std::move(run));
     }
     return result;
@@ -494,11 +498,7 @@ qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {
         remove.bindText(1, bound);
         remove.run();
     }
-    db_->exec(R"sql(
-DELETE FROM "Т_ПоказанныйВопрос" WHERE "id" NOT IN (SELECT "Вопрос" FROM "Т_Ответ");
-DELETE FROM "Т_ПоказанныйВариант" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
-DELETE FROM "Т_ПоказанноеОбъяснение" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
-)sql");
+    db_->exec(kRemoveUnansweredCopies);
     transaction.commit();
     return runs;
 }

@@ -119,6 +119,21 @@ QString flagText(Flag flag);
 // The journal file beside a bank file.
 QString journalPathForBank(const QString& bankPath);
 
+// The columns of a stored run, in the order runOfRow() reads them, for every query that lists
+// runs.
+inline constexpr char kStoredRunColumns[] =
+    R"sql("id", "Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено")sql";
+// A stored run from a row that starts with kStoredRunColumns.
+Run runOfRow(const sqlite::Statement& read);
+
+// After runs were removed: the copies of questions no answer refers to any more. The same SQL on
+// the journal file and on a server.
+inline constexpr char kRemoveUnansweredCopies[] = R"sql(
+DELETE FROM "Т_ПоказанныйВопрос" WHERE "id" NOT IN (SELECT "Вопрос" FROM "Т_Ответ");
+DELETE FROM "Т_ПоказанныйВариант" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
+DELETE FROM "Т_ПоказанноеОбъяснение" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
+)sql";
+
 // A bank on a server keeps its journal in its own database, written only through a recording
 // function there (the pupils' role may not touch the journal's tables). The run as that
 // function takes it: the journal's column names as keys, the copies' fingerprints in hex.
