@@ -383,7 +383,10 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
         finishedRuns += QStringLiteral(" AND r.\"Начало\" >= ?1");
     if (filter.to)
         finishedRuns += QStringLiteral(" AND r.\"Начало\" < ?2");
-    const auto [low, high] = bounds(filter);
+    // Plain names, not a structured binding: clang 14 cannot capture one in a lambda.
+    const std::pair<QString, QString> range = bounds(filter);
+    const QString& low = range.first;
+    const QString& high = range.second;
     const auto bindBounds = [&](Statement& statement) {
         if (filter.from)
             statement.bindText(1, low);
