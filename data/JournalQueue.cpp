@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,7 +72,43 @@ bool choicesFromJson(const QJsonValue& value, ShownChoices& choices) {
     return true;
 }
 
+// The open bank's own connection when it is the server of the journal: a run goes through it
+// rather than through a second connection.
+PgEngine* bankServer(Connection* bank, const QString& url) {
+    if (bank && bank->connected() && bank->dataSource == url)
+        return dynamic_cast<PgEngine*>(&bank->engine());
+    return nullptr;
+}
+
+// A connection of its own to the server of a journal. It waits for locks as the bank's
+// connection does (0 would mean for ever).
+std::unique_ptr<PgEngine> connectServer(const QString& url) {
+    return std::make_unique<PgEngine>(url, Connection().busyTimeoutMs);
+}
+
 } // namespace
+
+QString journalOf(const Connection& bank) {
+    // A bank on a server keeps its journal in the same database.
+    if (Connection::isServerUrl(bank.dataSource))
+        return bank.dataSource;
+    // The bank as it was opened, whatever the working directory is now.
+    const char* file = sqlite3_db_filename(bank.database().handle(), "main");
+    return journalPathForBank(QString::fromUtf8(file ? file : kBankFileName));
+}
+
+void storeNow(const QString& journalPath, const RunRecord& run, int busyTimeoutMs,
+              Connection* bank) {
+    if (!Connection::isServerUrl(journalPath)) {
+        JournalStore(journalPath, JournalStore::Mode::Record, busyTimeoutMs).store(run);
+        return;
+    }
+    if (PgEngine* own = bankServer(bank, journalPath)) {
+        storeOnServer(*own, run);
+        return;
+    }
+    storeOnServer(*connectServer(journalPath), run);
+}
 
 QByteArray recordToJson(const QString& journalPath, const RunRecord& run) {
     QJsonArray answers;
@@ -194,13 +231,11 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
     std::map<QString, std::unique_ptr<PgEngine>> servers;
     std::map<QString, QString> unreachable; // journal → why it cannot be reached
     const auto serverFor = [&](const QString& url) -> PgEngine& {
-        if (bank && bank->connected() && bank->dataSource == url)
-            if (auto* own = dynamic_cast<PgEngine*>(&bank->engine()))
-                return *own;
+        if (PgEngine* own = bankServer(bank, url))
+            return *own;
         auto& server = servers[url];
         if (!server)
-            // A server waits for locks as the bank's connection does (0 would mean for ever).
-            server = std::make_unique<PgEngine>(url, Connection().busyTimeoutMs);
+            server = connectServer(url);
         return *server;
     };
     const auto store = [&](const QString& journalPath, const RunRecord& run) {

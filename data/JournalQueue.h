@@ -40,6 +40,16 @@ private:
     QString path_;
 };
 
+// The journal of the open bank, as the queue names it: the server's URL for a bank on a server,
+// else the journal file beside the bank file as it was opened.
+QString journalOf(const Connection& bank);
+
+// Stores a run in its journal at once, without the queue (for a record the queue file could not
+// take), through the bank's own connection when the journal is on its server. Throws when the
+// journal refuses it.
+void storeNow(const QString& journalPath, const RunRecord& run, int busyTimeoutMs,
+              Connection* bank);
+
 QByteArray recordToJson(const QString& journalPath, const RunRecord& run);
 // False for a line that is not a whole record (the tail of a write cut off by a crash).
 bool recordFromJson(const QByteArray& line, QString& journalPath, RunRecord& run);

@@ -2,16 +2,10 @@
 
 #include "data/DM.h"
 #include "data/Errors.h"
-#include "data/PgEngine.h"
-#include "data/Schema.h"
-#include "testing/testirovanie.h"
-#include "toolkit/WrapRadioButton.h"
 
-#include <QLabel>
 #include <QSysInfo>
 #include <QUuid>
 #include <pwd.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 using namespace data::journal;
@@ -45,102 +39,57 @@ QDateTime now() {
     return QDateTime::currentDateTimeUtc();
 }
 
-int checkedIndex(std::initializer_list<const toolkit::WrapRadioButton*> buttons) {
-    int index = 1;
-    for (const toolkit::WrapRadioButton* button : buttons) {
-        if (button->isChecked())
-            return index;
-        ++index;
-    }
-    return 0;
-}
-
 } // namespace
 
 RunRecorder::RunRecorder(QString queuePath) : queue_(std::move(queuePath)) {}
 
-QString RunRecorder::journalPath() const {
-    if (!DataModule2)
-        throw Exception(QStringLiteral("банк вопросов не открыт"));
-    const data::Connection& connection = DataModule2->ADOConnection1;
-    // A bank on a server keeps its journal in the same database.
-    if (data::Connection::isServerUrl(connection.dataSource))
-        return connection.dataSource;
-    // The bank as it was opened, whatever the working directory is now.
-    const char* bank = sqlite3_db_filename(DataModule2->ADOConnection1.database().handle(), "main");
-    return journalPathForBank(QString::fromUtf8(bank ? bank : data::kBankFileName));
-}
-
 void RunRecorder::started() {
     abandoned();
     const Account account = currentAccount();
-    RunRecord run;
-    run.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    run.started = now();
-    run.host = QSysInfo::machineHostName();
-    run.login = account.login;
-    run.fullName = account.fullName;
-    run.pupil = qEnvironmentVariable("INFOTEST_PUPIL").trimmed();
+    ShownRun run;
+    run.record.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    run.record.started = now();
+    run.record.host = QSysInfo::machineHostName();
+    run.record.login = account.login;
+    run.record.fullName = account.fullName;
+    run.record.pupil = qEnvironmentVariable("INFOTEST_PUPIL").trimmed();
     run_ = std::move(run);
-    shown_.clear();
-    answers_.clear();
     flush(0);
 }
 
-void RunRecorder::shown(const Ttesti& w, int k) {
-    if (!run_)
-        return;
-    const data::Table& questions = DataModule2->Vopros;
-    Answer answer;
-    answer.questionId = questions.fieldValue(data::kIdColumn).toLongLong();
-    answer.question = questions.fieldValue(data::kQuestionColumn).toString();
-    const toolkit::WrapRadioButton* options[data::kChoicesPerQuestion] = {
-        w.RadioButton1, w.RadioButton2, w.RadioButton3, w.RadioButton4};
-    const toolkit::WrapRadioButton* explanations[data::kChoicesPerQuestion] = {
-        w.RadioButton5, w.RadioButton6, w.RadioButton7, w.RadioButton8};
-    for (size_t i = 0; i < answer.options.size(); ++i) {
-        answer.options[i] = {options[i]->text(), options[i]->Tag == 1};
-        answer.explanations[i] = {explanations[i]->text(), explanations[i]->Tag == 1};
-    }
-    shown_[k] = std::move(answer);
+void RunRecorder::shown(int k, ShownQuestion question) {
+    if (run_)
+        run_->questions[k] = std::move(question);
 }
 
-void RunRecorder::scored(const Ttesti& w) {
-    // While question k is on screen the counter reads k + 1.
-    const int k = w.Label2->text().toInt() - 1;
-    const auto shown = shown_.find(k);
-    if (!run_ || shown == shown_.end())
+void RunRecorder::scored(int k, int chosenOption, int chosenExplanation, int points) {
+    if (!run_)
         return;
-    Answer answer = shown->second;
-    answer.chosenOption =
-        checkedIndex({w.RadioButton1, w.RadioButton2, w.RadioButton3, w.RadioButton4});
-    answer.chosenExplanation =
-        checkedIndex({w.RadioButton5, w.RadioButton6, w.RadioButton7, w.RadioButton8});
+    const auto shown = run_->questions.find(k);
+    if (shown == run_->questions.end())
+        return;
     // A press whose next question failed to load is scored again on the retry: the last counts.
-    answers_[k] = std::move(answer);
+    shown->second.chosenOption = chosenOption;
+    shown->second.chosenExplanation = chosenExplanation;
     if (k < kQuestionsPerRun)
         return;
-    RunRecord run = std::move(*run_);
+    RunRecord run = run_->recorded();
     run_.reset();
     run.finished = true;
-    run.points = w.Label1->text().toInt();
+    run.points = points;
     run.grade = gradeFor(run.points);
     run.ended = now();
-    for (auto& [position, a] : answers_)
-        run.answers.push_back(std::move(a));
     record(std::move(run));
 }
 
 void RunRecorder::abandoned() {
     if (!run_)
         return;
-    RunRecord run = std::move(*run_);
+    RunRecord run = run_->recorded();
     run_.reset();
     run.ended = now();
-    for (auto& [position, a] : answers_) {
+    for (const Answer& a : run.answers)
         run.points += (a.optionRight() ? 1 : 0) + (a.explanationRight() ? 1 : 0);
-        run.answers.push_back(std::move(a));
-    }
     record(std::move(run));
 }
 
@@ -154,7 +103,9 @@ JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
     std::vector<RunRecord> left;
     QString journal;
     try {
-        journal = journalPath();
+        if (!DataModule2)
+            throw Exception(QStringLiteral("банк вопросов не открыт"));
+        journal = journalOf(DataModule2->ADOConnection1);
     } catch (const Exception& e) {
         outcome.error = e.message();
     }
@@ -168,11 +119,7 @@ JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
             queue_.append(journal, run);
         } catch (const Exception& queueError) {
             try {
-                if (data::Connection::isServerUrl(journal))
-                    storeOnServer(
-                        dynamic_cast<data::PgEngine&>(DataModule2->ADOConnection1.engine()), run);
-                else
-                    JournalStore(journal, JournalStore::Mode::Record, busyTimeoutMs).store(run);
+                storeNow(journal, run, busyTimeoutMs, &DataModule2->ADOConnection1);
             } catch (const Exception&) {
                 outcome.error = queueError.message();
                 left.push_back(std::move(run));

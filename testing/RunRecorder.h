@@ -1,16 +1,15 @@
 #pragma once
 
 #include "data/JournalQueue.h"
+#include "data/ShownRun.h"
 
-#include <map>
 #include <optional>
 
-class Ttesti;
-
 // Keeps the journal of a testing window's runs: what each question showed and what was chosen,
-// then the run, finished or abandoned, first in the user's queue file and then in the journal
-// beside the bank. Nothing of it shows to the pupil: a journal that cannot be written leaves the
-// record queued, silently, until a later chance; only the program's end says so.
+// as values the window hands over, then the run, finished or abandoned, first in the user's
+// queue file and then in the bank's journal. Nothing of it shows to the pupil: a journal that
+// cannot be written leaves the record queued, silently, until a later chance; only the program's
+// end says so. It reads no window and speaks to no engine itself: the data layer's journal does.
 class RunRecorder {
 public:
     // The queue path is the user's; tests give their own.
@@ -20,9 +19,10 @@ public:
     // unfinished, and the records still queued are tried again.
     void started();
     // Question k of the run is on screen, as the window shows it now.
-    void shown(const Ttesti& window, int k);
-    // An answer to the question on screen was scored; the tenth records the finished run.
-    void scored(const Ttesti& window);
+    void shown(int k, data::journal::ShownQuestion question);
+    // The answer to question k was scored: the option and explanation chosen, counted from 1,
+    // and the run's points with it. The tenth records the finished run.
+    void scored(int k, int chosenOption, int chosenExplanation, int points);
     // The testing window was closed with the run open: recorded unfinished.
     void abandoned();
     // The program ends: an open run is recorded unfinished and the queue tried once more,
@@ -34,17 +34,15 @@ public:
 
     const data::journal::JournalQueue& queue() const { return queue_; }
     bool runOpen() const { return run_.has_value(); }
+    // The run open, as the window has handed it over so far.
+    const std::optional<data::journal::ShownRun>& run() const { return run_; }
 
 private:
     void record(data::journal::RunRecord run);
     data::journal::JournalQueue::Outcome flush(int busyTimeoutMs);
-    QString journalPath() const;
 
     data::journal::JournalQueue queue_;
-    std::optional<data::journal::RunRecord> run_;
-    // The question on screen and the answers scored so far, by their place in the run.
-    std::map<int, data::journal::Answer> shown_;
-    std::map<int, data::journal::Answer> answers_;
+    std::optional<data::journal::ShownRun> run_;
     // Records the queue file could not take (the home folder full): kept here to be tried again.
     std::vector<data::journal::RunRecord> unsaved_;
 };

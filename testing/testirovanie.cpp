@@ -45,6 +45,17 @@ int32_t orderEntry(int32_t k) {
     return QuestionOrder[size_t(k)];
 }
 
+// The place of the checked button among its group's, counted from 1; 0 when none is.
+int checkedPosition(std::initializer_list<const toolkit::WrapRadioButton*> buttons) {
+    int position = 1;
+    for (const toolkit::WrapRadioButton* button : buttons) {
+        if (button->isChecked())
+            return position;
+        ++position;
+    }
+    return 0;
+}
+
 toolkit::WrapRadioButton* makeRadioButton(const char* name, QWidget* parent, int top, int height) {
     auto* button = new toolkit::WrapRadioButton(QString::fromLatin1(name), parent);
     button->setObjectName(QString::fromLatin1(name));
@@ -68,10 +79,6 @@ void Randomize() {
     else
         RandSeed =
             uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
-}
-
-int gradeFor(int32_t score) {
-    return score > 16 ? 5 : score > 13 ? 4 : score > 9 ? 3 : 2;
 }
 
 void MakeRandomOrder(int32_t* a, int32_t n) {
@@ -321,22 +328,29 @@ void Ttesti::ShowQuestion(int32_t k) {
     // question with fewer rows repeats its last one. A null text fails here and leaves the
     // remaining buttons as the previous question had them.
     const auto fill = [](data::Table& table, const QString& textField,
-                         std::initializer_list<toolkit::WrapRadioButton*> buttons) {
+                         std::initializer_list<toolkit::WrapRadioButton*> buttons,
+                         data::journal::ShownRows& shown) {
         table.first();
-        bool firstButton = true;
+        auto row = shown.begin();
         for (toolkit::WrapRadioButton* button : buttons) {
-            if (!firstButton)
+            if (row != shown.begin())
                 table.next();
-            firstButton = false;
-            button->setText(data::variantToString(table.fieldValue(textField)));
-            button->Tag = table.fieldByName(data::kCorrectColumn)->asBoolean() ? 1 : 0;
+            const bool correct = table.fieldByName(data::kCorrectColumn)->asBoolean();
+            *row = {table.fieldValue(data::kIdColumn).toLongLong(),
+                    data::variantToString(table.fieldValue(textField)), correct};
+            button->setText(row->text);
+            button->Tag = correct ? 1 : 0;
+            ++row;
         }
     };
+    data::journal::ShownQuestion shown;
+    shown.questionId = questions.fieldValue(data::kIdColumn).toLongLong();
+    shown.question = questions.fieldValue(data::kQuestionColumn).toString();
     fill(DataModule2->Variant, data::kOptionColumn,
-         {RadioButton1, RadioButton2, RadioButton3, RadioButton4});
+         {RadioButton1, RadioButton2, RadioButton3, RadioButton4}, shown.options);
     fill(DataModule2->Obyasnenie, data::kExplanationColumn,
-         {RadioButton5, RadioButton6, RadioButton7, RadioButton8});
-    Recorder.shown(*this, k);
+         {RadioButton5, RadioButton6, RadioButton7, RadioButton8}, shown.explanations);
+    Recorder.shown(k, std::move(shown));
 
     setLabelValue(Label2, labelValue(Label2) + 1);
 }
@@ -358,7 +372,11 @@ void Ttesti::Button1Click(QObject*) {
         if (button->isChecked())
             setLabelValue(Label1, labelValue(Label1) + button->Tag);
 
-    Recorder.scored(*this);
+    // While question k is on screen the counter reads k + 1.
+    Recorder.scored(labelValue(Label2) - 1,
+                    checkedPosition({RadioButton1, RadioButton2, RadioButton3, RadioButton4}),
+                    checkedPosition({RadioButton5, RadioButton6, RadioButton7, RadioButton8}),
+                    labelValue(Label1));
 
     if (labelValue(Label2) < kRunLength + 1) {
         // When the next question cannot be loaded the counter stays where it is and the pupil
@@ -377,7 +395,7 @@ void Ttesti::Button1Click(QObject*) {
         return;
     }
 
-    const QString grade = QString::number(gradeFor(labelValue(Label1)));
+    const QString grade = QString::number(data::journal::gradeFor(labelValue(Label1)));
     const QString message = QStringLiteral("Набрано баллов ") + Label1->text() +
                             QStringLiteral(".") + QChar(13) + QStringLiteral("Ваша оценка: ") +
                             grade + QStringLiteral("!");

@@ -66,9 +66,6 @@ private:
 
 extern Ttesti* testi;
 
-// The school grade of a run's points: above 16 gives 5, above 13 gives 4, above 9 gives 3.
-int gradeFor(int32_t score);
-
 // The drawn order of the current run: entries 1 to 10 are the question numbers (Номер) in
 // the order they are asked. Entry 0 is unused. Empty until the first draw.
 extern std::vector<int32_t> QuestionOrder;

@@ -146,6 +146,14 @@ void TestRecording::recordsEveryRunOnce() {
     if (ending == Ending::Finish)
         toolkit::seam::pushAnswer(ModalResult::Yes);
     answer(answered);
+    // The open run goes by the bank's ids: the row chosen is the one whose text was shown.
+    if (const auto& open = testi->Recorder.run())
+        for (const auto& [k, shown] : open->questions)
+            QCOMPARE(bank.scalar(QStringLiteral("SELECT \"Объяснение\" FROM \"Т_Объяснение\" "
+                                                "WHERE \"id\" = ? AND \"Вопрос\" = ?"),
+                                 {shown.chosenExplanationId(), shown.questionId})
+                         .toString(),
+                     shown.answered() ? shown.explanations[1].text : QString());
     // The pupil's screen is the one the window always had.
     QCOMPARE(toolkit::seam::shown().size(), size_t(ending == Ending::Finish ? 1 : 0));
     if (ending == Ending::CloseWindow)
