@@ -29,18 +29,6 @@ using sqlite::Statement;
 
 namespace {
 
-// The tables follow the bank's naming. A question's copy is stored once however many runs
-// showed it: its fingerprint covers the bank's id, the texts and the marks as shown.
-constexpr const char* kJournalSchema = R"sql(
-CREATE TABLE "Т_Прохождение" ("id" INTEGER PRIMARY KEY, "Код" TEXT NOT NULL UNIQUE, "Начало" TEXT NOT NULL, "Конец" TEXT NOT NULL, "Компьютер" TEXT NOT NULL, "Логин" TEXT NOT NULL, "ФИО" TEXT NOT NULL, "Ученик" TEXT NOT NULL, "Баллы" INTEGER NOT NULL, "Оценка" INTEGER, "Завершён" BOOLEAN NOT NULL, "Отвечено" INTEGER NOT NULL);
-CREATE INDEX "Т_Прохождение_Начало" ON "Т_Прохождение" ("Начало");
-CREATE TABLE "Т_ПоказанныйВопрос" ("id" INTEGER PRIMARY KEY, "Отпечаток" BLOB NOT NULL UNIQUE, "ВопросБанка" INTEGER NOT NULL, "Вопрос" TEXT NOT NULL);
-CREATE TABLE "Т_ПоказанныйВариант" ("Вопрос" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Ответ" TEXT NOT NULL, "Правильный" BOOLEAN NOT NULL, PRIMARY KEY ("Вопрос", "Номер")) WITHOUT ROWID;
-CREATE TABLE "Т_ПоказанноеОбъяснение" ("Вопрос" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Объяснение" TEXT NOT NULL, "Правильный" BOOLEAN NOT NULL, PRIMARY KEY ("Вопрос", "Номер")) WITHOUT ROWID;
-CREATE TABLE "Т_Ответ" ("Прохождение" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Вопрос" INTEGER NOT NULL, "Вариант" INTEGER NOT NULL, "Объяснение" INTEGER NOT NULL, "ВариантВерен" BOOLEAN NOT NULL, "ОбъяснениеВерно" BOOLEAN NOT NULL, PRIMARY KEY ("Прохождение", "Номер")) WITHOUT ROWID;
-CREATE INDEX "Т_Ответ_Вопрос" ON "Т_Ответ" ("Вопрос");
-)sql";
-
 // The share of runs, by points, that counts as the strongest pupils (Kelley's upper group).
 constexpr double kStrongShare = 0.27;
 
@@ -187,7 +175,7 @@ void JournalStore::createTables() {
     sqlite::Transaction transaction(*db_);
     // Another program may have made them while this one waited for the write lock.
     if (scalar(*db_, QStringLiteral("SELECT count(*) FROM sqlite_schema")) == 0) {
-        db_->exec(kJournalSchema);
+        db_->exec(journalSchema().constData());
         db_->exec(QStringLiteral("PRAGMA application_id = %1")
                       .arg(kJournalApplicationId)
                       .toUtf8()
@@ -501,7 +489,8 @@ qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {
         remove.bindText(1, bound);
         remove.run();
     }
-    db_->exec(kRemoveUnansweredCopies);
+    for (const char* sql : kRemoveUnansweredCopies)
+        db_->exec(sql);
     transaction.commit();
     return runs;
 }

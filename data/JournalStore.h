@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/JournalSchema.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 
@@ -25,10 +26,6 @@ inline constexpr int kJournalApplicationId = 0x49544a31; // "ITJ1"
 inline constexpr int kJournalUserVersion = 1;
 // A finished run has an answer for each question of the test.
 inline constexpr int kQuestionsPerRun = kQuestionsPerTest;
-// The journal's tables; they follow the bank's naming.
-inline constexpr const char* kJournalTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос",
-                                                 "Т_ПоказанныйВариант", "Т_ПоказанноеОбъяснение",
-                                                 "Т_Ответ"};
 
 // One option or explanation as the testing window showed it.
 struct ShownChoice {
@@ -125,14 +122,6 @@ inline constexpr char kStoredRunColumns[] =
     R"sql("id", "Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено")sql";
 // A stored run from a row that starts with kStoredRunColumns.
 Run runOfRow(const sqlite::Statement& read);
-
-// After runs were removed: the copies of questions no answer refers to any more. The same SQL on
-// the journal file and on a server.
-inline constexpr char kRemoveUnansweredCopies[] = R"sql(
-DELETE FROM "Т_ПоказанныйВопрос" WHERE "id" NOT IN (SELECT "Вопрос" FROM "Т_Ответ");
-DELETE FROM "Т_ПоказанныйВариант" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
-DELETE FROM "Т_ПоказанноеОбъяснение" WHERE "Вопрос" NOT IN (SELECT "id" FROM "Т_ПоказанныйВопрос");
-)sql";
 
 // A bank on a server keeps its journal in its own database, written only through a recording
 // function there (the pupils' role may not touch the journal's tables). The run as that
