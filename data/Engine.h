@@ -70,6 +70,10 @@ public:
     // "Type mismatch for field ...") and gives the table's statements.
     virtual std::unique_ptr<TableWriter> openTable(const TableShape& shape) = 0;
 
+    // Whether posts gathered into one batch (Table::PostBatch) cost fewer round trips than
+    // posting them one by one: a server's, where each answer travels the network.
+    virtual bool gathersPosts() const = 0;
+
     // How long a row or table that another program holds is waited for before a write fails.
     virtual void setLockTimeout(int milliseconds) = 0;
 

@@ -204,7 +204,7 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
         return *server;
     };
     const auto store = [&](const QString& journalPath, const RunRecord& run) {
-        if (Connection::isServerUrl(journalPath)) {
+        if (Location(journalPath).isServer()) {
             PgEngine* server = nullptr;
             try {
                 server = &serverFor(journalPath);

@@ -205,19 +205,11 @@ private:
 // program does), so they can never disagree about a bank.
 void SqliteWriter::checkColumns() {
     {
-        // Only a plain table of the file holds rows: a view or a virtual table under the
-        // name would run the file's code on every read or write.
+        if (const QString why = sqlite::tableKindRefusal(db_, QStringLiteral("main"), shape_.tableName);
+            !why.isEmpty())
+            raise(why);
         Statement list(db_, QStringLiteral("PRAGMA main.table_list(%1)").arg(table()));
         if (list.step()) {
-            const QString kind = list.columnText(2);
-            if (kind == QLatin1String("view"))
-                raise(QStringLiteral("«%1» в этом файле — представление (VIEW), а не таблица; "
-                                     "программа открывает только таблицы банка")
-                          .arg(shape_.tableName));
-            if (kind != QLatin1String("table"))
-                raise(QStringLiteral("«%1» в этом файле — виртуальная таблица (%2), а не "
-                                     "обычная таблица банка; программа такую не открывает")
-                          .arg(shape_.tableName, kind));
             // Rows are told apart by their rowid, which such a table lacks.
             if (list.columnInt(4) != 0)
                 raise(QStringLiteral("Table '%1' is a WITHOUT ROWID table, which this program "
@@ -260,9 +252,7 @@ void SqliteWriter::checkColumns() {
         // Its value is computed by the file's expression: a write to it fails, and the value
         // shown is not what was written.
         if (column->generated)
-            raise(QStringLiteral("поле «%1» в этом файле вычисляемое (GENERATED ALWAYS), а не "
-                                 "хранимое; программа открывает только хранимые поля")
-                      .arg(field->fieldName()));
+            raise(sqlite::computedColumnRefusal(field->fieldName()));
         keptAsBound_[std::size_t(field->index())] = storageClassesKeptAsBound(column->type);
         const FieldType actual = columnType(column->type, column->key && autoIncrement);
         if (!sameKind(field->dataType(), actual)) {

@@ -15,6 +15,7 @@ public:
     SqliteEngine(const QString& path, int busyTimeoutMs);
 
     std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
+    bool gathersPosts() const override { return false; }
     void setLockTimeout(int milliseconds) override { db_.setBusyTimeout(milliseconds); }
     void begin() override;
     bool inTransaction() const override;

@@ -64,7 +64,7 @@ QString RunRecorder::journalPath() const {
         throw Exception(QStringLiteral("банк вопросов не открыт"));
     const data::Connection& connection = DataModule2->ADOConnection1;
     // A bank on a server keeps its journal in the same database.
-    if (data::Connection::isServerUrl(connection.dataSource))
+    if (connection.location().isServer())
         return connection.dataSource;
     // The bank as it was opened, whatever the working directory is now.
     const char* bank = sqlite3_db_filename(DataModule2->ADOConnection1.database().handle(), "main");
@@ -168,7 +168,7 @@ JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
             queue_.append(journal, run);
         } catch (const Exception& queueError) {
             try {
-                if (data::Connection::isServerUrl(journal))
+                if (data::Location(journal).isServer())
                     storeOnServer(
                         dynamic_cast<data::PgEngine&>(DataModule2->ADOConnection1.engine()), run);
                 else

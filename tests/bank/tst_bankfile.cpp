@@ -1,9 +1,9 @@
 #include "bank/BankFile.h"
 #include "bank/Cli.h"
-#include "bank/Pg.h"
 #include "bank/QuestionCsv.h"
 #include "data/Errors.h"
 #include "data/JournalStore.h"
+#include "data/Pg.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 #include "tests/support/BankFixture.h"
@@ -27,6 +27,7 @@ using data::journal::JournalStore;
 using data::journal::RunRecord;
 using testsupport::BankFixture;
 using testsupport::PgServer;
+namespace pg = data::pg;
 
 namespace {
 
