@@ -74,6 +74,13 @@ public:
     // posting them one by one: a server's, where each answer travels the network.
     virtual bool gathersPosts() const = 0;
 
+    // Runs one statement of the program's own SQL, which every engine reads alike, with values
+    // bound to $1, $2, ... (null, integers, Booleans, floating point, texts, blobs), and gives
+    // each row of its result, in the storage classes a table's rows have. Inside a write scope a
+    // failed statement leaves the scope's transaction as it was.
+    virtual void query(const QString& sql, const std::vector<QVariant>& values,
+                       const std::function<void(const RowData& row)>& take = {}) = 0;
+
     // How long a row or table that another program holds is waited for before a write fails.
     virtual void setLockTimeout(int milliseconds) = 0;
 

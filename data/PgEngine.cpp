@@ -593,6 +593,22 @@ void PgEngine::pipeline(std::size_t count,
         std::rethrow_exception(refused);
 }
 
+void PgEngine::query(const QString& sql, const std::vector<QVariant>& values,
+                     const std::function<void(const RowData&)>& take) {
+    Parameters parameters;
+    for (const QVariant& value : values) {
+        // Each value as a cell of a row, mapped as a table's cells are.
+        RowData cell(1);
+        cell.setValue(0, value);
+        addCell(parameters, cell, 0);
+    }
+    const Result rows = write([&] { return execPrepared(sql.toUtf8(), parameters); });
+    std::vector<CellView> cells(std::size_t(PQnfields(rows.get())));
+    std::vector<QByteArray> scratch(cells.size());
+    for (int r = 0; take && r < rows.rows(); ++r)
+        take(rowOf(rows.get(), r, 0, cells, scratch));
+}
+
 std::unique_ptr<TableWriter> PgEngine::openTable(const TableShape& shape) {
     return std::make_unique<PgWriter>(*this, shape);
 }

@@ -28,6 +28,8 @@ public:
 
     std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
     bool gathersPosts() const override { return true; }
+    void query(const QString& sql, const std::vector<QVariant>& values,
+               const std::function<void(const RowData& row)>& take = {}) override;
     void setLockTimeout(int milliseconds) override;
     void begin() override;
     bool inTransaction() const override { return inTransaction_; }

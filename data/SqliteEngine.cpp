@@ -3,6 +3,7 @@
 #include "data/Errors.h"
 #include "data/Field.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
 #include <cstdint>
@@ -429,6 +430,23 @@ SqliteEngine::SqliteEngine(const QString& path, int busyTimeoutMs)
     // A file that is not a database opens without complaint; reading its schema tells.
     Statement probe(db_, QStringLiteral("SELECT count(*) FROM sqlite_master"));
     probe.step();
+}
+
+void SqliteEngine::query(const QString& sql, const std::vector<QVariant>& values,
+                         const std::function<void(const RowData&)>& take) {
+    // $1 is a name to SQLite, numbered by where it first appears; ?1 is the first value.
+    static const QRegularExpression numbered(QStringLiteral(R"(\$(\d+))"));
+    Statement statement(db_, QString(sql).replace(numbered, QStringLiteral("?\\1")));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        // Each value as a cell of a row, bound as a table's cells are.
+        RowData cell(1);
+        cell.setValue(0, values[i]);
+        bindCell(statement, int(i) + 1, cell, 0);
+    }
+    std::vector<CellView> cells(std::size_t(statement.columnCount()));
+    while (statement.step())
+        if (take)
+            take(rowOf(statement, 0, cells));
 }
 
 std::unique_ptr<TableWriter> SqliteEngine::openTable(const TableShape& shape) {

@@ -13,6 +13,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -586,11 +587,17 @@ void TestBankFile::hostileBanks() {
     writeFile(csv, "Вопрос;Ответ 1;Ответ 2;Верный ответ;Пояснение 1;Верное пояснение\n"
                    "Новый;а;б;1;в;1\n");
     const Run import = tool({"import", fixture.bankPath(), csv});
+    // copy reads the bank as the program does, so it refuses what the program refuses.
+    const QString copyPath = fixture.dir() + QStringLiteral("/copy.mdb");
+    const Run copy = tool({"copy", fixture.bankPath(), copyPath});
+    QCOMPARE(QFileInfo::exists(copyPath), refusal.isEmpty());
     if (!refusal.isEmpty()) {
         QCOMPARE(check.code, kExitProblems);
         QVERIFY2(check.out.contains(refusal), qPrintable(check.out));
         QCOMPARE(import.code, kExitFailure);
         QVERIFY2(import.err.contains(refusal), qPrintable(import.err));
+        QCOMPARE(copy.code, kExitFailure);
+        QVERIFY2(copy.err.contains(refusal.section(QStringLiteral(": "), 1, -1)), qPrintable(copy.err));
         QCOMPARE(testsupport::dumpBank(fixture.db()), before);
         return;
     }
