@@ -3,9 +3,9 @@
 #include "bank/Csv.h"
 #include "bank/Screen.h"
 #include "bank/Server.h"
-#include "data/Location.h"
 #include "data/DM.h"
 #include "data/Errors.h"
+#include "data/Location.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 

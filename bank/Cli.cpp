@@ -451,7 +451,8 @@ void serveJournalCommands(std::map<QString, Command>& table) {
     Command& clear = table.at(QStringLiteral("journal-clear"));
     clear.run = [local = clear.run, journal](Context& c) {
         const auto before = c.values.find(QStringLiteral("--before"));
-        if (data::Location(c.args[0]).isFile() || c.values.count(journal) || before == c.values.end())
+        if (data::Location(c.args[0]).isFile() || c.values.count(journal) ||
+            before == c.values.end())
             return local(c);
         const QDate day = parseDate(before->first, before->second);
         const bool dryRun = c.switches.contains(QStringLiteral("--dry-run"));

@@ -2,8 +2,8 @@
 
 #include "bank/BankFile.h"
 #include "bank/Server.h"
-#include "data/Location.h"
 #include "data/JournalStore.h"
+#include "data/Location.h"
 #include "data/Pg.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
@@ -175,7 +175,8 @@ public:
         if (isJournalTable(table) && !journal_)
             return out;
         // What the program refuses to read is not copied either.
-        const QString schema = isJournalTable(table) ? QStringLiteral("journal") : QStringLiteral("main");
+        const QString schema =
+            isJournalTable(table) ? QStringLiteral("journal") : QStringLiteral("main");
         QString why = data::sqlite::tableKindRefusal(*db_, schema, table);
         // table_xinfo, unlike table_info, lists computed columns, with 2 or 3 in "hidden".
         Statement info(*db_, QStringLiteral("PRAGMA %1.table_xinfo(%2)")
@@ -192,8 +193,9 @@ public:
 
     Table read(const QString& table) override {
         Table t{table, columns(table), {}, 0};
-        Statement select(*db_, QStringLiteral("SELECT %1 FROM %2 ORDER BY 1, 2")
-                                   .arg(columnList(t.columns, data::sqlite::quoted), qualified(table)));
+        Statement select(*db_,
+                         QStringLiteral("SELECT %1 FROM %2 ORDER BY 1, 2")
+                             .arg(columnList(t.columns, data::sqlite::quoted), qualified(table)));
         while (select.step()) {
             Row row(t.columns.size());
             for (int c = 0; c < int(row.size()); ++c) {
@@ -252,7 +254,8 @@ public:
         for (size_t i = 0; i < table.columns.size(); ++i)
             marks << QStringLiteral("?%1").arg(i + 1);
         Statement add(*db_, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(qualified(table.name), columnList(table.columns, data::sqlite::quoted),
+                                .arg(qualified(table.name),
+                                     columnList(table.columns, data::sqlite::quoted),
                                      marks.join(QLatin1String(", "))));
         for (const Row& row : table.rows) {
             add.reset();
@@ -378,9 +381,8 @@ public:
 
     Table read(const QString& table) override {
         Table t{table, columns(table), {}, 0};
-        const Result rows =
-            db_.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY 1, 2")
-                         .arg(columnList(t.columns, quoted), quoted(table)));
+        const Result rows = db_.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY 1, 2")
+                                         .arg(columnList(t.columns, quoted), quoted(table)));
         for (int r = 0; r < rows.rows(); ++r) {
             Row row(t.columns.size());
             for (int c = 0; c < int(row.size()); ++c) {
@@ -422,8 +424,7 @@ public:
     }
 
     qint64 rowCount(const QString& table) override {
-        return db_.exec(QStringLiteral("SELECT count(*) FROM %1").arg(quoted(table)))
-            .integer(0, 0);
+        return db_.exec(QStringLiteral("SELECT count(*) FROM %1").arg(quoted(table))).integer(0, 0);
     }
 
     void clear(const QString& table) override {
@@ -586,7 +587,8 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
     for (size_t i = std::size(data::kBankTables); i < tables.size(); ++i)
         journalRows += qint64(tables[i].rows.size());
     // An empty journal makes no file where there was none.
-    const bool emptyJournal = journal && journalRows == 0 && !data::Location(destination).isServer() &&
+    const bool emptyJournal = journal && journalRows == 0 &&
+                              !data::Location(destination).isServer() &&
                               !QFileInfo::exists(data::journal::journalPathForBank(destination));
     if (emptyJournal) {
         journal = false;

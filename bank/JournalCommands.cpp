@@ -4,8 +4,8 @@
 #include "bank/Cli.h"
 #include "bank/JournalExport.h"
 #include "bank/JournalReport.h"
-#include "data/Location.h"
 #include "data/JournalStore.h"
+#include "data/Location.h"
 
 #include <QFileInfo>
 #include <QLocale>

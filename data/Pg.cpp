@@ -15,9 +15,8 @@ QString oneLine(const char* text) {
 // unanswered connection is dropped by the keepalives or tcp_user_timeout, not after the
 // system's two hours. The texts always travel as UTF-8. The URI may set any of these itself.
 constexpr const char* kConnectionDefaults[][2] = {
-    {"connect_timeout", "5"},    {"keepalives", "1"},
-    {"keepalives_idle", "5"},    {"keepalives_interval", "2"},
-    {"keepalives_count", "3"},   {"tcp_user_timeout", "10000"},
+    {"connect_timeout", "5"},     {"keepalives", "1"},       {"keepalives_idle", "5"},
+    {"keepalives_interval", "2"}, {"keepalives_count", "3"}, {"tcp_user_timeout", "10000"},
     {"client_encoding", "UTF8"},
 };
 
@@ -215,11 +214,11 @@ Result Connection::exec(const QString& sql, const std::vector<QVariant>& params)
     for (std::size_t i = 0; i < types.size(); ++i)
         if (parameters.binary[i])
             types[i] = 17; // bytea
-    return checked(Result(conn_ ? PQexecParams(conn_.get(), sql.toUtf8().constData(), a.count,
-                                               types.data(), a.values.data(), a.lengths.data(),
-                                               a.formats.data(), 0)
-                                : nullptr),
-                   *this);
+    return checked(
+        Result(conn_ ? PQexecParams(conn_.get(), sql.toUtf8().constData(), a.count, types.data(),
+                                    a.values.data(), a.lengths.data(), a.formats.data(), 0)
+                     : nullptr),
+        *this);
 }
 
 void Connection::execScript(const char* sql) const {

@@ -344,7 +344,8 @@ QString quoted(const QString& identifier) {
 }
 
 QString tableKindRefusal(const Database& db, const QString& schema, const QString& table) {
-    Statement list(db, QStringLiteral("PRAGMA %1.table_list(%2)").arg(quoted(schema), quoted(table)));
+    Statement list(db,
+                   QStringLiteral("PRAGMA %1.table_list(%2)").arg(quoted(schema), quoted(table)));
     if (!list.step())
         return {};
     const QString kind = list.columnText(2);

@@ -206,7 +206,8 @@ private:
 // program does), so they can never disagree about a bank.
 void SqliteWriter::checkColumns() {
     {
-        if (const QString why = sqlite::tableKindRefusal(db_, QStringLiteral("main"), shape_.tableName);
+        if (const QString why =
+                sqlite::tableKindRefusal(db_, QStringLiteral("main"), shape_.tableName);
             !why.isEmpty())
             raise(why);
         Statement list(db_, QStringLiteral("PRAGMA main.table_list(%1)").arg(table()));

@@ -597,7 +597,8 @@ void TestBankFile::hostileBanks() {
         QCOMPARE(import.code, kExitFailure);
         QVERIFY2(import.err.contains(refusal), qPrintable(import.err));
         QCOMPARE(copy.code, kExitFailure);
-        QVERIFY2(copy.err.contains(refusal.section(QStringLiteral(": "), 1, -1)), qPrintable(copy.err));
+        QVERIFY2(copy.err.contains(refusal.section(QStringLiteral(": "), 1, -1)),
+                 qPrintable(copy.err));
         QCOMPARE(testsupport::dumpBank(fixture.db()), before);
         return;
     }

@@ -306,8 +306,9 @@ const std::vector<ExactCase>& exactCases() {
          [](DM& dm, BankFixture&) {
              QStringList rows;
              dm.ADOConnection1.engine().query(
-                 QStringLiteral("SELECT \"Вопрос\", coalesce(\"Номер\", 0) + $2 FROM \"Т_Вопросы\" WHERE "
-                                "\"Вопрос\" <> $1 AND \"id\" = $2"),
+                 QStringLiteral(
+                     "SELECT \"Вопрос\", coalesce(\"Номер\", 0) + $2 FROM \"Т_Вопросы\" WHERE "
+                     "\"Вопрос\" <> $1 AND \"id\" = $2"),
                  {QStringLiteral("другой"), 1}, [&](const data::RowData& row) {
                      rows << row.value(0).toString() + u' ' + row.value(1).toString();
                  });
