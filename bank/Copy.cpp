@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <sqlite3.h>
 
 namespace bank {
@@ -22,6 +23,7 @@ namespace {
 
 using data::sqlite::Database;
 using data::sqlite::Statement;
+using data::sqlite::Transaction;
 
 // The key of the bank's tables and of the journal's, whose numbers travel with the rows.
 const QString kId = QString::fromUtf8(data::kIdColumn);
@@ -152,17 +154,12 @@ public:
             attach.run();
             journal_ = true;
         }
-        db_->exec(destination ? "BEGIN IMMEDIATE" : "BEGIN");
+        tx_.emplace(*db_, destination ? Transaction::Kind::Write : Transaction::Kind::Read);
     }
 
     // Rolls back and removes the files this copy made.
     void discard() noexcept {
-        try {
-            if (db_ && db_->inTransaction())
-                db_->exec("ROLLBACK");
-        } catch (const EEngineError&) {
-            // Closing the connection below rolls back all the same.
-        }
+        tx_.reset(); // closing the connection below rolls back all the same
         db_.reset();
         if (createdJournal_)
             QFile::remove(journalPath());
@@ -303,7 +300,7 @@ public:
     }
 
     void commit() override {
-        db_->exec("COMMIT");
+        tx_->commit();
         committed_ = true;
     }
 
@@ -327,6 +324,7 @@ private:
 
     QString path_;
     std::unique_ptr<Database> db_;
+    std::optional<Transaction> tx_;
     bool journal_ = false;
     bool createdBank_ = false;
     bool createdJournal_ = false;

@@ -318,8 +318,8 @@ QVariant Statement::columnValue(int column) const {
     }
 }
 
-Transaction::Transaction(Database& db) : db_(db) {
-    db_.exec("BEGIN IMMEDIATE");
+Transaction::Transaction(Database& db, Kind kind) : db_(db) {
+    db_.exec(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
 Transaction::~Transaction() {

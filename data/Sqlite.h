@@ -112,7 +112,11 @@ private:
 // default of data::CommitOnUnwindScope).
 class Transaction {
 public:
-    explicit Transaction(Database& db);
+    // A writer takes the write lock at once; a reader reads one snapshot and locks nothing.
+    enum class Kind { Write, Read };
+    explicit Transaction(Database& db, Kind kind = Kind::Write);
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
     ~Transaction();
     void commit();
 

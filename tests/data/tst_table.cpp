@@ -972,6 +972,7 @@ void TestTable::pipelineLeftWhenAResultThrows() {
         engine.pipeline(3, send, [](std::size_t, pg_result*) { throw EDatabaseError("отказ"); });
     });
     QCOMPARE(error, QStringLiteral("отказ"));
+    QVERIFY(engine.connected());
     QCOMPARE(engine.exec("SELECT 1").rows(), 1);
 }
 
