@@ -6,10 +6,10 @@
 #include "bank/Csv.h"
 #include "bank/Import.h"
 #include "bank/JournalCommands.h"
-#include "bank/Pg.h"
 #include "bank/PrintTest.h"
 #include "bank/QuestionCsv.h"
 #include "bank/Server.h"
+#include "data/Location.h"
 #include "data/Schema.h"
 #include "testing/Geometry.h"
 
@@ -368,7 +368,8 @@ QString explainEngineError(const EEngineError& e, const QString& command, const 
 
 // The bank an engine's error concerns: the first argument, or for a copy the end of that kind.
 const QString& bankOf(const QStringList& args, bool server) {
-    if (args.size() > 1 && pg::isServerUrl(args[0]) != server && pg::isServerUrl(args[1]) == server)
+    if (args.size() > 1 && data::Location(args[0]).isServer() != server &&
+        data::Location(args[1]).isServer() == server)
         return args[1];
     return args[0];
 }
@@ -440,7 +441,7 @@ void serveJournalCommands(std::map<QString, Command>& table) {
     for (const char* name : {"results", "stats", "report"}) {
         Command& command = table.at(QString::fromUtf8(name));
         command.run = [read = command.run, journal](Context& c) {
-            if (!pg::isServerUrl(c.args[0]) || c.values.count(journal))
+            if (data::Location(c.args[0]).isFile() || c.values.count(journal))
                 return read(c);
             const ServerSnapshot snapshot(c.args[0]);
             c.args[0] = snapshot.bankPath();
@@ -450,7 +451,8 @@ void serveJournalCommands(std::map<QString, Command>& table) {
     Command& clear = table.at(QStringLiteral("journal-clear"));
     clear.run = [local = clear.run, journal](Context& c) {
         const auto before = c.values.find(QStringLiteral("--before"));
-        if (!pg::isServerUrl(c.args[0]) || c.values.count(journal) || before == c.values.end())
+        if (data::Location(c.args[0]).isFile() || c.values.count(journal) ||
+            before == c.values.end())
             return local(c);
         const QDate day = parseDate(before->first, before->second);
         const bool dryRun = c.switches.contains(QStringLiteral("--dry-run"));
@@ -520,8 +522,8 @@ int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
         return command.run(context);
     } catch (const EEngineError& e) {
         writeLine(err, prefix + explainEngineError(e, name, bankOf(context.args, false)));
-    } catch (const pg::EServerError& e) {
-        writeLine(err, prefix + pg::explainServerError(e, bankOf(context.args, true)));
+    } catch (const data::pg::EServerError& e) {
+        writeLine(err, prefix + server::explainServerError(e, bankOf(context.args, true)));
     } catch (const Exception& e) {
         writeLine(err, prefix + e.message());
     } catch (const std::exception& e) {

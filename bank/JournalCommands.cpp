@@ -4,8 +4,8 @@
 #include "bank/Cli.h"
 #include "bank/JournalExport.h"
 #include "bank/JournalReport.h"
-#include "bank/Pg.h"
 #include "data/JournalStore.h"
+#include "data/Location.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -41,7 +41,7 @@ std::optional<QString> value(const Context& c, const QString& name) {
 QString journalPath(const Context& c) {
     if (const auto journal = value(c, kJournal))
         return *journal;
-    if (pg::isServerUrl(c.args[0]))
+    if (data::Location(c.args[0]).isServer())
         throw EToolError(QStringLiteral("журнал результатов на сервере эта команда пока не читает: "
                                         "скопируйте банк с журналом в файл (infotest-bank copy "
                                         "%1 копия.mdb) и укажите копию")

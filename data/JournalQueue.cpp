@@ -90,7 +90,7 @@ std::unique_ptr<PgEngine> connectServer(const QString& url) {
 
 QString journalOf(const Connection& bank) {
     // A bank on a server keeps its journal in the same database.
-    if (Connection::isServerUrl(bank.dataSource))
+    if (bank.location().isServer())
         return bank.dataSource;
     // The bank as it was opened, whatever the working directory is now.
     const char* file = sqlite3_db_filename(bank.database().handle(), "main");
@@ -99,7 +99,7 @@ QString journalOf(const Connection& bank) {
 
 void storeNow(const QString& journalPath, const RunRecord& run, int busyTimeoutMs,
               Connection* bank) {
-    if (!Connection::isServerUrl(journalPath)) {
+    if (!Location(journalPath).isServer()) {
         JournalStore(journalPath, JournalStore::Mode::Record, busyTimeoutMs).store(run);
         return;
     }
@@ -239,7 +239,7 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
         return *server;
     };
     const auto store = [&](const QString& journalPath, const RunRecord& run) {
-        if (Connection::isServerUrl(journalPath)) {
+        if (Location(journalPath).isServer()) {
             PgEngine* server = nullptr;
             try {
                 server = &serverFor(journalPath);
