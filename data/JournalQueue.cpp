@@ -48,7 +48,7 @@ int openOwnFile(const QString& path, int flags) {
                    (S_ISREG(info.st_mode) && info.st_uid == ::geteuid())) {
             return -1; // missing, or the file's own failure (permissions, a full disk)
         }
-        if (::rename(name.constData(), name + ".refused") != 0)
+        if (::rename(name.constData(), (name + ".refused").constData()) != 0)
             return -1;
     }
     errno = EEXIST;
