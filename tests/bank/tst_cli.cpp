@@ -177,9 +177,6 @@ void TestCli::journalCommands_data() {
     QTest::newRow("results escape a pupil's control characters")
         << QStringList{"results", "BANK", "--who", "FAKE"} << 0
         << QStringLiteral("\\x1B[1A\\x1B[2K\\x1B]0;pwned\\x07FAKE\\x9B2J\\u202E");
-    QTest::newRow("stats escape a recorded question's")
-        << QStringList{"stats", "BANK"} << 0
-        << QStringLiteral("Вопрос 99: «\\x1B[1A\\x1B[2K\\x1B]0;pwned");
     QTest::newRow("a date that does not exist")
         << QStringList{"results", "BANK", "--from", "31.02.2026"} << 2
         << QStringLiteral("--from «31.02.2026»: ожидается дата");

@@ -18,7 +18,6 @@
 #include <QTest>
 #include <QToolButton>
 #include <optional>
-#include <vector>
 
 using data::DataSetState;
 using testsupport::BankFixture;
@@ -37,10 +36,10 @@ const QColor kLilac(235, 215, 255);
 // brings its double-click event after the press.
 void clickCellAt(TDBGrid* grid, int row, int column, ulong timestamp, bool second = false) {
     const QPoint at = cellCentre(grid, row, column);
-    std::vector<QEvent::Type> types{QEvent::MouseButtonPress, QEvent::MouseButtonRelease};
-    if (second)
-        types.insert(types.begin() + 1, QEvent::MouseButtonDblClick);
-    for (const QEvent::Type type : types) {
+    for (const QEvent::Type type :
+         {QEvent::MouseButtonPress, QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        if (type == QEvent::MouseButtonDblClick && !second)
+            continue;
         QMouseEvent event(type, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
                           type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
         event.setTimestamp(timestamp);
@@ -465,32 +464,29 @@ void TestGridPainting::clickOnARefilledGridChangesNoRow() {
 // the second went down before the refilled rows were painted, or within the double-click
 // interval of the first, and acts no more than the first; a click after that acts.
 void TestGridPainting::clickBeforeTheRefilledRowsWereSeenChangesNoRow_data() {
-    QTest::addColumn<int>("interval"); // the platform's double-click interval, ms
-    QTest::addColumn<int>("waited");   // ms between the two presses on the monotonic clock
-    QTest::addColumn<bool>("painted"); // whether the new rows were painted before the second
-    QTest::addColumn<int>("after");    // the second press's timestamp after the first, ms
-    QTest::addColumn<bool>("second");  // the second press is a double click's
+    // Slow: the new rows are not painted 40 ms after the first press, with an interval of 1 ms
+    // (else 400 ms).
+    QTest::addColumn<bool>("slow");
+    QTest::addColumn<int>("after");   // the second press's timestamp after the first's, ms
+    QTest::addColumn<bool>("second"); // the second press is a double click's
     QTest::addColumn<bool>("acts");
-    QTest::newRow("same time") << 400 << 0 << true << 0 << false << false;
-    QTest::newRow("painted at once, pressed 150 ms later")
-        << 400 << 0 << true << 150 << false << false;
-    QTest::newRow("double click") << 400 << 0 << true << 150 << true << false;
-    QTest::newRow("after the interval") << 400 << 0 << true << 401 << false << true;
-    QTest::newRow("paint slower than the interval") << 1 << 40 << false << 10 << false << false;
+    QTest::newRow("same time") << false << 0 << false << false;
+    QTest::newRow("painted at once, pressed 150 ms later") << false << 150 << false << false;
+    QTest::newRow("double click") << false << 150 << true << false;
+    QTest::newRow("after the interval") << false << 401 << false << true;
+    QTest::newRow("paint slower than the interval") << true << 10 << false << false;
 }
 
 void TestGridPainting::clickBeforeTheRefilledRowsWereSeenChangesNoRow() {
-    QFETCH(int, interval);
-    QFETCH(int, waited);
-    QFETCH(bool, painted);
+    QFETCH(bool, slow);
     QFETCH(int, after);
     QFETCH(bool, second);
     QFETCH(bool, acts);
-    QStyleHints* hints = QGuiApplication::styleHints();
-    const auto restore = qScopeGuard([hints, was = hints->mouseDoubleClickInterval()] {
-        hints->setMouseDoubleClickInterval(was);
-    });
-    hints->setMouseDoubleClickInterval(interval);
+    const auto restore =
+        qScopeGuard([was = QGuiApplication::styleHints()->mouseDoubleClickInterval()] {
+            QGuiApplication::styleHints()->setMouseDoubleClickInterval(was);
+        });
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(slow ? 1 : 400);
     open();
     TDBGrid* questions = editor_->DBGrid1;
     TDBGrid* options = editor_->DBGrid2;
@@ -501,8 +497,8 @@ void TestGridPainting::clickBeforeTheRefilledRowsWereSeenChangesNoRow() {
     options->setFocus(Qt::MouseFocusReason); // as a press gives it, before the press arrives
     clickCellAt(options, 0, 1, pressed);
     QCOMPARE(options->model()->rowCount(), 4);
-    QTest::qSleep(waited);
-    if (painted)
+    QTest::qSleep(slow ? 40 : 0);
+    if (!slow)
         options->viewport()->repaint();
     clickCellAt(options, 1, 1, pressed + after, second);
     QCOMPARE(dm_->Variant.currentPosition(), acts ? 1 : 0);
