@@ -199,7 +199,6 @@ void TestCli::journalCommands() {
         journal.store(testsupport::knownRun(2, 1, 2, QStringLiteral("Иванов Пётр")));
         data::journal::RunRecord hostile = testsupport::knownRun(2, 1, 2, kHostile);
         hostile.host = kHostile;
-        hostile.answers.back().questionId = 99;
         hostile.answers.back().question = kHostile;
         journal.store(hostile);
     }
