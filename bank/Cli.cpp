@@ -45,6 +45,33 @@ void writeOutput(const QString& path, const QByteArray& bytes) {
 
 namespace {
 
+bool obeyedByTerminals(char16_t c) {
+    return (c < 0x20 && c != u'\n') || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
+QString terminalText(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!obeyedByTerminals(u))
+            shown += c;
+        else
+            shown += (u <= 0xFF ? QStringLiteral("\\x") : QStringLiteral("\\u")) +
+                     QString::number(u, 16).toUpper().rightJustified(u <= 0xFF ? 2 : 4, u'0');
+    }
+    return shown;
+}
+
+void writeLine(QIODevice& device, const QString& text) {
+    device.write((terminalText(text) + u'\n').toUtf8());
+}
+
+namespace {
+
 // %1: the text limit; %2: the questions of a test; %3: the question line's width.
 const char* const kHelpTemplate =
     R"(infotest-bank — банк вопросов программы «Тесты по информатике» (файл db.mdb)
@@ -162,13 +189,6 @@ QString helpText() {
         .arg(data::kMaxTextLength)
         .arg(kQuestionsPerTest)
         .arg(testwindow::kQuestionLabelWidth);
-}
-
-void write(QIODevice& device, const QString& text) {
-    device.write(text.toUtf8());
-}
-void writeLine(QIODevice& device, const QString& text) {
-    write(device, text + u'\n');
 }
 
 int create(Context& c) {
@@ -480,13 +500,13 @@ const Command* findCommand(const QString& name) {
 int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
     const QString prefix = QStringLiteral("infotest-bank: ");
     if (args.isEmpty()) {
-        write(err, helpText());
+        err.write(helpText().toUtf8());
         return kExitFailure;
     }
     const QString& name = args.front();
     if (name == QLatin1String("help") || name == QLatin1String("--help") ||
         name == QLatin1String("-h")) {
-        write(out, helpText());
+        out.write(helpText().toUtf8());
         return kExitOk;
     }
     const Command* found = findCommand(name);

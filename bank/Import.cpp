@@ -39,10 +39,6 @@ QString formatName(Format format) {
 // How many questions a refusal names before it says how many more there are.
 constexpr int kListedQuestions = 5;
 
-void writeLine(QIODevice& device, const QString& text) {
-    device.write((text + u'\n').toUtf8());
-}
-
 // The format by the file's extension, or else by what it holds.
 Format formatOf(const QString& path, const QByteArray& bytes) {
     const QString suffix = QFileInfo(path).suffix().toLower();

@@ -29,10 +29,6 @@ const QString kCsv = QStringLiteral("--csv");
 const QString kXlsx = QStringLiteral("--xlsx");
 const QString kBefore = QStringLiteral("--before");
 
-void writeLine(QIODevice& device, const QString& text) {
-    device.write((text + u'\n').toUtf8());
-}
-
 std::optional<QString> value(const Context& c, const QString& name) {
     const auto found = c.values.find(name);
     return found == c.values.end() ? std::nullopt : std::optional(found->second);
