@@ -14,6 +14,10 @@ namespace bank {
 // QGuiApplication, as Qt's HTML reader does.
 QString htmlToText(const QString& html, bool* leftOut);
 
+// A question (GIFT, Aiken) or a text (Moodle XML) longer than this is no question a test asks:
+// reading it on would only multiply an untrusted file in memory, so it is refused.
+constexpr qsizetype kMaxForeignText = 1 << 20;
+
 struct ForeignAnswer {
     QString text;
     bool correct = false;
@@ -33,6 +37,7 @@ struct ForeignItem {
 struct ForeignFile {
     std::vector<ForeignItem> items;
     QStringList skipped; // questions of a kind the quiz cannot ask: "строка 3 «…»: эссе"
+    QStringList broken;  // with lenient, those it could not read: "строка 9: ..."
     QStringList ignored; // what no question of ours carries: categories, titles, comments
 };
 

@@ -2,7 +2,9 @@
 
 #include "bank/BankFile.h"
 #include "bank/Csv.h"
+#include "bank/Encoding.h"
 
+#include <QBuffer>
 #include <QXmlStreamReader>
 #include <cmath>
 
@@ -30,7 +32,12 @@ QString kindName(const QString& type) {
 
 class Reader {
 public:
-    explicit Reader(const QByteArray& bytes) : xml_(bytes) {}
+    // Through a device the reader decodes the file piece by piece, not all of it at once.
+    explicit Reader(const QByteArray& bytes) {
+        buffer_.setData(bytes);
+        buffer_.open(QIODevice::ReadOnly);
+        xml_.setDevice(&buffer_);
+    }
 
     ForeignFile run() {
         // The document type declaration comes before the root, so it is met before anything
@@ -83,7 +90,7 @@ private:
         QString raw;
         while (xml_.readNextStartElement()) {
             if (xml_.name() == QLatin1String("text")) {
-                raw = xml_.readElementText();
+                raw = elementText();
             } else {
                 if (xml_.name() == QLatin1String("file"))
                     result.leftOut = true;
@@ -94,10 +101,37 @@ private:
         return result;
     }
 
-    static QString plain(const QString& raw, const QString& format, bool& leftOut) {
-        if (format == QLatin1String("plain_text") || format == QLatin1String("markdown"))
-            return raw;
-        return htmlToText(raw, &leftOut); // html, moodle_auto_format and the default
+    // The text of the current element, which holds nothing else; one longer than any question
+    // of a test is refused before it is copied.
+    QString elementText() {
+        QString text;
+        while (xml_.readNext() == QXmlStreamReader::Characters ||
+               xml_.tokenType() == QXmlStreamReader::Comment ||
+               xml_.tokenType() == QXmlStreamReader::ProcessingInstruction) {
+            if (xml_.tokenType() != QXmlStreamReader::Characters)
+                continue;
+            if (text.size() + xml_.text().size() > kMaxForeignText)
+                fail(QStringLiteral("текст длиннее %1 символов: такого вопроса тест не задаёт")
+                         .arg(kMaxForeignText));
+            text += xml_.text();
+        }
+        checkError();
+        if (xml_.tokenType() != QXmlStreamReader::EndElement)
+            fail(QStringLiteral("в элементе <%1> ожидается только текст")
+                     .arg(xml_.name().toString()));
+        return text;
+    }
+
+    QString plain(const QString& raw, const QString& format, bool& leftOut) {
+        // html, moodle_auto_format and the default are HTML
+        const bool html =
+            format != QLatin1String("plain_text") && format != QLatin1String("markdown");
+        const QString text = html ? htmlToText(raw, &leftOut) : raw;
+        // A character reference, of XML or of HTML, can spell what a file may not hold.
+        for (const QString* t : {&raw, &text})
+            if (const qsizetype bad = firstControlCharacter(*t); bad >= 0)
+                fail(controlCharacterMessage(t->at(bad)));
+        return text;
     }
 
     void question() {
@@ -105,6 +139,7 @@ private:
         const int line = int(xml_.lineNumber());
         ForeignItem item;
         QString category;
+        QString single = QStringLiteral("true");
         while (xml_.readNextStartElement()) {
             const auto name = xml_.name();
             if (name == QLatin1String("name")) {
@@ -115,6 +150,8 @@ private:
                 const Text text = formatted();
                 item.text = text.text;
                 item.leftOut = item.leftOut || text.leftOut;
+            } else if (name == QLatin1String("single")) {
+                single = elementText().trimmed();
             } else if (name == QLatin1String("generalfeedback")) {
                 item.generalFeedback = formatted().text;
             } else if (name == QLatin1String("answer")) {
@@ -128,11 +165,19 @@ private:
         item.place = QStringLiteral("строка %1%2").arg(line).arg(named);
         if (type == QLatin1String("category"))
             file_.ignored << QStringLiteral("категория «%1»").arg(category);
+        else if (type == kMultichoice && isMultipleResponse(single))
+            file_.skipped << QStringLiteral("%1 %2: выбор нескольких ответов")
+                                 .arg(item.place, shown(item.text));
         else if (type == kMultichoice || type == kTrueFalse)
             file_.items.push_back(std::move(item));
         else
             file_.skipped
                 << QStringLiteral("%1 %2: %3").arg(item.place, shown(item.text), kindName(type));
+    }
+
+    // As Moodle reads <single>: "false", "0" or nothing lets the pupil choose several.
+    static bool isMultipleResponse(const QString& single) {
+        return single.isEmpty() || single == QLatin1String("false") || single == QLatin1String("0");
     }
 
     // <answer> holds its text, maybe files, and its own <feedback>.
@@ -145,7 +190,7 @@ private:
         QString raw;
         while (xml_.readNextStartElement()) {
             if (xml_.name() == QLatin1String("text")) {
-                raw = xml_.readElementText();
+                raw = elementText();
             } else if (xml_.name() == QLatin1String("feedback")) {
                 const Text feedback = formatted();
                 a.feedback = feedback.text;
@@ -164,6 +209,7 @@ private:
         return a;
     }
 
+    QBuffer buffer_;
     QXmlStreamReader xml_;
     ForeignFile file_;
 };
