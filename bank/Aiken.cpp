@@ -56,6 +56,12 @@ private:
     }
 
     void take(QStringView trimmed, int line) {
+        if (trimmed.size() > kMaxForeignText)
+            return broken(QStringLiteral("строка длиннее %1 символов (%2): такого вопроса тест не "
+                                         "задаёт")
+                              .arg(kMaxForeignText)
+                              .arg(trimmed.size()),
+                          line);
         line_ = trimmed.toString();
         // As Moodle reads them: a letter, ")" or "." and the option's text, with or without
         // white space between.

@@ -14,9 +14,10 @@ size_mb=${SIZE_MB:-50}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# SIZE_MB megabytes of words on one line, no line break at the end.
+# SIZE_MB megabytes of words on one line (ASCII, so that the cut ends on a character), no line
+# break at the end.
 filler() {
-    head -c $((size_mb * 1024 * 1024)) < <(yes 'Сколько бит в байте' | tr '\n' ' ')
+    head -c $((size_mb * 1024 * 1024)) < <(yes 'How many bits are in a byte' | tr '\n' ' ')
 }
 
 { printf '::Большой::'; filler; printf '{=8 ~4 ~16 ~2}'; } > "$work/big.gift"
