@@ -21,9 +21,8 @@ public:
             while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
                 ++end;
             const QStringView trimmed = text.sliced(at, end - at).trimmed();
-            at = end + (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n'
-                            ? 2
-                            : 1);
+            at = end +
+                 (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
             // Moodle passes over a line shorter than two bytes.
             if (trimmed.isEmpty() || (trimmed.size() == 1 && trimmed[0].unicode() < 0x80)) {
                 blank_ = true;
@@ -74,9 +73,9 @@ private:
             if (start_ == 0)
                 return broken(QStringLiteral("строка «ANSWER:» без вопроса"), line);
             if (item_.answers.size() < 2)
-                return broken(QStringLiteral("у вопроса со строки %1 меньше двух вариантов")
-                                  .arg(start_),
-                              line);
+                return broken(
+                    QStringLiteral("у вопроса со строки %1 меньше двух вариантов").arg(start_),
+                    line);
             const QString letter = match.captured(1).trimmed();
             const int k = letter.size() == 1 ? letter.at(0).unicode() - u'A' : -1;
             if (k < 0 || k >= int(item_.answers.size()))

@@ -99,9 +99,8 @@ public:
             while (end < text_.size() && text_[end] != u'\n' && text_[end] != u'\r')
                 ++end;
             const QStringView trimmed = text_.sliced(at, end - at).trimmed();
-            at = end + (end + 1 < text_.size() && text_[end] == u'\r' && text_[end + 1] == u'\n'
-                            ? 2
-                            : 1);
+            at = end +
+                 (end + 1 < text_.size() && text_[end] == u'\r' && text_[end + 1] == u'\n' ? 2 : 1);
             if (trimmed.startsWith(QLatin1String("//"))) {
                 ++comments_;
                 if (!chunk_.isEmpty())
@@ -276,8 +275,7 @@ private:
         if (starts.empty() || starts.front() != from)
             starts.insert(starts.begin(), from - 1);
         // Moodle's weight: one or two digits, maybe a fraction, after "~" only.
-        static const QRegularExpression weight(
-            QStringLiteral("^%-*[0-9]{1,2}\\.?[0-9]*%"));
+        static const QRegularExpression weight(QStringLiteral("^%-*[0-9]{1,2}\\.?[0-9]*%"));
         for (size_t k = 0; k < starts.size(); ++k) {
             const size_t begin = starts[k] + 1;
             const size_t end = k + 1 < starts.size() ? starts[k + 1] : to;
@@ -305,8 +303,7 @@ private:
 
     // One text as Moodle reads it: trimmed, a leading format marker taken for its format
     // (otherwise format stays as given), HTML made plain.
-    QString text(const Marks& m, size_t from, size_t to, Format& format,
-                 ForeignItem& item) const {
+    QString text(const Marks& m, size_t from, size_t to, Format& format, ForeignItem& item) const {
         QString raw = textOf(m, from, std::min(to, m.size()));
         static const QRegularExpression marker(
             QStringLiteral("^\\[(html|moodle|plain|markdown)\\]"));

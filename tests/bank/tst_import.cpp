@@ -187,10 +187,12 @@ void TestImport::readers_data() {
                        {"wrong, it's yellow", false}}},
                      {"42 is the Absolute Answer to everything.",
                       {{"Верно", false}, {"Неверно", true}},
-                      {{"42 is the Ultimate Answer.", false}, {"You gave the right answer.", true}}},
+                      {{"42 is the Ultimate Answer.", false},
+                       {"You gave the right answer.", true}}},
                      {"TSL is blablabla.", {{"Верно", true}, {"Неверно", false}}, {}},
                      {"TSL is blablabla.", {{"Верно", true}, {"Неверно", false}}, {}},
-                     {"Земля круглая", {{"Верно", true}, {"Неверно", false}},
+                     {"Земля круглая",
+                      {{"Верно", true}, {"Неверно", false}},
                       {{"Да", true}, {"Нет, круглая", false}}},
                      {"Grant is _____ in Grant's tomb.",
                       {{"buried", false}, {"entombed", true}, {"living", false}},
@@ -199,18 +201,19 @@ void TestImport::readers_data() {
            "строка 16 «Земля круглая»: 2 варианта ответа";
     QTest::newRow("Moodle's GIFT: multiple response, essay, matching, numerical, short answer")
         << "q.gift"
-        << QByteArray("::colours:: What's between orange and green?\n{\n    ~%50%yellow # right; "
-                      "good!\n    ~%-100%red # [html]wrong\n    ~%50%off-beige # right; good!\n"
-                      "    ~%-100%[plain]blue # wrong\n}\n\n::tricky:: What's between?\n{\n"
-                      "    ~%100%yellow # right; good!\n    ~%-50%red # wrong\n"
-                      "    ~%-50%blue # wrong\n}\n\n// essay\n::Q8:: How are you? {}\n\n"
-                      "::Moodle activities::[html]Match the <b>activity</b> to the description.{\n"
-                      "    =[html]An activity supporting asynchronous discussions. -> Forum\n"
-                      "    = -> Chat\n}\n\n"
-                      "::Q5:: What is a number from 1 to 5? {#3:2~#Completely wrong}\n\n"
-                      "::Shortanswer::Which is the best animal?{\n    =Frog#Good!\n"
-                      "    =%50%Cat#What is it with Moodlers and cats?\n    =%0%*#Completely wrong\n"
-                      "    ####[html]Here is some general feedback!\n}\n")
+        << QByteArray(
+               "::colours:: What's between orange and green?\n{\n    ~%50%yellow # right; "
+               "good!\n    ~%-100%red # [html]wrong\n    ~%50%off-beige # right; good!\n"
+               "    ~%-100%[plain]blue # wrong\n}\n\n::tricky:: What's between?\n{\n"
+               "    ~%100%yellow # right; good!\n    ~%-50%red # wrong\n"
+               "    ~%-50%blue # wrong\n}\n\n// essay\n::Q8:: How are you? {}\n\n"
+               "::Moodle activities::[html]Match the <b>activity</b> to the description.{\n"
+               "    =[html]An activity supporting asynchronous discussions. -> Forum\n"
+               "    = -> Chat\n}\n\n"
+               "::Q5:: What is a number from 1 to 5? {#3:2~#Completely wrong}\n\n"
+               "::Shortanswer::Which is the best animal?{\n    =Frog#Good!\n"
+               "    =%50%Cat#What is it with Moodlers and cats?\n    =%0%*#Completely wrong\n"
+               "    ####[html]Here is some general feedback!\n}\n")
         << QStringList{"--lenient"} << Questions{}
         << "строка 1 «colours» «What's between orange and green?»: выбор нескольких ответов\n"
            "строка 9 «tricky» «What's between?»: выбор нескольких ответов\n"
