@@ -14,6 +14,7 @@ namespace {
 
 const QString kMultichoice = QStringLiteral("multichoice");
 const QString kTrueFalse = QStringLiteral("truefalse");
+const QString kPlainText = QStringLiteral("plain_text");
 
 // What Moodle calls the kinds of questions the quiz cannot ask, for the list of skipped ones.
 QString kindName(const QString& type) {
@@ -83,9 +84,16 @@ private:
         }
     }
 
-    // An element holding <text> and maybe <file>s, its text made plain as its format says.
-    Text formatted() {
+    // The current element's format, or as Moodle has it the question text's for an answer or a
+    // feedback without one.
+    QString formatOr(const QString& defaultFormat) const {
         const QString format = xml_.attributes().value(QLatin1String("format")).toString();
+        return format.isEmpty() ? defaultFormat : format;
+    }
+
+    // An element holding <text> and maybe <file>s, its text made plain as its format says.
+    Text formatted(const QString& defaultFormat) {
+        const QString format = formatOr(defaultFormat);
         Text result;
         QString raw;
         while (xml_.readNextStartElement()) {
@@ -124,8 +132,7 @@ private:
 
     QString plain(const QString& raw, const QString& format, bool& leftOut) {
         // html, moodle_auto_format and the default are HTML
-        const bool html =
-            format != QLatin1String("plain_text") && format != QLatin1String("markdown");
+        const bool html = format != kPlainText && format != QLatin1String("markdown");
         const QString text = html ? htmlToText(raw, &leftOut) : raw;
         // A character reference, of XML or of HTML, can spell what a file may not hold.
         for (const QString* t : {&raw, &text})
@@ -138,22 +145,24 @@ private:
         const QString type = xml_.attributes().value(QLatin1String("type")).toString();
         const int line = int(xml_.lineNumber());
         ForeignItem item;
+        textFormat_ = QStringLiteral("html");
         QString category;
         QString single = QStringLiteral("true");
         while (xml_.readNextStartElement()) {
             const auto name = xml_.name();
             if (name == QLatin1String("name")) {
-                item.name = formatted().text;
+                item.name = formatted(kPlainText).text;
             } else if (name == QLatin1String("category")) {
-                category = formatted().text;
+                category = formatted(kPlainText).text;
             } else if (name == QLatin1String("questiontext")) {
-                const Text text = formatted();
+                textFormat_ = formatOr(QStringLiteral("html"));
+                const Text text = formatted(textFormat_);
                 item.text = text.text;
                 item.leftOut = item.leftOut || text.leftOut;
             } else if (name == QLatin1String("single")) {
                 single = elementText().trimmed();
             } else if (name == QLatin1String("generalfeedback")) {
-                item.generalFeedback = formatted().text;
+                item.generalFeedback = formatted(textFormat_).text;
             } else if (name == QLatin1String("answer")) {
                 item.answers.push_back(answer(type == kTrueFalse, item.leftOut));
             } else {
@@ -186,13 +195,13 @@ private:
         const double fraction =
             xml_.attributes().value(QLatin1String("fraction")).toString().toDouble();
         a.correct = std::abs(fraction - 100.0) < 1e-6;
-        const QString format = xml_.attributes().value(QLatin1String("format")).toString();
+        const QString format = formatOr(textFormat_);
         QString raw;
         while (xml_.readNextStartElement()) {
             if (xml_.name() == QLatin1String("text")) {
                 raw = elementText();
             } else if (xml_.name() == QLatin1String("feedback")) {
-                const Text feedback = formatted();
+                const Text feedback = formatted(textFormat_);
                 a.feedback = feedback.text;
                 leftOut = leftOut || feedback.leftOut;
             } else {
@@ -211,6 +220,7 @@ private:
 
     QBuffer buffer_;
     QXmlStreamReader xml_;
+    QString textFormat_; // the current question's text's
     ForeignFile file_;
 };
 

@@ -221,7 +221,8 @@ void TestImport::readers_data() {
            "«Moodle activities» «Match the activity to the description.»: на соответствие\n"
            "«Q5» «What is a number from 1 to 5?»: числовой ответ\n"
            "«Shortanswer» «Which is the best animal?»: короткий ответ";
-    QTest::newRow("Moodle's XML: multiple response skipped, true/false with its feedback")
+    QTest::newRow("Moodle's XML: multiple response skipped, true/false, texts in the question's "
+                  "format")
         << "q.xml"
         << moodleHead +
                "<question type=\"multichoice\"><name><text>Multiple choice question</text></name>"
@@ -235,13 +236,20 @@ void TestImport::readers_data() {
                "true.</text></generalfeedback><answer fraction=\"100\"><text>true</text>"
                "<feedback><text>Well done!</text></feedback></answer><answer fraction=\"0\">"
                "<text>false</text><feedback><text>Doh!</text></feedback></answer></question>\n"
+               "<question type=\"multichoice\"><questiontext format=\"plain_text\"><text>2 &lt; "
+               "3?</text></questiontext><answer fraction=\"100\"><text>&lt;b&gt;да&lt;/b&gt;"
+               "</text><feedback><text>a &lt;b&gt; c</text></feedback></answer><answer "
+               "fraction=\"0\"><text>нет</text></answer></question>\n"
                "<question type=\"numerical\"><name><text>Numerical question</text></name>"
                "<questiontext format=\"html\"><text>What is the answer?</text></questiontext>"
                "<answer fraction=\"100\"><text>42</text></answer></question></quiz>"
         << QStringList{"--lenient"}
         << Questions{{"The answer is true.",
                       {{"Верно", true}, {"Неверно", false}},
-                      {{"Well done!", true}, {"Doh!", false}}}}
+                      {{"Well done!", true}, {"Doh!", false}}},
+                     {"2 < 3?",
+                      {{"<b>да</b>", true}, {"нет", false}},
+                      {{"a <b> c", true}, {"", false}}}}
         << "строка 4 «Multiple choice question» «Which are the even numbers?»: выбор нескольких "
            "ответов\n«Numerical question» «What is the answer?»: числовой ответ";
     const QByteArray aikenErrors =
