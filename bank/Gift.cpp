@@ -127,8 +127,6 @@ public:
     }
 
 private:
-    enum class Format { Html, Plain };
-
     void append(QStringView line) {
         length_ += (length_ > 0 ? 1 : 0) + line.size();
         if (length_ > kMaxForeignText) {
@@ -179,7 +177,7 @@ private:
         const size_t open = find(m, QStringLiteral("{"), at);
         const size_t close = find(m, QStringLiteral("}"), at);
         if (open == std::string::npos && close == std::string::npos) {
-            Format format = Format::Html;
+            TextFormat format = TextFormat::Html;
             file_.skipped << QStringLiteral("%1 %2: описание")
                                  .arg(item.place, shown(text(m, at, m.size(), format, item)));
             return;
@@ -197,14 +195,14 @@ private:
                 question.push_back({c, false});
             question.insert(question.end(), m.begin() + std::ptrdiff_t(close + 1), m.end());
         }
-        format_ = Format::Html;
+        format_ = TextFormat::Html;
         item.text = text(question, 0, question.size(), format_, item);
 
         // The answers, and after the last "####" the general feedback.
         auto [first, end] = trimmed(m, open + 1, close);
         if (const size_t general = findLast(m, QStringLiteral("####"), first, end);
             general != std::string::npos) {
-            Format format = format_;
+            TextFormat format = format_;
             item.generalFeedback = text(m, general + 4, end, format, item);
             end = trimmed(m, first, general).second;
         }
@@ -255,7 +253,7 @@ private:
         if (hash < to) {
             // The second "#" ends the feedback on a wrong answer; the rest is the other one.
             const size_t second = std::min(find(m, QStringLiteral("#"), hash + 1), to);
-            Format format = format_;
+            TextFormat format = format_;
             wrong = text(m, hash + 1, second, format, item);
             if (second < to) {
                 format = format_;
@@ -288,7 +286,7 @@ private:
                 textStart += size_t(match.capturedLength());
             }
             const size_t hash = std::min(find(m, QStringLiteral("#"), textStart), end);
-            Format format = format_;
+            TextFormat format = format_;
             answer.text = text(m, textStart, hash, format, item);
             if (hash < end) {
                 format = format_;
@@ -302,21 +300,22 @@ private:
     }
 
     // One text as Moodle reads it: trimmed, a leading format marker taken for its format
-    // (otherwise format stays as given), HTML made plain.
-    QString text(const Marks& m, size_t from, size_t to, Format& format, ForeignItem& item) const {
+    // (otherwise format stays as given), HTML or Markdown made plain.
+    QString text(const Marks& m, size_t from, size_t to, TextFormat& format,
+                 ForeignItem& item) const {
         QString raw = textOf(m, from, std::min(to, m.size()));
         static const QRegularExpression marker(
             QStringLiteral("^\\[(html|moodle|plain|markdown)\\]"));
         if (const auto match = marker.match(raw); match.hasMatch()) {
-            format = match.captured(1) == QLatin1String("html") ||
-                             match.captured(1) == QLatin1String("moodle")
-                         ? Format::Html
-                         : Format::Plain;
+            const QString name = match.captured(1);
+            format = name == QLatin1String("plain")      ? TextFormat::Plain
+                     : name == QLatin1String("markdown") ? TextFormat::Markdown
+                                                         : TextFormat::Html;
             raw = raw.sliced(match.capturedLength()).trimmed();
         }
-        if (format == Format::Plain)
+        if (format == TextFormat::Plain)
             return raw;
-        const QString plain = htmlToText(raw, &item.leftOut);
+        const QString plain = plainText(raw, format, &item.leftOut);
         // An entity can spell what the file itself may not hold.
         if (const qsizetype bad = firstControlCharacter(plain); bad >= 0)
             throw EInputError(controlCharacterMessage(plain[bad]), line_, 0);
@@ -331,7 +330,7 @@ private:
     int titles_ = 0;
     int comments_ = 0;
     bool lenient_;
-    Format format_ = Format::Html; // the question text's, the others' default
+    TextFormat format_ = TextFormat::Html; // the question text's, the others' default
 };
 
 QString escaped(const QString& text, int question) {

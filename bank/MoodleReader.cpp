@@ -131,9 +131,12 @@ private:
     }
 
     QString plain(const QString& raw, const QString& format, bool& leftOut) {
-        // html, moodle_auto_format and the default are HTML
-        const bool html = format != kPlainText && format != QLatin1String("markdown");
-        const QString text = html ? htmlToText(raw, &leftOut) : raw;
+        // html, moodle_auto_format and any other name are HTML
+        const QString text = plainText(raw,
+                                       format == kPlainText                  ? TextFormat::Plain
+                                       : format == QLatin1String("markdown") ? TextFormat::Markdown
+                                                                             : TextFormat::Html,
+                                       &leftOut);
         // A character reference, of XML or of HTML, can spell what a file may not hold.
         for (const QString* t : {&raw, &text})
             if (const qsizetype bad = firstControlCharacter(*t); bad >= 0)

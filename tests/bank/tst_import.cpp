@@ -178,7 +178,8 @@ void TestImport::readers_data() {
                       "FALSE#42 is the Ultimate Answer.#You gave the right answer.}\n\n"
                       "::2-08 TSL::TSL is blablabla.{T}\n\n::2-08 TSL::TSL is blablabla.{TRUE}\n\n"
                       "Земля круглая{T\n#Нет, круглая\n#Да\n}\n\n"
-                      "Grant is {~buried =entombed ~living} in Grant's tomb.\n")
+                      "Grant is {~buried =entombed ~living} in Grant's tomb.\n\n"
+                      "[markdown]**Байт** — это _сколько_ бит?{=8 ~[plain]**4**}\n")
         << QStringList{"--lenient", "--allow-duplicates"}
         << Questions{{"What's between orange and green in the spectrum?",
                       {{"yellow", true}, {"red", false}, {"blue", false}},
@@ -196,7 +197,8 @@ void TestImport::readers_data() {
                       {{"Да", true}, {"Нет, круглая", false}}},
                      {"Grant is _____ in Grant's tomb.",
                       {{"buried", false}, {"entombed", true}, {"living", false}},
-                      {}}}
+                      {}},
+                     {"Байт — это сколько бит?", {{"8", true}, {"**4**", false}}, {}}}
         << "строка 2 «Q2» «What's between orange and green in the spectrum?»: 3 варианта ответа\n"
            "строка 16 «Земля круглая»: 2 варианта ответа";
     QTest::newRow("Moodle's GIFT: multiple response, essay, matching, numerical, short answer")
