@@ -23,9 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const bool lenient : {false, true}) {
         try {
             const bank::ForeignFile file = bank::readGift(text, lenient);
-            for (const auto& q : bank::importedQuestions(file, lenient))
+            for (const auto& q : bank::importedQuestions(file, lenient)) {
                 if (lenient && bank::textLength(q.question.text) > bank::kMaxTextLength)
                     std::abort(); // --lenient cuts every text to the field
+                if (bank::firstControlCharacter(q.question.text) >= 0)
+                    std::abort(); // no format lets one into the bank
+            }
         } catch (const Exception&) {
             // --lenient reads on past a faulty question; only a control character in the file
             // refuses it whole
