@@ -65,8 +65,7 @@ private:
         // As Moodle reads them: a letter, ")" or "." and the option's text, with or without
         // white space between.
         static const QRegularExpression option(QStringLiteral("^([A-Z])[.)]\\s*(.*)$"));
-        static const QRegularExpression answer(QStringLiteral("^ANSWER:(.*)$"),
-                                               QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression answer(QStringLiteral("^ANSWER:(.*)$"));
         if (const auto match = answer.match(line_); match.hasMatch()) {
             if (skipping_)
                 return;
