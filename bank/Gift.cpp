@@ -46,9 +46,9 @@ bool isMark(const Marks& m, size_t at, QChar c) {
     return at < m.size() && !m[at].escaped && m[at].c == c;
 }
 
-// Where the unescaped text starts, from from on, or npos.
-size_t find(const Marks& m, const QString& what, size_t from = 0) {
-    for (size_t i = from; i + size_t(what.size()) <= m.size(); ++i) {
+// Where the unescaped text starts, from from on and ending before to, or npos.
+size_t find(const Marks& m, const QString& what, size_t from = 0, size_t to = std::string::npos) {
+    for (size_t i = from; i + size_t(what.size()) <= std::min(to, m.size()); ++i) {
         bool found = true;
         for (qsizetype k = 0; k < what.size() && found; ++k)
             found = isMark(m, i + size_t(k), what.at(k));
@@ -285,7 +285,8 @@ private:
                 answer.correct = match.captured().mid(1).chopped(1).toDouble() == 100.0;
                 textStart += size_t(match.capturedLength());
             }
-            const size_t hash = std::min(find(m, QStringLiteral("#"), textStart), end);
+            // Bounded by the answer: a question of many answers is read in one pass.
+            const size_t hash = std::min(find(m, QStringLiteral("#"), textStart, end), end);
             TextFormat format = format_;
             answer.text = text(m, textStart, hash, format, item);
             if (hash < end) {
