@@ -16,13 +16,9 @@ public:
     ForeignFile run(QStringView text) {
         refuseControlCharacters(text);
         qsizetype at = 0;
-        for (int line = 1; at <= text.size(); ++line) {
-            qsizetype end = at;
-            while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
-                ++end;
-            const QStringView trimmed = text.sliced(at, end - at).trimmed();
-            at = end +
-                 (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
+        QStringView raw;
+        for (int line = 1; nextLine(text, at, raw); ++line) {
+            const QStringView trimmed = raw.trimmed();
             // Moodle passes over a line shorter than two bytes.
             if (trimmed.isEmpty() || (trimmed.size() == 1 && trimmed[0].unicode() < 0x80)) {
                 blank_ = true;

@@ -86,6 +86,17 @@ bool looksCyrillic(const QString& text) {
 
 } // namespace
 
+bool nextLine(QStringView text, qsizetype& at, QStringView& line) {
+    if (at > text.size())
+        return false;
+    qsizetype end = at;
+    while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
+        ++end;
+    line = text.sliced(at, end - at);
+    at = end + (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
+    return true;
+}
+
 qsizetype firstControlCharacter(QStringView text) {
     for (qsizetype i = 0; i < text.size(); ++i)
         if (csv::isControlCharacter(text[i]) && text[i] != u'\n' && text[i] != u'\r')

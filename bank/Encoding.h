@@ -23,6 +23,10 @@ QString decodeUtf8(const QByteArray& bytes, const QString& hint);
 // saves them. Throws EInputError for what is neither, and EToolError for an unknown name.
 DecodedText decodeInput(const QByteArray& bytes, const QString& encoding, const QString& hint);
 
+// The line of a file's text that starts at at, without its end, and at moved past it; false
+// past the last line. CRLF, LF and a lone CR each end a line, as the readers count them.
+bool nextLine(QStringView text, qsizetype& at, QStringView& line);
+
 // The one rule for what a teacher's file of any format may hold: no control character but tab
 // and the line breaks (C0 but tab, line feed and carriage return; DEL; C1). The first one found,
 // or -1.

@@ -94,13 +94,9 @@ public:
         // Moodle trims each line, ends a question at a blank line and reads a comment line
         // inside a question as a blank in its text.
         qsizetype at = 0;
-        for (int line = 1; at <= text_.size(); ++line) {
-            qsizetype end = at;
-            while (end < text_.size() && text_[end] != u'\n' && text_[end] != u'\r')
-                ++end;
-            const QStringView trimmed = text_.sliced(at, end - at).trimmed();
-            at = end +
-                 (end + 1 < text_.size() && text_[end] == u'\r' && text_[end + 1] == u'\n' ? 2 : 1);
+        QStringView raw;
+        for (int line = 1; nextLine(text_, at, raw); ++line) {
+            const QStringView trimmed = raw.trimmed();
             if (trimmed.startsWith(QLatin1String("//"))) {
                 ++comments_;
                 if (!chunk_.isEmpty())
