@@ -109,6 +109,12 @@ private:
             start_ = line;
             item_.place = QStringLiteral("строка %1").arg(line);
             item_.text = line_;
+        } else if (item_.text.size() + 1 + line_.size() > kMaxForeignText) {
+            broken(QStringLiteral("текст вопроса со строки %1 длиннее %2 символов: такого вопроса "
+                                  "тест не задаёт")
+                       .arg(start_)
+                       .arg(kMaxForeignText),
+                   line);
         } else {
             item_.text += u'\n' + line_; // a question over several consecutive lines
         }
