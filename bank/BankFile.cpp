@@ -1,11 +1,11 @@
 #include "bank/BankFile.h"
 
 #include "bank/Csv.h"
-#include "bank/Pg.h"
 #include "bank/Screen.h"
 #include "bank/Server.h"
 #include "data/DM.h"
 #include "data/Errors.h"
+#include "data/Location.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 
@@ -252,7 +252,7 @@ QString questionLabel(const StoredQuestion& question) {
 }
 
 void createBank(const QString& path) {
-    if (pg::isServerUrl(path))
+    if (data::Location(path).isServer())
         return server::createBank(path);
     // Creating the empty file first, exclusively, is what keeps an existing bank safe even
     // when another process makes one under the same name a moment earlier.
@@ -286,7 +286,7 @@ void createBank(const QString& path) {
 
 qint64 importQuestions(const QString& path, const std::vector<Question>& questions,
                        bool allowDuplicates) {
-    if (pg::isServerUrl(path))
+    if (data::Location(path).isServer())
         return server::importQuestions(path, questions, allowDuplicates);
     try {
         checkProgramOpens(path);
@@ -348,7 +348,7 @@ std::vector<size_t> duplicatesOf(const QSet<QString>& bankTexts,
 }
 
 void checkProgramOpens(const QString& path) {
-    if (pg::isServerUrl(path))
+    if (data::Location(path).isServer())
         return; // the server's tables are made by the bank tool alone
     openExisting(path, Database::Mode::ReadOnly);
     try {
@@ -362,7 +362,7 @@ EProgramRefuses::EProgramRefuses(const QString& why)
     : EToolError(QStringLiteral("программа не откроет этот банк: %1").arg(why)), why_(why) {}
 
 QStringList ignoredObjects(const QString& path) {
-    if (pg::isServerUrl(path))
+    if (data::Location(path).isServer())
         return {};
     auto db = openExisting(path, Database::Mode::ReadOnly);
     QSet<QString> ours;
@@ -397,7 +397,7 @@ QStringList ignoredObjects(const QString& path) {
 }
 
 StoredBank readBank(const QString& path) {
-    if (pg::isServerUrl(path))
+    if (data::Location(path).isServer())
         return server::readBank(path);
     auto db = openExisting(path, Database::Mode::ReadOnly);
     std::vector<StoredQuestion> questions;
@@ -441,16 +441,11 @@ StoredBank assembleBank(std::vector<StoredQuestion> questions, std::vector<Store
 }
 
 QString bankName(const QString& bank) {
-    if (pg::isServerUrl(bank)) {
-        const QString path = QUrl(bank).path();
-        return path.mid(path.lastIndexOf(u'/') + 1);
-    }
-    const QFileInfo file(bank);
-    return file.completeBaseName().isEmpty() ? file.fileName() : file.completeBaseName();
+    return data::Location(bank).name();
 }
 
 BankCounts countBank(const QString& path) {
-    if (pg::isServerUrl(path))
+    if (data::Location(path).isServer())
         return server::countBank(path);
     auto db = openExisting(path, Database::Mode::ReadOnly);
     BankCounts counts;

@@ -6,10 +6,10 @@
 #include "bank/Csv.h"
 #include "bank/Import.h"
 #include "bank/JournalCommands.h"
-#include "bank/Pg.h"
 #include "bank/PrintTest.h"
 #include "bank/QuestionCsv.h"
 #include "bank/Server.h"
+#include "data/Location.h"
 #include "data/Schema.h"
 #include "testing/Geometry.h"
 
@@ -41,6 +41,33 @@ void writeOutput(const QString& path, const QByteArray& bytes) {
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         throw EToolError(
             QStringLiteral("не удаётся записать «%1»: %2").arg(path, file.errorString()));
+}
+
+namespace {
+
+bool obeyedByTerminals(char16_t c) {
+    return (c < 0x20 && c != u'\n') || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
+QString terminalText(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!obeyedByTerminals(u))
+            shown += c;
+        else
+            shown += (u <= 0xFF ? QStringLiteral("\\x") : QStringLiteral("\\u")) +
+                     QString::number(u, 16).toUpper().rightJustified(u <= 0xFF ? 2 : 4, u'0');
+    }
+    return shown;
+}
+
+void writeLine(QIODevice& device, const QString& text) {
+    device.write((terminalText(text) + u'\n').toUtf8());
 }
 
 namespace {
@@ -162,13 +189,6 @@ QString helpText() {
         .arg(data::kMaxTextLength)
         .arg(kQuestionsPerTest)
         .arg(testwindow::kQuestionLabelWidth);
-}
-
-void write(QIODevice& device, const QString& text) {
-    device.write(text.toUtf8());
-}
-void writeLine(QIODevice& device, const QString& text) {
-    write(device, text + u'\n');
 }
 
 int create(Context& c) {
@@ -368,7 +388,8 @@ QString explainEngineError(const EEngineError& e, const QString& command, const 
 
 // The bank an engine's error concerns: the first argument, or for a copy the end of that kind.
 const QString& bankOf(const QStringList& args, bool server) {
-    if (args.size() > 1 && pg::isServerUrl(args[0]) != server && pg::isServerUrl(args[1]) == server)
+    if (args.size() > 1 && data::Location(args[0]).isServer() != server &&
+        data::Location(args[1]).isServer() == server)
         return args[1];
     return args[0];
 }
@@ -440,7 +461,7 @@ void serveJournalCommands(std::map<QString, Command>& table) {
     for (const char* name : {"results", "stats", "report"}) {
         Command& command = table.at(QString::fromUtf8(name));
         command.run = [read = command.run, journal](Context& c) {
-            if (!pg::isServerUrl(c.args[0]) || c.values.count(journal))
+            if (data::Location(c.args[0]).isFile() || c.values.count(journal))
                 return read(c);
             const ServerSnapshot snapshot(c.args[0]);
             c.args[0] = snapshot.bankPath();
@@ -450,7 +471,8 @@ void serveJournalCommands(std::map<QString, Command>& table) {
     Command& clear = table.at(QStringLiteral("journal-clear"));
     clear.run = [local = clear.run, journal](Context& c) {
         const auto before = c.values.find(QStringLiteral("--before"));
-        if (!pg::isServerUrl(c.args[0]) || c.values.count(journal) || before == c.values.end())
+        if (data::Location(c.args[0]).isFile() || c.values.count(journal) ||
+            before == c.values.end())
             return local(c);
         const QDate day = parseDate(before->first, before->second);
         const bool dryRun = c.switches.contains(QStringLiteral("--dry-run"));
@@ -478,13 +500,13 @@ const Command* findCommand(const QString& name) {
 int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
     const QString prefix = QStringLiteral("infotest-bank: ");
     if (args.isEmpty()) {
-        write(err, helpText());
+        err.write(helpText().toUtf8());
         return kExitFailure;
     }
     const QString& name = args.front();
     if (name == QLatin1String("help") || name == QLatin1String("--help") ||
         name == QLatin1String("-h")) {
-        write(out, helpText());
+        out.write(helpText().toUtf8());
         return kExitOk;
     }
     const Command* found = findCommand(name);
@@ -520,8 +542,8 @@ int runBankTool(const QStringList& args, QIODevice& out, QIODevice& err) {
         return command.run(context);
     } catch (const EEngineError& e) {
         writeLine(err, prefix + explainEngineError(e, name, bankOf(context.args, false)));
-    } catch (const pg::EServerError& e) {
-        writeLine(err, prefix + pg::explainServerError(e, bankOf(context.args, true)));
+    } catch (const data::pg::EServerError& e) {
+        writeLine(err, prefix + server::explainServerError(e, bankOf(context.args, true)));
     } catch (const Exception& e) {
         writeLine(err, prefix + e.message());
     } catch (const std::exception& e) {

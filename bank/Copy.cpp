@@ -1,9 +1,10 @@
 #include "bank/Copy.h"
 
 #include "bank/BankFile.h"
-#include "bank/Pg.h"
 #include "bank/Server.h"
 #include "data/JournalStore.h"
+#include "data/Location.h"
+#include "data/Pg.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <sqlite3.h>
 
 namespace bank {
@@ -21,6 +23,7 @@ namespace {
 
 using data::sqlite::Database;
 using data::sqlite::Statement;
+using data::sqlite::Transaction;
 
 // The key of the bank's tables and of the journal's, whose numbers travel with the rows.
 const QString kId = QString::fromUtf8(data::kIdColumn);
@@ -58,10 +61,11 @@ bool hasId(const std::vector<Column>& columns) {
                        [](const Column& c) { return c.name == kId; });
 }
 
-QString columnList(const std::vector<Column>& columns) {
+// The columns' names, each quoted by its engine's quoter.
+QString columnList(const std::vector<Column>& columns, QString (*quoted)(const QString&)) {
     QStringList names;
     for (const Column& c : columns)
-        names << data::sqlite::quoted(c.name);
+        names << quoted(c.name);
     return names.join(QLatin1String(", "));
 }
 
@@ -138,9 +142,7 @@ public:
         // Another program (the quiz itself) may be writing to the bank for a moment.
         db_->setBusyTimeout(5000);
         // Nothing a file carries may run on our statements.
-        if (sqlite3_db_config(db_->handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr) !=
-            SQLITE_OK)
-            db_->raise();
+        db_->distrustContents();
         const QString journal = journalPath();
         if (withJournal && destination && !QFileInfo::exists(journal)) {
             createJournal(journal);
@@ -152,17 +154,12 @@ public:
             attach.run();
             journal_ = true;
         }
-        db_->exec(destination ? "BEGIN IMMEDIATE" : "BEGIN");
+        tx_.emplace(*db_, destination ? Transaction::Kind::Write : Transaction::Kind::Read);
     }
 
     // Rolls back and removes the files this copy made.
     void discard() noexcept {
-        try {
-            if (db_ && db_->inTransaction())
-                db_->exec("ROLLBACK");
-        } catch (const EEngineError&) {
-            // Closing the connection below rolls back all the same.
-        }
+        tx_.reset(); // closing the connection below rolls back all the same
         db_.reset();
         if (createdJournal_)
             QFile::remove(journalPath());
@@ -174,17 +171,28 @@ public:
         std::vector<Column> out;
         if (isJournalTable(table) && !journal_)
             return out;
-        Statement info(*db_, QStringLiteral("PRAGMA %1.table_info(%2)")
+        // What the program refuses to read is not copied either.
+        const QString schema =
+            isJournalTable(table) ? QStringLiteral("journal") : QStringLiteral("main");
+        QString why = data::sqlite::tableKindRefusal(*db_, schema, table);
+        // table_xinfo, unlike table_info, lists computed columns, with 2 or 3 in "hidden".
+        Statement info(*db_, QStringLiteral("PRAGMA %1.table_xinfo(%2)")
                                  .arg(schemaOf(table), data::sqlite::quoted(table)));
-        while (info.step())
+        while (why.isEmpty() && info.step()) {
+            if (info.columnInt(6) >= 2)
+                why = data::sqlite::computedColumnRefusal(info.columnText(1));
             out.push_back({info.columnText(1), fileKind(info.columnText(2)), info.columnText(2)});
+        }
+        if (!why.isEmpty())
+            throw EToolError(QStringLiteral("«%1»: %2; ничего не скопировано").arg(path_, why));
         return out;
     }
 
     Table read(const QString& table) override {
         Table t{table, columns(table), {}, 0};
-        Statement select(*db_, QStringLiteral("SELECT %1 FROM %2 ORDER BY 1, 2")
-                                   .arg(columnList(t.columns), qualified(table)));
+        Statement select(*db_,
+                         QStringLiteral("SELECT %1 FROM %2 ORDER BY 1, 2")
+                             .arg(columnList(t.columns, data::sqlite::quoted), qualified(table)));
         while (select.step()) {
             Row row(t.columns.size());
             for (int c = 0; c < int(row.size()); ++c) {
@@ -243,7 +251,8 @@ public:
         for (size_t i = 0; i < table.columns.size(); ++i)
             marks << QStringLiteral("?%1").arg(i + 1);
         Statement add(*db_, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(qualified(table.name), columnList(table.columns),
+                                .arg(qualified(table.name),
+                                     columnList(table.columns, data::sqlite::quoted),
                                      marks.join(QLatin1String(", "))));
         for (const Row& row : table.rows) {
             add.reset();
@@ -291,7 +300,7 @@ public:
     }
 
     void commit() override {
-        db_->exec("COMMIT");
+        tx_->commit();
         committed_ = true;
     }
 
@@ -315,6 +324,7 @@ private:
 
     QString path_;
     std::unique_ptr<Database> db_;
+    std::optional<Transaction> tx_;
     bool journal_ = false;
     bool createdBank_ = false;
     bool createdJournal_ = false;
@@ -338,21 +348,24 @@ Kind serverKind(const QString& type) {
     return Kind::Unknown;
 }
 
+using data::pg::quoted;
+using data::pg::Result;
+
 class ServerEnd : public End {
 public:
-    ServerEnd(const QString& url, bool destination) : db_(url), tx_(db_) {
+    ServerEnd(const QString& url, bool destination) : db_(server::connect(url)), tx_(db_) {
         if (!destination)
             db_.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY"));
     }
 
     std::vector<Column> columns(const QString& table) override {
-        const pg::Result rows = db_.exec(
+        const Result rows = db_.exec(
             QStringLiteral(
                 "SELECT a.attname, t.typname, a.atttypmod FROM pg_catalog.pg_attribute a JOIN "
                 "pg_catalog.pg_type t ON t.oid = a.atttypid WHERE a.attrelid = "
                 "to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped ORDER BY "
                 "a.attnum"),
-            {data::sqlite::quoted(table)});
+            {quoted(table)});
         std::vector<Column> out;
         for (int r = 0; r < rows.rows(); ++r) {
             const QString type = rows.text(r, 1);
@@ -366,9 +379,8 @@ public:
 
     Table read(const QString& table) override {
         Table t{table, columns(table), {}, 0};
-        const pg::Result rows =
-            db_.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY 1, 2")
-                         .arg(columnList(t.columns), data::sqlite::quoted(table)));
+        const Result rows = db_.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY 1, 2")
+                                         .arg(columnList(t.columns, quoted), quoted(table)));
         for (int r = 0; r < rows.rows(); ++r) {
             Row row(t.columns.size());
             for (int c = 0; c < int(row.size()); ++c) {
@@ -397,11 +409,11 @@ public:
             t.rows.push_back(std::move(row));
         }
         if (hasId(t.columns)) {
-            const pg::Result top = db_.exec(
+            const Result top = db_.exec(
                 QStringLiteral("SELECT coalesce(max(%2), 0), pg_catalog.pg_sequence_last_value("
                                "pg_catalog.pg_get_serial_sequence($1, $2)) FROM %1")
-                    .arg(data::sqlite::quoted(table), data::sqlite::quoted(kId)),
-                {data::sqlite::quoted(table), kId});
+                    .arg(quoted(table), quoted(kId)),
+                {quoted(table), kId});
             t.highWater = top.integer(0, 0);
             if (!top.isNull(0, 1))
                 t.highWater = std::max(t.highWater, top.integer(0, 1));
@@ -410,12 +422,11 @@ public:
     }
 
     qint64 rowCount(const QString& table) override {
-        return db_.exec(QStringLiteral("SELECT count(*) FROM %1").arg(data::sqlite::quoted(table)))
-            .integer(0, 0);
+        return db_.exec(QStringLiteral("SELECT count(*) FROM %1").arg(quoted(table))).integer(0, 0);
     }
 
     void clear(const QString& table) override {
-        db_.exec(QStringLiteral("DELETE FROM %1").arg(data::sqlite::quoted(table)));
+        db_.exec(QStringLiteral("DELETE FROM %1").arg(quoted(table)));
     }
 
     void insert(const Table& table, const std::vector<Column>& target) override {
@@ -428,7 +439,7 @@ public:
                     kinds.push_back(c.kind);
         }
         const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(data::sqlite::quoted(table.name), columnList(table.columns),
+                                .arg(quoted(table.name), columnList(table.columns, quoted),
                                      marks.join(QLatin1String(", ")));
         std::vector<QVariant> params(table.columns.size());
         for (const Row& row : table.rows) {
@@ -453,7 +464,7 @@ public:
         // A sequence that never gave a number starts at 1 again.
         db_.exec(QStringLiteral("SELECT pg_catalog.setval(pg_catalog.pg_get_serial_sequence($1, "
                                 "$4), $2, $3)"),
-                 {data::sqlite::quoted(table), std::max<qint64>(highWater, 1), highWater > 0, kId});
+                 {quoted(table), std::max<qint64>(highWater, 1), highWater > 0, kId});
     }
 
     void commit() override { tx_.commit(); }
@@ -461,12 +472,12 @@ public:
     bool strictText() const override { return true; }
 
 private:
-    pg::Connection db_;
-    pg::Transaction tx_;
+    data::pg::Connection db_;
+    data::pg::Transaction tx_;
 };
 
 std::unique_ptr<End> openEnd(const QString& bank, bool destination, bool withJournal) {
-    if (pg::isServerUrl(bank))
+    if (data::Location(bank).isServer())
         return std::make_unique<ServerEnd>(bank, destination);
     return std::make_unique<FileEnd>(bank, destination, withJournal);
 }
@@ -574,7 +585,8 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
     for (size_t i = std::size(data::kBankTables); i < tables.size(); ++i)
         journalRows += qint64(tables[i].rows.size());
     // An empty journal makes no file where there was none.
-    const bool emptyJournal = journal && journalRows == 0 && !pg::isServerUrl(destination) &&
+    const bool emptyJournal = journal && journalRows == 0 &&
+                              !data::Location(destination).isServer() &&
                               !QFileInfo::exists(data::journal::journalPathForBank(destination));
     if (emptyJournal) {
         journal = false;
@@ -587,7 +599,7 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
         const std::vector<Column> target = to->columns(t.name);
         if (target.empty())
             throw EToolError(
-                pg::isServerUrl(destination)
+                data::Location(destination).isServer()
                     ? QStringLiteral("в базе «%1» нет таблицы «%2»: создайте таблицы командой "
                                      "infotest-bank server-init")
                           .arg(destination, t.name)

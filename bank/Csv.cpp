@@ -98,10 +98,7 @@ QChar takeText(Reader& r) {
     const int line = r.line(), column = r.column();
     const QChar c = r.take();
     if (isControlCharacter(c) && c != u'\n' && c != u'\r')
-        throw EInputError(
-            QStringLiteral("в тексте управляющий символ U+%1; уберите его")
-                .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0')),
-            line, column);
+        throw EInputError(controlCharacterMessage(c), line, column);
     return c;
 }
 

@@ -12,8 +12,8 @@ const QByteArray kUtf8Bom("\xEF\xBB\xBF");
 const char* const kWindows1251 = "windows-1251";
 
 // Offset of the first byte that does not belong to a well-formed UTF-8 sequence, or -1.
-qsizetype firstInvalidUtf8(const QByteArray& bytes) {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.constData());
+qsizetype firstInvalidUtf8(QByteArrayView bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype i = 0;
     while (i < n) {
@@ -55,7 +55,7 @@ qsizetype firstInvalidUtf8(const QByteArray& bytes) {
 
 // Line and character just after the text, counted as the readers count them: CRLF, LF and a
 // lone CR each end a line, a character outside the basic plane is one.
-std::pair<int, int> endOf(const QString& text) {
+std::pair<int, int> endOf(QStringView text) {
     int line = 1, column = 1;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
@@ -86,10 +86,43 @@ bool looksCyrillic(const QString& text) {
 
 } // namespace
 
+bool nextLine(QStringView text, qsizetype& at, QStringView& line) {
+    if (at > text.size())
+        return false;
+    qsizetype end = at;
+    while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
+        ++end;
+    line = text.sliced(at, end - at);
+    at = end + (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
+    return true;
+}
+
+qsizetype firstControlCharacter(QStringView text) {
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (csv::isControlCharacter(text[i]) && text[i] != u'\n' && text[i] != u'\r')
+            return i;
+    return -1;
+}
+
+QString controlCharacterMessage(QChar c) {
+    return QStringLiteral("в тексте управляющий символ U+%1; уберите его")
+        .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'));
+}
+
+void refuseControlCharacters(QStringView text) {
+    if (const qsizetype at = firstControlCharacter(text); at >= 0) {
+        const auto [line, column] = endOf(text.first(at));
+        throw EInputError(controlCharacterMessage(text[at]), line, column);
+    }
+}
+
 QString decodeUtf8(const QByteArray& input, const QString& hint) {
-    const QByteArray bytes = input.startsWith(kUtf8Bom) ? input.mid(kUtf8Bom.size()) : input;
+    // A view: a copy of a large file would double it in memory.
+    QByteArrayView bytes(input);
+    if (bytes.startsWith(kUtf8Bom))
+        bytes = bytes.sliced(kUtf8Bom.size());
     if (const qsizetype bad = firstInvalidUtf8(bytes); bad >= 0) {
-        const auto [line, column] = endOf(QString::fromUtf8(bytes.left(bad)));
+        const auto [line, column] = endOf(QString::fromUtf8(bytes.first(bad)));
         const QString hex =
             QString::number(quint8(bytes.at(bad)), 16).toUpper().rightJustified(2, u'0');
         throw EInputError(

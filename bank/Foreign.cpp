@@ -117,19 +117,25 @@ ImportedQuestion fromItem(const ForeignItem& item, const ForeignItem* explanatio
 
 } // namespace
 
-QString htmlToText(const QString& html, bool* leftOut) {
-    // A browser reads "<" before anything but a tag's name as the character itself ("a < b",
-    // "<  >"), while Qt's reader would drop it with what follows as an unknown tag.
-    static const QRegularExpression bareLess(QStringLiteral("<(?![A-Za-z/!?])"));
+QString plainText(const QString& text, TextFormat format, bool* leftOut) {
+    if (format == TextFormat::Plain)
+        return text;
     TextOnlyDocument document;
-    document.setHtml(QString(html).replace(bareLess, QStringLiteral("&lt;")));
-    QString text = document.toPlainText();
-    if (text.contains(QChar::ObjectReplacementCharacter)) {
-        text.remove(QChar::ObjectReplacementCharacter);
+    if (format == TextFormat::Markdown) {
+        document.setMarkdown(text);
+    } else {
+        // A browser reads "<" before anything but a tag's name as the character itself ("a < b",
+        // "<  >"), while Qt's reader would drop it with what follows as an unknown tag.
+        static const QRegularExpression bareLess(QStringLiteral("<(?![A-Za-z/!?])"));
+        document.setHtml(QString(text).replace(bareLess, QStringLiteral("&lt;")));
+    }
+    QString plain = document.toPlainText();
+    if (plain.contains(QChar::ObjectReplacementCharacter)) {
+        plain.remove(QChar::ObjectReplacementCharacter);
         if (leftOut)
             *leftOut = true;
     }
-    return text.trimmed();
+    return plain.trimmed();
 }
 
 QString explanationItemName(const QString& name) {

@@ -8,11 +8,18 @@
 
 namespace bank {
 
-// An HTML text as plain text through Qt's HTML reader: entities resolved, tags dropped,
-// paragraphs and breaks as line breaks, the ends trimmed. Pictures and other embedded objects
-// are left out (leftOut then says so); nothing the text links to is ever read. Needs a
-// QGuiApplication, as Qt's HTML reader does.
-QString htmlToText(const QString& html, bool* leftOut);
+// How a foreign file's text is written, as Moodle tells its formats apart.
+enum class TextFormat { Html, Markdown, Plain };
+
+// A text as plain text: HTML (Moodle's own auto-format included) or Markdown through Qt's
+// readers, which resolve entities, drop tags and marks, turn paragraphs and breaks into line
+// breaks; the ends trimmed. Pictures and other embedded objects are left out (leftOut then says
+// so); nothing the text links to is ever read. Needs a QGuiApplication, as Qt's HTML reader does.
+QString plainText(const QString& text, TextFormat format, bool* leftOut);
+
+// A question (GIFT, Aiken) or a text (Moodle XML) longer than this is no question a test asks:
+// reading it on would only multiply an untrusted file in memory, so it is refused.
+constexpr qsizetype kMaxForeignText = 1 << 20;
 
 struct ForeignAnswer {
     QString text;
@@ -33,6 +40,7 @@ struct ForeignItem {
 struct ForeignFile {
     std::vector<ForeignItem> items;
     QStringList skipped; // questions of a kind the quiz cannot ask: "строка 3 «…»: эссе"
+    QStringList broken;  // with lenient, those it could not read: "строка 9: ..."
     QStringList ignored; // what no question of ours carries: categories, titles, comments
 };
 

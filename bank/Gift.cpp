@@ -2,6 +2,7 @@
 
 #include "bank/BankFile.h"
 #include "bank/Csv.h"
+#include "bank/Encoding.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -45,9 +46,9 @@ bool isMark(const Marks& m, size_t at, QChar c) {
     return at < m.size() && !m[at].escaped && m[at].c == c;
 }
 
-// Where the unescaped text starts, from from on, or npos.
-size_t find(const Marks& m, const QString& what, size_t from = 0) {
-    for (size_t i = from; i + size_t(what.size()) <= m.size(); ++i) {
+// Where the unescaped text starts, from from on and ending before to, or npos.
+size_t find(const Marks& m, const QString& what, size_t from = 0, size_t to = std::string::npos) {
+    for (size_t i = from; i + size_t(what.size()) <= std::min(to, m.size()); ++i) {
         bool found = true;
         for (qsizetype k = 0; k < what.size() && found; ++k)
             found = isMark(m, i + size_t(k), what.at(k));
@@ -57,49 +58,63 @@ size_t find(const Marks& m, const QString& what, size_t from = 0) {
     return std::string::npos;
 }
 
-// The marks' text with the unescaped white space at its ends trimmed: an escaped line break
-// at the end of a text is kept.
+// Where the last unescaped text before to starts, or npos.
+size_t findLast(const Marks& m, const QString& what, size_t from, size_t to) {
+    size_t last = std::string::npos;
+    for (size_t at = find(m, what, from); at < to; at = find(m, what, at + 1))
+        if (at + size_t(what.size()) <= to)
+            last = at;
+    return last;
+}
+
+// The marks' text with the white space at its ends trimmed, escaped or not, as Moodle trims
+// a text after it has put the escaped characters back.
 QString textOf(const Marks& m, size_t from, size_t to) {
-    while (from < to && !m[from].escaped && m[from].c.isSpace())
-        ++from;
-    while (to > from && !m[to - 1].escaped && m[to - 1].c.isSpace())
-        --to;
     QString text;
     for (size_t i = from; i < to; ++i)
         text += m[i].c;
-    return text;
+    return text.trimmed();
+}
+
+// The answer block without the white space at its ends.
+std::pair<size_t, size_t> trimmed(const Marks& m, size_t from, size_t to) {
+    while (from < to && m[from].c.isSpace())
+        ++from;
+    while (to > from && m[to - 1].c.isSpace())
+        --to;
+    return {from, to};
 }
 
 class Reader {
 public:
-    Reader(const QString& text, bool lenient)
-        : lines_(text.split(QRegularExpression(QStringLiteral("\\r\\n|\\r|\\n")))),
-          lenient_(lenient) {}
+    Reader(QStringView text, bool lenient) : text_(text), lenient_(lenient) {}
 
     ForeignFile run() {
-        QString chunk;
-        int start = 0;
-        for (qsizetype i = 0; i < lines_.size(); ++i) {
-            const QString trimmed = lines_[i].trimmed();
+        refuseControlCharacters(text_);
+        // Moodle trims each line, ends a question at a blank line and reads a comment line
+        // inside a question as a blank in its text.
+        qsizetype at = 0;
+        QStringView raw;
+        for (int line = 1; nextLine(text_, at, raw); ++line) {
+            const QStringView trimmed = raw.trimmed();
             if (trimmed.startsWith(QLatin1String("//"))) {
                 ++comments_;
+                if (!chunk_.isEmpty())
+                    append(u" ");
                 continue;
             }
             if (trimmed.isEmpty() || trimmed.startsWith(QLatin1String("$CATEGORY:"))) {
-                readQuestion(chunk, start);
-                chunk.clear();
+                readQuestion();
                 if (!trimmed.isEmpty())
-                    file_.ignored
-                        << QStringLiteral("категория «%1»").arg(trimmed.mid(10).trimmed());
+                    file_.ignored << QStringLiteral("категория «%1»")
+                                         .arg(trimmed.sliced(10).trimmed().toString());
                 continue;
             }
-            if (chunk.isEmpty())
-                start = int(i) + 1;
-            else
-                chunk += u'\n';
-            chunk += lines_[i];
+            if (chunk_.isEmpty() && length_ == 0)
+                line_ = line;
+            append(trimmed);
         }
-        readQuestion(chunk, start);
+        readQuestion();
         if (titles_ > 0)
             file_.ignored << QStringLiteral("названия вопросов: %1").arg(titles_);
         if (comments_ > 0)
@@ -108,154 +123,211 @@ public:
     }
 
 private:
-    void readQuestion(const QString& chunk, int line) {
+    void append(QStringView line) {
+        length_ += (length_ > 0 ? 1 : 0) + line.size();
+        if (length_ > kMaxForeignText) {
+            chunk_.clear();
+            chunk_.squeeze();
+            return;
+        }
+        if (!chunk_.isEmpty())
+            chunk_ += u'\n';
+        chunk_ += line;
+    }
+
+    void readQuestion() {
         try {
-            question(chunk, line);
+            if (length_ > kMaxForeignText)
+                throw EInputError(QStringLiteral("вопрос длиннее %1 символов (%2): такой вопрос "
+                                                 "тест не задаёт")
+                                      .arg(kMaxForeignText)
+                                      .arg(length_),
+                                  line_, 0);
+            question(unescape(chunk_.trimmed()));
         } catch (const EInputError& e) {
             if (!lenient_)
                 throw;
-            file_.skipped << e.message();
+            file_.broken << e.message();
         }
+        chunk_.clear();
+        length_ = 0;
     }
 
-    void question(const QString& chunk, int line) {
-        if (chunk.trimmed().isEmpty())
+    void question(const Marks& m) {
+        if (m.empty())
             return;
-        const Marks m = unescape(chunk);
         size_t at = 0;
-        while (at < m.size() && !m[at].escaped && m[at].c.isSpace())
-            ++at;
         ForeignItem item;
-        if (find(m, QStringLiteral("::"), at) == at) {
-            const size_t end = find(m, QStringLiteral("::"), at + 2);
+        if (find(m, QStringLiteral("::")) == 0) {
+            const size_t end = find(m, QStringLiteral("::"), 2);
             if (end == std::string::npos)
-                throw EInputError(QStringLiteral("название вопроса не закрыто «::»"), line, 0);
-            item.name = textOf(m, at + 2, end);
+                throw EInputError(QStringLiteral("название вопроса не закрыто «::»"), line_, 0);
+            item.name = textOf(m, 2, end);
             ++titles_;
             at = end + 2;
         }
-        while (at < m.size() && !m[at].escaped && m[at].c.isSpace())
-            ++at;
-        html_ = true;
-        static const QRegularExpression marker(
-            QStringLiteral("^\\[(html|moodle|plain|markdown)\\]"));
-        if (const auto match = marker.match(textOf(m, at, m.size())); match.hasMatch()) {
-            html_ = match.captured(1) == QLatin1String("html") ||
-                    match.captured(1) == QLatin1String("moodle");
-            at += size_t(match.capturedLength());
-        }
-        item.place = QStringLiteral("строка %1").arg(line);
+        item.place = QStringLiteral("строка %1").arg(line_);
         if (!item.name.isEmpty())
             item.place += QStringLiteral(" «%1»").arg(item.name);
 
         const size_t open = find(m, QStringLiteral("{"), at);
-        if (open == std::string::npos) {
-            file_.skipped << QStringLiteral("%1 %2: описание без ответов")
-                                 .arg(item.place, shown(plain(m, at, m.size(), item.leftOut)));
+        const size_t close = find(m, QStringLiteral("}"), at);
+        if (open == std::string::npos && close == std::string::npos) {
+            TextFormat format = TextFormat::Html;
+            file_.skipped << QStringLiteral("%1 %2: описание")
+                                 .arg(item.place, shown(text(m, at, m.size(), format, item)));
             return;
         }
-        const size_t close = find(m, QStringLiteral("}"), open + 1);
+        if (open == std::string::npos || close < open)
+            throw EInputError(QStringLiteral("фигурная скобка «}» без открывающей «{»"), line_, 0);
         if (close == std::string::npos)
-            throw EInputError(QStringLiteral("фигурная скобка «{» не закрыта «}»"), line, 0);
-        item.text = plain(m, at, open, item.leftOut);
-        if (const QString after = plain(m, close + 1, m.size(), item.leftOut); !after.isEmpty())
-            item.text += QStringLiteral(" _____ ") + after; // the missing-word form
+            throw EInputError(QStringLiteral("фигурная скобка «{» не закрыта «}»"), line_, 0);
 
-        // The answers, and after "####" the general feedback.
-        size_t end = close;
-        if (const size_t general = find(m, QStringLiteral("####"), open + 1); general < close) {
-            item.generalFeedback = plain(m, general + 4, close, item.leftOut);
-            end = general;
+        // The question's text with the answers taken out, or in the missing-word form
+        // replaced by a blank, when text follows them.
+        Marks question(m.begin() + std::ptrdiff_t(at), m.begin() + std::ptrdiff_t(open));
+        if (close + 1 < m.size()) {
+            for (const QChar c : QStringLiteral("_____"))
+                question.push_back({c, false});
+            question.insert(question.end(), m.begin() + std::ptrdiff_t(close + 1), m.end());
         }
-        const size_t first = open + 1;
-        const QString block = textOf(m, first, end);
-        const QString kind = kindOf(m, first, end, block);
+        format_ = TextFormat::Html;
+        item.text = text(question, 0, question.size(), format_, item);
+
+        // The answers, and after the last "####" the general feedback.
+        auto [first, end] = trimmed(m, open + 1, close);
+        if (const size_t general = findLast(m, QStringLiteral("####"), first, end);
+            general != std::string::npos) {
+            TextFormat format = format_;
+            item.generalFeedback = text(m, general + 4, end, format, item);
+            end = trimmed(m, first, general).second;
+        }
+        const QString kind = kindOf(m, first, end);
         if (!kind.isEmpty()) {
             file_.skipped << QStringLiteral("%1 %2: %3").arg(item.place, shown(item.text), kind);
             return;
         }
-        if (find(m, QStringLiteral("~"), first) >= end)
-            trueFalse(m, first, end, item);
-        else
+        if (find(m, QStringLiteral("~"), first) < end)
             choices(m, first, end, item);
+        else
+            trueFalse(m, first, end, item);
         file_.items.push_back(std::move(item));
     }
 
-    static bool isTrueFalse(const QString& block) {
-        static const QRegularExpression pattern(QStringLiteral("^(T|F|TRUE|FALSE)(#|$)"),
-                                                QRegularExpression::CaseInsensitiveOption);
-        return pattern.match(block).hasMatch();
+    // The answers' text up to the first unescaped "#" after from, trimmed: what Moodle reads
+    // as true or false.
+    static bool isTrueFalse(const Marks& m, size_t from, size_t to) {
+        const QString answer = textOf(m, from, std::min(find(m, QStringLiteral("#"), from), to));
+        return answer == QLatin1String("T") || answer == QLatin1String("TRUE") ||
+               answer == QLatin1String("F") || answer == QLatin1String("FALSE");
     }
 
-    // The kind of a question the quiz cannot ask, or empty for one it can.
-    static QString kindOf(const Marks& m, size_t from, size_t to, const QString& block) {
-        // In the order Moodle tells them apart.
-        if (block.isEmpty())
+    // The kind of a question the quiz cannot ask, or empty for one it can; the answers
+    // trimmed, in the order Moodle tells the kinds apart.
+    static QString kindOf(const Marks& m, size_t from, size_t to) {
+        if (from == to)
             return QStringLiteral("эссе");
-        size_t first = from;
-        while (first < to && !m[first].escaped && m[first].c.isSpace())
-            ++first;
-        if (isMark(m, first, u'#'))
+        if (isMark(m, from, u'#'))
             return QStringLiteral("числовой ответ");
-        if (find(m, QStringLiteral("~"), from) < to)
+        if (find(m, QStringLiteral("~"), from) < to) {
+            // Without an answer marked "=", Moodle lets the pupil choose several.
+            if (find(m, QStringLiteral("="), from) >= to)
+                return QStringLiteral("выбор нескольких ответов");
             return {};
-        if (find(m, QStringLiteral("->"), from) < to)
+        }
+        if (find(m, QStringLiteral("="), from) < to && find(m, QStringLiteral("->"), from) < to)
             return QStringLiteral("на соответствие");
-        if (isTrueFalse(block))
+        if (isTrueFalse(m, from, to))
             return {};
         return QStringLiteral("короткий ответ");
     }
 
     void trueFalse(const Marks& m, size_t from, size_t to, ForeignItem& item) {
-        const bool isTrue = textOf(m, from, to).startsWith(u'T', Qt::CaseInsensitive);
+        const size_t hash = std::min(find(m, QStringLiteral("#"), from), to);
+        const bool isTrue = textOf(m, from, hash).startsWith(u'T');
         QString wrong, right;
-        if (const size_t hash = find(m, QStringLiteral("#"), from); hash < to) {
-            const size_t second = find(m, QStringLiteral("#"), hash + 1);
-            wrong = plain(m, hash + 1, std::min(second, to), item.leftOut);
-            if (second < to)
-                right = plain(m, second + 1, to, item.leftOut);
+        if (hash < to) {
+            // The second "#" ends the feedback on a wrong answer; the rest is the other one.
+            const size_t second = std::min(find(m, QStringLiteral("#"), hash + 1), to);
+            TextFormat format = format_;
+            wrong = text(m, hash + 1, second, format, item);
+            if (second < to) {
+                format = format_;
+                right = text(m, second + 1, to, format, item);
+            }
         }
         item.answers.push_back({QStringLiteral("Верно"), isTrue, isTrue ? right : wrong});
         item.answers.push_back({QStringLiteral("Неверно"), !isTrue, isTrue ? wrong : right});
     }
 
     void choices(const Marks& m, size_t from, size_t to, ForeignItem& item) {
+        // Each unescaped "~" or "=" starts an answer; text before the first is one too.
         std::vector<size_t> starts;
         for (size_t i = from; i < to; ++i)
             if (isMark(m, i, u'=') || isMark(m, i, u'~'))
                 starts.push_back(i);
-        static const QRegularExpression weight(QStringLiteral("^%(-?[0-9]+(?:\\.[0-9]+)?)%"));
+        if (starts.empty() || starts.front() != from)
+            starts.insert(starts.begin(), from - 1);
+        // Moodle's weight: one or two digits, maybe a fraction, after "~" only.
+        static const QRegularExpression weight(QStringLiteral("^%-*[0-9]{1,2}\\.?[0-9]*%"));
         for (size_t k = 0; k < starts.size(); ++k) {
             const size_t begin = starts[k] + 1;
             const size_t end = k + 1 < starts.size() ? starts[k + 1] : to;
             ForeignAnswer answer;
-            answer.correct = m[starts[k]].c == u'=';
-            size_t textStart = begin;
-            if (const auto match = weight.match(textOf(m, begin, end)); match.hasMatch()) {
-                answer.correct = match.captured(1).toDouble() == 100.0;
-                while (textStart < end && !isMark(m, textStart, u'%'))
-                    ++textStart; // white space before the weight
+            size_t textStart = trimmed(m, begin, end).first;
+            if (isMark(m, starts[k], u'=')) {
+                answer.correct = true;
+            } else if (const auto match = weight.match(textOf(m, begin, end)); match.hasMatch()) {
+                answer.correct = match.captured().mid(1).chopped(1).toDouble() == 100.0;
                 textStart += size_t(match.capturedLength());
             }
-            const size_t hash = find(m, QStringLiteral("#"), textStart);
-            answer.text = plain(m, textStart, std::min(hash, end), item.leftOut);
-            if (hash < end)
-                answer.feedback = plain(m, hash + 1, end, item.leftOut);
+            // Bounded by the answer: a question of many answers is read in one pass.
+            const size_t hash = std::min(find(m, QStringLiteral("#"), textStart, end), end);
+            TextFormat format = format_;
+            answer.text = text(m, textStart, hash, format, item);
+            if (hash < end) {
+                format = format_;
+                answer.feedback = text(m, hash + 1, end, format, item);
+            }
             item.answers.push_back(std::move(answer));
         }
+        if (item.answers.size() < 2)
+            throw EInputError(QStringLiteral("у вопроса с выбором ответа меньше двух ответов"),
+                              line_, 0);
     }
 
-    QString plain(const Marks& m, size_t from, size_t to, bool& leftOut) const {
-        const QString text = textOf(m, from, std::min(to, m.size()));
-        return html_ ? htmlToText(text, &leftOut) : text;
+    // One text as Moodle reads it: trimmed, a leading format marker taken for its format
+    // (otherwise format stays as given), HTML or Markdown made plain.
+    QString text(const Marks& m, size_t from, size_t to, TextFormat& format,
+                 ForeignItem& item) const {
+        QString raw = textOf(m, from, std::min(to, m.size()));
+        static const QRegularExpression marker(
+            QStringLiteral("^\\[(html|moodle|plain|markdown)\\]"));
+        if (const auto match = marker.match(raw); match.hasMatch()) {
+            const QString name = match.captured(1);
+            format = name == QLatin1String("plain")      ? TextFormat::Plain
+                     : name == QLatin1String("markdown") ? TextFormat::Markdown
+                                                         : TextFormat::Html;
+            raw = raw.sliced(match.capturedLength()).trimmed();
+        }
+        if (format == TextFormat::Plain)
+            return raw;
+        const QString plain = plainText(raw, format, &item.leftOut);
+        // An entity can spell what the file itself may not hold.
+        if (const qsizetype bad = firstControlCharacter(plain); bad >= 0)
+            throw EInputError(controlCharacterMessage(plain[bad]), line_, 0);
+        return plain;
     }
 
-    QStringList lines_;
+    QStringView text_;
+    QString chunk_;
+    qsizetype length_ = 0; // of the question read so far, with what was not kept
+    int line_ = 0;         // where the question starts
     ForeignFile file_;
     int titles_ = 0;
     int comments_ = 0;
     bool lenient_;
-    bool html_ = true; // the current question's texts are HTML
+    TextFormat format_ = TextFormat::Html; // the question text's, the others' default
 };
 
 QString escaped(const QString& text, int question) {
@@ -300,19 +372,25 @@ QString giftText(const std::vector<Question>& questions, const QString& category
                         const std::vector<Choice>& choices) {
             out += QStringLiteral("\n::%1::[plain]%2{\n")
                        .arg(escaped(title, number), escaped(text, number));
-            // Without a "~" GIFT reads the answers as a short-answer question: when all are
-            // correct, each says so by its weight.
+            // Without a "~" Moodle reads the answers as a short-answer question, and without
+            // an "=" as one where several are chosen: when all are correct, the first says so
+            // by "=" and the others by their weight.
             const bool allCorrect = std::all_of(choices.cbegin(), choices.cend(),
                                                 [](const Choice& c) { return c.correct; });
+            bool first = true;
             for (const Choice& choice : choices) {
-                const QString answer = escaped(choice.text, number);
-                // A text that starts like a weight would be read as one.
-                if (allCorrect)
+                QString answer = escaped(choice.text, number);
+                // A text that starts like a format marker would be read as one.
+                if (answer.startsWith(u'['))
+                    answer.prepend(QLatin1String("[plain]"));
+                // After "=" no weight is read; after "~" a text that starts like one would be.
+                if (choice.correct && (first || !allCorrect))
+                    out += u'=';
+                else if (choice.correct)
                     out += QLatin1String("~%100%");
-                else if (answer.startsWith(u'%'))
-                    out += choice.correct ? QLatin1String("=%100%") : QLatin1String("~%0%");
                 else
-                    out += choice.correct ? u'=' : u'~';
+                    out += answer.startsWith(u'%') ? QLatin1String("~%0%") : QLatin1String("~");
+                first = first && !choice.correct;
                 out += answer + u'\n';
             }
             out += QLatin1String("}\n");

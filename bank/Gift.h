@@ -7,13 +7,17 @@
 
 namespace bank {
 
-// The single-answer multiple-choice and true/false questions of a GIFT file; short-answer,
-// matching, numerical, essay and description questions are listed as skipped, categories,
-// titles and comments as ignored. Questions end at a blank line. The escapes \~ \= \# \{ \}
-// \: \\ and \n are honoured; a text under [html], [moodle] or no marker is HTML and made plain,
-// one under [plain] or [markdown] is taken as it is. A true/false question's feedback is
-// #wrong#right. Throws EInputError, placed by line, for a question whose braces or title are
-// not closed; with lenient, lists that question as skipped instead and reads on.
+// The single-answer multiple-choice and true/false questions of a GIFT file, told apart and read
+// as Moodle reads them; multiple-response (no answer marked "="), short-answer, matching,
+// numerical, essay and description questions are listed as skipped, categories, titles and
+// comments as ignored. Questions end at a blank line or a $CATEGORY line. The escapes \~ \= \#
+// \{ \} \: \\ and \n are honoured; each text (question, answer, feedback) may start with its
+// own format marker, [html], [moodle], [plain] or [markdown], and is otherwise in the question's
+// format: HTML unless [plain] or [markdown] says otherwise, then made plain. A true/false
+// question's feedback is #wrong#right. Throws EInputError, placed by line, for a control
+// character, and for a question that cannot be read: braces or title not closed, fewer than two
+// choices, longer than kMaxForeignText; with lenient, lists that question as broken instead and
+// reads on.
 ForeignFile readGift(const QString& text, bool lenient = false);
 
 // The questions as GIFT, as export-moodle writes them: a category of the given name, then for

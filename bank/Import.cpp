@@ -39,10 +39,6 @@ QString formatName(Format format) {
 // How many questions a refusal names before it says how many more there are.
 constexpr int kListedQuestions = 5;
 
-void writeLine(QIODevice& device, const QString& text) {
-    device.write((text + u'\n').toUtf8());
-}
-
 // The format by the file's extension, or else by what it holds.
 Format formatOf(const QString& path, const QByteArray& bytes) {
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -80,7 +76,7 @@ const QString kEncodingHint =
                    "кодировку: --encoding windows-1251");
 
 Reading readFile(const QString& path, const ImportOptions& options) {
-    const QByteArray bytes = readInput(path);
+    QByteArray bytes = readInput(path);
     Reading r;
     if (options.format.isEmpty()) {
         r.format = formatOf(path, bytes);
@@ -104,6 +100,7 @@ Reading readFile(const QString& path, const ImportOptions& options) {
         r.foreign = readMoodleXml(bytes);
     } else {
         const DecodedText text = decodeInput(bytes, options.encoding, kEncodingHint);
+        bytes = {}; // the text holds it now
         r.encoding = text.encoding;
         if (r.format == Format::Csv) {
             std::vector<int> lines;
@@ -139,6 +136,8 @@ int importFile(const QString& bankPath, const QString& filePath, const ImportOpt
                        .arg(filePath, formatName(r.format), r.encoding));
     for (const QString& skipped : r.foreign.skipped)
         writeLine(out, QStringLiteral("Пропущен вопрос, какого тест не задаёт: ") + skipped);
+    for (const QString& broken : r.foreign.broken)
+        writeLine(out, QStringLiteral("Пропущен неверно записанный вопрос: ") + broken);
     if (!r.foreign.ignored.isEmpty())
         writeLine(out,
                   QStringLiteral("Не перенесены: ") + r.foreign.ignored.join(QLatin1String("; ")));

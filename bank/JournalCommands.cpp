@@ -4,8 +4,8 @@
 #include "bank/Cli.h"
 #include "bank/JournalExport.h"
 #include "bank/JournalReport.h"
-#include "bank/Pg.h"
 #include "data/JournalStore.h"
+#include "data/Location.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -29,10 +29,6 @@ const QString kCsv = QStringLiteral("--csv");
 const QString kXlsx = QStringLiteral("--xlsx");
 const QString kBefore = QStringLiteral("--before");
 
-void writeLine(QIODevice& device, const QString& text) {
-    device.write((text + u'\n').toUtf8());
-}
-
 std::optional<QString> value(const Context& c, const QString& name) {
     const auto found = c.values.find(name);
     return found == c.values.end() ? std::nullopt : std::optional(found->second);
@@ -41,7 +37,7 @@ std::optional<QString> value(const Context& c, const QString& name) {
 QString journalPath(const Context& c) {
     if (const auto journal = value(c, kJournal))
         return *journal;
-    if (pg::isServerUrl(c.args[0]))
+    if (data::Location(c.args[0]).isServer())
         throw EToolError(QStringLiteral("журнал результатов на сервере эта команда пока не читает: "
                                         "скопируйте банк с журналом в файл (infotest-bank copy "
                                         "%1 копия.mdb) и укажите копию")

@@ -1,5 +1,6 @@
 #include "bank/JournalExport.h"
 
+#include "bank/Cli.h"
 #include "bank/Csv.h"
 
 #include <QDir>
@@ -101,7 +102,7 @@ QString terminalTable(const Sheet& sheet) {
     for (const auto& row : sheet.rows) {
         QStringList cells;
         for (size_t i = 0; i < row.size() && i < columns; ++i) {
-            QString text = cellText(row[i]).simplified();
+            QString text = terminalText(cellText(row[i]).simplified());
             if (text.size() > kWidest)
                 text = text.left(kWidest - 1) + u'…';
             cells << text;

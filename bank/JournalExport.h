@@ -37,7 +37,7 @@ QString yesNo(bool value);
 // The text of a cell, as the terminal and CSV write it.
 QString cellText(const QVariant& value);
 
-// Aligned columns for a terminal.
+// Aligned columns for a terminal, the cells' control characters escaped.
 QString terminalTable(const Sheet& sheet);
 // UTF-8 with a byte-order mark, ';' between cells, as a Russian-locale spreadsheet opens it and
 // our import reads it. A text cell that a spreadsheet would take for a formula gets a leading

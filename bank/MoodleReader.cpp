@@ -2,7 +2,9 @@
 
 #include "bank/BankFile.h"
 #include "bank/Csv.h"
+#include "bank/Encoding.h"
 
+#include <QBuffer>
 #include <QXmlStreamReader>
 #include <cmath>
 
@@ -12,6 +14,7 @@ namespace {
 
 const QString kMultichoice = QStringLiteral("multichoice");
 const QString kTrueFalse = QStringLiteral("truefalse");
+const QString kPlainText = QStringLiteral("plain_text");
 
 // What Moodle calls the kinds of questions the quiz cannot ask, for the list of skipped ones.
 QString kindName(const QString& type) {
@@ -30,7 +33,12 @@ QString kindName(const QString& type) {
 
 class Reader {
 public:
-    explicit Reader(const QByteArray& bytes) : xml_(bytes) {}
+    // Through a device the reader decodes the file piece by piece, not all of it at once.
+    explicit Reader(const QByteArray& bytes) {
+        buffer_.setData(bytes);
+        buffer_.open(QIODevice::ReadOnly);
+        xml_.setDevice(&buffer_);
+    }
 
     ForeignFile run() {
         // The document type declaration comes before the root, so it is met before anything
@@ -76,14 +84,21 @@ private:
         }
     }
 
-    // An element holding <text> and maybe <file>s, its text made plain as its format says.
-    Text formatted() {
+    // The current element's format, or as Moodle has it the question text's for an answer or a
+    // feedback without one.
+    QString formatOr(const QString& defaultFormat) const {
         const QString format = xml_.attributes().value(QLatin1String("format")).toString();
+        return format.isEmpty() ? defaultFormat : format;
+    }
+
+    // An element holding <text> and maybe <file>s, its text made plain as its format says.
+    Text formatted(const QString& defaultFormat) {
+        const QString format = formatOr(defaultFormat);
         Text result;
         QString raw;
         while (xml_.readNextStartElement()) {
             if (xml_.name() == QLatin1String("text")) {
-                raw = xml_.readElementText();
+                raw = elementText();
             } else {
                 if (xml_.name() == QLatin1String("file"))
                     result.leftOut = true;
@@ -94,29 +109,63 @@ private:
         return result;
     }
 
-    static QString plain(const QString& raw, const QString& format, bool& leftOut) {
-        if (format == QLatin1String("plain_text") || format == QLatin1String("markdown"))
-            return raw;
-        return htmlToText(raw, &leftOut); // html, moodle_auto_format and the default
+    // The text of the current element, which holds nothing else; one longer than any question
+    // of a test is refused before it is copied.
+    QString elementText() {
+        QString text;
+        while (xml_.readNext() == QXmlStreamReader::Characters ||
+               xml_.tokenType() == QXmlStreamReader::Comment ||
+               xml_.tokenType() == QXmlStreamReader::ProcessingInstruction) {
+            if (xml_.tokenType() != QXmlStreamReader::Characters)
+                continue;
+            if (text.size() + xml_.text().size() > kMaxForeignText)
+                fail(QStringLiteral("текст длиннее %1 символов: такого вопроса тест не задаёт")
+                         .arg(kMaxForeignText));
+            text += xml_.text();
+        }
+        checkError();
+        if (xml_.tokenType() != QXmlStreamReader::EndElement)
+            fail(QStringLiteral("в элементе <%1> ожидается только текст")
+                     .arg(xml_.name().toString()));
+        return text;
+    }
+
+    QString plain(const QString& raw, const QString& format, bool& leftOut) {
+        // html, moodle_auto_format and any other name are HTML
+        const QString text = plainText(raw,
+                                       format == kPlainText                  ? TextFormat::Plain
+                                       : format == QLatin1String("markdown") ? TextFormat::Markdown
+                                                                             : TextFormat::Html,
+                                       &leftOut);
+        // A character reference, of XML or of HTML, can spell what a file may not hold.
+        for (const QString* t : {&raw, &text})
+            if (const qsizetype bad = firstControlCharacter(*t); bad >= 0)
+                fail(controlCharacterMessage(t->at(bad)));
+        return text;
     }
 
     void question() {
         const QString type = xml_.attributes().value(QLatin1String("type")).toString();
         const int line = int(xml_.lineNumber());
         ForeignItem item;
+        textFormat_ = QStringLiteral("html");
         QString category;
+        QString single = QStringLiteral("true");
         while (xml_.readNextStartElement()) {
             const auto name = xml_.name();
             if (name == QLatin1String("name")) {
-                item.name = formatted().text;
+                item.name = formatted(kPlainText).text;
             } else if (name == QLatin1String("category")) {
-                category = formatted().text;
+                category = formatted(kPlainText).text;
             } else if (name == QLatin1String("questiontext")) {
-                const Text text = formatted();
+                textFormat_ = formatOr(QStringLiteral("html"));
+                const Text text = formatted(textFormat_);
                 item.text = text.text;
                 item.leftOut = item.leftOut || text.leftOut;
+            } else if (name == QLatin1String("single")) {
+                single = elementText().trimmed();
             } else if (name == QLatin1String("generalfeedback")) {
-                item.generalFeedback = formatted().text;
+                item.generalFeedback = formatted(textFormat_).text;
             } else if (name == QLatin1String("answer")) {
                 item.answers.push_back(answer(type == kTrueFalse, item.leftOut));
             } else {
@@ -128,11 +177,19 @@ private:
         item.place = QStringLiteral("строка %1%2").arg(line).arg(named);
         if (type == QLatin1String("category"))
             file_.ignored << QStringLiteral("категория «%1»").arg(category);
+        else if (type == kMultichoice && isMultipleResponse(single))
+            file_.skipped << QStringLiteral("%1 %2: выбор нескольких ответов")
+                                 .arg(item.place, shown(item.text));
         else if (type == kMultichoice || type == kTrueFalse)
             file_.items.push_back(std::move(item));
         else
             file_.skipped
                 << QStringLiteral("%1 %2: %3").arg(item.place, shown(item.text), kindName(type));
+    }
+
+    // As Moodle reads <single>: "false", "0" or nothing lets the pupil choose several.
+    static bool isMultipleResponse(const QString& single) {
+        return single.isEmpty() || single == QLatin1String("false") || single == QLatin1String("0");
     }
 
     // <answer> holds its text, maybe files, and its own <feedback>.
@@ -141,13 +198,13 @@ private:
         const double fraction =
             xml_.attributes().value(QLatin1String("fraction")).toString().toDouble();
         a.correct = std::abs(fraction - 100.0) < 1e-6;
-        const QString format = xml_.attributes().value(QLatin1String("format")).toString();
+        const QString format = formatOr(textFormat_);
         QString raw;
         while (xml_.readNextStartElement()) {
             if (xml_.name() == QLatin1String("text")) {
-                raw = xml_.readElementText();
+                raw = elementText();
             } else if (xml_.name() == QLatin1String("feedback")) {
-                const Text feedback = formatted();
+                const Text feedback = formatted(textFormat_);
                 a.feedback = feedback.text;
                 leftOut = leftOut || feedback.leftOut;
             } else {
@@ -164,7 +221,9 @@ private:
         return a;
     }
 
+    QBuffer buffer_;
     QXmlStreamReader xml_;
+    QString textFormat_; // the current question's text's
     ForeignFile file_;
 };
 

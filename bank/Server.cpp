@@ -1,15 +1,15 @@
 #include "bank/Server.h"
 
-#include "bank/Pg.h"
 #include "data/JournalStore.h"
+#include "data/Pg.h"
 #include "data/Schema.h"
 
 #include <QSet>
 
 namespace bank::server {
 
-using pg::Connection;
-using pg::Transaction;
+using data::pg::Connection;
+using data::pg::Transaction;
 
 namespace {
 
@@ -88,8 +88,8 @@ QByteArray recordFunction() {
 
 constexpr const char* kRecordSignature = R"("Записать_прохождение"(jsonb))";
 
-QString quoted(const char* table) {
-    return u'"' + QString::fromUtf8(table) + u'"';
+QString quoted(const char* name) {
+    return data::pg::quoted(QString::fromUtf8(name));
 }
 
 template <size_t N> int tablesPresent(const Connection& db, const char* const (&tables)[N]) {
@@ -128,12 +128,12 @@ void markBank(const Connection& db) {
 }
 
 bool ensureRole(const Connection& db, const QString& role) {
-    const pg::Result found = db.exec(
+    const data::pg::Result found = db.exec(
         QStringLiteral("SELECT rolsuper FROM pg_catalog.pg_roles WHERE rolname = $1"), {role});
     if (found.rows() == 1)
         return false;
     // A role to log in with; its password is set by the administrator, never on our command line.
-    db.exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(db.quotedName(role)));
+    db.exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(data::pg::quoted(role)));
     return true;
 }
 
@@ -145,9 +145,9 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
     for (const char* table : kJournalTables)
         all << quoted(table);
     const QString tables = all.join(QLatin1String(", "));
-    const QString t = db.quotedName(teachers), p = db.quotedName(pupils);
+    const QString t = data::pg::quoted(teachers), p = data::pg::quoted(pupils);
     const QString database =
-        db.quotedName(db.exec(QStringLiteral("SELECT current_database()")).text(0, 0));
+        data::pg::quoted(db.exec(QStringLiteral("SELECT current_database()")).text(0, 0));
     const QStringList statements{
         // From scratch on every run, so that rights given earlier by hand do not linger.
         QStringLiteral("REVOKE ALL ON %1 FROM PUBLIC, %2, %3").arg(tables, t, p),
@@ -169,7 +169,7 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
         db.exec(statement);
     // The identity sequences, for adding rows and for a copy that sets them past its ids.
     for (const QString& table : all) {
-        const pg::Result sequence =
+        const data::pg::Result sequence =
             db.exec(QStringLiteral("SELECT pg_catalog.pg_get_serial_sequence($1, $2) FROM "
                                    "pg_catalog.pg_attribute WHERE attrelid = to_regclass($1) AND "
                                    "attname = $2"),
@@ -180,7 +180,7 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
 }
 
 std::vector<StoredRow> readRows(const Connection& db, const char* table, const char* textColumn) {
-    const pg::Result rows =
+    const data::pg::Result rows =
         db.exec(QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 ORDER BY %2, %1")
                     .arg(quoted(data::kIdColumn), quoted(data::kQuestionColumn), quoted(textColumn),
                          quoted(data::kCorrectColumn), quoted(table)));
@@ -205,10 +205,62 @@ qint64 count(const Connection& db, const char* table) {
 
 } // namespace
 
+Connection connect(const QString& url) {
+    if (data::pg::carriesPassword(url))
+        throw EToolError(QStringLiteral("адрес «%1» содержит пароль, а командную строку видят "
+                                        "все пользователи компьютера: уберите пароль из адреса "
+                                        "и запишите его в ~/.pgpass (или в файл, названный в "
+                                        "PGPASSFILE)")
+                             .arg(url));
+    Connection db(url, "infotest-bank");
+    if (!db.ok())
+        throw data::pg::EServerError(db.lastError().simplified(), {});
+    return db;
+}
+
+QString explainServerError(const data::pg::EServerError& e, const QString& bank) {
+    const QString state = e.sqlState();
+    QString lead, advice;
+    if (state.isEmpty()) {
+        lead = QStringLiteral("Нет связи с сервером банка «%1»: %2");
+        advice = QStringLiteral("Проверьте адрес, что сервер запущен и пускает этот компьютер, и "
+                                "пароль в ~/.pgpass.");
+    } else if (state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"))) {
+        lead = QStringLiteral("Связь с сервером банка «%1» прервалась: %2");
+        advice = QStringLiteral("Ничего не записано; повторите команду.");
+    } else if (state.startsWith(QLatin1String("28"))) {
+        lead = QStringLiteral("Сервер банка «%1» не пускает: %2");
+        advice = QStringLiteral("Проверьте имя роли и пароль в ~/.pgpass.");
+    } else if (state == QLatin1String("42501")) {
+        lead = QStringLiteral("У роли нет на это прав в банке «%1»: %2");
+        advice = QStringLiteral("Банк меняет и переносит учитель: войдите ролью учителя.");
+    } else if (state == QLatin1String("42P01") || state == QLatin1String("42703")) {
+        lead = QStringLiteral("В базе «%1» нет таблиц банка: %2");
+        advice = QStringLiteral("Создайте их: infotest-bank server-init АДРЕС --teachers РОЛЬ "
+                                "--pupils РОЛЬ.");
+    } else if (state == QLatin1String("3D000")) {
+        lead = QStringLiteral("На сервере нет базы «%1»: %2");
+        advice = QStringLiteral("Создайте её (createdb) и выполните infotest-bank server-init.");
+    } else if (state == QLatin1String("55P03") || state == QLatin1String("40P01") ||
+               state == QLatin1String("40001")) {
+        lead = QStringLiteral("Банк «%1» сейчас занят другой программой: %2");
+        advice = QStringLiteral("Повторите команду, когда она закончит запись.");
+    } else if (state == QLatin1String("53100")) {
+        lead = QStringLiteral("На сервере банка «%1» не хватает места на диске: %2");
+        advice = QStringLiteral("Ничего не записано.");
+    } else {
+        lead = QStringLiteral("Ошибка сервера в банке «%1»: %2");
+        advice = QStringLiteral("Ничего не записано.");
+    }
+    const QString message = e.message();
+    const bool ended = message.endsWith(u'.') || message.endsWith(u'?') || message.endsWith(u'!');
+    return lead.arg(bank, message) + (ended ? QStringLiteral(" ") : QStringLiteral(". ")) + advice;
+}
+
 InitReport initServer(const QString& url, const QString& teachers, const QString& pupils) {
     if (teachers.isEmpty() || pupils.isEmpty() || teachers == pupils)
         throw EToolError(QStringLiteral("нужны две разные роли: --teachers РОЛЬ --pupils РОЛЬ"));
-    Connection db(url);
+    const Connection db = connect(url);
     Transaction tx(db);
     // In the default schema of the database, where the program looks for them.
     db.exec(QStringLiteral("SET LOCAL search_path = public"));
@@ -249,7 +301,7 @@ InitReport initServer(const QString& url, const QString& teachers, const QString
 }
 
 void createBank(const QString& url) {
-    Connection db(url);
+    const Connection db = connect(url);
     Transaction tx(db);
     db.exec(QStringLiteral("SET LOCAL search_path = public"));
     if (tablesPresent(db, data::kBankTables) > 0)
@@ -262,12 +314,12 @@ void createBank(const QString& url) {
 }
 
 StoredBank readBank(const QString& url) {
-    Connection db(url);
+    const Connection db = connect(url);
     // One snapshot: a teacher editing meanwhile cannot split a question from its rows.
     Transaction tx(db);
     db.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY"));
     std::vector<StoredQuestion> questions;
-    const pg::Result rows =
+    const data::pg::Result rows =
         db.exec(QStringLiteral("SELECT %1, %2, %3 FROM %4 ORDER BY %1")
                     .arg(quoted(data::kIdColumn), quoted(data::kNumberColumn),
                          quoted(data::kQuestionColumn), quoted(data::kQuestionTable)));
@@ -285,7 +337,7 @@ StoredBank readBank(const QString& url) {
 }
 
 BankCounts countBank(const QString& url) {
-    Connection db(url);
+    const Connection db = connect(url);
     BankCounts counts;
     counts.questions = count(db, data::kQuestionTable);
     counts.options = count(db, data::kOptionTable);
@@ -301,7 +353,7 @@ BankCounts countBank(const QString& url) {
 
 qint64 importQuestions(const QString& url, const std::vector<Question>& questions,
                        bool allowDuplicates) {
-    Connection db(url);
+    const Connection db = connect(url);
     Transaction tx(db);
     // Two imports at once would number their questions alike.
     const QString questionTable = quoted(data::kQuestionTable);
@@ -309,7 +361,7 @@ qint64 importQuestions(const QString& url, const std::vector<Question>& question
     const qint64 before = count(db, data::kQuestionTable);
     if (!allowDuplicates) {
         QSet<QString> texts;
-        const pg::Result rows = db.exec(
+        const data::pg::Result rows = db.exec(
             QStringLiteral("SELECT %1 FROM %2").arg(quoted(data::kQuestionColumn), questionTable));
         for (int r = 0; r < rows.rows(); ++r)
             texts.insert(rows.text(r, 0));
@@ -338,7 +390,7 @@ qint64 importQuestions(const QString& url, const std::vector<Question>& question
 }
 
 qint64 removeRunsBefore(const QString& url, const QString& beforeUtc, bool dryRun) {
-    Connection db(url);
+    const Connection db = connect(url);
     Transaction tx(db);
     // In the order the recording function takes them, so that a run being recorded meanwhile
     // either is stored before or finds no copy of a question removed under it.

@@ -2,6 +2,7 @@
 
 #include "bank/BankFile.h"
 #include "data/JournalStore.h"
+#include "data/Pg.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,6 +14,13 @@ namespace bank::server {
 
 // The results journal's tables, as the journal file names them.
 using data::journal::kJournalTables;
+
+// Connects the bank tool to a server. A URI that carries a password is refused: a command line
+// is visible to every user.
+data::pg::Connection connect(const QString& url);
+
+// A server failure as the user should read it: what it means for the bank and what to do.
+QString explainServerError(const data::pg::EServerError& e, const QString& bank);
 
 struct InitReport {
     QStringList lines; // what was made and what was found already there, for the user

@@ -23,15 +23,10 @@ namespace {
 void Connection::open() {
     if (engine_)
         return;
-    if (isServerUrl(dataSource))
+    if (location().isServer())
         engine_ = std::make_unique<PgEngine>(dataSource, busyTimeoutMs);
     else
         engine_ = std::make_unique<SqliteEngine>(dataSource, busyTimeoutMs);
-}
-
-bool Connection::isServerUrl(const QString& dataSource) {
-    return dataSource.startsWith(QLatin1String("postgresql://")) ||
-           dataSource.startsWith(QLatin1String("postgres://"));
 }
 
 Engine& Connection::engine() const {

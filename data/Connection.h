@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Engine.h"
+#include "data/Location.h"
 #include "data/Sqlite.h"
 
 #include <QString>
@@ -31,8 +32,8 @@ public:
     // The file of a bank kept in SQLite; throws for a bank on a server.
     sqlite::Database& database() const;
 
-    // Whether the data source names a server rather than a file.
-    static bool isServerUrl(const QString& dataSource);
+    // Where the data source says the bank is.
+    Location location() const { return Location(dataSource); }
 
     // For the tables' writes inside a write scope. The engine may end the scope's transaction
     // by itself on a failed statement (a full disk, an I/O error, no memory, a lost connection

@@ -70,6 +70,17 @@ public:
     // "Type mismatch for field ...") and gives the table's statements.
     virtual std::unique_ptr<TableWriter> openTable(const TableShape& shape) = 0;
 
+    // Whether posts gathered into one batch (Table::PostBatch) cost fewer round trips than
+    // posting them one by one: a server's, where each answer travels the network.
+    virtual bool gathersPosts() const = 0;
+
+    // Runs one statement of the program's own SQL, which every engine reads alike, with values
+    // bound to $1, $2, ... (null, integers, Booleans, floating point, texts, blobs), and gives
+    // each row of its result, in the storage classes a table's rows have. Inside a write scope a
+    // failed statement leaves the scope's transaction as it was.
+    virtual void query(const QString& sql, const std::vector<QVariant>& values,
+                       const std::function<void(const RowData& row)>& take = {}) = 0;
+
     // How long a row or table that another program holds is waited for before a write fails.
     virtual void setLockTimeout(int milliseconds) = 0;
 

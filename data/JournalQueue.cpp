@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
@@ -29,6 +28,34 @@ QString systemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// Opens a file of the queue's own without following a link, creating it with flags & O_CREAT.
+// Whatever else stands under its name (a link put in its place, a folder, a device, another
+// user's file) is never written through: it is moved aside under the name + ".refused", and a
+// fresh file takes its place. Returns -1 with errno set when that cannot be done, and when the
+// file is missing and not to be created (errno ENOENT).
+int openOwnFile(const QString& path, int flags) {
+    const QByteArray name = QFile::encodeName(path);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // Non-blocking: a FIFO put in the file's place must not hang the program.
+        const int fd = ::open(name.constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+        struct stat info {};
+        if (fd >= 0) {
+            if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) {
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+                return fd;
+            }
+            ::close(fd);
+        } else if (errno == ENOENT || ::lstat(name.constData(), &info) != 0 ||
+                   (S_ISREG(info.st_mode) && info.st_uid == ::geteuid())) {
+            return -1; // missing, or the file's own failure (permissions, a full disk)
+        }
+        if (::rename(name.constData(), (name + ".refused").constData()) != 0)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // Several programs of one user (a classroom on one shared account) share the queue; this lock
 // beside it keeps an append and a flush from crossing. The kernel drops it with the process.
 class QueueLock {
@@ -36,7 +63,7 @@ public:
     explicit QueueLock(const QString& queuePath) {
         const QString lockPath = queuePath + QStringLiteral(".lock");
         QDir().mkpath(QFileInfo(queuePath).absolutePath());
-        fd_ = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        fd_ = openOwnFile(lockPath, O_RDWR | O_CREAT);
         if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0)
             throw Exception(
                 QStringLiteral("не удаётся открыть «%1»: %2").arg(lockPath, systemError()));
@@ -90,7 +117,7 @@ std::unique_ptr<PgEngine> connectServer(const QString& url) {
 
 QString journalOf(const Connection& bank) {
     // A bank on a server keeps its journal in the same database.
-    if (Connection::isServerUrl(bank.dataSource))
+    if (bank.location().isServer())
         return bank.dataSource;
     // The bank as it was opened, whatever the working directory is now.
     const char* file = sqlite3_db_filename(bank.database().handle(), "main");
@@ -99,7 +126,7 @@ QString journalOf(const Connection& bank) {
 
 void storeNow(const QString& journalPath, const RunRecord& run, int busyTimeoutMs,
               Connection* bank) {
-    if (!Connection::isServerUrl(journalPath)) {
+    if (!Location(journalPath).isServer()) {
         JournalStore(journalPath, JournalStore::Mode::Record, busyTimeoutMs).store(run);
         return;
     }
@@ -180,8 +207,7 @@ void JournalQueue::append(const QString& journalPath, const RunRecord& run) {
     const auto fail = [this] {
         return Exception(QStringLiteral("не удаётся записать «%1»: %2").arg(path_, systemError()));
     };
-    const int fd =
-        ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int fd = openOwnFile(path_, O_RDWR | O_CREAT | O_APPEND);
     if (fd < 0)
         throw fail();
     // A line cut off by a crash must not swallow the next record: start on a line of its own.
@@ -212,15 +238,58 @@ void JournalQueue::append(const QString& journalPath, const RunRecord& run) {
     ::close(fd);
 }
 
+// Written beside the queue and renamed over it, so that a crash leaves the old queue whole;
+// the rename replaces whatever stands under the queue's name, never a link's target.
+void JournalQueue::replace(const QByteArray& bytes) const {
+    const QString temporary = path_ + QStringLiteral(".new");
+    const auto fail = [&temporary] {
+        return Exception(
+            QStringLiteral("не удаётся записать «%1»: %2").arg(temporary, systemError()));
+    };
+    // One left by a crash, or put there: the lock is held, no other program writes it now.
+    if (::unlink(QFile::encodeName(temporary).constData()) != 0 && errno != ENOENT)
+        throw fail();
+    const int fd = openOwnFile(temporary, O_WRONLY | O_CREAT | O_EXCL);
+    if (fd < 0)
+        throw fail();
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    if (written != bytes.size() || ::fsync(fd) != 0) {
+        const Exception error = fail();
+        ::close(fd);
+        ::unlink(QFile::encodeName(temporary).constData());
+        throw error;
+    }
+    ::close(fd);
+    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path_).constData()) !=
+        0) {
+        const Exception error = fail();
+        ::unlink(QFile::encodeName(temporary).constData());
+        throw error;
+    }
+}
+
 JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
     Outcome outcome;
     if (!QFileInfo::exists(path_))
         return outcome;
     QueueLock lock(path_);
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (!file.exists())
+    const int fd = openOwnFile(path_, O_RDONLY);
+    if (fd < 0) {
+        if (errno == ENOENT)
             return outcome;
+        throw Exception(QStringLiteral("не удаётся прочитать «%1»: %2").arg(path_, systemError()));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw Exception(
             QStringLiteral("не удаётся прочитать «%1»: %2").arg(path_, file.errorString()));
     }
@@ -239,7 +308,7 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
         return *server;
     };
     const auto store = [&](const QString& journalPath, const RunRecord& run) {
-        if (Connection::isServerUrl(journalPath)) {
+        if (Location(journalPath).isServer()) {
             PgEngine* server = nullptr;
             try {
                 server = &serverFor(journalPath);
@@ -290,10 +359,7 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
         QFile::remove(path_);
         return outcome;
     }
-    QSaveFile save(path_);
-    if (!save.open(QIODevice::WriteOnly) || save.write(kept) != kept.size() || !save.commit())
-        throw Exception(
-            QStringLiteral("не удаётся записать «%1»: %2").arg(path_, save.errorString()));
+    replace(kept);
     return outcome;
 }
 

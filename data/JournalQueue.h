@@ -13,7 +13,9 @@ namespace data::journal {
 // Runs waiting to be stored in their journals: a small file in the user's own data folder, one
 // record a line. A record is on disk here before its journal is written, so that a locked or
 // full journal, or a program killed after the tenth answer, loses nothing; the journal's unique
-// run ids make a record that is retried after an unknown commit stored once.
+// run ids make a record that is retried after an unknown commit stored once. The queue, its
+// lock and its temporary file are only ever this user's regular files, never opened through a
+// link: anything else found under their names is moved aside and a fresh file is started.
 class JournalQueue {
 public:
     explicit JournalQueue(QString path = defaultPath());
@@ -37,6 +39,9 @@ public:
     Outcome flush(int busyTimeoutMs, Connection* bank = nullptr);
 
 private:
+    // Replaces the queue's contents with these lines, or throws.
+    void replace(const QByteArray& bytes) const;
+
     QString path_;
 };
 

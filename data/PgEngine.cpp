@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 #include <libpq-fe.h>
+#include <optional>
 
 namespace data {
 
@@ -32,21 +33,7 @@ enum : Oid {
 constexpr const char* kLockNotAvailable = "55P03";
 constexpr const char* kInsufficientPrivilege = "42501";
 
-// A dead network shows within seconds: the connection gives up after connect_timeout, and an
-// unanswered connection is dropped by the keepalives or tcp_user_timeout, not after the
-// system's two hours. The URI may set any of these itself.
-constexpr const char* kConnectionDefaults[][2] = {
-    {"connect_timeout", "5"},    {"keepalives", "1"},
-    {"keepalives_idle", "5"},    {"keepalives_interval", "2"},
-    {"keepalives_count", "3"},   {"tcp_user_timeout", "10000"},
-    {"client_encoding", "UTF8"}, {"application_name", "infotest"},
-};
-
-QString quoted(const QString& identifier) {
-    QString text = identifier;
-    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
+using pg::quoted;
 
 // The kind of a column from its type id: int2 and int4 are the integer kinds (int4 with an
 // identity or a sequence default is the key), int8 does not fit the program's 32-bit fields.
@@ -448,50 +435,29 @@ void PgWriter::remove(qint64 id, const RowData& asRead) {
 
 } // namespace
 
-void PgEngine::ResultCloser::operator()(pg_result* result) const {
-    PQclear(result);
-}
-
 PgEngine::PgEngine(const QString& url, int lockTimeoutMs)
     : url_(url.toUtf8()), lockTimeoutMs_(lockTimeoutMs) {
     connect();
 }
 
-PgEngine::~PgEngine() {
-    PQfinish(conn_);
-}
+PgEngine::~PgEngine() = default;
 
 void PgEngine::connect() {
-    PQfinish(conn_);
-    conn_ = nullptr;
-    prepared_.clear();
+    conn_.close();
     inTransaction_ = false;
-    // The defaults first, the URI last: what the URI sets wins.
-    std::vector<const char*> keys, values;
-    for (const auto& setting : kConnectionDefaults) {
-        keys.push_back(setting[0]);
-        values.push_back(setting[1]);
-    }
-    keys.push_back("dbname");
-    values.push_back(url_.constData());
-    keys.push_back(nullptr);
-    values.push_back(nullptr);
-    conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
-    if (PQstatus(conn_) != CONNECTION_OK) {
-        const QString message = QString::fromUtf8(PQerrorMessage(conn_)).trimmed();
-        PQfinish(conn_);
-        conn_ = nullptr;
-        throw EEngineError(message, 0);
-    }
+    pg::Connection made(QString::fromUtf8(url_), "infotest");
+    if (!made.ok())
+        throw EEngineError(made.lastError(), 0);
+    conn_ = std::move(made);
     setLockTimeout(lockTimeoutMs_);
 }
 
 bool PgEngine::connected() const {
-    return conn_ && PQstatus(conn_) == CONNECTION_OK;
+    return conn_.ok();
 }
 
 void PgEngine::ensureConnected() {
-    if (conn_ && PQstatus(conn_) == CONNECTION_OK)
+    if (conn_.ok())
         return;
     if (inTransaction_)
         return; // the caller's statement fails, and its scope learns of the loss
@@ -505,26 +471,22 @@ void PgEngine::ensureConnected() {
     }
 }
 
-PgEngine::Result PgEngine::check(pg_result* result) {
-    Result owned(result);
-    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
-        return owned;
-    raise(result);
+PgEngine::Result PgEngine::check(Result result) {
+    if (result.succeeded())
+        return result;
+    raise(result.get());
 }
 
 void PgEngine::raise(pg_result* result) {
     const char* sqlstate = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     QString server = QString::fromUtf8(result ? PQresultErrorMessage(result) : "").trimmed();
     if (server.isEmpty())
-        server = QString::fromUtf8(conn_ ? PQerrorMessage(conn_) : "").trimmed();
-    if (lostConnection(conn_, sqlstate)) {
+        server = conn_ ? conn_.lastError() : QString();
+    if (lostConnection(conn_.get(), sqlstate)) {
         // The server has rolled back whatever the connection had not committed.
         inTransaction_ = false;
-        if (conn_ && PQstatus(conn_) != CONNECTION_BAD) {
-            PQfinish(conn_);
-            conn_ = nullptr;
-        }
+        if (conn_ && PQstatus(conn_.get()) != CONNECTION_BAD)
+            conn_.close();
         throw EEngineError(QStringLiteral("Связь с сервером банка вопросов потеряна; "
                                           "несохранённое изменение не записано.\n") +
                                server,
@@ -546,50 +508,38 @@ void PgEngine::raise(pg_result* result) {
 
 PgEngine::Result PgEngine::exec(const QByteArray& sql) {
     ensureConnected();
-    return check(conn_ ? PQexec(conn_, sql.constData()) : nullptr);
+    return check(conn_.run(sql));
 }
-
-struct PgEngine::Arguments {
-    explicit Arguments(const Parameters& parameters)
-        : count(int(parameters.values.size())), values(std::size_t(count)),
-          lengths(std::size_t(count)), formats(std::size_t(count)) {
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            values[i] = parameters.isNull[i] ? nullptr : parameters.values[i].constData();
-            lengths[i] = int(parameters.values[i].size());
-            formats[i] = parameters.binary[i] ? 1 : 0;
-        }
-    }
-    int count;
-    std::vector<const char*> values;
-    std::vector<int> lengths, formats;
-};
 
 QByteArray PgEngine::prepare(const QByteArray& sql, int parameterCount) {
     ensureConnected();
     if (!conn_)
         raise(nullptr);
-    auto known = prepared_.find(sql);
-    if (known == prepared_.end()) {
-        const QByteArray name = "infotest_" + QByteArray::number(prepared_.size());
-        check(PQprepare(conn_, name.constData(), sql.constData(), parameterCount, nullptr));
-        known = prepared_.emplace(sql, name).first;
-    }
-    return known->second;
+    Result failed;
+    const QByteArray name = conn_.prepare(sql, parameterCount, failed);
+    if (name.isEmpty())
+        raise(failed.get());
+    return name;
 }
 
 PgEngine::Result PgEngine::execPrepared(const QByteArray& sql, const Parameters& parameters) {
     const QByteArray name = prepare(sql, int(parameters.values.size()));
-    const Arguments a(parameters);
-    return check(PQexecPrepared(conn_, name.constData(), a.count, a.values.data(), a.lengths.data(),
-                                a.formats.data(), 0));
+    return check(conn_.runPrepared(name, parameters));
 }
 
 void PgEngine::pipeline(std::size_t count,
                         const std::function<QByteArray(std::size_t, Parameters&)>& statement,
                         const std::function<void(std::size_t, pg_result*)>& take) {
     ensureConnected();
-    if (!conn_ || PQenterPipelineMode(conn_) != 1)
+    if (!conn_)
         raise(nullptr);
+    std::optional<pg::Pipeline> mode;
+    try {
+        mode.emplace(conn_);
+    } catch (const pg::EServerError&) {
+        raise(nullptr);
+    }
+    pg_conn* conn = conn_.get();
     // libpq reads the answers that arrive while it still sends, so the server never waits for
     // this side to read.
     std::exception_ptr refused;
@@ -604,20 +554,18 @@ void PgEngine::pipeline(std::size_t count,
             refused = std::current_exception();
             break;
         }
-        const Arguments a(parameters);
-        if (PQsendQueryPrepared(conn_, name.constData(), a.count, a.values.data(), a.lengths.data(),
-                                a.formats.data(), 0) != 1)
+        if (!conn_.sendPrepared(name, parameters))
             break;
     }
-    PQpipelineSync(conn_);
+    PQpipelineSync(conn);
     // Each statement's result ends with a null; two nulls in a row, or a broken connection,
     // mean that no more answers come, and waiting on would never end.
     Result lost;
     bool synced = false, lastWasNull = false;
     for (std::size_t i = 0;;) {
-        pg_result* result = PQgetResult(conn_);
+        pg_result* result = PQgetResult(conn);
         if (!result) {
-            if (lastWasNull || PQstatus(conn_) == CONNECTION_BAD)
+            if (lastWasNull || PQstatus(conn) == CONNECTION_BAD)
                 break;
             lastWasNull = true;
             continue;
@@ -630,7 +578,7 @@ void PgEngine::pipeline(std::size_t count,
             break;
         }
         if (status == PGRES_FATAL_ERROR &&
-            lostConnection(conn_, PQresultErrorField(result, PG_DIAG_SQLSTATE)) && !lost) {
+            lostConnection(conn, PQresultErrorField(result, PG_DIAG_SQLSTATE)) && !lost) {
             lost = std::move(owned);
             continue;
         }
@@ -638,11 +586,27 @@ void PgEngine::pipeline(std::size_t count,
             take(i, status == PGRES_PIPELINE_ABORTED ? nullptr : result);
         ++i;
     }
-    PQexitPipelineMode(conn_);
+    mode.reset();
     if (lost || !synced || (sent < count && !refused))
         raise(lost.get());
     if (refused)
         std::rethrow_exception(refused);
+}
+
+void PgEngine::query(const QString& sql, const std::vector<QVariant>& values,
+                     const std::function<void(const RowData&)>& take) {
+    Parameters parameters;
+    for (const QVariant& value : values) {
+        // Each value as a cell of a row, mapped as a table's cells are.
+        RowData cell(1);
+        cell.setValue(0, value);
+        addCell(parameters, cell, 0);
+    }
+    const Result rows = write([&] { return execPrepared(sql.toUtf8(), parameters); });
+    std::vector<CellView> cells(std::size_t(PQnfields(rows.get())));
+    std::vector<QByteArray> scratch(cells.size());
+    for (int r = 0; take && r < rows.rows(); ++r)
+        take(rowOf(rows.get(), r, 0, cells, scratch));
 }
 
 std::unique_ptr<TableWriter> PgEngine::openTable(const TableShape& shape) {
@@ -671,13 +635,13 @@ void PgEngine::rollback() noexcept {
     if (!inTransaction_)
         return;
     inTransaction_ = false;
-    if (conn_ && PQstatus(conn_) == CONNECTION_OK)
-        PQclear(PQexec(conn_, "ROLLBACK"));
+    if (conn_.ok())
+        conn_.run("ROLLBACK");
 }
 
 void PgEngine::rollbackToSavepoint() noexcept {
-    if (inTransaction_ && conn_ && PQstatus(conn_) == CONNECTION_OK)
-        PQclear(PQexec(conn_, "ROLLBACK TO SAVEPOINT infotest_post"));
+    if (inTransaction_ && conn_.ok())
+        conn_.run("ROLLBACK TO SAVEPOINT infotest_post");
 }
 
 } // namespace data

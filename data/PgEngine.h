@@ -1,12 +1,12 @@
 #pragma once
 
 #include "data/Engine.h"
+#include "data/Pg.h"
 
 #include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 struct pg_conn;
@@ -27,6 +27,9 @@ public:
     ~PgEngine() override;
 
     std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
+    bool gathersPosts() const override { return true; }
+    void query(const QString& sql, const std::vector<QVariant>& values,
+               const std::function<void(const RowData& row)>& take = {}) override;
     void setLockTimeout(int milliseconds) override;
     void begin() override;
     bool inTransaction() const override { return inTransaction_; }
@@ -35,28 +38,11 @@ public:
     void commit() override;
     void rollback() noexcept override;
 
-    // A finished result; cleared when it goes.
-    struct ResultCloser {
-        void operator()(pg_result* result) const;
-    };
-    using Result = std::unique_ptr<pg_result, ResultCloser>;
+    PgEngine(const PgEngine&) = delete;
+    PgEngine& operator=(const PgEngine&) = delete;
 
-    // Parameters in libpq's form: text, or binary where binary is set; a null value is null.
-    struct Parameters {
-        std::vector<QByteArray> values;
-        std::vector<bool> isNull;
-        std::vector<bool> binary;
-        void add(const QByteArray& value, bool null = false, bool inBinary = false) {
-            values.push_back(value);
-            isNull.push_back(null);
-            binary.push_back(inBinary);
-        }
-        void clear() {
-            values.clear();
-            isNull.clear();
-            binary.clear();
-        }
-    };
+    using Result = pg::Result;
+    using Parameters = pg::Parameters;
 
     // Runs a statement without parameters; throws the server's error.
     Result exec(const QByteArray& sql);
@@ -93,17 +79,13 @@ private:
     // in progress is gone with its connection, and its scope must learn of that).
     void ensureConnected();
     [[noreturn]] void raise(pg_result* result);
-    Result check(pg_result* result);
-    // PQsendQueryPrepared's or PQexecPrepared's arguments from the parameters.
-    struct Arguments;
+    Result check(Result result);
     void rollbackToSavepoint() noexcept;
 
     QByteArray url_;
     int lockTimeoutMs_;
-    pg_conn* conn_ = nullptr;
+    pg::Connection conn_;
     bool inTransaction_ = false;
-    // Statements prepared on the current connection, by their text.
-    std::unordered_map<QByteArray, QByteArray> prepared_;
 };
 
 } // namespace data

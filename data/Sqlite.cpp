@@ -318,8 +318,8 @@ QVariant Statement::columnValue(int column) const {
     }
 }
 
-Transaction::Transaction(Database& db) : db_(db) {
-    db_.exec("BEGIN IMMEDIATE");
+Transaction::Transaction(Database& db, Kind kind) : db_(db) {
+    db_.exec(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
 Transaction::~Transaction() {
@@ -341,6 +341,29 @@ QString quoted(const QString& identifier) {
     QString text = identifier;
     text.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+QString tableKindRefusal(const Database& db, const QString& schema, const QString& table) {
+    Statement list(db,
+                   QStringLiteral("PRAGMA %1.table_list(%2)").arg(quoted(schema), quoted(table)));
+    if (!list.step())
+        return {};
+    const QString kind = list.columnText(2);
+    if (kind == QLatin1String("view"))
+        return QStringLiteral("«%1» в этом файле — представление (VIEW), а не таблица; "
+                              "программа открывает только таблицы банка")
+            .arg(table);
+    if (kind != QLatin1String("table"))
+        return QStringLiteral("«%1» в этом файле — виртуальная таблица (%2), а не "
+                              "обычная таблица банка; программа такую не открывает")
+            .arg(table, kind);
+    return {};
+}
+
+QString computedColumnRefusal(const QString& column) {
+    return QStringLiteral("поле «%1» в этом файле вычисляемое (GENERATED ALWAYS), а не "
+                          "хранимое; программа открывает только хранимые поля")
+        .arg(column);
 }
 
 } // namespace data::sqlite

@@ -112,7 +112,11 @@ private:
 // default of data::CommitOnUnwindScope).
 class Transaction {
 public:
-    explicit Transaction(Database& db);
+    // A writer takes the write lock at once; a reader reads one snapshot and locks nothing.
+    enum class Kind { Write, Read };
+    explicit Transaction(Database& db, Kind kind = Kind::Write);
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
     ~Transaction();
     void commit();
 
@@ -123,5 +127,12 @@ private:
 
 // Quotes an identifier of the program's own (table and column names).
 QString quoted(const QString& identifier);
+
+// What a file may carry in place of a table the program reads: a view or a virtual table runs
+// the file's code on every read or write, a computed column shows what was never written.
+// Why the table (in schema, "main" or an attached one) is not a plain table; empty when it is,
+// or when there is none of that name.
+QString tableKindRefusal(const Database& db, const QString& schema, const QString& table);
+QString computedColumnRefusal(const QString& column);
 
 } // namespace data::sqlite

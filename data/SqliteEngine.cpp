@@ -3,6 +3,7 @@
 #include "data/Errors.h"
 #include "data/Field.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
 #include <cstdint>
@@ -205,19 +206,12 @@ private:
 // program does), so they can never disagree about a bank.
 void SqliteWriter::checkColumns() {
     {
-        // Only a plain table of the file holds rows: a view or a virtual table under the
-        // name would run the file's code on every read or write.
+        if (const QString why =
+                sqlite::tableKindRefusal(db_, QStringLiteral("main"), shape_.tableName);
+            !why.isEmpty())
+            raise(why);
         Statement list(db_, QStringLiteral("PRAGMA main.table_list(%1)").arg(table()));
         if (list.step()) {
-            const QString kind = list.columnText(2);
-            if (kind == QLatin1String("view"))
-                raise(QStringLiteral("«%1» в этом файле — представление (VIEW), а не таблица; "
-                                     "программа открывает только таблицы банка")
-                          .arg(shape_.tableName));
-            if (kind != QLatin1String("table"))
-                raise(QStringLiteral("«%1» в этом файле — виртуальная таблица (%2), а не "
-                                     "обычная таблица банка; программа такую не открывает")
-                          .arg(shape_.tableName, kind));
             // Rows are told apart by their rowid, which such a table lacks.
             if (list.columnInt(4) != 0)
                 raise(QStringLiteral("Table '%1' is a WITHOUT ROWID table, which this program "
@@ -260,9 +254,7 @@ void SqliteWriter::checkColumns() {
         // Its value is computed by the file's expression: a write to it fails, and the value
         // shown is not what was written.
         if (column->generated)
-            raise(QStringLiteral("поле «%1» в этом файле вычисляемое (GENERATED ALWAYS), а не "
-                                 "хранимое; программа открывает только хранимые поля")
-                      .arg(field->fieldName()));
+            raise(sqlite::computedColumnRefusal(field->fieldName()));
         keptAsBound_[std::size_t(field->index())] = storageClassesKeptAsBound(column->type);
         const FieldType actual = columnType(column->type, column->key && autoIncrement);
         if (!sameKind(field->dataType(), actual)) {
@@ -439,6 +431,23 @@ SqliteEngine::SqliteEngine(const QString& path, int busyTimeoutMs)
     // A file that is not a database opens without complaint; reading its schema tells.
     Statement probe(db_, QStringLiteral("SELECT count(*) FROM sqlite_master"));
     probe.step();
+}
+
+void SqliteEngine::query(const QString& sql, const std::vector<QVariant>& values,
+                         const std::function<void(const RowData&)>& take) {
+    // $1 is a name to SQLite, numbered by where it first appears; ?1 is the first value.
+    static const QRegularExpression numbered(QStringLiteral(R"(\$(\d+))"));
+    Statement statement(db_, QString(sql).replace(numbered, QStringLiteral("?\\1")));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        // Each value as a cell of a row, bound as a table's cells are.
+        RowData cell(1);
+        cell.setValue(0, values[i]);
+        bindCell(statement, int(i) + 1, cell, 0);
+    }
+    std::vector<CellView> cells(std::size_t(statement.columnCount()));
+    while (statement.step())
+        if (take)
+            take(rowOf(statement, 0, cells));
 }
 
 std::unique_ptr<TableWriter> SqliteEngine::openTable(const TableShape& shape) {

@@ -15,6 +15,9 @@ public:
     SqliteEngine(const QString& path, int busyTimeoutMs);
 
     std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
+    bool gathersPosts() const override { return false; }
+    void query(const QString& sql, const std::vector<QVariant>& values,
+               const std::function<void(const RowData& row)>& take = {}) override;
     void setLockTimeout(int milliseconds) override { db_.setBusyTimeout(milliseconds); }
     void begin() override;
     bool inTransaction() const override;

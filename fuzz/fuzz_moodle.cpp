@@ -1,5 +1,6 @@
 // The bank tool's Moodle XML reader on arbitrary bytes: it either reads questions or throws its
 // input error, never hangs on entities, and what it reads fits the field with --lenient.
+#include "bank/Encoding.h"
 #include "bank/Foreign.h"
 #include "bank/MoodleReader.h"
 #include "data/Errors.h"
@@ -20,9 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     try {
         for (const auto& q : bank::importedQuestions(bank::readMoodleXml(bytes), true))
-            for (const auto& option : q.question.options)
+            for (const auto& option : q.question.options) {
                 if (bank::textLength(option.text) > bank::kMaxTextLength)
                     std::abort(); // --lenient cuts every text to the field
+                if (bank::firstControlCharacter(option.text) >= 0)
+                    std::abort(); // no format lets one into the bank
+            }
     } catch (const Exception&) {
     }
     return 0;

@@ -72,7 +72,7 @@ QString defaultBank(const QString& settingsFile) {
 }
 
 QString serverRefusal(const QString& bank) {
-    if (!data::Connection::isServerUrl(bank))
+    if (data::Location(bank).isFile())
         return {};
     return QStringLiteral("Журнал результатов на школьном сервере (%1) это окно пока не "
                           "открывает: оно читает только файл журнала.\n\nПрохождения с сервера "

@@ -239,7 +239,7 @@ void NumberQuestions(data::Table& questions, data::Connection& connection) {
         // each post at once, so there the rows are numbered one by one from the start: a lock
         // is then waited for once per try, not once more for the batch.
         bool numbered = false;
-        if (data::Connection::isServerUrl(connection.dataSource))
+        if (connection.engine().gathersPosts())
             try {
                 data::Table::PostBatch batch(questions);
                 for (int32_t i = 1; i <= n; ++i) {

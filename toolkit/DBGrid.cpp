@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QStyledItemDelegate>
 #include <QTimer>
 
@@ -746,12 +747,16 @@ bool TDBGrid::viewportEvent(QEvent* event) {
 // A press's timestamp is the window system's and shares no clock with a paint, so the time the
 // new rows took to reach the screen is measured on the monotonic clock from handling the press
 // that replaced them (T), and laid after T. Until they are painted, the time gone so far is the
-// least it took.
+// least it took. Rows painted a few milliseconds after T are still not seen by a person: a press
+// within the double-click interval of T belongs to the same gesture (its double-click event is
+// the same press again, with the same timestamp).
 bool TDBGrid::wentDownUnseen(const QMouseEvent& press) const {
     if (replacedAt_ < 0)
         return false;
     const qint64 unseen = unseenFor_ >= 0 ? unseenFor_ : sinceReplaced_.nsecsElapsed();
-    return (qint64(press.timestamp()) - replacedAt_) * 1000000 < unseen;
+    const qint64 gesture =
+        qint64(QGuiApplication::styleHints()->mouseDoubleClickInterval()) * 1000000;
+    return (qint64(press.timestamp()) - replacedAt_) * 1000000 < std::max(unseen, gesture);
 }
 
 bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {

@@ -215,8 +215,9 @@ private:
     // The click rule: a press acts on a cell only when the rows shown are those that were on
     // screen when the button went down. A press that brings the focus reaches the grid first as
     // the focus arriving, before whatever the focus leaving another control does to the rows.
-    // A later press that went down before the replaced rows were painted acts no more than the
-    // press that replaced them.
+    // A later press that went down before the replaced rows were painted, or within the
+    // double-click interval of the press that replaced them (the same gesture: no person aims
+    // at rows painted a few milliseconds before), acts no more than that press.
     bool wentDownUnseen(const QMouseEvent& press) const;
     TGridCoord pressCoord_;
     bool pressOnCurrent_ = false;

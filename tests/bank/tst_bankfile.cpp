@@ -1,9 +1,9 @@
 #include "bank/BankFile.h"
 #include "bank/Cli.h"
-#include "bank/Pg.h"
 #include "bank/QuestionCsv.h"
 #include "data/Errors.h"
 #include "data/JournalStore.h"
+#include "data/Pg.h"
 #include "data/Schema.h"
 #include "data/Sqlite.h"
 #include "tests/support/BankFixture.h"
@@ -13,6 +13,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,6 +28,7 @@ using data::journal::JournalStore;
 using data::journal::RunRecord;
 using testsupport::BankFixture;
 using testsupport::PgServer;
+namespace pg = data::pg;
 
 namespace {
 
@@ -585,11 +587,18 @@ void TestBankFile::hostileBanks() {
     writeFile(csv, "Вопрос;Ответ 1;Ответ 2;Верный ответ;Пояснение 1;Верное пояснение\n"
                    "Новый;а;б;1;в;1\n");
     const Run import = tool({"import", fixture.bankPath(), csv});
+    // copy reads the bank as the program does, so it refuses what the program refuses.
+    const QString copyPath = fixture.dir() + QStringLiteral("/copy.mdb");
+    const Run copy = tool({"copy", fixture.bankPath(), copyPath});
+    QCOMPARE(QFileInfo::exists(copyPath), refusal.isEmpty());
     if (!refusal.isEmpty()) {
         QCOMPARE(check.code, kExitProblems);
         QVERIFY2(check.out.contains(refusal), qPrintable(check.out));
         QCOMPARE(import.code, kExitFailure);
         QVERIFY2(import.err.contains(refusal), qPrintable(import.err));
+        QCOMPARE(copy.code, kExitFailure);
+        QVERIFY2(copy.err.contains(refusal.section(QStringLiteral(": "), 1, -1)),
+                 qPrintable(copy.err));
         QCOMPARE(testsupport::dumpBank(fixture.db()), before);
         return;
     }

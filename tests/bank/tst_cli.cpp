@@ -31,6 +31,9 @@ Result run(const QStringList& args) {
     return result;
 }
 
+// A name that, printed raw, erases the line above, retitles the window and turns the text round.
+const QString kHostile = QStringLiteral("\x1B[1A\x1B[2K\x1B]0;pwned\aFAKE\u009B2J\u202E");
+
 } // namespace
 
 // The executable as a teacher runs it: exit codes and the streams its output goes to.
@@ -170,7 +173,10 @@ void TestCli::journalCommands_data() {
                             << QStringLiteral("%PDF");
     QTest::newRow("clearing counts first")
         << QStringList{"journal-clear", "BANK", "--before", "2027-01-01", "--dry-run"} << 0
-        << QStringLiteral("до 01.01.2027: 27 (--dry-run");
+        << QStringLiteral("до 01.01.2027: 28 (--dry-run");
+    QTest::newRow("results escape a pupil's control characters")
+        << QStringList{"results", "BANK", "--who", "FAKE"} << 0
+        << QStringLiteral("\\x1B[1A\\x1B[2K\\x1B]0;pwned\\x07FAKE\\x9B2J\\u202E");
     QTest::newRow("a date that does not exist")
         << QStringList{"results", "BANK", "--from", "31.02.2026"} << 2
         << QStringLiteral("--from «31.02.2026»: ожидается дата");
@@ -191,6 +197,10 @@ void TestCli::journalCommands() {
             journal.store(testsupport::knownRun(i % 10, 1, i % 10 > 6 ? 3 : 1));
         journal.store(testsupport::knownRun(2, 1, 2, QStringLiteral("=1+2")));
         journal.store(testsupport::knownRun(2, 1, 2, QStringLiteral("Иванов Пётр")));
+        data::journal::RunRecord hostile = testsupport::knownRun(2, 1, 2, kHostile);
+        hostile.host = kHostile;
+        hostile.answers.back().question = kHostile;
+        journal.store(hostile);
     }
     const QString out = dir.filePath(QStringLiteral("out"));
     args.replaceInStrings(QStringLiteral("BANK"), bank)
@@ -201,6 +211,11 @@ void TestCli::journalCommands() {
     const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     const QString text = bytes.isEmpty() ? result.out + result.err : QString::fromUtf8(bytes);
     QVERIFY2(text.contains(expected), qPrintable(text.left(2000)));
+    // Nothing printed as text can steer the teacher's terminal.
+    static const QRegularExpression obeyed(
+        QStringLiteral("[\\x00-\\x09\\x0B-\\x1F\\x7F-\\x9F"
+                       "\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]"));
+    QVERIFY(!(result.out + result.err).contains(obeyed));
     if (args.contains(QStringLiteral("--csv")))
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF") && text.contains(QStringLiteral(";'=1+2;")));
 }

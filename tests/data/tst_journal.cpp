@@ -144,6 +144,13 @@ void TestJournal::queueStoresWholeRecordsOnce() {
     outcome = queue.flush(0);
     QCOMPARE(outcome.stored, 1);
     QCOMPARE(outcome.remaining, 1);
+    // Links put in place of the queue and its lock are never written through, not even with the
+    // journal unreachable: the run goes to a fresh queue.
+    for (const QString& name : {queue.path(), queue.path() + QStringLiteral(".lock")})
+        QVERIFY(QFile::remove(name) && QFile::link(journalPath, name));
+    queue.append(elsewhere, knownRun(7, 1, 2));
+    QCOMPARE(queue.flush(0).remaining, 1);
+    QVERIFY(QFileInfo(queue.path()).isFile() && !QFileInfo(queue.path()).isSymLink());
     const std::vector<Run> runs = JournalStore(journalPath, JournalStore::Mode::ReadOnly).runs({});
     QCOMPARE(runs.size(), size_t(2));
     QCOMPARE(runs[0].record.uuid, first.uuid);

@@ -302,6 +302,19 @@ const std::vector<ExactCase>& exactCases() {
              return storedNumber(bank);
          },
          QStringLiteral("integer 8")},
+        {"statement with numbered values, the same on either engine", nullptr,
+         [](DM& dm, BankFixture&) {
+             QStringList rows;
+             dm.ADOConnection1.engine().query(
+                 QStringLiteral(
+                     "SELECT \"Вопрос\", coalesce(\"Номер\", 0) + $2 FROM \"Т_Вопросы\" WHERE "
+                     "\"Вопрос\" <> $1 AND \"id\" = $2"),
+                 {QStringLiteral("другой"), 1}, [&](const data::RowData& row) {
+                     rows << row.value(0).toString() + u' ' + row.value(1).toString();
+                 });
+             return rows.join(u';');
+         },
+         QStringLiteral("Вопрос 1 1")},
         {"text changed only in case is a change",
          "ALTER TABLE \"Т_Вопросы\" RENAME TO old; CREATE TABLE \"Т_Вопросы\" (\"id\" INTEGER "
          "PRIMARY KEY AUTOINCREMENT, \"Номер\" INTEGER, \"Вопрос\" NVARCHAR(255) COLLATE "
@@ -366,6 +379,7 @@ private slots:
     void serverRestartedInTheMiddleOfADraw();
     void gatheredPostsWrittenAllOrNone_data();
     void gatheredPostsWrittenAllOrNone();
+    void pipelineLeftWhenAResultThrows();
 
 private:
     BankEngine engine_;
@@ -940,6 +954,26 @@ void TestTable::gatheredPostsWrittenAllOrNone() {
     postNumber(dm, 40);
     QCOMPARE(bank->scalar(QStringLiteral("SELECT \"Номер\" FROM \"Т_Вопросы\" WHERE id = 1")),
              QVariant(qint64(40)));
+}
+
+// A result that throws while the answers of a pipeline are read leaves the connection taking
+// plain statements; the connection itself is never copied (it would be closed twice).
+void TestTable::pipelineLeftWhenAResultThrows() {
+    SERVER_ONLY();
+    static_assert(!std::is_copy_constructible_v<data::PgEngine>);
+    TDataModule2 dm;
+    auto& engine = dynamic_cast<data::PgEngine&>(dm.ADOConnection1.engine());
+    const QByteArray select = engine.prepare("SELECT $1::int", 1);
+    const auto send = [&](std::size_t i, data::PgEngine::Parameters& parameters) {
+        parameters.add(QByteArray::number(qint64(i)));
+        return select;
+    };
+    const QString error = errorOf([&] {
+        engine.pipeline(3, send, [](std::size_t, pg_result*) { throw EDatabaseError("отказ"); });
+    });
+    QCOMPARE(error, QStringLiteral("отказ"));
+    QVERIFY(engine.connected());
+    QCOMPARE(engine.exec("SELECT 1").rows(), 1);
 }
 
 int main(int argc, char** argv) {

@@ -13,6 +13,8 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScopeGuard>
+#include <QStyleHints>
 #include <QTest>
 #include <QToolButton>
 #include <optional>
@@ -30,12 +32,16 @@ namespace {
 const QColor kLavender(198, 198, 255);
 const QColor kLilac(235, 215, 255);
 
-// A click as the window system sends it, with its time.
-void clickCellAt(TDBGrid* grid, int row, int column, ulong timestamp) {
+// A click as the window system sends it, with its time; the second click of a double click
+// brings its double-click event after the press.
+void clickCellAt(TDBGrid* grid, int row, int column, ulong timestamp, bool second = false) {
     const QPoint at = cellCentre(grid, row, column);
-    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    for (const QEvent::Type type :
+         {QEvent::MouseButtonPress, QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        if (type == QEvent::MouseButtonDblClick && !second)
+            continue;
         QMouseEvent event(type, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
-                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {});
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
         event.setTimestamp(timestamp);
         QApplication::sendEvent(grid->viewport(), &event);
     }
@@ -93,6 +99,7 @@ private slots:
     void emptyGridStartsNoRow();
     void clickOnARefilledGridChangesNoRow_data();
     void clickOnARefilledGridChangesNoRow();
+    void clickBeforeTheRefilledRowsWereSeenChangesNoRow_data();
     void clickBeforeTheRefilledRowsWereSeenChangesNoRow();
     void flagWithoutValueBecomesTrue();
 
@@ -454,9 +461,32 @@ void TestGridPainting::clickOnARefilledGridChangesNoRow() {
 }
 
 // Two quick clicks on the options grid of a pending new question: the first refills the grid,
-// the second went down before the refilled rows were painted and acts no more than the first;
-// a click after that acts.
+// the second went down before the refilled rows were painted, or within the double-click
+// interval of the first, and acts no more than the first; a click after that acts.
+void TestGridPainting::clickBeforeTheRefilledRowsWereSeenChangesNoRow_data() {
+    // Slow: the new rows are not painted 40 ms after the first press, with an interval of 1 ms
+    // (else 400 ms).
+    QTest::addColumn<bool>("slow");
+    QTest::addColumn<int>("after");   // the second press's timestamp after the first's, ms
+    QTest::addColumn<bool>("second"); // the second press is a double click's
+    QTest::addColumn<bool>("acts");
+    QTest::newRow("same time") << false << 0 << false << false;
+    QTest::newRow("painted at once, pressed 150 ms later") << false << 150 << false << false;
+    QTest::newRow("double click") << false << 150 << true << false;
+    QTest::newRow("after the interval") << false << 401 << false << true;
+    QTest::newRow("paint slower than the interval") << true << 10 << false << false;
+}
+
 void TestGridPainting::clickBeforeTheRefilledRowsWereSeenChangesNoRow() {
+    QFETCH(bool, slow);
+    QFETCH(int, after);
+    QFETCH(bool, second);
+    QFETCH(bool, acts);
+    const auto restore =
+        qScopeGuard([was = QGuiApplication::styleHints()->mouseDoubleClickInterval()] {
+            QGuiApplication::styleHints()->setMouseDoubleClickInterval(was);
+        });
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(slow ? 1 : 400);
     open();
     TDBGrid* questions = editor_->DBGrid1;
     TDBGrid* options = editor_->DBGrid2;
@@ -467,12 +497,15 @@ void TestGridPainting::clickBeforeTheRefilledRowsWereSeenChangesNoRow() {
     options->setFocus(Qt::MouseFocusReason); // as a press gives it, before the press arrives
     clickCellAt(options, 0, 1, pressed);
     QCOMPARE(options->model()->rowCount(), 4);
+    QTest::qSleep(slow ? 40 : 0);
+    if (!slow)
+        options->viewport()->repaint();
+    clickCellAt(options, 1, 1, pressed + after, second);
+    QCOMPARE(dm_->Variant.currentPosition(), acts ? 1 : 0);
+    QCOMPARE(flag("Т_Вариант", 10).toInt(), acts ? 1 : 0);
     options->viewport()->repaint();
-    clickCellAt(options, 1, 1, pressed);
-    QCOMPARE(dm_->Variant.currentPosition(), 0);
-    QCOMPARE(flag("Т_Вариант", 10).toInt(), 0);
     clickCellAt(options, 1, 1, pressed + 60000);
-    QCOMPARE(flag("Т_Вариант", 10).toInt(), 1);
+    QCOMPARE(flag("Т_Вариант", 10).toInt(), acts ? 0 : 1);
 }
 
 void TestGridPainting::flagWithoutValueBecomesTrue() {
