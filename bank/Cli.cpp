@@ -454,41 +454,11 @@ const std::map<QString, Command>& commands() {
     return table;
 }
 
-// The journal's commands on a server's URL: those that read the journal work on a copy of the
-// server's bank and journal; journal-clear removes the runs on the server itself.
-void serveJournalCommands(std::map<QString, Command>& table) {
-    const QString journal = QStringLiteral("--journal");
-    for (const char* name : {"results", "stats", "report"}) {
-        Command& command = table.at(QString::fromUtf8(name));
-        command.run = [read = command.run, journal](Context& c) {
-            if (data::Location(c.args[0]).isFile() || c.values.count(journal))
-                return read(c);
-            const ServerSnapshot snapshot(c.args[0]);
-            c.args[0] = snapshot.bankPath();
-            return read(c);
-        };
-    }
-    Command& clear = table.at(QStringLiteral("journal-clear"));
-    clear.run = [local = clear.run, journal](Context& c) {
-        const auto before = c.values.find(QStringLiteral("--before"));
-        if (data::Location(c.args[0]).isFile() || c.values.count(journal) ||
-            before == c.values.end())
-            return local(c);
-        const QDate day = parseDate(before->first, before->second);
-        const bool dryRun = c.switches.contains(QStringLiteral("--dry-run"));
-        const qint64 removed = server::removeRunsBefore(
-            c.args[0], day.startOfDay().toUTC().toString(Qt::ISODate), dryRun);
-        writeLine(c.out, clearedRunsText(day, removed, dryRun));
-        return kExitOk;
-    };
-}
-
 // The bank's commands and the journal's.
 const Command* findCommand(const QString& name) {
     static const std::map<QString, Command> all = [] {
         std::map<QString, Command> table = commands();
         addJournalCommands(table);
-        serveJournalCommands(table);
         return table;
     }();
     const auto found = all.find(name);

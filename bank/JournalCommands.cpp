@@ -7,7 +7,6 @@
 #include "data/JournalStore.h"
 #include "data/Location.h"
 
-#include <QFileInfo>
 #include <QLocale>
 
 namespace bank {
@@ -37,11 +36,9 @@ std::optional<QString> value(const Context& c, const QString& name) {
 QString journalPath(const Context& c) {
     if (const auto journal = value(c, kJournal))
         return *journal;
+    // A bank on a server keeps its journal in the same database.
     if (data::Location(c.args[0]).isServer())
-        throw EToolError(QStringLiteral("журнал результатов на сервере эта команда пока не читает: "
-                                        "скопируйте банк с журналом в файл (infotest-bank copy "
-                                        "%1 копия.mdb) и укажите копию")
-                             .arg(c.args[0]));
+        return c.args[0];
     return data::journal::journalPathForBank(c.args[0]);
 }
 
@@ -172,11 +169,8 @@ int report(Context& c) {
     const auto [runs, stats] = withJournal(c, JournalStore::Mode::ReadOnly, [&](auto& j) {
         return std::pair(j.runs(filter), j.questionStats(filter));
     });
-    const QFileInfo bankFile(c.args[0]);
-    journal::writeReport(
-        runs, stats, c.args[1],
-        {bankFile.completeBaseName().isEmpty() ? bankFile.fileName() : bankFile.completeBaseName(),
-         periodText(filter)});
+    journal::writeReport(runs, stats, c.args[1],
+                         {data::Location(c.args[0]).name(), periodText(filter)});
     writeLine(c.out,
               QStringLiteral("Отчёт о %1 записан в «%2».")
                   .arg(plural(qint64(runs.size()), "прохождении", "прохождениях", "прохождениях"),

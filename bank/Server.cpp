@@ -389,27 +389,4 @@ qint64 importQuestions(const QString& url, const std::vector<Question>& question
     return number;
 }
 
-qint64 removeRunsBefore(const QString& url, const QString& beforeUtc, bool dryRun) {
-    const Connection db = connect(url);
-    Transaction tx(db);
-    // In the order the recording function takes them, so that a run being recorded meanwhile
-    // either is stored before or finds no copy of a question removed under it.
-    db.exec(QStringLiteral("LOCK TABLE \"Т_Прохождение\", \"Т_ПоказанныйВопрос\", \"Т_Ответ\" IN "
-                           "SHARE ROW EXCLUSIVE MODE"));
-    const qint64 runs =
-        db.exec(QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" WHERE \"Начало\" < $1"),
-                {beforeUtc})
-            .integer(0, 0);
-    if (dryRun || runs == 0)
-        return runs;
-    db.exec(QStringLiteral("DELETE FROM \"Т_Ответ\" WHERE \"Прохождение\" IN (SELECT \"id\" FROM "
-                           "\"Т_Прохождение\" WHERE \"Начало\" < $1)"),
-            {beforeUtc});
-    db.exec(QStringLiteral("DELETE FROM \"Т_Прохождение\" WHERE \"Начало\" < $1"), {beforeUtc});
-    for (const char* sql : data::journal::kRemoveUnansweredCopies)
-        db.execScript(sql);
-    tx.commit();
-    return runs;
-}
-
 } // namespace bank::server

@@ -40,9 +40,4 @@ BankCounts countBank(const QString& url);
 qint64 importQuestions(const QString& url, const std::vector<Question>& questions,
                        bool allowDuplicates);
 
-// Removes the runs that started before the moment (the journal's UTC text, "2026-09-01T00:00:00Z"),
-// their answers and the copies of questions no run shows any longer, as the journal file's
-// clearing does; returns how many runs. dryRun only counts them.
-qint64 removeRunsBefore(const QString& url, const QString& beforeUtc, bool dryRun);
-
 } // namespace bank::server

@@ -2,8 +2,8 @@
 // `stats` (the questions' figures) on a server's journal of 100,000 runs with 1,000,000
 // answered questions, timed as bench_journal times the file (the query and the sums, not the
 // terminal table), beside raw libpq computing the same figures in the same run. The journal is
-// read two ways: copied into a temporary file first and read there, as the bank tool once did,
-// and in place on the server.
+// read two ways: in place on the server, as the bank tool reads it, and copied into a temporary
+// file first and read there, as it once did.
 //
 // The server is a throwaway cluster of the tests' own (PgServer); where PostgreSQL is not
 // installed the program says so and measures nothing.
@@ -77,6 +77,19 @@ void BM_CopiedStats(benchmark::State& state) {
     }
 }
 
+// The journal read in place on the server, through the engine layer.
+void BM_Results(benchmark::State& state) {
+    JournalStore journal(journalUrl(), JournalStore::Mode::ReadOnly);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(journal.runs({}));
+}
+
+void BM_Stats(benchmark::State& state) {
+    JournalStore journal(journalUrl(), JournalStore::Mode::ReadOnly);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(journal.questionStats({}));
+}
+
 // The baselines: the same rows and figures straight from libpq, kept as plain numbers and
 // UTF-8 bytes, the sums made by the server.
 struct RawRun {
@@ -107,8 +120,8 @@ struct Raw {
         std::vector<const char*> pointers;
         for (const std::string& value : values)
             pointers.push_back(value.c_str());
-        PGresult* result = PQexecParams(conn, sql, int(pointers.size()), nullptr,
-                                        pointers.data(), nullptr, nullptr, 0);
+        PGresult* result = PQexecParams(conn, sql, int(pointers.size()), nullptr, pointers.data(),
+                                        nullptr, nullptr, 0);
         if (PQresultStatus(result) != PGRES_TUPLES_OK) {
             std::fprintf(stderr, "%s: %s\n", sql, PQerrorMessage(conn));
             std::abort();
@@ -222,8 +235,10 @@ void BM_RawStats(benchmark::State& state) {
 // Medians of three: a copy of the whole server takes seconds.
 constexpr int kRepetitions = 3;
 BENCHMARK(BM_RawResults)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
+BENCHMARK(BM_Results)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
 BENCHMARK(BM_CopiedResults)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
 BENCHMARK(BM_RawStats)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
+BENCHMARK(BM_Stats)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
 BENCHMARK(BM_CopiedStats)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
 
 class Summary : public bench::Medians {
@@ -232,7 +247,9 @@ public:
         std::printf("\n%-30s %12s %12s %7s %7s\n", "figure, server, 100,000 runs", "ours", "raw",
                     "ratio", "cpu");
         for (const auto& [figure, ours, raw] :
-             {std::tuple{"results, copied to a file", "BM_CopiedResults", "BM_RawResults"},
+             {std::tuple{"results, in place", "BM_Results", "BM_RawResults"},
+              std::tuple{"results, copied to a file", "BM_CopiedResults", "BM_RawResults"},
+              std::tuple{"stats, in place", "BM_Stats", "BM_RawStats"},
               std::tuple{"stats, copied to a file", "BM_CopiedStats", "BM_RawStats"}}) {
             const Result* o = find(ours);
             const Result* r = find(raw);

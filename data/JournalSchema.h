@@ -39,18 +39,17 @@ CREATE TABLE "{explanations}" ("Вопрос" {integer} NOT NULL, "Номер" {
 CREATE TABLE "{answers}" ("Прохождение" {integer} NOT NULL, "Номер" {integer} NOT NULL, "Вопрос" {integer} NOT NULL, "Вариант" {integer} NOT NULL, "Объяснение" {integer} NOT NULL, "ВариантВерен" {flag} NOT NULL, "ОбъяснениеВерно" {flag} NOT NULL, PRIMARY KEY ("Прохождение", "Номер")){keyed};
 CREATE INDEX "{answers}_Вопрос" ON "{answers}" ("Вопрос");
 )sql");
-    const std::pair<const char*, const char*> words[] = {
-        {"{runs}", kRunTable},
-        {"{questions}", kShownQuestionTable},
-        {"{options}", kShownOptionTable},
-        {"{explanations}", kShownExplanationTable},
-        {"{answers}", kAnswerTable},
-        {"{key}", types.key},
-        {"{integer}", types.integer},
-        {"{text}", types.text},
-        {"{flag}", types.flag},
-        {"{blob}", types.blob},
-        {"{keyed}", types.keyedTable}};
+    const std::pair<const char*, const char*> words[] = {{"{runs}", kRunTable},
+                                                         {"{questions}", kShownQuestionTable},
+                                                         {"{options}", kShownOptionTable},
+                                                         {"{explanations}", kShownExplanationTable},
+                                                         {"{answers}", kAnswerTable},
+                                                         {"{key}", types.key},
+                                                         {"{integer}", types.integer},
+                                                         {"{text}", types.text},
+                                                         {"{flag}", types.flag},
+                                                         {"{blob}", types.blob},
+                                                         {"{keyed}", types.keyedTable}};
     for (const auto& [word, replacement] : words)
         sql.replace(QLatin1String(word), QString::fromUtf8(replacement));
     return sql.toUtf8();

@@ -1,8 +1,11 @@
 #include "data/JournalStore.h"
 
 #include "data/Errors.h"
+#include "data/Location.h"
 #include "data/PgEngine.h"
+#include "data/Row.h"
 #include "data/Schema.h"
+#include "data/SqliteEngine.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -71,22 +74,36 @@ QByteArray fingerprint(const Answer& answer) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
-void readChoices(const Database& db, qint64 shownId, ShownChoices& options,
-                 ShownChoices& explanations) {
-    for (const auto& [table, column, target] :
-         {std::tuple{"Т_ПоказанныйВариант", "Ответ", &options},
-          std::tuple{"Т_ПоказанноеОбъяснение", "Объяснение", &explanations}}) {
-        Statement read(db, QStringLiteral("SELECT \"Номер\", %1, \"Правильный\" FROM %2 WHERE "
-                                          "\"Вопрос\" = ?1")
-                               .arg(sqlite::quoted(QString::fromUtf8(column)),
-                                    sqlite::quoted(QString::fromUtf8(table))));
-        read.bindInt(1, shownId);
-        while (read.step()) {
-            const qint64 number = read.columnInt(0);
-            if (number >= 1 && number <= kChoicesPerQuestion)
-                (*target)[size_t(number - 1)] = {read.columnText(1), read.columnInt(2) != 0};
-        }
+// A cell as an integer or a text, whatever a journal file from elsewhere stored in it (its
+// columns may be declared without a type): a number's text, a text's number where it is one.
+qint64 integerOf(const RowData& row, int i) {
+    switch (row.type(i)) {
+    case CellType::Integer:
+        return row.integer(i);
+    case CellType::Float:
+        return qint64(std::clamp(row.real(i), -9.2e18, 9.2e18));
+    case CellType::Text:
+    case CellType::Blob:
+        return row.bytes(i).toByteArray().trimmed().toLongLong();
+    case CellType::Null:
+        break;
     }
+    return 0;
+}
+
+QString textOf(const RowData& row, int i) {
+    switch (row.type(i)) {
+    case CellType::Integer:
+        return QString::number(row.integer(i));
+    case CellType::Float:
+        return QString::number(row.real(i));
+    case CellType::Text:
+    case CellType::Blob:
+        return QString::fromUtf8(row.bytes(i));
+    case CellType::Null:
+        break;
+    }
+    return QString();
 }
 
 // A new journal gets the bank's permissions and group, so that every pupil who may write the
@@ -113,34 +130,79 @@ QString journalPathForBank(const QString& bankPath) {
     return QFileInfo(bankPath).absoluteDir().filePath(QString::fromLatin1(kJournalFileName));
 }
 
-Run runOfRow(const Statement& read) {
+namespace {
+
+// The one reading of a stored run's row, from either kind of row.
+template <typename Integer, typename Text, typename IsNull>
+Run runFrom(Integer integer, Text text, IsNull isNull) {
     Run run;
     RunRecord& r = run.record;
-    run.id = read.columnInt(0);
-    r.uuid = read.columnText(1);
-    r.started = fromUtcText(read.columnText(2));
-    r.ended = fromUtcText(read.columnText(3));
-    r.host = read.columnText(4);
-    r.login = read.columnText(5);
-    r.fullName = read.columnText(6);
-    r.pupil = read.columnText(7);
-    r.points = int(read.columnInt(8));
-    if (!read.isNull(9))
-        r.grade = int(read.columnInt(9));
-    r.finished = read.columnInt(10) != 0;
-    run.answered = int(read.columnInt(11));
+    run.id = integer(0);
+    r.uuid = text(1);
+    r.started = fromUtcText(text(2));
+    r.ended = fromUtcText(text(3));
+    r.host = text(4);
+    r.login = text(5);
+    r.fullName = text(6);
+    r.pupil = text(7);
+    r.points = int(integer(8));
+    if (!isNull(9))
+        r.grade = int(integer(9));
+    r.finished = integer(10) != 0;
+    run.answered = int(integer(11));
     return run;
 }
 
+} // namespace
+
+Run runOfRow(const Statement& read) {
+    return runFrom([&](int i) { return read.columnInt(i); },
+                   [&](int i) { return read.columnText(i); },
+                   [&](int i) { return read.isNull(i); });
+}
+
+Run runOfRow(const RowData& row) {
+    return runFrom([&](int i) { return integerOf(row, i); }, [&](int i) { return textOf(row, i); },
+                   [&](int i) { return row.type(i) == CellType::Null; });
+}
+
 JournalStore::JournalStore(const QString& path, Mode mode, int busyTimeoutMs) : path_(path) {
+    if (Location(path).isServer())
+        openServer(busyTimeoutMs);
+    else
+        openFile(mode, busyTimeoutMs);
+}
+
+void JournalStore::openServer(int busyTimeoutMs) {
+    auto server = std::make_unique<PgEngine>(path_, busyTimeoutMs);
+    server_ = server.get();
+    engine_ = std::move(server);
+    // The tables server-init makes, in the schema the program reads.
+    for (const char* table : kJournalTables) {
+        bool present = false;
+        engine_->query(QStringLiteral("SELECT to_regclass($1) IS NOT NULL"),
+                       {QStringLiteral("public.\"%1\"").arg(QString::fromUtf8(table))},
+                       [&](const RowData& row) { present = integerOf(row, 0) != 0; });
+        if (!present)
+            throw EDatabaseError(QStringLiteral("В базе «%1» нет журнала результатов: создайте "
+                                                "его таблицы командой infotest-bank server-init")
+                                     .arg(path_));
+    }
+}
+
+void JournalStore::openFile(Mode mode, int busyTimeoutMs) {
+    const QString& path = path_;
     if (mode != Mode::Record && !QFileInfo::exists(path))
         throw EDatabaseError(
             QStringLiteral("Журнала результатов «%1» нет: ещё ни один тест не записан").arg(path));
     if (mode == Mode::Record)
         createLikeBank(path);
-    db_ = std::make_unique<Database>(path, mode == Mode::Record ? Database::Mode::ReadWriteCreate
-                                           : mode == Mode::Edit ? Database::Mode::ReadWrite
-                                                                : Database::Mode::ReadOnly);
+    auto file = std::make_unique<SqliteEngine>(
+        Database(path, mode == Mode::Record ? Database::Mode::ReadWriteCreate
+                       : mode == Mode::Edit ? Database::Mode::ReadWrite
+                                            : Database::Mode::ReadOnly));
+    db_ = &file->database();
+    engine_ = std::move(file);
     db_->setBusyTimeout(busyTimeoutMs);
     configureUntrusted(*db_);
     const qint64 objects = scalar(*db_, QStringLiteral("SELECT count(*) FROM sqlite_schema"));
@@ -265,6 +327,8 @@ bool storeOnServer(PgEngine& server, const RunRecord& run) {
 }
 
 bool JournalStore::store(const RunRecord& run) {
+    if (server_)
+        return storeOnServer(*server_, run);
     for (const Answer& answer : run.answers)
         if (answer.chosenOption < 1 || answer.chosenOption > kChoicesPerQuestion ||
             answer.chosenExplanation < 1 || answer.chosenExplanation > kChoicesPerQuestion)
@@ -315,130 +379,145 @@ bool JournalStore::store(const RunRecord& run) {
     return true;
 }
 
+void JournalStore::readChoices(qint64 shownId, ShownChoices& options,
+                               ShownChoices& explanations) const {
+    for (const auto& [table, column, target] :
+         {std::tuple{kShownOptionTable, "Ответ", &options},
+          std::tuple{kShownExplanationTable, "Объяснение", &explanations}}) {
+        engine_->query(
+            QStringLiteral("SELECT \"Номер\", \"%1\", \"Правильный\" FROM \"%2\" WHERE "
+                           "\"Вопрос\" = $1")
+                .arg(QString::fromUtf8(column), QString::fromUtf8(table)),
+            {shownId}, [&](const RowData& row) {
+                const qint64 number = integerOf(row, 0);
+                if (number >= 1 && number <= kChoicesPerQuestion)
+                    (*target)[size_t(number - 1)] = {textOf(row, 1), integerOf(row, 2) != 0};
+            });
+    }
+}
+
 std::vector<Run> JournalStore::runs(const RunFilter& filter) const {
     const auto [low, high] = bounds(filter);
-    Statement read(*db_, QStringLiteral("SELECT %1 FROM \"Т_Прохождение\" WHERE "
-                                        "\"Начало\" >= ?1 AND \"Начало\" < ?2 AND (?3 IS NULL OR "
-                                        "\"Завершён\" = ?3) ORDER BY \"Начало\", \"id\"")
-                             .arg(QString::fromUtf8(kStoredRunColumns)));
-    read.bindText(1, low);
-    read.bindText(2, high);
-    if (filter.finished)
-        read.bindInt(3, *filter.finished ? 1 : 0);
-    else
-        read.bindNull(3);
+    // Only the values the query names: a server cannot type a value it is not told the use of.
+    QString sql = QStringLiteral("SELECT %1 FROM \"Т_Прохождение\" WHERE \"Начало\" >= $1 AND "
+                                 "\"Начало\" < $2")
+                      .arg(QString::fromUtf8(kStoredRunColumns));
+    std::vector<QVariant> values{low, high};
+    if (filter.finished) {
+        sql += QStringLiteral(" AND \"Завершён\" = $3");
+        values.emplace_back(*filter.finished);
+    }
+    sql += QStringLiteral(" ORDER BY \"Начало\", \"id\"");
     // Case folding in the program, not in the engine, whose LIKE folds only ASCII letters.
     const QString who = filter.who.toCaseFolded();
     std::vector<Run> result;
-    while (read.step()) {
-        Run run = runOfRow(read);
+    engine_->query(sql, values, [&](const RowData& row) {
+        Run run = runOfRow(row);
         const RunRecord& r = run.record;
         if (!who.isEmpty() && !r.pupil.toCaseFolded().contains(who) &&
             !r.fullName.toCaseFolded().contains(who) && !r.login.toCaseFolded().contains(who) &&
             !r.host.toCaseFolded().contains(who))
-            continue;
+            return;
         result.push_back(std::move(run));
-    }
+    });
     return result;
 }
 
 std::vector<Answer> JournalStore::answers(qint64 runId) const {
-    Statement read(*db_, QStringLiteral("SELECT q.\"id\", q.\"ВопросБанка\", q.\"Вопрос\", "
-                                        "a.\"Вариант\", a.\"Объяснение\" FROM \"Т_Ответ\" a JOIN "
-                                        "\"Т_ПоказанныйВопрос\" q ON q.\"id\" = a.\"Вопрос\" "
-                                        "WHERE a.\"Прохождение\" = ?1 ORDER BY a.\"Номер\""));
-    read.bindInt(1, runId);
     std::vector<Answer> result;
-    while (read.step()) {
-        Answer answer;
-        answer.questionId = read.columnInt(1);
-        answer.question = read.columnText(2);
-        // A file from elsewhere may hold anything: a choice out of range reads as the first.
-        answer.chosenOption = int(std::clamp<qint64>(read.columnInt(3), 1, kChoicesPerQuestion));
-        answer.chosenExplanation =
-            int(std::clamp<qint64>(read.columnInt(4), 1, kChoicesPerQuestion));
-        readChoices(*db_, read.columnInt(0), answer.options, answer.explanations);
-        result.push_back(std::move(answer));
-    }
+    std::vector<qint64> shown;
+    engine_->query(QStringLiteral("SELECT q.\"id\", q.\"ВопросБанка\", q.\"Вопрос\", "
+                                  "a.\"Вариант\", a.\"Объяснение\" FROM \"Т_Ответ\" a JOIN "
+                                  "\"Т_ПоказанныйВопрос\" q ON q.\"id\" = a.\"Вопрос\" "
+                                  "WHERE a.\"Прохождение\" = $1 ORDER BY a.\"Номер\""),
+                   {runId}, [&](const RowData& row) {
+                       Answer answer;
+                       answer.questionId = integerOf(row, 1);
+                       answer.question = textOf(row, 2);
+                       // A file from elsewhere may hold anything: a choice out of range reads
+                       // as the first.
+                       answer.chosenOption =
+                           int(std::clamp<qint64>(integerOf(row, 3), 1, kChoicesPerQuestion));
+                       answer.chosenExplanation =
+                           int(std::clamp<qint64>(integerOf(row, 4), 1, kChoicesPerQuestion));
+                       shown.push_back(integerOf(row, 0));
+                       result.push_back(std::move(answer));
+                   });
+    for (size_t i = 0; i < result.size(); ++i)
+        readChoices(shown[i], result[i].options, result[i].explanations);
     return result;
 }
 
 std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
     // Only the bounds the filter sets: a bound that covers every run would still make the engine
     // read the runs through the index of start times, one random read a run.
+    const auto [low, high] = bounds(filter);
     QString finishedRuns = QStringLiteral("r.\"Завершён\"");
-    if (filter.from)
-        finishedRuns += QStringLiteral(" AND r.\"Начало\" >= ?1");
-    if (filter.to)
-        finishedRuns += QStringLiteral(" AND r.\"Начало\" < ?2");
-    // Plain names, not a structured binding: clang 14 cannot capture one in a lambda.
-    const std::pair<QString, QString> range = bounds(filter);
-    const QString& low = range.first;
-    const QString& high = range.second;
-    const auto bindBounds = [&](Statement& statement) {
-        if (filter.from)
-            statement.bindText(1, low);
-        if (filter.to)
-            statement.bindText(2, high);
-    };
+    std::vector<QVariant> values;
+    if (filter.from) {
+        values.emplace_back(low);
+        finishedRuns += QStringLiteral(" AND r.\"Начало\" >= $%1").arg(values.size());
+    }
+    if (filter.to) {
+        values.emplace_back(high);
+        finishedRuns += QStringLiteral(" AND r.\"Начало\" < $%1").arg(values.size());
+    }
 
     // The points from which a run belongs to the strongest pupils.
-    Statement count(
-        *db_,
-        QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(finishedRuns));
-    bindBounds(count);
-    count.step();
-    const qint64 runCount = count.columnInt(0);
+    qint64 runCount = 0;
+    engine_->query(
+        QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(finishedRuns),
+        values, [&](const RowData& row) { runCount = integerOf(row, 0); });
     qint64 strongFrom = 0;
     if (runCount > 0) {
-        Statement border(*db_, QStringLiteral("SELECT r.\"Баллы\" FROM \"Т_Прохождение\" r WHERE "
-                                              "%1 ORDER BY r.\"Баллы\" DESC LIMIT 1 OFFSET ?3")
-                                   .arg(finishedRuns));
-        bindBounds(border);
-        border.bindInt(3,
-                       std::max<qint64>(0, qint64(std::ceil(kStrongShare * double(runCount))) - 1));
-        if (border.step())
-            strongFrom = border.columnInt(0);
+        std::vector<QVariant> withOffset = values;
+        withOffset.emplace_back(
+            std::max<qint64>(0, qint64(std::ceil(kStrongShare * double(runCount))) - 1));
+        engine_->query(QStringLiteral("SELECT r.\"Баллы\" FROM \"Т_Прохождение\" r WHERE %1 "
+                                      "ORDER BY r.\"Баллы\" DESC LIMIT 1 OFFSET $%2")
+                           .arg(finishedRuns)
+                           .arg(withOffset.size()),
+                       withOffset, [&](const RowData& row) { strongFrom = integerOf(row, 0); });
     }
 
     // Every answer of those runs once, the runs read in their stored order and each run's
-    // answers next to one another, summed here: the engine's GROUP BY would sort a million rows
-    // first. CROSS JOIN keeps that order; the engine would rather go through the questions'
-    // index and read the runs at random.
-    Statement read(*db_, QStringLiteral("SELECT a.\"Вопрос\", a.\"Вариант\", a.\"Объяснение\", "
-                                        "a.\"ВариантВерен\" <> 0, a.\"ОбъяснениеВерно\" <> 0, "
-                                        "r.\"Баллы\" FROM \"Т_Прохождение\" r CROSS JOIN "
-                                        "\"Т_Ответ\" a ON a.\"Прохождение\" = r.\"id\" WHERE %1")
-                             .arg(finishedRuns));
-    bindBounds(read);
+    // answers next to one another, summed here: the file's engine would sort a million rows
+    // for a GROUP BY first. CROSS JOIN keeps that order in the file; its engine would rather go
+    // through the questions' index and read the runs at random.
     struct Sums {
         QuestionStats stats;
         double sy = 0, sxy = 0, syy = 0; // y: the points of the run's other questions
     };
     std::unordered_map<qint64, Sums> byShown;
-    while (read.step()) {
-        Sums& sums = byShown[read.columnInt(0)];
-        QuestionStats& s = sums.stats;
-        const qint64 option = read.columnInt(1);
-        const qint64 explanation = read.columnInt(2);
-        const qint64 x = read.columnInt(3);
-        const qint64 ex = read.columnInt(4);
-        const qint64 points = read.columnInt(5);
-        ++s.drawn;
-        s.rightOptions += x;
-        s.rightExplanations += ex;
-        if (option >= 1 && option <= kChoicesPerQuestion) {
-            ++s.optionChosen[size_t(option - 1)];
-            if (points >= strongFrom)
-                ++s.optionChosenByStrong[size_t(option - 1)];
-        }
-        if (explanation >= 1 && explanation <= kChoicesPerQuestion)
-            ++s.explanationChosen[size_t(explanation - 1)];
-        const double y = double(points) - double(x + ex);
-        sums.sy += y;
-        sums.sxy += double(x) * y;
-        sums.syy += y * y;
-    }
+    engine_->query(
+        QStringLiteral("SELECT a.\"Вопрос\", a.\"Вариант\", a.\"Объяснение\", CASE WHEN "
+                       "a.\"ВариантВерен\" THEN 1 ELSE 0 END, CASE WHEN a.\"ОбъяснениеВерно\" "
+                       "THEN 1 ELSE 0 END, r.\"Баллы\" FROM \"Т_Прохождение\" r CROSS JOIN "
+                       "\"Т_Ответ\" a WHERE a.\"Прохождение\" = r.\"id\" AND %1")
+            .arg(finishedRuns),
+        values, [&](const RowData& row) {
+            Sums& sums = byShown[integerOf(row, 0)];
+            QuestionStats& s = sums.stats;
+            const qint64 option = integerOf(row, 1);
+            const qint64 explanation = integerOf(row, 2);
+            const qint64 x = integerOf(row, 3);
+            const qint64 ex = integerOf(row, 4);
+            const qint64 points = integerOf(row, 5);
+            ++s.drawn;
+            s.rightOptions += x;
+            s.rightExplanations += ex;
+            if (option >= 1 && option <= kChoicesPerQuestion) {
+                ++s.optionChosen[size_t(option - 1)];
+                if (points >= strongFrom)
+                    ++s.optionChosenByStrong[size_t(option - 1)];
+            }
+            if (explanation >= 1 && explanation <= kChoicesPerQuestion)
+                ++s.explanationChosen[size_t(explanation - 1)];
+            const double y = double(points) - double(x + ex);
+            sums.sy += y;
+            sums.sxy += double(x) * y;
+            sums.syy += y * y;
+        });
     std::vector<QuestionStats> result;
     result.reserve(byShown.size());
     for (auto& [shownId, sums] : byShown) {
@@ -453,16 +532,14 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
             s.discrimination = (n * sums.sxy - sx * sums.sy) / std::sqrt(varX * varY);
         result.push_back(std::move(s));
     }
-    Statement question(*db_, QStringLiteral("SELECT \"ВопросБанка\", \"Вопрос\" FROM "
-                                            "\"Т_ПоказанныйВопрос\" WHERE \"id\" = ?1"));
     for (QuestionStats& s : result) {
-        question.reset();
-        question.bindInt(1, s.shownId);
-        if (question.step()) {
-            s.questionId = question.columnInt(0);
-            s.question = question.columnText(1);
-        }
-        readChoices(*db_, s.shownId, s.options, s.explanations);
+        engine_->query(QStringLiteral("SELECT \"ВопросБанка\", \"Вопрос\" FROM "
+                                      "\"Т_ПоказанныйВопрос\" WHERE \"id\" = $1"),
+                       {s.shownId}, [&](const RowData& row) {
+                           s.questionId = integerOf(row, 0);
+                           s.question = textOf(row, 1);
+                       });
+        readChoices(s.shownId, s.options, s.explanations);
     }
     // The bank's order, and a mended question after the one it replaced.
     std::sort(result.begin(), result.end(), [](const QuestionStats& a, const QuestionStats& b) {
@@ -474,25 +551,36 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
 qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {
     const QString bound = utcText(day.startOfDay());
     const QString old =
-        QStringLiteral("SELECT \"id\" FROM \"Т_Прохождение\" WHERE \"Начало\" < ?1");
-    Statement count(*db_, QStringLiteral("SELECT count(*) FROM (%1)").arg(old));
-    count.bindText(1, bound);
-    count.step();
-    const qint64 runs = count.columnInt(0);
-    if (dryRun || runs == 0)
+        QStringLiteral("SELECT \"id\" FROM \"Т_Прохождение\" WHERE \"Начало\" < $1");
+    engine_->begin();
+    try {
+        // On a server, in the order its recording function takes them, so that a run being
+        // recorded meanwhile either is stored before or finds no copy of a question removed
+        // under it. The file's writer holds the whole file.
+        if (server_)
+            engine_->query(QStringLiteral("LOCK TABLE \"Т_Прохождение\", \"Т_ПоказанныйВопрос\", "
+                                          "\"Т_Ответ\" IN SHARE ROW EXCLUSIVE MODE"),
+                           {});
+        qint64 runs = 0;
+        engine_->query(QStringLiteral("SELECT count(*) FROM (%1) AS old").arg(old), {bound},
+                       [&](const RowData& row) { runs = integerOf(row, 0); });
+        if (dryRun || runs == 0) {
+            engine_->rollback();
+            return runs;
+        }
+        engine_->query(
+            QStringLiteral("DELETE FROM \"Т_Ответ\" WHERE \"Прохождение\" IN (%1)").arg(old),
+            {bound});
+        engine_->query(QStringLiteral("DELETE FROM \"Т_Прохождение\" WHERE \"Начало\" < $1"),
+                       {bound});
+        for (const char* sql : kRemoveUnansweredCopies)
+            engine_->query(QString::fromUtf8(sql), {});
+        engine_->commit();
         return runs;
-    sqlite::Transaction transaction(*db_);
-    for (const QString& sql :
-         {QStringLiteral("DELETE FROM \"Т_Ответ\" WHERE \"Прохождение\" IN (%1)").arg(old),
-          QStringLiteral("DELETE FROM \"Т_Прохождение\" WHERE \"Начало\" < ?1")}) {
-        Statement remove(*db_, sql);
-        remove.bindText(1, bound);
-        remove.run();
+    } catch (...) {
+        engine_->rollback();
+        throw;
     }
-    for (const char* sql : kRemoveUnansweredCopies)
-        db_->exec(sql);
-    transaction.commit();
-    return runs;
 }
 
 std::vector<Flag> flagsOf(const QuestionStats& s) {

@@ -12,8 +12,10 @@
 #include <vector>
 
 namespace data {
+class Engine;
 class PgEngine;
-}
+class RowData;
+} // namespace data
 
 // The results journal: every test run a pupil finished or abandoned, with a copy of each question
 // as it was shown. It lives in its own file beside the bank (a bank handed to a colleague carries
@@ -122,6 +124,7 @@ inline constexpr char kStoredRunColumns[] =
     R"sql("id", "Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено")sql";
 // A stored run from a row that starts with kStoredRunColumns.
 Run runOfRow(const sqlite::Statement& read);
+Run runOfRow(const RowData& row);
 
 // A bank on a server keeps its journal in its own database, written only through a recording
 // function there (the pupils' role may not touch the journal's tables). The run as that
@@ -139,7 +142,9 @@ public:
         Edit      // the teacher's clearing of old runs: an existing journal, written
     };
     // Opens the journal as an untrusted file: no code the file carries ever runs. A file that
-    // is not a journal, or one of a newer version, is refused with a clear message.
+    // is not a journal, or one of a newer version, is refused with a clear message. A server's
+    // URL opens the journal in the bank's database there, read and cleared in place; runs are
+    // recorded there only through its recording function (storeOnServer).
     JournalStore(const QString& path, Mode mode, int busyTimeoutMs = 0);
     ~JournalStore();
 
@@ -147,6 +152,8 @@ public:
 
     // Stores a run in one transaction. False when a run with its uuid is stored already.
     bool store(const RunRecord& run);
+
+    // The queries below read either engine through the engine layer, with the same SQL.
 
     std::vector<Run> runs(const RunFilter& filter) const;
     std::vector<Answer> answers(qint64 runId) const;
@@ -158,11 +165,16 @@ public:
     qint64 removeBefore(const QDate& day, bool dryRun);
 
 private:
+    void openFile(Mode mode, int busyTimeoutMs);
+    void openServer(int busyTimeoutMs);
     void createTables();
     qint64 shownQuestionId(const Answer& answer);
+    void readChoices(qint64 shownId, ShownChoices& options, ShownChoices& explanations) const;
 
     QString path_;
-    std::unique_ptr<sqlite::Database> db_;
+    std::unique_ptr<Engine> engine_;
+    sqlite::Database* db_ = nullptr; // the journal file's own connection: none on a server
+    PgEngine* server_ = nullptr;     // the server's, for its recording function and its locks
 };
 
 } // namespace data::journal

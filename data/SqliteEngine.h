@@ -13,6 +13,8 @@ class SqliteEngine : public Engine {
 public:
     // Opens an existing file; another program holding it is waited for busyTimeoutMs.
     SqliteEngine(const QString& path, int busyTimeoutMs);
+    // A file its owner opened and made safe to read as it needs (the results journal).
+    explicit SqliteEngine(sqlite::Database db) : db_(std::move(db)) {}
 
     std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
     bool gathersPosts() const override { return false; }

@@ -1,5 +1,6 @@
 #include "data/JournalStore.h"
 #include "tests/support/JournalRuns.h"
+#include "tests/support/PgServer.h"
 
 #include <QDate>
 #include <QDir>
@@ -161,31 +162,44 @@ void TestCli::journalCommands_data() {
     QTest::addColumn<QStringList>("args"); // BANK and OUT stand for the files
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("expected"); // in the output, or in the file OUT
-    QTest::newRow("results for a name in any case")
-        << QStringList{"results", "BANK", "--who", "ИВАНОВ"} << 0 << QStringLiteral("Иванов Пётр");
-    QTest::newRow("a typed formula stays text in CSV")
-        << QStringList{"results", "BANK", "--csv", "OUT"} << 0
-        << QStringLiteral("Начало;Компьютер;");
-    QTest::newRow("stats name the wrong key")
-        << QStringList{"stats", "BANK", "--from", "2026-05-01"} << 0
-        << QStringLiteral("ПРОВЕРЬТЕ: вероятно, неверно отмечен правильный ответ");
-    QTest::newRow("report") << QStringList{"report", "BANK", "OUT", "--to", "31.12.2026"} << 0
-                            << QStringLiteral("%PDF");
-    QTest::newRow("clearing counts first")
-        << QStringList{"journal-clear", "BANK", "--before", "2027-01-01", "--dry-run"} << 0
-        << QStringLiteral("до 01.01.2027: 28 (--dry-run");
-    QTest::newRow("results escape a pupil's control characters")
-        << QStringList{"results", "BANK", "--who", "FAKE"} << 0
-        << QStringLiteral("\\x1B[1A\\x1B[2K\\x1B]0;pwned\\x07FAKE\\x9B2J\\u202E");
-    QTest::newRow("a date that does not exist")
-        << QStringList{"results", "BANK", "--from", "31.02.2026"} << 2
-        << QStringLiteral("--from «31.02.2026»: ожидается дата");
+    QTest::addColumn<bool>("onServer");    // the bank and its journal copied to a server
+    for (const bool onServer : {false, true}) {
+        const QString where = onServer ? QStringLiteral(", on a server") : QString();
+        QTest::newRow(qPrintable(QStringLiteral("results for a name in any case") + where))
+            << QStringList{"results", "BANK", "--who", "ИВАНОВ"} << 0
+            << QStringLiteral("Иванов Пётр") << onServer;
+        QTest::newRow(qPrintable(QStringLiteral("a typed formula stays text in CSV") + where))
+            << QStringList{"results", "BANK", "--csv", "OUT"} << 0
+            << QStringLiteral("Начало;Компьютер;") << onServer;
+        QTest::newRow(qPrintable(QStringLiteral("stats name the wrong key") + where))
+            << QStringList{"stats", "BANK", "--from", "2026-05-01"} << 0
+            << QStringLiteral("ПРОВЕРЬТЕ: вероятно, неверно отмечен правильный ответ") << onServer;
+        QTest::newRow(qPrintable(QStringLiteral("report") + where))
+            << QStringList{"report", "BANK", "OUT", "--to", "31.12.2026"} << 0
+            << QStringLiteral("%PDF") << onServer;
+        QTest::newRow(qPrintable(QStringLiteral("clearing counts first") + where))
+            << QStringList{"journal-clear", "BANK", "--before", "2027-01-01", "--dry-run"} << 0
+            << QStringLiteral("до 01.01.2027: 28 (--dry-run") << onServer;
+        QTest::newRow(qPrintable(QStringLiteral("clearing") + where))
+            << QStringList{"journal-clear", "BANK", "--before", "2027-01-01"} << 0
+            << QStringLiteral("Удалено прохождений, начатых до 01.01.2027: 28.") << onServer;
+        QTest::newRow(
+            qPrintable(QStringLiteral("results escape a pupil's control characters") + where))
+            << QStringList{"results", "BANK", "--who", "FAKE"} << 0
+            << QStringLiteral("\\x1B[1A\\x1B[2K\\x1B]0;pwned\\x07FAKE\\x9B2J\\u202E") << onServer;
+        QTest::newRow(qPrintable(QStringLiteral("a date that does not exist") + where))
+            << QStringList{"results", "BANK", "--from", "31.02.2026"} << 2
+            << QStringLiteral("--from «31.02.2026»: ожидается дата") << onServer;
+    }
 }
 
 void TestCli::journalCommands() {
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, expected);
+    QFETCH(bool, onServer);
+    if (onServer && !testsupport::PgServer::unavailableReason().isEmpty())
+        QSKIP(qPrintable(testsupport::PgServer::unavailableReason()));
     QTemporaryDir dir;
     const QString bank = dir.filePath(QStringLiteral("db.mdb"));
     QCOMPARE(run({"create", bank}).code, 0);
@@ -202,9 +216,17 @@ void TestCli::journalCommands() {
         hostile.answers.back().question = kHostile;
         journal.store(hostile);
     }
+    QString at = bank;
+    if (onServer) {
+        static int made = 0;
+        const QString database = QStringLiteral("cli_%1").arg(++made);
+        testsupport::PgServer::shared().psql(QStringLiteral("CREATE DATABASE %1").arg(database));
+        at = testsupport::PgServer::shared().url(QStringLiteral("postgres"), database);
+        QCOMPARE(run({"server-init", at, "--teachers", "t", "--pupils", "p"}).code, 0);
+        QCOMPARE(run({"copy", bank, at, "--replace"}).code, 0);
+    }
     const QString out = dir.filePath(QStringLiteral("out"));
-    args.replaceInStrings(QStringLiteral("BANK"), bank)
-        .replaceInStrings(QStringLiteral("OUT"), out);
+    args.replaceInStrings(QStringLiteral("BANK"), at).replaceInStrings(QStringLiteral("OUT"), out);
     const Result result = run(args);
     QVERIFY2(result.code == code, qPrintable(result.err));
     QFile file(out);

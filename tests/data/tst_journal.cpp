@@ -1,7 +1,11 @@
-// The results journal's store, queue and statistics, on runs made with known choices.
+// The results journal's store, queue and statistics, on runs made with known choices, in a
+// journal file and on a server.
+#include "bank/Server.h"
 #include "data/JournalQueue.h"
 #include "data/JournalStore.h"
+#include "tests/support/BankFixture.h"
 #include "tests/support/JournalRuns.h"
+#include "tests/support/PgServer.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,6 +13,7 @@
 #include <cmath>
 
 using namespace data::journal;
+using testsupport::BankEngine;
 using testsupport::knownRun;
 
 namespace {
@@ -38,13 +43,33 @@ double itemRest(const QList<Pupils>& pupils, int key) {
 
 } // namespace
 
+// The suite runs once per engine (main below): the store reads a server's journal in place.
 class TestJournal : public QObject {
     Q_OBJECT
+public:
+    explicit TestJournal(BankEngine engine) : engine_(engine) {}
+
+private:
+    // An empty journal on the suite's engine: a file in the folder, or on the server a database
+    // of its own, made as server-init makes it.
+    QString freshJournal(const QTemporaryDir& dir) {
+        if (engine_ == BankEngine::File)
+            return dir.filePath(QStringLiteral("journal.db"));
+        static int made = 0;
+        const QString name = QStringLiteral("journal_%1").arg(++made);
+        testsupport::PgServer::shared().psql(QStringLiteral("CREATE DATABASE %1").arg(name));
+        const QString url = testsupport::PgServer::shared().url(QStringLiteral("postgres"), name);
+        bank::server::initServer(url, QStringLiteral("учителя"), QStringLiteral("ученики"));
+        return url;
+    }
+    BankEngine engine_;
+
 private slots:
     void statistics_data();
     void statistics();
     void mendedQuestionStartsAfresh();
     void queueStoresWholeRecordsOnce();
+    void cellsOfAnyKindInAFileFromElsewhere();
 };
 
 void TestJournal::statistics_data() {
@@ -72,7 +97,7 @@ void TestJournal::statistics() {
     QFETCH(QList<int>, chosen);
     QFETCH(QList<Flag>, flags);
     QTemporaryDir dir;
-    JournalStore journal(dir.filePath(QStringLiteral("journal.db")), JournalStore::Mode::Record);
+    JournalStore journal(freshJournal(dir), JournalStore::Mode::Record);
     qint64 drawn = 0;
     for (const Pupils& p : pupils)
         for (int i = 0; i < p.count; ++i, ++drawn)
@@ -107,7 +132,7 @@ void TestJournal::statistics() {
 
 void TestJournal::mendedQuestionStartsAfresh() {
     QTemporaryDir dir;
-    JournalStore journal(dir.filePath(QStringLiteral("journal.db")), JournalStore::Mode::Record);
+    JournalStore journal(freshJournal(dir), JournalStore::Mode::Record);
     for (int i = 0; i < 25; ++i)
         journal.store(knownRun(i % 10, 1, i % 10 > 6 ? 3 : 1));
     // The teacher moves the mark to option 3: the same question, counted apart from now on.
@@ -122,6 +147,8 @@ void TestJournal::mendedQuestionStartsAfresh() {
 }
 
 void TestJournal::queueStoresWholeRecordsOnce() {
+    if (engine_ == BankEngine::Server)
+        QSKIP("the queue keeps runs for journal files");
     QTemporaryDir dir;
     const QString journalPath = dir.filePath(QStringLiteral("journal.db"));
     const QString elsewhere = dir.filePath(QStringLiteral("gone/journal.db"));
@@ -157,5 +184,43 @@ void TestJournal::queueStoresWholeRecordsOnce() {
     QCOMPARE(runs[0].answered, kQuestionsPerRun);
 }
 
-QTEST_MAIN(TestJournal)
+void TestJournal::cellsOfAnyKindInAFileFromElsewhere() {
+    if (engine_ == BankEngine::Server)
+        QSKIP("a server keeps each column's type");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.db"));
+    {
+        // The journal's tables with columns of no type: a cell keeps whatever it was given.
+        data::sqlite::Database db(path, data::sqlite::Database::Mode::ReadWriteCreate);
+        db.exec(journalSchemaWith({"INTEGER PRIMARY KEY", "", "", "", "", ""}).constData());
+        db.exec(QStringLiteral("PRAGMA application_id = %1")
+                    .arg(kJournalApplicationId)
+                    .toUtf8()
+                    .constData());
+        db.exec(R"sql(
+INSERT INTO "Т_Прохождение" VALUES (1, 7, '2026-05-20T08:00:00Z', 2000000000, X'00', 1.5, 3000000000, 'x', ' 12', 'пять', 1, 'z');
+INSERT INTO "Т_ПоказанныйВопрос" VALUES (1, X'01', '5', 4000000000);
+INSERT INTO "Т_ПоказанныйВариант" VALUES (1, 1.0, 5000000000, 'да');
+INSERT INTO "Т_Ответ" VALUES (1, 1, 1, '2', 3.9, 'x', 1);)sql");
+    }
+    JournalStore journal(path, JournalStore::Mode::ReadOnly);
+    const std::vector<Run> runs = journal.runs({});
+    QCOMPARE(runs.size(), size_t(1));
+    QCOMPARE(runs[0].record.fullName, QStringLiteral("3000000000"));
+    QCOMPARE(runs[0].record.points, 12);
+    QCOMPARE(runs[0].record.grade, std::optional<int>(0));
+    const std::vector<Answer> answers = journal.answers(1);
+    QCOMPARE(answers.size(), size_t(1));
+    QCOMPARE(answers[0].question, QStringLiteral("4000000000"));
+    QCOMPARE(answers[0].options[0].text, QStringLiteral("5000000000"));
+    QCOMPARE(answers[0].chosenExplanation, 3);
+    const std::vector<QuestionStats> stats = journal.questionStats({});
+    QCOMPARE(stats.size(), size_t(1));
+    QCOMPARE(stats[0].questionId, qint64(5));
+    QCOMPARE(stats[0].optionChosen[1], qint64(1));
+}
+
+int main(int argc, char** argv) {
+    return testsupport::runOnEachEngine<TestJournal>(argc, argv);
+}
 #include "tst_journal.moc"
