@@ -25,6 +25,10 @@ inline constexpr int kJournalApplicationId = 0x49544a31; // "ITJ1"
 inline constexpr int kJournalUserVersion = 1;
 // A finished run has an answer for each question of the test.
 inline constexpr int kQuestionsPerRun = kQuestionsPerTest;
+// On a school's server a run is answered within this time of its start; a run recorded later
+// (its program queued it while the server was away) is refused, so that a token cannot be kept
+// to answer at leisure.
+inline constexpr int kAnsweringLimitSeconds = 4 * 60 * 60;
 // The journal's tables; they follow the bank's naming.
 inline constexpr const char* kJournalTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос",
                                                  "Т_ПоказанныйВариант", "Т_ПоказанноеОбъяснение",

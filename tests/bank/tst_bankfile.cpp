@@ -244,6 +244,9 @@ private slots:
     void commandLineErrors();
     void serverRightsOfEachRole_data();
     void serverRightsOfEachRole();
+    void serverScoresRuns_data();
+    void serverScoresRuns();
+    void serverNumberingNeverWaits();
     void copyThroughServerKeepsEverything();
     void serverRecordsRunsAsTheJournalFile();
     void copyRefusesWhatServerCannotHold_data();
@@ -669,8 +672,22 @@ void TestBankFile::serverRightsOfEachRole_data() {
         QString sql;
         bool allowed;
     } rows[] = {
-        {"pupil numbers the questions", pupils, "UPDATE \"Т_Вопросы\" SET \"Номер\" = 7", true},
-        {"pupil reads the bank", pupils, "SELECT * FROM \"Т_Объяснение\"", true},
+        {"pupil numbers the questions directly", pupils, "UPDATE \"Т_Вопросы\" SET \"Номер\" = 7",
+         false},
+        {"pupil numbers through the function", pupils,
+         "SELECT * FROM \"Пронумеровать_вопросы\"(ARRAY(SELECT \"id\" FROM \"Т_Вопросы\"))", true},
+        {"pupil reads the bank", pupils,
+         "SELECT \"id\", \"Вопрос\", \"Объяснение\" FROM \"Т_Объяснение\"", true},
+        {"pupil reads every column", pupils, "SELECT * FROM \"Т_Объяснение\"", false},
+        {"pupil reads a mark", pupils, "SELECT \"Правильный\" FROM \"Т_Вариант\"", false},
+        {"pupil locks the questions", pupils, "SELECT \"id\" FROM \"Т_Вопросы\" FOR UPDATE", false},
+        {"pupil share-locks the options", pupils, "SELECT \"id\" FROM \"Т_Вариант\" FOR KEY SHARE",
+         false},
+        {"pupil makes a table", pupils, "CREATE TABLE \"т\" (\"п\" integer)", false},
+        {"pupil makes a temporary table", pupils, "CREATE TEMP TABLE \"т\" (\"п\" integer)", false},
+        {"pupil reads the started runs", pupils, "SELECT * FROM \"Т_НачатыйТест\"", false},
+        {"pupil copies rows with their marks", pupils,
+         "SELECT \"Копия_показанных\"(1, '{1,1,1,1}', '{1}', '{a}', '{t}', 0)", false},
         {"pupil changes a text", pupils, "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'x'", false},
         {"pupil flags an option", pupils, "UPDATE \"Т_Вариант\" SET \"Правильный\" = true", false},
         {"pupil adds a question", pupils, "INSERT INTO \"Т_Вопросы\" (\"Вопрос\") VALUES ('x')",
@@ -680,7 +697,7 @@ void TestBankFile::serverRightsOfEachRole_data() {
         {"pupil reads the answers", pupils, "SELECT * FROM \"Т_Ответ\"", false},
         {"pupil reads the questions shown", pupils, "SELECT * FROM \"Т_ПоказанныйВариант\"", false},
         {"pupil forges a run", pupils, "UPDATE \"Т_Прохождение\" SET \"Баллы\" = 20", false},
-        {"pupil records a run", pupils, record.arg("u1").arg(2), true},
+        {"pupil records a run with its own points", pupils, record.arg("u1").arg(2), false},
         {"teacher changes a text", teachers, "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'x'", true},
         {"teacher adds an option", teachers,
          "INSERT INTO \"Т_Вариант\" (\"Вопрос\", \"Ответ\") VALUES (1, 'x')", true},
@@ -706,6 +723,186 @@ void TestBankFile::serverRightsOfEachRole() {
         QVERIFY2(!allowed, qPrintable(e.message()));
         QCOMPARE(e.sqlState(), QStringLiteral("42501"));
     }
+}
+
+// Ten questions: question i's options are ids 10i+1.., its explanations 100+10i+..; option 1
+// and explanation 2 are the keys. Question 1 has two options, question 2 a second key (option
+// 3), question 3 a null mark on option 1, and option 42 was deleted after the program read it.
+constexpr char kRunBank[] = R"sql(
+DELETE FROM "Т_Ответ"; DELETE FROM "Т_ПоказанныйВариант"; DELETE FROM "Т_ПоказанноеОбъяснение";
+DELETE FROM "Т_ПоказанныйВопрос"; DELETE FROM "Т_Прохождение"; DELETE FROM "Т_НачатыйТест";
+DELETE FROM "Т_Вопросы"; DELETE FROM "Т_Вариант"; DELETE FROM "Т_Объяснение";
+INSERT INTO "Т_Вопросы" ("id", "Номер", "Вопрос") SELECT i, i, 'В' || i FROM generate_series(1, 10) i;
+INSERT INTO "Т_Вариант" ("id", "Вопрос", "Ответ", "Правильный")
+SELECT 10 * i + k, i, 'О' || k, CASE WHEN i = 3 AND k = 1 THEN NULL ELSE k = 1 OR (i = 2 AND k = 3) END
+FROM generate_series(1, 10) i, generate_series(1, 4) k WHERE (i <> 1 OR k <= 2) AND 10 * i + k <> 42;
+INSERT INTO "Т_Объяснение" ("id", "Вопрос", "Объяснение", "Правильный")
+SELECT 100 + 10 * i + k, i, 'П' || k, k = 2 FROM generate_series(1, 10) i, generate_series(1, 4) k;
+)sql";
+
+QString intArray(const QList<int>& values) {
+    QStringList items;
+    for (int v : values)
+        items << QString::number(v);
+    return u'{' + items.join(u',') + u'}';
+}
+
+void TestBankFile::serverScoresRuns_data() {
+    QTest::addColumn<QString>("tamper");
+    QTest::addColumn<QList<int>>("options"); // the button chosen for each question answered
+    QTest::addColumn<QList<int>>("explanations");
+    QTest::addColumn<int>("points"); // as stored; -1: refused, the journal unchanged
+    QTest::addColumn<QVariant>("grade");
+    QTest::addColumn<int>("deleted");
+    const QList<int> keys(10, 1), seconds(10, 2);
+    QTest::newRow("the keys") << "" << keys << seconds << 19 << QVariant(5) << 0;
+    QTest::newRow("fewer rows, a second key, a null mark, a deleted row")
+        << "" << QList<int>{4, 3, 1, 2, 1, 1, 1, 1, 1, 1} << QList<int>(10, 1) << 7 << QVariant(2)
+        << 1;
+    QTest::newRow("abandoned after three")
+        << "" << QList<int>{1, 1, 1} << QList<int>{2, 2, 2} << 5 << QVariant() << 0;
+    QTest::newRow("the teachers' role") << "teacher" << keys << seconds << 19 << QVariant(5) << 0;
+    // Refused: what the refusal says in place of a grade.
+    const std::pair<const char*, const char*> refused[] = {
+        {"a token never issued", "не начинался"},
+        {"an expired token", "истекло"},
+        {"a row not shown chosen", "не было на экране"},
+        {"another question's row shown", "строка другого вопроса"},
+        {"a row left out", "не первые его строки"},
+        {"rows out of order", "не по порядку"},
+        {"an oversized name", "длиннее 255"},
+        {"eleven answers", "не по форме"},
+        {"the old recording with a client's points", "42501"}};
+    for (const auto& [tamper, says] : refused)
+        QTest::newRow(tamper) << tamper << keys << seconds << -1 << QVariant(says) << 0;
+}
+
+// A run as the pupils' program will make it: started with the rows shown, finished with the
+// rows chosen; the server's points, or a refusal that leaves the journal as it was.
+void TestBankFile::serverScoresRuns() {
+    QFETCH(QString, tamper);
+    QFETCH(QList<int>, options);
+    QFETCH(QList<int>, explanations);
+    QFETCH(int, points);
+    QFETCH(QVariant, grade);
+    QFETCH(int, deleted);
+    REQUIRE_SERVER();
+    const pg::Connection admin(PgServer::shared().url());
+    admin.execScript(kRunBank);
+    const pg::Connection client(PgServer::shared().url(tamper == QLatin1String("teacher")
+                                                           ? QStringLiteral("учителя")
+                                                           : QStringLiteral("ученики")));
+    QList<QList<int>> shownOptions, shownExplanations;
+    for (int i = 1; i <= 10; ++i) {
+        shownOptions << QList<int>{10 * i + 1, 10 * i + 2, 10 * i + (i == 1 ? 2 : 3),
+                                   10 * i + (i == 1 ? 2 : 4)};
+        shownExplanations << QList<int>{100 + 10 * i + 1, 100 + 10 * i + 2, 100 + 10 * i + 3,
+                                        100 + 10 * i + 4};
+    }
+    if (tamper == QLatin1String("another question's row shown"))
+        shownOptions[0] = shownOptions[1];
+    if (tamper == QLatin1String("a row left out"))
+        shownOptions[4][3] = shownOptions[4][2];
+    if (tamper == QLatin1String("rows out of order"))
+        std::swap(shownOptions[5][0], shownOptions[5][1]);
+    QList<int> chosenOptions, chosenExplanations;
+    for (int i = 0; i < options.size(); ++i) {
+        chosenOptions << shownOptions[i][options[i] - 1];
+        chosenExplanations << shownExplanations[i][explanations[i] - 1];
+    }
+    if (tamper == QLatin1String("a row not shown chosen"))
+        chosenOptions[0] = 13;
+    if (tamper == QLatin1String("eleven answers")) {
+        chosenOptions << chosenOptions[0];
+        chosenExplanations << chosenExplanations[0];
+    }
+    const auto twoDimensional = [](const QList<QList<int>>& rows) {
+        QStringList items;
+        for (const QList<int>& row : rows)
+            items << intArray(row);
+        return u'{' + items.join(u',') + u'}';
+    };
+    const QString journal = QStringLiteral(
+        "SELECT (SELECT count(*) FROM \"Т_Прохождение\") || ' ' || (SELECT count(*) FROM "
+        "\"Т_Ответ\") || ' ' || (SELECT count(*) FROM \"Т_ПоказанныйВариант\")");
+    const QString before = admin.exec(journal).text(0, 0);
+    const QString finish = QStringLiteral("SELECT * FROM \"Завершить_тест\"($1, $2, $3)");
+    QString token, refusal;
+    pg::Result result;
+    try {
+        if (tamper.startsWith(QLatin1String("the old recording")))
+            client.exec(QStringLiteral(R"(SELECT "Записать_прохождение"('{"Код": "x", "Баллы": 999,
+                "Ответы": [{"Отпечаток": "00", "Варианты": [["поддельный", true]]}]}'))"));
+        token = tamper == QLatin1String("a token never issued")
+                    ? QStringLiteral("8a1c4d2e-0000-4000-8000-000000000001")
+                    : client
+                          .exec(QStringLiteral("SELECT \"Начать_тест\"($1, $2, $3, 'ivanov', "
+                                               "'pc', 'Иванов', $4)"),
+                                {intArray({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}),
+                                 twoDimensional(shownOptions), twoDimensional(shownExplanations),
+                                 tamper == QLatin1String("an oversized name")
+                                     ? QString(data::kMaxTextLength + 1, u'я')
+                                     : QStringLiteral("Ваня")})
+                          .text(0, 0);
+        if (tamper == QLatin1String("an expired token"))
+            admin.exec(QStringLiteral("UPDATE \"Т_НачатыйТест\" SET \"Начало\" = now() - "
+                                      "make_interval(secs => $1 + 1)"),
+                       {data::journal::kAnsweringLimitSeconds});
+        result =
+            client.exec(finish, {token, intArray(chosenOptions), intArray(chosenExplanations)});
+    } catch (const pg::EServerError& e) {
+        refusal = e.sqlState() + u' ' + e.message();
+    }
+    if (points < 0) {
+        QVERIFY2(refusal.contains(grade.toString()), qPrintable(refusal));
+        QCOMPARE(admin.exec(journal).text(0, 0), before);
+        return;
+    }
+    QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
+    const bool finished = options.size() == 10;
+    QCOMPARE(result.isNull(0, 0), !finished);
+    if (finished)
+        QCOMPARE(result.integer(0, 0), qint64(points));
+    QCOMPARE(result.isNull(0, 1) ? QVariant() : QVariant(int(result.integer(0, 1))), grade);
+    QCOMPARE(result.integer(0, 2), qint64(deleted));
+    // What is stored is the server's copy scored for the stored choices, with the login as told.
+    const pg::Result stored = admin.exec(
+        QStringLiteral(
+            "SELECT r.\"Баллы\", r.\"Отвечено\", r.\"Логин\", s.\"ЛогинСообщён\", "
+            "(SELECT sum(a.\"ВариантВерен\"::integer + a.\"ОбъяснениеВерно\"::integer) "
+            "FROM \"Т_Ответ\" a WHERE a.\"Прохождение\" = r.\"id\") FROM "
+            "\"Т_Прохождение\" r JOIN \"Т_НачатыйТест\" s ON s.\"Код\"::text = r.\"Код\" "
+            "WHERE r.\"Код\" = $1"),
+        {token});
+    QCOMPARE(stored.rows(), 1);
+    QCOMPARE(stored.integer(0, 0), qint64(points));
+    QCOMPARE(stored.integer(0, 1), qint64(options.size()));
+    const bool teacher = tamper == QLatin1String("teacher");
+    QCOMPARE(stored.text(0, 2), teacher ? QStringLiteral("учителя") : QStringLiteral("ivanov"));
+    QCOMPARE(stored.flag(0, 3), !teacher);
+    QCOMPARE(stored.integer(0, 4), qint64(points));
+    // Once more: the same answer, nothing stored.
+    const QString after = admin.exec(journal).text(0, 0);
+    const pg::Result again =
+        client.exec(finish, {token, intArray(chosenOptions), intArray(chosenExplanations)});
+    QCOMPARE(again.text(0, 0) + again.text(0, 1), result.text(0, 0) + result.text(0, 1));
+    QCOMPARE(admin.exec(journal).text(0, 0), after);
+}
+
+// A pupil holding the questions' rows in an open transaction makes no other draw wait.
+void TestBankFile::serverNumberingNeverWaits() {
+    REQUIRE_SERVER();
+    const pg::Connection admin(PgServer::shared().url());
+    admin.execScript(kRunBank);
+    const QString number = QStringLiteral("SELECT \"Номер\" FROM \"Пронумеровать_вопросы\"($1)");
+    const pg::Connection holder(PgServer::shared().url(QStringLiteral("ученики")));
+    const pg::Transaction held(holder);
+    holder.exec(number, {intArray({10, 9, 8, 7, 6, 5, 4, 3, 2, 1})});
+    const pg::Connection other(PgServer::shared().url(QStringLiteral("ученики")));
+    other.exec(QStringLiteral("SET statement_timeout = '1s'"));
+    const pg::Result numbers = other.exec(number, {intArray({3, 1, 2})});
+    QCOMPARE(numbers.rows(), 3);
+    QCOMPARE(numbers.integer(2, 0), qint64(3));
 }
 
 void TestBankFile::copyThroughServerKeepsEverything() {
@@ -741,12 +938,13 @@ void TestBankFile::serverRecordsRunsAsTheJournalFile() {
     JournalStore(journal, JournalStore::Mode::Record);
     const QString server = PgServer::shared().url(QStringLiteral("учителя"));
     QCOMPARE(tool({"copy", fixture.bankPath(), server, "--replace"}).code, kExitOk);
-    // One run stored in the file, and recorded on the server by a pupil, twice.
+    // One run stored in the file, and recorded on the server twice by the teachers' role (a
+    // pupils' run is scored by the server instead).
     const RunRecord run = testsupport::knownRun(3, 1, 4);
     JournalStore(journal, JournalStore::Mode::Record).store(run);
-    const pg::Connection pupil(PgServer::shared().url(QStringLiteral("ученики")));
+    const pg::Connection teacher(PgServer::shared().url(QStringLiteral("учителя")));
     for (const bool stored : {true, false})
-        QCOMPARE(pupil
+        QCOMPARE(teacher
                      .exec(QStringLiteral("SELECT \"Записать_прохождение\"($1::jsonb)"),
                            {QString::fromUtf8(data::journal::runToServerJson(run))})
                      .flag(0, 0),
