@@ -246,7 +246,7 @@ private slots:
     void serverRightsOfEachRole();
     void serverScoresRuns_data();
     void serverScoresRuns();
-    void serverNumberingNeverWaits();
+    void serverNeverWaitsOnAPupil();
     void copyThroughServerKeepsEverything();
     void serverRecordsRunsAsTheJournalFile();
     void copyRefusesWhatServerCannotHold_data();
@@ -747,6 +747,35 @@ QString intArray(const QList<int>& values) {
     return u'{' + items.join(u',') + u'}';
 }
 
+// The rows the testing window shows for kRunBank's questions, by id: options, explanations.
+std::pair<QList<QList<int>>, QList<QList<int>>> shownRows() {
+    QList<QList<int>> shownOptions, shownExplanations;
+    for (int i = 1; i <= 10; ++i) {
+        shownOptions << QList<int>{10 * i + 1, 10 * i + 2, 10 * i + (i == 1 ? 2 : 3),
+                                   10 * i + (i == 1 ? 2 : 4)};
+        shownExplanations << QList<int>{100 + 10 * i + 1, 100 + 10 * i + 2, 100 + 10 * i + 3,
+                                        100 + 10 * i + 4};
+    }
+    return {shownOptions, shownExplanations};
+}
+
+QString twoDimensional(const QList<QList<int>>& rows) {
+    QStringList items;
+    for (const QList<int>& row : rows)
+        items << intArray(row);
+    return u'{' + items.join(u',') + u'}';
+}
+
+// Starts a run of kRunBank's questions as shown; returns its token.
+QString startRun(const pg::Connection& client, const QList<QList<int>>& options,
+                 const QList<QList<int>>& explanations, const QString& pupil) {
+    return client
+        .exec(QStringLiteral("SELECT \"Начать_тест\"($1, $2, $3, 'ivanov', 'pc', 'Иванов', $4)"),
+              {intArray({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), twoDimensional(options),
+               twoDimensional(explanations), pupil})
+        .text(0, 0);
+}
+
 void TestBankFile::serverScoresRuns_data() {
     QTest::addColumn<QString>("tamper");
     QTest::addColumn<QList<int>>("options"); // the button chosen for each question answered
@@ -792,13 +821,7 @@ void TestBankFile::serverScoresRuns() {
     const pg::Connection client(PgServer::shared().url(tamper == QLatin1String("teacher")
                                                            ? QStringLiteral("учителя")
                                                            : QStringLiteral("ученики")));
-    QList<QList<int>> shownOptions, shownExplanations;
-    for (int i = 1; i <= 10; ++i) {
-        shownOptions << QList<int>{10 * i + 1, 10 * i + 2, 10 * i + (i == 1 ? 2 : 3),
-                                   10 * i + (i == 1 ? 2 : 4)};
-        shownExplanations << QList<int>{100 + 10 * i + 1, 100 + 10 * i + 2, 100 + 10 * i + 3,
-                                        100 + 10 * i + 4};
-    }
+    auto [shownOptions, shownExplanations] = shownRows();
     if (tamper == QLatin1String("another question's row shown"))
         shownOptions[0] = shownOptions[1];
     if (tamper == QLatin1String("a row left out"))
@@ -816,12 +839,6 @@ void TestBankFile::serverScoresRuns() {
         chosenOptions << chosenOptions[0];
         chosenExplanations << chosenExplanations[0];
     }
-    const auto twoDimensional = [](const QList<QList<int>>& rows) {
-        QStringList items;
-        for (const QList<int>& row : rows)
-            items << intArray(row);
-        return u'{' + items.join(u',') + u'}';
-    };
     const QString journal = QStringLiteral(
         "SELECT (SELECT count(*) FROM \"Т_Прохождение\") || ' ' || (SELECT count(*) FROM "
         "\"Т_Ответ\") || ' ' || (SELECT count(*) FROM \"Т_ПоказанныйВариант\")");
@@ -835,15 +852,10 @@ void TestBankFile::serverScoresRuns() {
                 "Ответы": [{"Отпечаток": "00", "Варианты": [["поддельный", true]]}]}'))"));
         token = tamper == QLatin1String("a token never issued")
                     ? QStringLiteral("8a1c4d2e-0000-4000-8000-000000000001")
-                    : client
-                          .exec(QStringLiteral("SELECT \"Начать_тест\"($1, $2, $3, 'ivanov', "
-                                               "'pc', 'Иванов', $4)"),
-                                {intArray({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}),
-                                 twoDimensional(shownOptions), twoDimensional(shownExplanations),
-                                 tamper == QLatin1String("an oversized name")
-                                     ? QString(data::kMaxTextLength + 1, u'я')
-                                     : QStringLiteral("Ваня")})
-                          .text(0, 0);
+                    : startRun(client, shownOptions, shownExplanations,
+                               tamper == QLatin1String("an oversized name")
+                                   ? QString(data::kMaxTextLength + 1, u'я')
+                                   : QStringLiteral("Ваня"));
         if (tamper == QLatin1String("an expired token"))
             admin.exec(QStringLiteral("UPDATE \"Т_НачатыйТест\" SET \"Начало\" = now() - "
                                       "make_interval(secs => $1 + 1)"),
@@ -889,20 +901,34 @@ void TestBankFile::serverScoresRuns() {
     QCOMPARE(admin.exec(journal).text(0, 0), after);
 }
 
-// A pupil holding the questions' rows in an open transaction makes no other draw wait.
-void TestBankFile::serverNumberingNeverWaits() {
+// A pupil holding the questions' rows, or a recording, in an open transaction makes no other
+// pupil's draw or recording wait.
+void TestBankFile::serverNeverWaitsOnAPupil() {
     REQUIRE_SERVER();
     const pg::Connection admin(PgServer::shared().url());
     admin.execScript(kRunBank);
     const QString number = QStringLiteral("SELECT \"Номер\" FROM \"Пронумеровать_вопросы\"($1)");
+    const QString finish = QStringLiteral("SELECT \"Баллы\" FROM \"Завершить_тест\"($1, $2, $3)");
+    const auto [options, explanations] = shownRows();
+    QList<int> chosenOptions, chosenExplanations;
+    for (int i = 0; i < 10; ++i) {
+        chosenOptions << options[i][0];
+        chosenExplanations << explanations[i][1];
+    }
     const pg::Connection holder(PgServer::shared().url(QStringLiteral("ученики")));
-    const pg::Transaction held(holder);
-    holder.exec(number, {intArray({10, 9, 8, 7, 6, 5, 4, 3, 2, 1})});
     const pg::Connection other(PgServer::shared().url(QStringLiteral("ученики")));
     other.exec(QStringLiteral("SET statement_timeout = '1s'"));
+    const QString heldToken = startRun(holder, options, explanations, QStringLiteral("a"));
+    const QString otherToken = startRun(other, options, explanations, QStringLiteral("b"));
+    const pg::Transaction held(holder);
+    holder.exec(number, {intArray({10, 9, 8, 7, 6, 5, 4, 3, 2, 1})});
+    holder.exec(finish, {heldToken, intArray(chosenOptions), intArray(chosenExplanations)});
     const pg::Result numbers = other.exec(number, {intArray({3, 1, 2})});
     QCOMPARE(numbers.rows(), 3);
     QCOMPARE(numbers.integer(2, 0), qint64(3));
+    QCOMPARE(other.exec(finish, {otherToken, intArray(chosenOptions), intArray(chosenExplanations)})
+                 .integer(0, 0),
+             qint64(19));
 }
 
 void TestBankFile::copyThroughServerKeepsEverything() {
