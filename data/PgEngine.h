@@ -34,6 +34,8 @@ public:
     bool connected() const;
     void commit() override;
     void rollback() noexcept override;
+    // By the role's privileges, whatever its name: the pupils' role reads no mark.
+    bool mayEditBank() override;
 
     // A finished result; cleared when it goes.
     struct ResultCloser {
