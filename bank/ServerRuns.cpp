@@ -17,6 +17,7 @@ namespace {
 constexpr const char* kStartedRunsSchema = R"sql(
 CREATE TABLE IF NOT EXISTS "Т_НачатыйТест" ("Код" uuid PRIMARY KEY DEFAULT gen_random_uuid(), "Начало" timestamptz NOT NULL DEFAULT now(), "Компьютер" text NOT NULL, "Логин" text NOT NULL, "ЛогинСообщён" boolean NOT NULL, "ФИО" text NOT NULL, "Ученик" text NOT NULL, "Вопросы" jsonb NOT NULL, "Записан" boolean NOT NULL DEFAULT false, "Баллы" integer, "Оценка" integer, "Удалено" integer);
 CREATE INDEX IF NOT EXISTS "Т_НачатыйТест_Начало" ON "Т_НачатыйТест" ("Начало");
+ALTER TABLE "Т_Прохождение" ADD COLUMN IF NOT EXISTS "ЛогинСообщён" boolean NOT NULL DEFAULT false;
 )sql";
 
 // @QUESTIONS@, @CHOICES@, @TEXT@, @LIMIT@ and @PUPILS@ are filled in by functionsSql(). Every
@@ -201,10 +202,11 @@ BEGIN
         grade := CASE WHEN points > 16 THEN 5 WHEN points > 13 THEN 4 WHEN points > 9 THEN 3 ELSE 2 END;
     END IF;
     INSERT INTO "Т_Прохождение" ("Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО",
-        "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено")
+        "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено", "ЛогинСообщён")
     VALUES (token::text, to_char(run."Начало" AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"'),
         to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"'), run."Компьютер",
-        run."Логин", run."ФИО", run."Ученик", points, grade, finished, answered)
+        run."Логин", run."ФИО", run."Ученик", points, grade, finished, answered,
+        run."ЛогинСообщён")
     ON CONFLICT ("Код") DO NOTHING
     RETURNING "id" INTO run_id;
     FOR i IN 1..CASE WHEN run_id IS NULL THEN 0 ELSE answered END LOOP

@@ -938,6 +938,20 @@ void TestBankFile::serverRecordsRunsAsTheJournalFile() {
     QVERIFY2(results.code == kExitOk && results.out.contains(run.login), qPrintable(results.err));
     const Run cleared = tool({"journal-clear", server, "--before", "2100-01-01"});
     QVERIFY2(cleared.out.contains(QStringLiteral(": 1.")), qPrintable(cleared.err));
+    // A journal file made before the reported login copies onto the server, and takes it back.
+    data::sqlite::Database(journal, data::sqlite::Database::Mode::ReadWrite)
+        .exec(
+            "ALTER TABLE \"Т_Прохождение\" DROP COLUMN \"ЛогинСообщён\"; PRAGMA user_version = 1");
+    QCOMPARE(tool({"copy", fixture.bankPath(), server, "--replace"}).code, kExitOk);
+    pg::Connection(PgServer::shared().url())
+        .exec(QStringLiteral("UPDATE \"Т_Прохождение\" SET \"ЛогинСообщён\" = true"));
+    QCOMPARE(tool({"copy", server, fixture.bankPath(), "--replace"}).code, kExitOk);
+    data::sqlite::Database upgraded(journal, data::sqlite::Database::Mode::ReadOnly);
+    data::sqlite::Statement reported(upgraded, QStringLiteral("SELECT \"ЛогинСообщён\" || "
+                                                              "(SELECT * FROM pragma_user_version) "
+                                                              "FROM \"Т_Прохождение\""));
+    QVERIFY(reported.step());
+    QCOMPARE(reported.columnText(0), QStringLiteral("12"));
 }
 
 void TestBankFile::copyRefusesWhatServerCannotHold_data() {
