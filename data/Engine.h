@@ -91,6 +91,10 @@ public:
     virtual void commit() = 0;
     // Never throws: it runs while another error is on its way.
     virtual void rollback() noexcept = 0;
+
+    // Whether this connection may read the marks and change the bank: a file says so only when
+    // a write fails, a server's roles tell beforehand.
+    virtual bool mayEditBank() { return true; }
 };
 
 extern const char* const kUpdateConflictMessage;

@@ -32,7 +32,7 @@ namespace {
 // The tables follow the bank's naming. A question's copy is stored once however many runs
 // showed it: its fingerprint covers the bank's id, the texts and the marks as shown.
 constexpr const char* kJournalSchema = R"sql(
-CREATE TABLE "Т_Прохождение" ("id" INTEGER PRIMARY KEY, "Код" TEXT NOT NULL UNIQUE, "Начало" TEXT NOT NULL, "Конец" TEXT NOT NULL, "Компьютер" TEXT NOT NULL, "Логин" TEXT NOT NULL, "ФИО" TEXT NOT NULL, "Ученик" TEXT NOT NULL, "Баллы" INTEGER NOT NULL, "Оценка" INTEGER, "Завершён" BOOLEAN NOT NULL, "Отвечено" INTEGER NOT NULL);
+CREATE TABLE "Т_Прохождение" ("id" INTEGER PRIMARY KEY, "Код" TEXT NOT NULL UNIQUE, "Начало" TEXT NOT NULL, "Конец" TEXT NOT NULL, "Компьютер" TEXT NOT NULL, "Логин" TEXT NOT NULL, "ФИО" TEXT NOT NULL, "Ученик" TEXT NOT NULL, "Баллы" INTEGER NOT NULL, "Оценка" INTEGER, "Завершён" BOOLEAN NOT NULL, "Отвечено" INTEGER NOT NULL, "ЛогинСообщён" BOOLEAN NOT NULL DEFAULT 0);
 CREATE INDEX "Т_Прохождение_Начало" ON "Т_Прохождение" ("Начало");
 CREATE TABLE "Т_ПоказанныйВопрос" ("id" INTEGER PRIMARY KEY, "Отпечаток" BLOB NOT NULL UNIQUE, "ВопросБанка" INTEGER NOT NULL, "Вопрос" TEXT NOT NULL);
 CREATE TABLE "Т_ПоказанныйВариант" ("Вопрос" INTEGER NOT NULL, "Номер" INTEGER NOT NULL, "Ответ" TEXT NOT NULL, "Правильный" BOOLEAN NOT NULL, PRIMARY KEY ("Вопрос", "Номер")) WITHOUT ROWID;
@@ -179,6 +179,20 @@ JournalStore::JournalStore(const QString& path, Mode mode, int busyTimeoutMs) : 
         if (!kind.step() || kind.columnText(0) != QLatin1String("table"))
             throw EDatabaseError(notJournal);
     }
+    if (version < kJournalUserVersion && mode != Mode::ReadOnly)
+        upgrade();
+}
+
+void JournalStore::upgrade() {
+    sqlite::Transaction transaction(*db_);
+    // Another program may have upgraded it while this one waited for the write lock.
+    if (scalar(*db_, QStringLiteral("PRAGMA user_version")) < 2)
+        db_->exec(QStringLiteral("ALTER TABLE \"Т_Прохождение\" ADD COLUMN %1 BOOLEAN NOT NULL "
+                                 "DEFAULT 0; PRAGMA user_version = 2")
+                      .arg(sqlite::quoted(QString::fromUtf8(kReportedLoginColumn)))
+                      .toUtf8()
+                      .constData());
+    transaction.commit();
 }
 
 JournalStore::~JournalStore() = default;

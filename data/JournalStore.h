@@ -22,9 +22,18 @@ namespace data::journal {
 inline constexpr const char* kJournalFileName = "journal.db";
 // Marks a journal file, as kBankApplicationId marks a bank.
 inline constexpr int kJournalApplicationId = 0x49544a31; // "ITJ1"
-inline constexpr int kJournalUserVersion = 1;
+// Version 2 adds kReportedLoginColumn to the runs; a journal of version 1 gets it, false, when it
+// is next written, and reads as before until then.
+inline constexpr int kJournalUserVersion = 2;
+// Whether a run's login is the one the program reported (a school's server, whose shared pupils'
+// role cannot tell the pupils apart) rather than one the journal's writer knew itself.
+inline constexpr char kReportedLoginColumn[] = "ЛогинСообщён";
 // A finished run has an answer for each question of the test.
 inline constexpr int kQuestionsPerRun = kQuestionsPerTest;
+// On a school's server a run is answered within this time of its start; a run recorded later
+// (its program queued it while the server was away) is refused, so that a token cannot be kept
+// to answer at leisure.
+inline constexpr int kAnsweringLimitSeconds = 4 * 60 * 60;
 // The journal's tables; they follow the bank's naming.
 inline constexpr const char* kJournalTables[] = {"Т_Прохождение", "Т_ПоказанныйВопрос",
                                                  "Т_ПоказанныйВариант", "Т_ПоказанноеОбъяснение",
@@ -170,6 +179,7 @@ public:
 
 private:
     void createTables();
+    void upgrade();
     qint64 shownQuestionId(const Answer& answer);
 
     QString path_;

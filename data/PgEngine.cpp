@@ -2,6 +2,7 @@
 
 #include "data/Errors.h"
 #include "data/Field.h"
+#include "data/Schema.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -504,6 +505,17 @@ void PgEngine::raise(pg_result* result) {
                                server,
                            0);
     throw EEngineError(server, 0);
+}
+
+bool PgEngine::mayEditBank() {
+    const QByteArray sql =
+        QStringLiteral("SELECT has_column_privilege('\"%1\"', '%2', 'SELECT') "
+                       "AND has_table_privilege('\"%3\"', 'UPDATE')")
+            .arg(QString::fromUtf8(kOptionTable), QString::fromUtf8(kCorrectColumn),
+                 QString::fromUtf8(kQuestionTable))
+            .toUtf8();
+    const Result result = exec(sql);
+    return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
 }
 
 PgEngine::Result PgEngine::exec(const QByteArray& sql) {

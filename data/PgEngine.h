@@ -37,6 +37,8 @@ public:
     bool connected() const;
     void commit() override;
     void rollback() noexcept override;
+    // By the role's privileges, whatever its name: the pupils' role reads no mark.
+    bool mayEditBank() override;
 
     PgEngine(const PgEngine&) = delete;
     PgEngine& operator=(const PgEngine&) = delete;

@@ -867,9 +867,11 @@ void TestTable::pupilMayNotChangeTheBank() {
         "GRANT USAGE ON SCHEMA public TO pupil;"
         "GRANT SELECT ON \"Т_Вопросы\", \"Т_Вариант\", \"Т_Объяснение\" TO pupil;"
         "GRANT UPDATE (\"Номер\") ON \"Т_Вопросы\" TO pupil"));
+    QVERIFY(TDataModule2().ADOConnection1.engine().mayEditBank());
     qputenv("INFOTEST_BANK_URL",
             testsupport::PgServer::shared().url(QStringLiteral("pupil")).toUtf8());
     TDataModule2 dm;
+    QVERIFY(!dm.ADOConnection1.engine().mayEditBank());
     postNumber(dm, 1);
     dm.Vopros.edit();
     dm.VoprosWideStringField->setValue(QStringLiteral("подмена"));

@@ -59,14 +59,15 @@ std::vector<Run> storedRuns(const BankFixture& bank) {
     return StoredJournal(bank).store->runs({});
 }
 
-// A server's bank as a school sets it up, the program logged in as a pupil, who may record runs
-// but not read them.
+// A server's bank as a school sets it up. The program records through the recording function
+// that takes its own points, which only the teachers' role may call: the pupils' role reads no
+// marks, and its runs are started and scored by the server's functions instead.
 void serveAsPupil(const BankFixture& bank) {
     if (!bank.onServer())
         return;
     bank::server::initServer(PgServer::shared().url(), QStringLiteral("учителя"),
                              QStringLiteral("ученики"));
-    qputenv("INFOTEST_BANK_URL", PgServer::shared().url(QStringLiteral("ученики")).toUtf8());
+    qputenv("INFOTEST_BANK_URL", PgServer::shared().url(QStringLiteral("учителя")).toUtf8());
 }
 
 int queuedLines() {
