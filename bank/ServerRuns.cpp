@@ -1,8 +1,8 @@
 #include "bank/ServerRuns.h"
 
 #include "bank/Csv.h"
-#include "data/Pg.h"
 #include "data/JournalStore.h"
+#include "data/Pg.h"
 #include "data/Schema.h"
 
 #include <QStringList>

@@ -95,6 +95,18 @@ public:
     // Whether this connection may read the marks and change the bank: a file says so only when
     // a write fails, a server's roles tell beforehand.
     virtual bool mayEditBank() { return true; }
+
+    // Numbers the questions 1..N in the order of ids by the bank's own means, where the role may
+    // not write the numbers itself (a server's function, which takes no row lock a pupil could
+    // hold), and gives the number of each id; nothing when the numbers are the rows' own posts.
+    virtual std::optional<std::vector<std::pair<qint64, int>>>
+    numberQuestions(const std::vector<qint64>& ids) {
+        (void)ids;
+        return std::nullopt;
+    }
+    // Whether the bank's own server starts and scores the runs (journal::startOnServer): the
+    // program then need not, and on a pupil's role cannot, read the marks.
+    virtual bool scoresRuns() { return false; }
 };
 
 extern const char* const kUpdateConflictMessage;

@@ -3,6 +3,7 @@
 #include "data/Errors.h"
 #include "data/PgEngine.h"
 #include "data/Schema.h"
+#include "data/ShownRun.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -280,6 +281,10 @@ QByteArray runToServerJson(const RunRecord& run) {
 }
 
 bool storeOnServer(PgEngine& server, const RunRecord& run) {
+    if (!run.serverToken.isEmpty()) {
+        finishOnServer(server, run);
+        return true;
+    }
     // Inside a write scope the run would share the fate of the bank's transaction.
     if (server.inTransaction())
         throw EDatabaseError(QStringLiteral("банк вопросов ещё записывается"));

@@ -55,6 +55,9 @@ struct Answer {
     ShownChoices explanations;
     int chosenOption = 0;
     int chosenExplanation = 0;
+    // The bank's rows chosen, for a server that scores the run itself.
+    qint64 chosenOptionId = 0;
+    qint64 chosenExplanationId = 0;
 
     bool optionRight() const { return options[size_t(chosenOption - 1)].correct; }
     bool explanationRight() const { return explanations[size_t(chosenExplanation - 1)].correct; }
@@ -73,6 +76,9 @@ struct RunRecord {
     std::optional<int> grade; // none for an unfinished run
     bool finished = false;
     std::vector<Answer> answers; // in the order they were asked
+    // A run the bank's server started and scores itself: it is recorded by finishing it there
+    // with the rows chosen, and the points, the marks and the times above are not sent.
+    QString serverToken;
 };
 
 // A stored run, as the queries give it back.

@@ -39,6 +39,11 @@ public:
     void rollback() noexcept override;
     // By the role's privileges, whatever its name: the pupils' role reads no mark.
     bool mayEditBank() override;
+    // Through the server's numbering function wherever server-init made it: every role's draw.
+    std::optional<std::vector<std::pair<qint64, int>>>
+    numberQuestions(const std::vector<qint64>& ids) override;
+    // Wherever server-init made the functions that start and finish a run.
+    bool scoresRuns() override;
 
     PgEngine(const PgEngine&) = delete;
     PgEngine& operator=(const PgEngine&) = delete;
@@ -83,6 +88,8 @@ private:
     [[noreturn]] void raise(pg_result* result);
     Result check(Result result);
     void rollbackToSavepoint() noexcept;
+    // Whether the function of this signature exists and this role may call it.
+    bool mayCall(const QByteArray& signature);
 
     QByteArray url_;
     int lockTimeoutMs_;
