@@ -96,13 +96,13 @@ public:
     // a write fails, a server's roles tell beforehand.
     virtual bool mayEditBank() { return true; }
 
-    // Numbers the questions 1..N in the order of ids by the bank's own means, where the role may
-    // not write the numbers itself (a server's function, which takes no row lock a pupil could
-    // hold), and gives the number of each id; nothing when the numbers are the rows' own posts.
-    virtual std::optional<std::vector<std::pair<qint64, int>>>
-    numberQuestions(const std::vector<qint64>& ids) {
+    // Whether the bank numbers the questions by its own means (a server's function, which takes
+    // no row lock a pupil could hold) rather than by the rows' own posts.
+    virtual bool numbersQuestions() { return false; }
+    // Where it does: numbers the questions 1..N in the order of ids and gives the number of each.
+    virtual std::vector<std::pair<qint64, int>> numberQuestions(const std::vector<qint64>& ids) {
         (void)ids;
-        return std::nullopt;
+        return {};
     }
     // Whether the bank's own server starts and scores the runs (journal::startOnServer): the
     // program then need not, and on a pupil's role cannot, read the marks.

@@ -465,6 +465,9 @@ PgEngine::~PgEngine() = default;
 void PgEngine::connect() {
     conn_.close();
     inTransaction_ = false;
+    // A server may have been set up anew meanwhile.
+    numbersQuestions_.reset();
+    scoresRuns_.reset();
     pg::Connection made(QString::fromUtf8(url_), "infotest");
     if (!made.ok())
         throw EEngineError(made.lastError(), 0);
@@ -537,11 +540,19 @@ bool PgEngine::mayEditBank() {
     return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
 }
 
-std::optional<std::vector<std::pair<qint64, int>>>
-PgEngine::numberQuestions(const std::vector<qint64>& ids) {
-    const QByteArray function = quoted(QStringLiteral("Пронумеровать_вопросы")).toUtf8();
-    if (!mayCall(function + "(integer[])"))
-        return std::nullopt; // a server set up before: the pupils' role writes the numbers
+namespace {
+const QString kNumberFunction = QStringLiteral("Пронумеровать_вопросы");
+}
+
+bool PgEngine::numbersQuestions() {
+    // A server set up before has no such function: there the pupils' role writes the numbers.
+    if (!numbersQuestions_)
+        numbersQuestions_ = mayCall(quoted(kNumberFunction).toUtf8() + "(integer[])");
+    return *numbersQuestions_;
+}
+
+std::vector<std::pair<qint64, int>> PgEngine::numberQuestions(const std::vector<qint64>& ids) {
+    const QByteArray function = quoted(kNumberFunction).toUtf8();
     QByteArray list = "{";
     for (const qint64 id : ids)
         list += (list.size() > 1 ? "," : "") + QByteArray::number(id);
@@ -558,10 +569,12 @@ PgEngine::numberQuestions(const std::vector<qint64>& ids) {
 }
 
 bool PgEngine::scoresRuns() {
-    return mayCall(quoted(QStringLiteral("Начать_тест")).toUtf8() +
-                   "(integer[], integer[], integer[], text, text, text, text)") &&
-           mayCall(quoted(QStringLiteral("Завершить_тест")).toUtf8() +
-                   "(uuid, integer[], integer[])");
+    if (!scoresRuns_)
+        scoresRuns_ = mayCall(quoted(QStringLiteral("Начать_тест")).toUtf8() +
+                              "(integer[], integer[], integer[], text, text, text, text)") &&
+                      mayCall(quoted(QStringLiteral("Завершить_тест")).toUtf8() +
+                              "(uuid, integer[], integer[])");
+    return *scoresRuns_;
 }
 
 bool PgEngine::mayCall(const QByteArray& signature) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 struct pg_conn;
@@ -40,8 +41,8 @@ public:
     // By the role's privileges, whatever its name: the pupils' role reads no mark.
     bool mayEditBank() override;
     // Through the server's numbering function wherever server-init made it: every role's draw.
-    std::optional<std::vector<std::pair<qint64, int>>>
-    numberQuestions(const std::vector<qint64>& ids) override;
+    bool numbersQuestions() override;
+    std::vector<std::pair<qint64, int>> numberQuestions(const std::vector<qint64>& ids) override;
     // Wherever server-init made the functions that start and finish a run.
     bool scoresRuns() override;
 
@@ -95,6 +96,9 @@ private:
     int lockTimeoutMs_;
     pg::Connection conn_;
     bool inTransaction_ = false;
+    // What the server's functions allow this role, asked once per connection.
+    std::optional<bool> numbersQuestions_;
+    std::optional<bool> scoresRuns_;
 };
 
 } // namespace data

@@ -223,16 +223,16 @@ void NumberQuestions(data::Table& questions, data::Connection& connection) {
     const int32_t n = questions.recordCount();
     // A server that numbers the questions itself does it in one call, in the order the rows are
     // held here, and the rows take its numbers: a pupil's role writes no row of the bank.
-    std::vector<qint64> ids;
-    {
-        data::Table::ControlsDisabled quiet(questions);
-        for (int32_t i = 0; i < n; ++i, questions.next())
-            ids.push_back(questions.fieldValue(data::kIdColumn).toLongLong());
-        questions.first();
-    }
-    if (const auto numbers = connection.engine().numberQuestions(ids)) {
+    if (connection.engine().numbersQuestions()) {
+        std::vector<qint64> ids;
+        {
+            data::Table::ControlsDisabled quiet(questions);
+            for (int32_t i = 0; i < n; ++i, questions.next())
+                ids.push_back(questions.fieldValue(data::kIdColumn).toLongLong());
+            questions.first();
+        }
         std::vector<std::pair<qint64, QVariant>> values;
-        for (const auto& [id, number] : *numbers)
+        for (const auto& [id, number] : connection.engine().numberQuestions(ids))
             values.emplace_back(id, number);
         questions.takeStoredValues(data::kNumberColumn, values);
         return;

@@ -118,6 +118,8 @@ private slots:
     void recordsEveryRunOnce();
     void failedWriteQueuesThenStoresOnce_data();
     void failedWriteQueuesThenStoresOnce();
+    void scoresAsTheServerDoes_data();
+    void scoresAsTheServerDoes();
 };
 
 void TestRecording::recordsEveryRunOnce_data() {
@@ -293,6 +295,64 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     QCOMPARE(runs.size(), size_t(1));
     QVERIFY(runs[0].record.finished);
     QCOMPARE(runs[0].answered, 10);
+}
+
+// The same choices scored by the program on a file and by the server on a pupil's role, whose
+// program reads no mark: the same points in the grade box.
+void TestRecording::scoresAsTheServerDoes_data() {
+    QTest::addColumn<QString>("tamper"); // run on every question of the bank
+    QTest::addColumn<int>("option");     // the buttons pressed on each question
+    QTest::addColumn<int>("explanation");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<BankEngine>("engine");
+    const struct {
+        const char* name;
+        const char* tamper;
+        int option, explanation, points, grade;
+    } cases[] = {
+        {"the keys", "", 1, 5, 20, 5},
+        {"a second key", R"(UPDATE "Т_Вариант" SET "Правильный" = true WHERE "Ответ" LIKE '%.3')",
+         3, 6, 10, 3},
+        {"a null mark", R"(UPDATE "Т_Объяснение" SET "Правильный" = NULL)", 1, 5, 10, 3},
+        {"two rows, the last repeated with its mark",
+         R"(DELETE FROM "Т_Вариант" WHERE "Ответ" LIKE '%.3' OR "Ответ" LIKE '%.4';
+            UPDATE "Т_Вариант" SET "Правильный" = true WHERE "Ответ" LIKE '%.2')",
+         4, 8, 10, 3},
+    };
+    for (const auto& c : cases)
+        for (const BankEngine engine : {BankEngine::File, BankEngine::Server})
+            QTest::addRow("%s, %s", c.name, engine == BankEngine::File ? "file" : "server")
+                << QString::fromUtf8(c.tamper) << c.option << c.explanation
+                << QStringLiteral("Набрано баллов %1.\rВаша оценка: %2!").arg(c.points).arg(c.grade)
+                << engine;
+}
+
+void TestRecording::scoresAsTheServerDoes() {
+    QFETCH(QString, tamper);
+    QFETCH(int, option);
+    QFETCH(int, explanation);
+    QFETCH(QString, box);
+    QFETCH(BankEngine, engine);
+    REQUIRE_ENGINE(engine);
+    BankFixture bank(true, engine);
+    serveAsPupil(bank);
+    bank.addStandardQuestions(10);
+    for (const QString& statement : tamper.split(u';', Qt::SkipEmptyParts))
+        bank.exec(statement);
+    ProgramFixture program;
+    startRun();
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    toolkit::WrapRadioButton* const buttons[] = {
+        testi->RadioButton1, testi->RadioButton2, testi->RadioButton3, testi->RadioButton4,
+        testi->RadioButton5, testi->RadioButton6, testi->RadioButton7, testi->RadioButton8};
+    for (int q = 1; q <= 10; ++q) {
+        buttons[option - 1]->setChecked(true);
+        buttons[explanation - 1]->setChecked(true);
+        QTest::mouseClick(testi->Button1, Qt::LeftButton);
+    }
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    QCOMPARE(toolkit::seam::shown()[0].text, box);
+    QCOMPARE(storedRuns(bank).size(), size_t(1));
 }
 
 QTEST_MAIN(TestRecording)
