@@ -15,6 +15,7 @@
 #include "data/JournalStore.h"
 #include "data/PgEngine.h"
 #include "data/Schema.h"
+#include "data/ShownRun.h"
 #include "testing/testirovanie.h"
 #include "tests/support/PgServer.h"
 
@@ -31,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -250,7 +252,7 @@ int pupilMain(int argc, char** argv, const QString& url, bool scored) {
         Randomize();
         FillQuestionOrder(std::vector<bool>(std::size_t(dm.Vopros.recordCount()), true));
         std::string shown;
-        QStringList questionIds, rowIds[2], chosenIds[2]; // options, explanations
+        std::vector<data::journal::DrawnQuestion> drawn;
         for (int k = 1; k <= data::kQuestionsPerTest; ++k) {
             if (!dm.Vopros.locate(QString::fromUtf8(data::kNumberColumn), QuestionOrder[k]))
                 throw EDatabaseError(QStringLiteral("question %1 not found").arg(QuestionOrder[k]));
@@ -258,21 +260,21 @@ int pupilMain(int argc, char** argv, const QString& url, bool scored) {
             answer.questionId = dm.Vopros.fields()[0]->value().toLongLong();
             answer.question = dm.Vopros.fields()[2]->value().toString();
             answer.chosenOption = answer.chosenExplanation = 1;
-            questionIds << QString::number(answer.questionId);
-            int kind = 0;
-            for (auto [details, choices] : {std::pair{&dm.Variant, &answer.options},
-                                            std::pair{&dm.Obyasnenie, &answer.explanations}}) {
+            data::journal::DrawnQuestion& question = drawn.emplace_back();
+            question.questionId = answer.questionId;
+            for (auto [details, choices, ids] :
+                 {std::tuple{&dm.Variant, &answer.options, &question.options},
+                  std::tuple{&dm.Obyasnenie, &answer.explanations, &question.explanations}}) {
                 details->first();
-                QStringList ids;
-                for (auto& choice : *choices) {
-                    choice = {details->fields()[2]->value().toString(),
-                              details->fields()[3]->value().toBool()};
-                    ids << details->fields()[0]->value().toString();
+                for (std::size_t i = 0; i < choices->size(); ++i) {
+                    (*choices)[i] = {details->fields()[2]->value().toString(),
+                                     details->fields()[3]->value().toBool()};
+                    (*ids)[i] = details->fields()[0]->value().toLongLong();
                     details->next();
                 }
-                rowIds[kind] << u'{' + ids.join(u',') + u'}';
-                chosenIds[kind++] << ids.front();
             }
+            answer.chosenOptionId = question.options[0];
+            answer.chosenExplanationId = question.explanations[0];
             run.points += int(answer.optionRight()) + int(answer.explanationRight());
             shown += ' ' + std::to_string(dm.VoprosIntegerField->value().toInt());
         }
@@ -281,21 +283,9 @@ int pupilMain(int argc, char** argv, const QString& url, bool scored) {
         run.grade = 2;
         auto& engine = dynamic_cast<data::PgEngine&>(dm.ADOConnection1.engine());
         if (scored) {
-            const auto array = [](const QStringList& items) {
-                return (u'{' + items.join(u',') + u'}').toUtf8();
-            };
-            data::PgEngine::Parameters start;
-            for (const QStringList* values : {&questionIds, &rowIds[0], &rowIds[1]})
-                start.add(array(*values));
-            for (int i = 0; i < 4; ++i)
-                start.add("bench");
-            const data::PgEngine::Result token =
-                engine.execPrepared("SELECT \"Начать_тест\"($1, $2, $3, $4, $5, $6, $7)", start);
-            data::PgEngine::Parameters finish;
-            finish.add(PQgetvalue(token.get(), 0, 0));
-            finish.add(array(chosenIds[0]));
-            finish.add(array(chosenIds[1]));
-            engine.execPrepared("SELECT \"Баллы\" FROM \"Завершить_тест\"($1, $2, $3)", finish);
+            // As the pupils' program does: started after the draw, finished at the tenth answer.
+            run.serverToken = data::journal::startOnServer(engine, run, drawn);
+            data::journal::finishOnServer(engine, run);
         } else if (!data::journal::storeOnServer(engine, run)) {
             throw EDatabaseError(QStringLiteral("the run was stored already"));
         }
