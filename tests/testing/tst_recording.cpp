@@ -81,6 +81,7 @@ int queuedLines() {
 enum class Ending { Finish, CloseWindow, NewDraw, ProgramEnds };
 enum class Fault {
     ServerDown,
+    ServerDownThenKilled,
     Locked,
     DirectoryInTheWay,
     NotAJournal,
@@ -199,6 +200,7 @@ void TestRecording::recordsEveryRunOnce() {
 void TestRecording::failedWriteQueuesThenStoresOnce_data() {
     QTest::addColumn<Fault>("fault");
     QTest::newRow("server down at the tenth answer") << Fault::ServerDown;
+    QTest::newRow("server down, killed before its reply") << Fault::ServerDownThenKilled;
     QTest::newRow("journal locked by another program") << Fault::Locked;
     QTest::newRow("a folder where the journal belongs") << Fault::DirectoryInTheWay;
     QTest::newRow("not a journal") << Fault::NotAJournal;
@@ -209,7 +211,8 @@ void TestRecording::failedWriteQueuesThenStoresOnce_data() {
 
 void TestRecording::failedWriteQueuesThenStoresOnce() {
     QFETCH(Fault, fault);
-    const BankEngine engine = fault == Fault::ServerDown ? BankEngine::Server : BankEngine::File;
+    const bool serverDown = fault == Fault::ServerDown || fault == Fault::ServerDownThenKilled;
+    const BankEngine engine = serverDown ? BankEngine::Server : BankEngine::File;
     REQUIRE_ENGINE(engine);
     BankFixture bank(true, engine);
     serveAsPupil(bank);
@@ -223,6 +226,7 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     getrlimit(RLIMIT_FSIZE, &fileSize);
     switch (fault) {
     case Fault::ServerDown:
+    case Fault::ServerDownThenKilled:
         PgServer::shared().stopImmediately();
         break;
     case Fault::Locked:
@@ -262,7 +266,7 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
              qPrintable(box));
     QCOMPARE(queuedLines(), 1);
 
-    if (fault == Fault::Killed) {
+    if (fault == Fault::Killed || fault == Fault::ServerDownThenKilled) {
         program.reset(); // no end handling: the record was on disk before the journal write
     } else if (fault == Fault::EndsLocked) {
         toolkit::seam::pushAnswer(ModalResult::OK);
@@ -271,7 +275,7 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
         QVERIFY(toolkit::seam::shown()[1].text.contains(JournalQueue::defaultPath()));
         program.reset();
     }
-    if (fault == Fault::ServerDown)
+    if (serverDown)
         PgServer::shared().start();
     const bool wasLocked = lock.has_value();
     lock.reset();
