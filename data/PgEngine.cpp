@@ -541,18 +541,19 @@ bool PgEngine::mayEditBank() {
 }
 
 namespace {
-const QString kNumberFunction = QStringLiteral("Пронумеровать_вопросы");
+constexpr char kNumberFunction[] = "Пронумеровать_вопросы";
 }
 
 bool PgEngine::numbersQuestions() {
     // A server set up before has no such function: there the pupils' role writes the numbers.
     if (!numbersQuestions_)
-        numbersQuestions_ = mayCall(quoted(kNumberFunction).toUtf8() + "(integer[])");
+        numbersQuestions_ =
+            mayCall(quoted(QString::fromUtf8(kNumberFunction)).toUtf8() + "(integer[])");
     return *numbersQuestions_;
 }
 
 std::vector<std::pair<qint64, int>> PgEngine::numberQuestions(const std::vector<qint64>& ids) {
-    const QByteArray function = quoted(kNumberFunction).toUtf8();
+    const QByteArray function = quoted(QString::fromUtf8(kNumberFunction)).toUtf8();
     QByteArray list = "{";
     for (const qint64 id : ids)
         list += (list.size() > 1 ? "," : "") + QByteArray::number(id);
