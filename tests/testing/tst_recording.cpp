@@ -134,6 +134,8 @@ void TestRecording::recordsEveryRunOnce_data() {
     QTest::newRow("closed before any answer") << 0 << Ending::CloseWindow << BankEngine::File;
     QTest::newRow("finished, server") << 10 << Ending::Finish << BankEngine::Server;
     QTest::newRow("open at the end, server") << 2 << Ending::ProgramEnds << BankEngine::Server;
+    QTest::newRow("closed before any answer, server")
+        << 0 << Ending::CloseWindow << BankEngine::Server;
 }
 
 void TestRecording::recordsEveryRunOnce() {
