@@ -1,9 +1,11 @@
 #include "app/Unit1.h"
 
+#include "data/DM.h"
 #include "editor/Unit2.h"
 #include "help/Unit3.h"
 #include "testing/testirovanie.h"
 #include "toolkit/Guard.h"
+#include "toolkit/MessageBox.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -72,6 +74,14 @@ void TForm1::RadioButton1Click(QObject*) {
 }
 
 void TForm1::RadioButton2Click(QObject*) {
+    // On a school's server the pupils' role reads no marks: the editor could show nothing true.
+    if (DataModule2 && DataModule2->ADOConnection1.connected() &&
+        !DataModule2->ADOConnection1.engine().mayEditBank()) {
+        toolkit::ShowMessage(QStringLiteral("Изменять банк вопросов может только учитель: у этой "
+                                            "учётной записи сервера нет на это прав. Вопросы "
+                                            "теста редактирует учитель."));
+        return;
+    }
     showInFront(Edittest);
     hide();
 }

@@ -147,6 +147,9 @@ public:
         if (withJournal && destination && !QFileInfo::exists(journal)) {
             createJournal(journal);
             createdJournal_ = true;
+        } else if (withJournal && destination) {
+            // An older journal gets the columns the source may carry.
+            data::journal::JournalStore(journal, data::journal::JournalStore::Mode::Edit);
         }
         if (withJournal && QFileInfo::exists(journal)) {
             Statement attach(*db_, QStringLiteral("ATTACH DATABASE ?1 AS \"journal\""));
@@ -611,7 +614,14 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
                                             [&](const Column& d) { return d.name == c.name; });
             matched.push_back(found == target.end() ? nullptr : &*found);
         }
-        if (target.size() != t.columns.size() ||
+        // A journal made before the reported login has none: its runs' logins were known.
+        const auto optional = [&](const Column& d) {
+            return d.name == QString::fromUtf8(data::journal::kReportedLoginColumn) &&
+                   std::none_of(t.columns.begin(), t.columns.end(),
+                                [&](const Column& c) { return c.name == d.name; });
+        };
+        if (target.size() !=
+                t.columns.size() + size_t(std::count_if(target.begin(), target.end(), optional)) ||
             std::find(matched.begin(), matched.end(), nullptr) != matched.end())
             throw EToolError(QStringLiteral("у таблицы «%1» в «%2» не те поля, что в «%3»: "
                                             "копия была бы неполной")

@@ -1,5 +1,6 @@
 #include "bank/Server.h"
 
+#include "bank/ServerRuns.h"
 #include "data/JournalStore.h"
 #include "data/Pg.h"
 #include "data/Schema.h"
@@ -86,8 +87,6 @@ QByteArray recordFunction() {
     return QString::fromUtf8(kRecordFunctionWithChoices).arg(data::kChoicesPerQuestion).toUtf8();
 }
 
-constexpr const char* kRecordSignature = R"("Записать_прохождение"(jsonb))";
-
 QString quoted(const char* name) {
     return data::pg::quoted(QString::fromUtf8(name));
 }
@@ -151,19 +150,11 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
     const QStringList statements{
         // From scratch on every run, so that rights given earlier by hand do not linger.
         QStringLiteral("REVOKE ALL ON %1 FROM PUBLIC, %2, %3").arg(tables, t, p),
-        QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC, %2, %3")
-            .arg(QString::fromUtf8(kRecordSignature), t, p),
         QStringLiteral("GRANT CONNECT ON DATABASE %1 TO %2, %3").arg(database, t, p),
         QStringLiteral("GRANT USAGE ON SCHEMA public TO %1, %2").arg(t, p),
         QStringLiteral("GRANT ALL ON %1 TO %2").arg(tables, t),
         // Nobody but the owner makes objects beside the bank (the default of new databases).
         QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC"),
-        QStringLiteral("GRANT SELECT ON %1 TO %2").arg(bankTables.join(QLatin1String(", ")), p),
-        // The draw renumbers the questions before every test.
-        QStringLiteral("GRANT UPDATE (%1) ON %2 TO %3")
-            .arg(quoted(data::kNumberColumn), quoted(data::kQuestionTable), p),
-        QStringLiteral("GRANT EXECUTE ON FUNCTION %1 TO %2, %3")
-            .arg(QString::fromUtf8(kRecordSignature), t, p),
     };
     for (const QString& statement : statements)
         db.exec(statement);
@@ -177,6 +168,7 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
         if (sequence.rows() == 1 && !sequence.isNull(0, 0)) // quoted by the server
             db.exec(QStringLiteral("GRANT ALL ON SEQUENCE %1 TO %2").arg(sequence.text(0, 0), t));
     }
+    runs::grant(db, teachers, pupils);
 }
 
 std::vector<StoredRow> readRows(const Connection& db, const char* table, const char* textColumn) {
@@ -279,6 +271,7 @@ InitReport initServer(const QString& url, const QString& teachers, const QString
                          : QStringLiteral("Таблицы журнала результатов уже есть: оставлены "
                                           "как есть."));
     db.execScript(recordFunction().constData());
+    runs::install(db, pupils);
     for (const QString& role : {teachers, pupils}) {
         const bool made = ensureRole(db, role);
         report.lines << (made ? QStringLiteral("Создана роль «%1» (без пароля: задайте его в "
@@ -294,8 +287,9 @@ InitReport initServer(const QString& url, const QString& teachers, const QString
                              .arg(pupils));
     grant(db, teachers, pupils);
     tx.commit();
-    report.lines << QStringLiteral("Права выданы: «%1» — всё; «%2» — читать банк, нумеровать "
-                                   "вопросы и записывать свои прохождения.")
+    report.lines << QStringLiteral("Права выданы: «%1» — всё; «%2» — читать банк без отметок "
+                                   "верных ответов и проходить тест через функции сервера, "
+                                   "которые его оценивают и записывают.")
                         .arg(teachers, pupils);
     return report;
 }

@@ -28,8 +28,9 @@ struct InitReport {
 
 // Makes the bank's and the journal's tables in the database the URL names (a part found
 // complete is kept with its rows), the two roles when missing, and their rights: teachers may
-// do everything with the rows; pupils read the bank, renumber the questions and record their
-// runs through one function. All in one transaction: on a failure nothing is changed.
+// do everything with the rows; pupils read the bank without its marks and number, start and
+// finish their runs through the functions of ServerRuns.h, which score them on the server.
+// All in one transaction: on a failure nothing is changed.
 InitReport initServer(const QString& url, const QString& teachers, const QString& pupils);
 
 // The bank's tables alone, with no roles; refuses when any of them is there.

@@ -15,6 +15,7 @@
 #include "data/JournalStore.h"
 #include "data/PgEngine.h"
 #include "data/Schema.h"
+#include "data/ShownRun.h"
 #include "testing/testirovanie.h"
 #include "tests/support/PgServer.h"
 
@@ -31,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -234,8 +236,9 @@ void BM_DrawEmptyRaw(benchmark::State& state) {
 // (the renumbering, the random order), and shows the ten questions: each located by its number
 // with its four options and four explanations read. Prints the run's milliseconds and the ten
 // numbers shown, after recording the run (the first choices taken) through the server's
-// recording function; exit code 1 with the message on a failure.
-int pupilMain(int argc, char** argv, const QString& url) {
+// recording function, or with scored through the functions that start the run from the rows
+// shown and score it on the server; exit code 1 with the message on a failure.
+int pupilMain(int argc, char** argv, const QString& url, bool scored) {
     QCoreApplication app(argc, argv);
     QElapsedTimer clock;
     clock.start();
@@ -249,6 +252,7 @@ int pupilMain(int argc, char** argv, const QString& url) {
         Randomize();
         FillQuestionOrder(std::vector<bool>(std::size_t(dm.Vopros.recordCount()), true));
         std::string shown;
+        std::vector<data::journal::DrawnQuestion> drawn;
         for (int k = 1; k <= data::kQuestionsPerTest; ++k) {
             if (!dm.Vopros.locate(QString::fromUtf8(data::kNumberColumn), QuestionOrder[k]))
                 throw EDatabaseError(QStringLiteral("question %1 not found").arg(QuestionOrder[k]));
@@ -256,24 +260,35 @@ int pupilMain(int argc, char** argv, const QString& url) {
             answer.questionId = dm.Vopros.fields()[0]->value().toLongLong();
             answer.question = dm.Vopros.fields()[2]->value().toString();
             answer.chosenOption = answer.chosenExplanation = 1;
-            for (auto [details, choices] : {std::pair{&dm.Variant, &answer.options},
-                                            std::pair{&dm.Obyasnenie, &answer.explanations}}) {
+            data::journal::DrawnQuestion& question = drawn.emplace_back();
+            question.questionId = answer.questionId;
+            for (auto [details, choices, ids] :
+                 {std::tuple{&dm.Variant, &answer.options, &question.options},
+                  std::tuple{&dm.Obyasnenie, &answer.explanations, &question.explanations}}) {
                 details->first();
-                for (auto& choice : *choices) {
-                    choice = {details->fields()[2]->value().toString(),
-                              details->fields()[3]->value().toBool()};
+                for (std::size_t i = 0; i < choices->size(); ++i) {
+                    (*choices)[i] = {details->fields()[2]->value().toString(),
+                                     details->fields()[3]->value().toBool()};
+                    (*ids)[i] = details->fields()[0]->value().toLongLong();
                     details->next();
                 }
             }
+            answer.chosenOptionId = question.options[0];
+            answer.chosenExplanationId = question.explanations[0];
             run.points += int(answer.optionRight()) + int(answer.explanationRight());
             shown += ' ' + std::to_string(dm.VoprosIntegerField->value().toInt());
         }
         run.ended = QDateTime::currentDateTimeUtc();
         run.finished = true;
         run.grade = 2;
-        if (!data::journal::storeOnServer(dynamic_cast<data::PgEngine&>(dm.ADOConnection1.engine()),
-                                          run))
+        auto& engine = dynamic_cast<data::PgEngine&>(dm.ADOConnection1.engine());
+        if (scored) {
+            // As the pupils' program does: started after the draw, finished at the tenth answer.
+            run.serverToken = data::journal::startOnServer(engine, run, drawn);
+            data::journal::finishOnServer(engine, run);
+        } else if (!data::journal::storeOnServer(engine, run)) {
             throw EDatabaseError(QStringLiteral("the run was stored already"));
+        }
         std::printf("%.3f%s\n", double(clock.nsecsElapsed()) / 1e6, shown.c_str());
         return 0;
     } catch (const Exception& e) {
@@ -288,6 +303,8 @@ int pupilMain(int argc, char** argv, const QString& url) {
 // bank with numbers other than 1..N once each stops the benchmark.
 void BM_Classroom(benchmark::State& state) {
     const int questions = int(state.range(0));
+    // 1: each run started and scored by the server's functions instead of recorded as scored.
+    const bool scored = state.range(1) != 0;
     const QString url = bankUrl(questions);
     std::vector<double> runs;
     static long long runsRecorded = 0; // the journal keeps every burst's runs
@@ -298,7 +315,9 @@ void BM_Classroom(benchmark::State& state) {
         state.ResumeTiming();
         for (int p = 0; p < kPupils; ++p) {
             pupils.push_back(std::make_unique<QProcess>());
-            pupils.back()->start(selfPath, {QStringLiteral("--pupil"), url});
+            pupils.back()->start(
+                selfPath,
+                {scored ? QStringLiteral("--scored-pupil") : QStringLiteral("--pupil"), url});
         }
         for (auto& pupil : pupils)
             pupil->waitForFinished(-1);
@@ -390,11 +409,17 @@ BENCHMARK(BM_DrawEmpty)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Classroom)->Arg(kClassroomBank)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Classroom)
+    ->Args({kClassroomBank, 0})
+    ->Args({kClassroomBank, 1})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--pupil") == 0)
-        return pupilMain(argc, argv, QString::fromUtf8(argv[2]));
+    if (argc == 3 &&
+        (std::strcmp(argv[1], "--pupil") == 0 || std::strcmp(argv[1], "--scored-pupil") == 0))
+        return pupilMain(argc, argv, QString::fromUtf8(argv[2]),
+                         std::strcmp(argv[1], "--scored-pupil") == 0);
     QCoreApplication app(argc, argv);
     selfPath = QCoreApplication::applicationFilePath();
     if (const QString why = testsupport::PgServer::unavailableReason(); !why.isEmpty()) {

@@ -91,6 +91,22 @@ public:
     virtual void commit() = 0;
     // Never throws: it runs while another error is on its way.
     virtual void rollback() noexcept = 0;
+
+    // Whether this connection may read the marks and change the bank: a file says so only when
+    // a write fails, a server's roles tell beforehand.
+    virtual bool mayEditBank() { return true; }
+
+    // Whether the bank numbers the questions by its own means (a server's function, which takes
+    // no row lock a pupil could hold) rather than by the rows' own posts.
+    virtual bool numbersQuestions() { return false; }
+    // Where it does: numbers the questions 1..N in the order of ids and gives the number of each.
+    virtual std::vector<std::pair<qint64, int>> numberQuestions(const std::vector<qint64>& ids) {
+        (void)ids;
+        return {};
+    }
+    // Whether the bank's own server starts and scores the runs (journal::startOnServer): the
+    // program then need not, and on a pupil's role cannot, read the marks.
+    virtual bool scoresRuns() { return false; }
 };
 
 extern const char* const kUpdateConflictMessage;

@@ -145,7 +145,9 @@ QByteArray recordToJson(const QString& journalPath, const RunRecord& run) {
                                    {QStringLiteral("options"), choicesToJson(a.options)},
                                    {QStringLiteral("explanations"), choicesToJson(a.explanations)},
                                    {QStringLiteral("option"), a.chosenOption},
-                                   {QStringLiteral("explanation"), a.chosenExplanation}});
+                                   {QStringLiteral("explanation"), a.chosenExplanation},
+                                   {QStringLiteral("optionId"), a.chosenOptionId},
+                                   {QStringLiteral("explanationId"), a.chosenExplanationId}});
     QJsonObject object{{QStringLiteral("journal"), journalPath},
                        {QStringLiteral("uuid"), run.uuid},
                        {QStringLiteral("started"), run.started.toUTC().toString(Qt::ISODate)},
@@ -159,6 +161,8 @@ QByteArray recordToJson(const QString& journalPath, const RunRecord& run) {
                        {QStringLiteral("answers"), answers}};
     if (run.grade)
         object.insert(QStringLiteral("grade"), *run.grade);
+    if (!run.serverToken.isEmpty())
+        object.insert(QStringLiteral("token"), run.serverToken);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -180,6 +184,7 @@ bool recordFromJson(const QByteArray& line, QString& journalPath, RunRecord& run
     if (o.contains(QStringLiteral("grade")))
         run.grade = o[QStringLiteral("grade")].toInt();
     run.finished = o[QStringLiteral("finished")].toBool();
+    run.serverToken = o[QStringLiteral("token")].toString();
     for (const QJsonValue& value : o[QStringLiteral("answers")].toArray()) {
         const QJsonObject a = value.toObject();
         Answer answer;
@@ -187,6 +192,8 @@ bool recordFromJson(const QByteArray& line, QString& journalPath, RunRecord& run
         answer.question = a[QStringLiteral("question")].toString();
         answer.chosenOption = a[QStringLiteral("option")].toInt();
         answer.chosenExplanation = a[QStringLiteral("explanation")].toInt();
+        answer.chosenOptionId = a[QStringLiteral("optionId")].toInteger();
+        answer.chosenExplanationId = a[QStringLiteral("explanationId")].toInteger();
         if (!choicesFromJson(a[QStringLiteral("options")], answer.options) ||
             !choicesFromJson(a[QStringLiteral("explanations")], answer.explanations))
             return false;

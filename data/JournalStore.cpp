@@ -5,6 +5,7 @@
 #include "data/PgEngine.h"
 #include "data/Row.h"
 #include "data/Schema.h"
+#include "data/ShownRun.h"
 #include "data/SqliteEngine.h"
 
 #include <QCryptographicHash>
@@ -229,6 +230,20 @@ void JournalStore::openFile(Mode mode, int busyTimeoutMs) {
         if (!kind.step() || kind.columnText(0) != QLatin1String("table"))
             throw EDatabaseError(notJournal);
     }
+    if (version < kJournalUserVersion && mode != Mode::ReadOnly)
+        upgrade();
+}
+
+void JournalStore::upgrade() {
+    sqlite::Transaction transaction(*db_);
+    // Another program may have upgraded it while this one waited for the write lock.
+    if (scalar(*db_, QStringLiteral("PRAGMA user_version")) < 2)
+        db_->exec(QStringLiteral("ALTER TABLE \"Т_Прохождение\" ADD COLUMN %1 BOOLEAN NOT NULL "
+                                 "DEFAULT 0; PRAGMA user_version = 2")
+                      .arg(sqlite::quoted(QString::fromUtf8(kReportedLoginColumn)))
+                      .toUtf8()
+                      .constData());
+    transaction.commit();
 }
 
 JournalStore::~JournalStore() = default;
@@ -316,6 +331,10 @@ QByteArray runToServerJson(const RunRecord& run) {
 }
 
 bool storeOnServer(PgEngine& server, const RunRecord& run) {
+    if (!run.serverToken.isEmpty()) {
+        finishOnServer(server, run);
+        return true;
+    }
     // Inside a write scope the run would share the fate of the bank's transaction.
     if (server.inTransaction())
         throw EDatabaseError(QStringLiteral("банк вопросов ещё записывается"));
@@ -575,6 +594,18 @@ qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {
                        {bound});
         for (const char* sql : kRemoveUnansweredCopies)
             engine_->query(QString::fromUtf8(sql), {});
+        // A server that scores its runs keeps those it started; the old ones go with the rest.
+        if (server_) {
+            const QString started =
+                QStringLiteral("public.\"%1\"").arg(QString::fromUtf8(kStartedRunTable));
+            bool present = false;
+            engine_->query(QStringLiteral("SELECT to_regclass($1) IS NOT NULL"), {started},
+                           [&](const RowData& row) { present = integerOf(row, 0) != 0; });
+            if (present)
+                engine_->query(QStringLiteral("DELETE FROM %1 WHERE \"Начало\" < $1::timestamptz")
+                                   .arg(started),
+                               {bound});
+        }
         engine_->commit();
         return runs;
     } catch (...) {

@@ -25,9 +25,18 @@ namespace data::journal {
 inline constexpr const char* kJournalFileName = "journal.db";
 // Marks a journal file, as kBankApplicationId marks a bank.
 inline constexpr int kJournalApplicationId = 0x49544a31; // "ITJ1"
-inline constexpr int kJournalUserVersion = 1;
+// Version 2 adds kReportedLoginColumn to the runs; a journal of version 1 gets it, false, when it
+// is next written, and reads as before until then.
+inline constexpr int kJournalUserVersion = 2;
+// Whether a run's login is the one the program reported (a school's server, whose shared pupils'
+// role cannot tell the pupils apart) rather than one the journal's writer knew itself.
+inline constexpr char kReportedLoginColumn[] = "ЛогинСообщён";
 // A finished run has an answer for each question of the test.
 inline constexpr int kQuestionsPerRun = kQuestionsPerTest;
+// On a school's server a run is answered within this time of its start; a run recorded later
+// (its program queued it while the server was away) is refused, so that a token cannot be kept
+// to answer at leisure.
+inline constexpr int kAnsweringLimitSeconds = 4 * 60 * 60;
 
 // One option or explanation as the testing window showed it.
 struct ShownChoice {
@@ -45,6 +54,9 @@ struct Answer {
     ShownChoices explanations;
     int chosenOption = 0;
     int chosenExplanation = 0;
+    // The bank's rows chosen, for a server that scores the run itself.
+    qint64 chosenOptionId = 0;
+    qint64 chosenExplanationId = 0;
 
     bool optionRight() const { return options[size_t(chosenOption - 1)].correct; }
     bool explanationRight() const { return explanations[size_t(chosenExplanation - 1)].correct; }
@@ -63,6 +75,9 @@ struct RunRecord {
     std::optional<int> grade; // none for an unfinished run
     bool finished = false;
     std::vector<Answer> answers; // in the order they were asked
+    // A run the bank's server started and scores itself: it is recorded by finishing it there
+    // with the rows chosen, and the points, the marks and the times above are not sent.
+    QString serverToken;
 };
 
 // A stored run, as the queries give it back.
@@ -168,6 +183,7 @@ private:
     void openFile(Mode mode, int busyTimeoutMs);
     void openServer(int busyTimeoutMs);
     void createTables();
+    void upgrade();
     qint64 shownQuestionId(const Answer& answer);
     void readChoices(qint64 shownId, ShownChoices& options, ShownChoices& explanations) const;
 

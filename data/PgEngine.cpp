@@ -2,6 +2,7 @@
 
 #include "data/Errors.h"
 #include "data/Field.h"
+#include "data/Schema.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -171,8 +172,10 @@ private:
     void checkColumns();
     QString table() const { return quoted(shape_.tableName); }
     QString columnList() const;
-    // The optimistic check from parameter first on: the key, then every column as read.
+    bool opened(int field) const { return !(unread_ & (1ull << field)); }
+    // The optimistic check from parameter first on: the key, then every column opened, as read.
     QString rowUnchangedCondition(int first) const;
+    int checkedCount() const { return count_ - std::popcount(unread_); }
     void addRowUnchanged(PgEngine::Parameters& parameters, qint64 id, const RowData& asRead);
     // The cells of row that differ from asRead, a bit per field.
     std::uint64_t changedCells(const RowData& row, const RowData& asRead) const;
@@ -190,29 +193,37 @@ private:
     const std::vector<std::unique_ptr<Field>>& fields_;
     int count_;
     QString key_; // the primary key column, which tells rows apart
+    // A bit per field whose column this role may not read (a pupil's, the marks): it is not
+    // selected, reads as null and takes no part in the optimistic check.
+    std::uint64_t unread_ = 0;
     std::vector<CellView> cells_;
     std::vector<QByteArray> scratch_;
     PgEngine::Parameters parameters_;
 };
 
 void PgWriter::checkColumns() {
-    // The server's own message for a missing table or one this role may not read.
-    engine_.exec(QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(table()).toUtf8());
+    // The server's own message for a missing table or one of which this role may read nothing;
+    // no column is named, so a column the role may not read does not refuse the table.
+    engine_.exec(QStringLiteral("SELECT FROM %1 LIMIT 0").arg(table()).toUtf8());
     PgEngine::Parameters parameters;
     parameters.add(table().toUtf8());
     const PgEngine::Result columns = engine_.execPrepared(
         "SELECT a.attname, a.atttypid, format_type(a.atttypid, a.atttypmod), "
         "a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', "
         "false), EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = a.attrelid AND "
-        "i.indisprimary AND i.indnatts = 1 AND i.indkey[0] = a.attnum) "
+        "i.indisprimary AND i.indnatts = 1 AND i.indkey[0] = a.attnum), "
+        "has_column_privilege(a.attrelid, a.attnum, 'SELECT') "
         "FROM pg_attribute a LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND "
         "d.adnum = a.attnum WHERE a.attrelid = $1::regclass AND a.attnum > 0 AND NOT "
         "a.attisdropped ORDER BY a.attnum",
         parameters);
     const int rows = PQntuples(columns.get());
+    bool keyReadable = false;
     for (int r = 0; r < rows; ++r)
-        if (PQgetvalue(columns.get(), r, 4)[0] == 't')
+        if (PQgetvalue(columns.get(), r, 4)[0] == 't') {
             key_ = QString::fromUtf8(PQgetvalue(columns.get(), r, 0));
+            keyReadable = PQgetvalue(columns.get(), r, 5)[0] == 't';
+        }
     for (const auto& field : fields_) {
         int found = -1;
         for (int r = 0; r < rows && found < 0; ++r)
@@ -230,17 +241,23 @@ void PgWriter::checkColumns() {
             raise(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
                       .arg(field->fieldName(), fieldTypeName(field->dataType()), actualName));
         }
+        if (PQgetvalue(columns.get(), found, 5)[0] != 't')
+            unread_ |= 1ull << field->index();
     }
     if (key_.isEmpty())
         raise(QStringLiteral("Table '%1' has no primary key of one column, which this program "
                              "needs to tell its rows apart")
                   .arg(shape_.tableName));
+    if (!keyReadable)
+        raise(QStringLiteral("Нет права читать столбец «%1», по которому различаются строки")
+                  .arg(key_));
 }
 
 QString PgWriter::columnList() const {
     QStringList names;
     for (const auto& field : fields_)
-        names << quoted(field->fieldName());
+        names << (opened(field->index()) ? quoted(field->fieldName())
+                                         : QStringLiteral("NULL AS ") + quoted(field->fieldName()));
     return names.join(", ");
 }
 
@@ -299,17 +316,20 @@ qint64 PgWriter::insert(RowData& row) {
 // Every column compared with IS NOT DISTINCT FROM, so that a null read must still be null.
 QString PgWriter::rowUnchangedCondition(int first) const {
     QString where = QStringLiteral(" WHERE %1 = $%2").arg(quoted(key_)).arg(first);
+    int parameter = first;
     for (const auto& field : fields_)
-        where += QStringLiteral(" AND %1 IS NOT DISTINCT FROM $%2")
-                     .arg(quoted(field->fieldName()))
-                     .arg(first + 1 + field->index());
+        if (opened(field->index()))
+            where += QStringLiteral(" AND %1 IS NOT DISTINCT FROM $%2")
+                         .arg(quoted(field->fieldName()))
+                         .arg(++parameter);
     return where;
 }
 
 void PgWriter::addRowUnchanged(PgEngine::Parameters& parameters, qint64 id, const RowData& asRead) {
     parameters.add(QByteArray::number(id));
     for (int i = 0; i < count_; ++i)
-        addCell(parameters, asRead, i);
+        if (opened(i))
+            addCell(parameters, asRead, i);
 }
 
 std::uint64_t PgWriter::changedCells(const RowData& row, const RowData& asRead) const {
@@ -386,8 +406,8 @@ bool PgWriter::updateAll(const std::vector<RowUpdate>& updates) {
         const bool returning = !keptAsSent(*updates[i].row, cells);
         keyOf[i] = cells | (returning ? 0 : kNotReturning);
         if (!names.count(keyOf[i]))
-            names[keyOf[i]] =
-                engine_.prepare(updateSql(cells, returning), std::popcount(cells) + 1 + count_);
+            names[keyOf[i]] = engine_.prepare(updateSql(cells, returning),
+                                              std::popcount(cells) + 1 + checkedCount());
     }
     if (changed.empty())
         return true;
@@ -445,6 +465,9 @@ PgEngine::~PgEngine() = default;
 void PgEngine::connect() {
     conn_.close();
     inTransaction_ = false;
+    // A server may have been set up anew meanwhile.
+    numbersQuestions_.reset();
+    scoresRuns_.reset();
     pg::Connection made(QString::fromUtf8(url_), "infotest");
     if (!made.ok())
         throw EEngineError(made.lastError(), 0);
@@ -504,6 +527,64 @@ void PgEngine::raise(pg_result* result) {
                                server,
                            0);
     throw EEngineError(server, 0);
+}
+
+bool PgEngine::mayEditBank() {
+    const QByteArray sql =
+        QStringLiteral("SELECT has_column_privilege('\"%1\"', '%2', 'SELECT') "
+                       "AND has_table_privilege('\"%3\"', 'UPDATE')")
+            .arg(QString::fromUtf8(kOptionTable), QString::fromUtf8(kCorrectColumn),
+                 QString::fromUtf8(kQuestionTable))
+            .toUtf8();
+    const Result result = exec(sql);
+    return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
+}
+
+namespace {
+constexpr char kNumberFunction[] = "Пронумеровать_вопросы";
+}
+
+bool PgEngine::numbersQuestions() {
+    // A server set up before has no such function: there the pupils' role writes the numbers.
+    if (!numbersQuestions_)
+        numbersQuestions_ =
+            mayCall(quoted(QString::fromUtf8(kNumberFunction)).toUtf8() + "(integer[])");
+    return *numbersQuestions_;
+}
+
+std::vector<std::pair<qint64, int>> PgEngine::numberQuestions(const std::vector<qint64>& ids) {
+    const QByteArray function = quoted(QString::fromUtf8(kNumberFunction)).toUtf8();
+    QByteArray list = "{";
+    for (const qint64 id : ids)
+        list += (list.size() > 1 ? "," : "") + QByteArray::number(id);
+    Parameters parameters;
+    parameters.add(list + '}');
+    const Result rows = write([&] {
+        return execPrepared("SELECT \"id\", \"Номер\" FROM " + function + "($1::integer[])",
+                            parameters);
+    });
+    std::vector<std::pair<qint64, int>> numbers;
+    for (int r = 0; r < rows.rows(); ++r)
+        numbers.emplace_back(rows.integer(r, 0), int(rows.integer(r, 1)));
+    return numbers;
+}
+
+bool PgEngine::scoresRuns() {
+    if (!scoresRuns_)
+        scoresRuns_ = mayCall(quoted(QStringLiteral("Начать_тест")).toUtf8() +
+                              "(integer[], integer[], integer[], text, text, text, text)") &&
+                      mayCall(quoted(QStringLiteral("Завершить_тест")).toUtf8() +
+                              "(uuid, integer[], integer[])");
+    return *scoresRuns_;
+}
+
+bool PgEngine::mayCall(const QByteArray& signature) {
+    Parameters parameters;
+    parameters.add(signature);
+    const Result found = execPrepared("SELECT to_regprocedure($1) IS NOT NULL AND "
+                                      "has_function_privilege(to_regprocedure($1), 'EXECUTE')",
+                                      parameters);
+    return PQgetvalue(found.get(), 0, 0)[0] == 't';
 }
 
 PgEngine::Result PgEngine::exec(const QByteArray& sql) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 struct pg_conn;
@@ -37,6 +38,13 @@ public:
     bool connected() const;
     void commit() override;
     void rollback() noexcept override;
+    // By the role's privileges, whatever its name: the pupils' role reads no mark.
+    bool mayEditBank() override;
+    // Through the server's numbering function wherever server-init made it: every role's draw.
+    bool numbersQuestions() override;
+    std::vector<std::pair<qint64, int>> numberQuestions(const std::vector<qint64>& ids) override;
+    // Wherever server-init made the functions that start and finish a run.
+    bool scoresRuns() override;
 
     PgEngine(const PgEngine&) = delete;
     PgEngine& operator=(const PgEngine&) = delete;
@@ -81,11 +89,16 @@ private:
     [[noreturn]] void raise(pg_result* result);
     Result check(Result result);
     void rollbackToSavepoint() noexcept;
+    // Whether the function of this signature exists and this role may call it.
+    bool mayCall(const QByteArray& signature);
 
     QByteArray url_;
     int lockTimeoutMs_;
     pg::Connection conn_;
     bool inTransaction_ = false;
+    // What the server's functions allow this role, asked once per connection.
+    std::optional<bool> numbersQuestions_;
+    std::optional<bool> scoresRuns_;
 };
 
 } // namespace data

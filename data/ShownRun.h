@@ -2,6 +2,10 @@
 
 #include "data/JournalStore.h"
 
+namespace data {
+class Engine;
+}
+
 #include <QString>
 #include <array>
 #include <map>
@@ -56,5 +60,28 @@ struct ShownRun {
     // The record with the answered questions in the order they were asked.
     RunRecord recorded() const;
 };
+
+// A drawn question's rows by their ids, as it will show them, before it is shown.
+struct DrawnQuestion {
+    qint64 questionId = 0;
+    std::array<qint64, kChoicesPerQuestion> options{};
+    std::array<qint64, kChoicesPerQuestion> explanations{};
+};
+
+// A server's answer to the end of a run it scores: none for an unfinished run.
+struct ServerScore {
+    std::optional<int> points;
+    std::optional<int> grade;
+};
+
+// How long the end of a run waits for the server's score before it is left in the queue.
+inline constexpr int kServerScoreDeadlineMs = 3000;
+
+// Starts the run of who (login, computer, names) on the bank's server with the questions drawn,
+// in the order they will be asked; gives the server's token, or throws.
+QString startOnServer(Engine& engine, const RunRecord& who, const std::vector<DrawnQuestion>& run);
+// Finishes a run the server started, with the rows chosen; the same token again gives the score
+// stored before. Throws past kServerScoreDeadlineMs, or when the server refuses or is away.
+ServerScore finishOnServer(Engine& engine, const RunRecord& run);
 
 } // namespace data::journal

@@ -505,6 +505,21 @@ void Table::refreshRow() {
         regroup(current_);
 }
 
+void Table::takeStoredValues(const QString& fieldName,
+                             const std::vector<std::pair<qint64, QVariant>>& values) {
+    checkActive();
+    checkBrowseMode();
+    const int index = fieldByName(fieldName)->index();
+    std::unordered_map<qint64, const QVariant*> byRowid;
+    for (const auto& [rowid, value] : values)
+        byRowid.emplace(rowid, &value);
+    for (Group& group : groups_)
+        for (Row& row : group.rows)
+            if (const auto found = byRowid.find(row.rowid); !row.isNew && found != byRowid.end())
+                row.data.setValue(index, *found->second);
+    notify(DataEvent::RecordChanged, current_);
+}
+
 void Table::takeRowsFromFile(const std::vector<qint64>& rowids) {
     checkActive();
     std::unordered_map<qint64, std::optional<RowData>> fresh; // nullopt: gone from the bank

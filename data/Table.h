@@ -90,6 +90,10 @@ public:
     // back, a pending edit of one of them is given up. Reads everything before it changes
     // anything, so a failed read leaves the cursor as it was.
     void takeRowsFromFile(const std::vector<qint64>& rowids);
+    // Takes the values the bank stored by itself into one field of the rows named by their
+    // engine's id (the draw's numbers, given by the server's function): as if read again.
+    void takeStoredValues(const QString& fieldName,
+                          const std::vector<std::pair<qint64, QVariant>>& values);
 
     // Reading.
     bool isEmpty() const { return shownCount() == 0; }

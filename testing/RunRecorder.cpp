@@ -57,29 +57,64 @@ void RunRecorder::started() {
     flush(0);
 }
 
+void RunRecorder::startOnServer(const std::vector<DrawnQuestion>& drawn) {
+    if (!run_ || !DataModule2)
+        return;
+    try {
+        run_->record.serverToken =
+            data::journal::startOnServer(DataModule2->ADOConnection1.engine(), run_->record, drawn);
+    } catch (...) {
+        // A run the server did not start cannot be scored or recorded: there is none.
+        run_.reset();
+        throw;
+    }
+}
+
 void RunRecorder::shown(int k, ShownQuestion question) {
     if (run_)
         run_->questions[k] = std::move(question);
 }
 
-void RunRecorder::scored(int k, int chosenOption, int chosenExplanation, int points) {
+RunRecorder::Outcome RunRecorder::scored(int k, int chosenOption, int chosenExplanation,
+                                         int points) {
     if (!run_)
-        return;
+        return {};
     const auto shown = run_->questions.find(k);
     if (shown == run_->questions.end())
-        return;
+        return {};
     // A press whose next question failed to load is scored again on the retry: the last counts.
     shown->second.chosenOption = chosenOption;
     shown->second.chosenExplanation = chosenExplanation;
     if (k < kQuestionsPerRun)
-        return;
+        return {};
     RunRecord run = run_->recorded();
     run_.reset();
     run.finished = true;
     run.points = points;
     run.grade = gradeFor(run.points);
     run.ended = now();
-    record(std::move(run));
+    if (run.serverToken.isEmpty()) {
+        record(std::move(run));
+        return {};
+    }
+    // On disk before the server hears of it, so that a program killed meanwhile loses nothing;
+    // the token keeps the run stored once however often it is sent.
+    Outcome outcome{true, std::nullopt};
+    unsaved_.push_back(run);
+    QString journal;
+    try {
+        journal = journalOf(DataModule2->ADOConnection1);
+    } catch (const Exception&) {
+        // Kept in memory, as flush() keeps what it cannot queue, and tried again later.
+    }
+    save(journal, 0);
+    try {
+        outcome.server = finishOnServer(DataModule2->ADOConnection1.engine(), run);
+    } catch (const Exception&) {
+        return outcome; // the server is away or slow: the queue sends the run later
+    }
+    flush(0);
+    return outcome;
 }
 
 void RunRecorder::abandoned() {
@@ -98,17 +133,9 @@ void RunRecorder::record(RunRecord run) {
     flush(0);
 }
 
-JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
-    JournalQueue::Outcome outcome;
+QString RunRecorder::save(const QString& journal, int busyTimeoutMs) {
+    QString error;
     std::vector<RunRecord> left;
-    QString journal;
-    try {
-        if (!DataModule2)
-            throw Exception(QStringLiteral("банк вопросов не открыт"));
-        journal = journalOf(DataModule2->ADOConnection1);
-    } catch (const Exception& e) {
-        outcome.error = e.message();
-    }
     // On disk first; a record the queue file cannot take is stored at once or kept here.
     for (RunRecord& run : unsaved_) {
         if (journal.isEmpty()) {
@@ -121,12 +148,27 @@ JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
             try {
                 storeNow(journal, run, busyTimeoutMs, &DataModule2->ADOConnection1);
             } catch (const Exception&) {
-                outcome.error = queueError.message();
+                error = queueError.message();
                 left.push_back(std::move(run));
             }
         }
     }
     unsaved_ = std::move(left);
+    return error;
+}
+
+JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
+    JournalQueue::Outcome outcome;
+    QString journal;
+    try {
+        if (!DataModule2)
+            throw Exception(QStringLiteral("банк вопросов не открыт"));
+        journal = journalOf(DataModule2->ADOConnection1);
+    } catch (const Exception& e) {
+        outcome.error = e.message();
+    }
+    if (const QString error = save(journal, busyTimeoutMs); !error.isEmpty())
+        outcome.error = error;
     try {
         const JournalQueue::Outcome queued =
             queue_.flush(busyTimeoutMs, DataModule2 ? &DataModule2->ADOConnection1 : nullptr);

@@ -18,11 +18,20 @@ public:
     // A draw has started a new run (after its writes to the bank): a run still open is recorded
     // unfinished, and the records still queued are tried again.
     void started();
+    // The bank's server scores the run: it starts it with the questions drawn, in the order they
+    // will be asked, and the run keeps its token. Throws when the server refuses.
+    void startOnServer(const std::vector<data::journal::DrawnQuestion>& drawn);
     // Question k of the run is on screen, as the window shows it now.
     void shown(int k, data::journal::ShownQuestion question);
     // The answer to question k was scored: the option and explanation chosen, counted from 1,
     // and the run's points with it. The tenth records the finished run.
-    void scored(int k, int chosenOption, int chosenExplanation, int points);
+    struct Outcome {
+        bool byServer = false; // a run the server scores
+        // The server's points and grade; none when it did not answer within its deadline: the
+        // run then waits in the queue.
+        std::optional<data::journal::ServerScore> server;
+    };
+    Outcome scored(int k, int chosenOption, int chosenExplanation, int points);
     // The testing window was closed with the run open: recorded unfinished.
     void abandoned();
     // The program ends: an open run is recorded unfinished and the queue tried once more,
@@ -39,6 +48,8 @@ public:
 
 private:
     void record(data::journal::RunRecord run);
+    // Puts the records not yet on disk into the queue file, or keeps them here.
+    QString save(const QString& journal, int busyTimeoutMs);
     data::journal::JournalQueue::Outcome flush(int busyTimeoutMs);
 
     data::journal::JournalQueue queue_;

@@ -211,6 +211,8 @@ void Ttesti::Button2Click(QObject*) {
     // The renumbering followed the rows in the same order: question i is the i-th row.
     FillQuestionOrder(showable);
     Recorder.started();
+    if (DataModule2->ADOConnection1.engine().scoresRuns())
+        Recorder.startOnServer(drawnQuestions());
 
     ShowQuestion(labelValue(Label2));
     setWindowTitle(QStringLiteral("Тестирование. Вопрос 1 из %1").arg(kRunLength));
@@ -219,6 +221,22 @@ void Ttesti::Button2Click(QObject*) {
 void NumberQuestions(data::Table& questions, data::Connection& connection) {
     questions.first();
     const int32_t n = questions.recordCount();
+    // A server that numbers the questions itself does it in one call, in the order the rows are
+    // held here, and the rows take its numbers: a pupil's role writes no row of the bank.
+    if (connection.engine().numbersQuestions()) {
+        std::vector<qint64> ids;
+        {
+            data::Table::ControlsDisabled quiet(questions);
+            for (int32_t i = 0; i < n; ++i, questions.next())
+                ids.push_back(questions.fieldValue(data::kIdColumn).toLongLong());
+            questions.first();
+        }
+        std::vector<std::pair<qint64, QVariant>> values;
+        for (const auto& [id, number] : connection.engine().numberQuestions(ids))
+            values.emplace_back(id, number);
+        questions.takeStoredValues(data::kNumberColumn, values);
+        return;
+    }
     // Posting a row whose number is already right writes nothing, so a bank numbered by the
     // previous draw is not written again. All the numbers go into the file in one transaction;
     // when a post fails, the rows numbered before it keep their numbers.
@@ -320,6 +338,29 @@ std::vector<bool> Ttesti::showableQuestions() {
     return showable;
 }
 
+std::vector<data::journal::DrawnQuestion> Ttesti::drawnQuestions() {
+    // The rows as ShowQuestion takes them: the first four, the last again when there are fewer.
+    const auto rows = [](data::Table& table, std::array<qint64, data::kChoicesPerQuestion>& ids) {
+        table.first();
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            if (i > 0)
+                table.next();
+            ids[i] = table.fieldValue(data::kIdColumn).toLongLong();
+        }
+    };
+    data::Table& questions = DataModule2->Vopros;
+    std::vector<data::journal::DrawnQuestion> drawn;
+    for (int32_t k = 1; k <= kRunLength; ++k) {
+        questions.locate(data::kNumberColumn, orderEntry(k));
+        data::journal::DrawnQuestion question;
+        question.questionId = questions.fieldValue(data::kIdColumn).toLongLong();
+        rows(DataModule2->Variant, question.options);
+        rows(DataModule2->Obyasnenie, question.explanations);
+        drawn.push_back(question);
+    }
+    return drawn;
+}
+
 void Ttesti::ShowQuestion(int32_t k) {
     data::Table& questions = DataModule2->Vopros;
     questions.locate(data::kNumberColumn, orderEntry(k));
@@ -335,9 +376,12 @@ void Ttesti::ShowQuestion(int32_t k) {
         for (toolkit::WrapRadioButton* button : buttons) {
             if (row != shown.begin())
                 table.next();
+            // A pupil's role on a server reads no mark: the server scores the run.
+            const QVariant mark = table.fieldValue(data::kCorrectColumn);
             const bool correct = table.fieldByName(data::kCorrectColumn)->asBoolean();
             *row = {table.fieldValue(data::kIdColumn).toLongLong(),
-                    data::variantToString(table.fieldValue(textField)), correct};
+                    data::variantToString(table.fieldValue(textField)),
+                    mark.isNull() ? std::nullopt : std::optional<bool>(correct)};
             button->setText(row->text);
             button->Tag = correct ? 1 : 0;
             ++row;
@@ -373,10 +417,11 @@ void Ttesti::Button1Click(QObject*) {
             setLabelValue(Label1, labelValue(Label1) + button->Tag);
 
     // While question k is on screen the counter reads k + 1.
-    Recorder.scored(labelValue(Label2) - 1,
-                    checkedPosition({RadioButton1, RadioButton2, RadioButton3, RadioButton4}),
-                    checkedPosition({RadioButton5, RadioButton6, RadioButton7, RadioButton8}),
-                    labelValue(Label1));
+    const RunRecorder::Outcome recorded =
+        Recorder.scored(labelValue(Label2) - 1,
+                        checkedPosition({RadioButton1, RadioButton2, RadioButton3, RadioButton4}),
+                        checkedPosition({RadioButton5, RadioButton6, RadioButton7, RadioButton8}),
+                        labelValue(Label1));
 
     if (labelValue(Label2) < kRunLength + 1) {
         // When the next question cannot be loaded the counter stays where it is and the pupil
@@ -395,10 +440,19 @@ void Ttesti::Button1Click(QObject*) {
         return;
     }
 
-    const QString grade = QString::number(data::journal::gradeFor(labelValue(Label1)));
-    const QString message = QStringLiteral("Набрано баллов ") + Label1->text() +
-                            QStringLiteral(".") + QChar(13) + QStringLiteral("Ваша оценка: ") +
-                            grade + QStringLiteral("!");
+    // A run the server scores shows the server's points: the buttons carry no marks there.
+    QString points = Label1->text();
+    QString grade = QString::number(data::journal::gradeFor(labelValue(Label1)));
+    if (recorded.server) {
+        points = QString::number(recorded.server->points.value_or(0));
+        grade = QString::number(recorded.server->grade.value_or(0));
+    }
+    const QString message =
+        recorded.byServer && !recorded.server
+            ? QStringLiteral("Ответы сохранены, но сервер банка вопросов сейчас не отвечает. "
+                             "Результат будет подсчитан, когда связь с сервером восстановится.")
+            : QStringLiteral("Набрано баллов ") + points + QStringLiteral(".") + QChar(13) +
+                  QStringLiteral("Ваша оценка: ") + grade + QStringLiteral("!");
     if (toolkit::MessageDlg(message, toolkit::mbYes) == toolkit::ModalResult::Yes)
         Form1->setVisible(true);
     close();

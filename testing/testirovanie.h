@@ -62,6 +62,8 @@ private:
     void uncheckAll();
     // For each question, in the question table's order: whether ShowQuestion can show it.
     std::vector<bool> showableQuestions();
+    // The rows each question of the run will show, by their ids, in the order asked.
+    std::vector<data::journal::DrawnQuestion> drawnQuestions();
 };
 
 extern Ttesti* testi;

@@ -9,6 +9,7 @@
 #include "testing/testirovanie.h"
 #include "tests/support/BadBanks.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/PgServer.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
 
@@ -384,6 +385,26 @@ private slots:
                               {id})
                      .toInt(),
                  1);
+    }
+
+    // On a school's server a role that may not change the bank gets a box, not the editor, and
+    // the menu stays.
+    void editorRefusedToAReaderOfTheServer() {
+        if (const QString why = testsupport::PgServer::unavailableReason(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        bank_ = std::make_unique<BankFixture>(true, testsupport::BankEngine::Server);
+        bank_->addStandardQuestions(12);
+        bank_->exec(QStringLiteral("CREATE ROLE reader LOGIN; GRANT USAGE ON SCHEMA public TO "
+                                   "reader; GRANT SELECT ON \"Т_Вопросы\", "
+                                   "\"Т_Вариант\", \"Т_Объяснение\" TO reader"));
+        qputenv("INFOTEST_BANK_URL",
+                testsupport::PgServer::shared().url(QStringLiteral("reader")).toUtf8());
+        QVERIFY(createProgram());
+        Form1->show();
+        seam::pushAnswer(ModalResult::OK);
+        click(Form1->RadioButton2);
+        QVERIFY(Form1->isVisible() && !Edittest->isVisible());
+        QVERIFY(seam::shown().at(0).text.startsWith(QStringLiteral("Изменять банк вопросов")));
     }
 
 private:

@@ -20,6 +20,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
+#include <optional>
 #include <unistd.h>
 
 using namespace bank;
@@ -246,6 +248,8 @@ private slots:
     void commandLineErrors();
     void serverRightsOfEachRole_data();
     void serverRightsOfEachRole();
+    void serverScoresRuns_data();
+    void serverScoresRuns();
     void copyThroughServerKeepsEverything();
     void serverRecordsRunsAsTheJournalFile();
     void copyRefusesWhatServerCannotHold_data();
@@ -678,8 +682,17 @@ void TestBankFile::serverRightsOfEachRole_data() {
         QString sql;
         bool allowed;
     } rows[] = {
-        {"pupil numbers the questions", pupils, "UPDATE \"Т_Вопросы\" SET \"Номер\" = 7", true},
-        {"pupil reads the bank", pupils, "SELECT * FROM \"Т_Объяснение\"", true},
+        {"pupil numbers the questions directly", pupils, "UPDATE \"Т_Вопросы\" SET \"Номер\" = 7",
+         false},
+        {"pupil numbers through the function", pupils,
+         "SELECT * FROM \"Пронумеровать_вопросы\"(ARRAY(SELECT \"id\" FROM \"Т_Вопросы\"))", true},
+        {"pupil reads the bank", pupils,
+         "SELECT \"id\", \"Вопрос\", \"Объяснение\" FROM \"Т_Объяснение\"", true},
+        {"pupil reads every column", pupils, "SELECT * FROM \"Т_Объяснение\"", false},
+        {"pupil reads a mark", pupils, "SELECT \"Правильный\" FROM \"Т_Вариант\"", false},
+        {"pupil locks the questions", pupils, "SELECT \"id\" FROM \"Т_Вопросы\" FOR UPDATE", false},
+        {"pupil makes a temporary table", pupils, "CREATE TEMP TABLE \"т\" (\"п\" integer)", false},
+        {"pupil reads the started runs", pupils, "SELECT * FROM \"Т_НачатыйТест\"", false},
         {"pupil changes a text", pupils, "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'x'", false},
         {"pupil flags an option", pupils, "UPDATE \"Т_Вариант\" SET \"Правильный\" = true", false},
         {"pupil adds a question", pupils, "INSERT INTO \"Т_Вопросы\" (\"Вопрос\") VALUES ('x')",
@@ -689,7 +702,7 @@ void TestBankFile::serverRightsOfEachRole_data() {
         {"pupil reads the answers", pupils, "SELECT * FROM \"Т_Ответ\"", false},
         {"pupil reads the questions shown", pupils, "SELECT * FROM \"Т_ПоказанныйВариант\"", false},
         {"pupil forges a run", pupils, "UPDATE \"Т_Прохождение\" SET \"Баллы\" = 20", false},
-        {"pupil records a run", pupils, record.arg("u1").arg(2), true},
+        {"pupil records a run with its own points", pupils, record.arg("u1").arg(2), false},
         {"teacher changes a text", teachers, "UPDATE \"Т_Вопросы\" SET \"Вопрос\" = 'x'", true},
         {"teacher adds an option", teachers,
          "INSERT INTO \"Т_Вариант\" (\"Вопрос\", \"Ответ\") VALUES (1, 'x')", true},
@@ -715,6 +728,169 @@ void TestBankFile::serverRightsOfEachRole() {
         QVERIFY2(!allowed, qPrintable(e.message()));
         QCOMPARE(e.sqlState(), QStringLiteral("42501"));
     }
+}
+
+// Ten questions: question i's options are ids 10i+1.., its explanations 100+10i+..; option 1
+// and explanation 2 are the keys. Question 1 has two options, question 2 a second key (option
+// 3), question 3 a null mark on option 1, and option 42 was deleted after the program read it.
+constexpr char kRunBank[] = R"sql(
+TRUNCATE "Т_Ответ", "Т_ПоказанныйВариант", "Т_ПоказанноеОбъяснение", "Т_ПоказанныйВопрос",
+    "Т_Прохождение", "Т_НачатыйТест", "Т_Вопросы", "Т_Вариант", "Т_Объяснение";
+INSERT INTO "Т_Вопросы" ("id", "Номер", "Вопрос") SELECT i, i, 'В' || i FROM generate_series(1, 10) i;
+INSERT INTO "Т_Вариант" ("id", "Вопрос", "Ответ", "Правильный")
+SELECT 10 * i + k, i, 'О' || k, CASE WHEN i = 3 AND k = 1 THEN NULL ELSE k = 1 OR (i = 2 AND k = 3) END
+FROM generate_series(1, 10) i, generate_series(1, 4) k WHERE (i <> 1 OR k <= 2) AND 10 * i + k <> 42;
+INSERT INTO "Т_Объяснение" ("id", "Вопрос", "Объяснение", "Правильный")
+SELECT 100 + 10 * i + k, i, 'П' || k, k = 2 FROM generate_series(1, 10) i, generate_series(1, 4) k;
+)sql";
+
+QString intArray(const QList<int>& values) {
+    QStringList items;
+    for (int v : values)
+        items << QString::number(v);
+    return u'{' + items.join(u',') + u'}';
+}
+
+void TestBankFile::serverScoresRuns_data() {
+    QTest::addColumn<QString>("tamper");
+    QTest::addColumn<QList<int>>("options"); // the button chosen for each question answered
+    QTest::addColumn<QList<int>>("explanations");
+    QTest::addColumn<int>("points"); // as stored; -1: refused, the journal unchanged
+    // What the server returns (points, grade, deleted rows chosen), or what its refusal says.
+    QTest::addColumn<QString>("returned");
+    const QList<int> keys(10, 1), seconds(10, 2);
+    QTest::newRow("the keys") << "" << keys << seconds << 19 << "19 5 0";
+    QTest::newRow("fewer rows, a second key, a null mark, a deleted row")
+        << "" << QList<int>{4, 3, 1, 2, 1, 1, 1, 1, 1, 1} << QList<int>(10, 1) << 7 << "7 2 1";
+    QTest::newRow("abandoned after three")
+        << "" << QList<int>{1, 1, 1} << QList<int>{2, 2, 2} << 5 << "0";
+    QTest::newRow("the teachers' role") << "teacher" << keys << seconds << 19 << "19 5 0";
+    QTest::newRow("another pupil holds the rows and a recording open")
+        << "held" << keys << seconds << 19 << "19 5 0";
+    const std::pair<const char*, const char*> refused[] = {
+        {"a token never issued", "не начинался"},
+        {"an expired token", "истекло"},
+        {"a row not shown chosen", "не было на экране"},
+        {"another question's row shown", "строка другого вопроса"},
+        {"a row left out", "не первые его строки"},
+        {"rows out of order", "не по порядку"},
+        {"an oversized name", "длиннее 255"},
+        {"eleven answers", "не по форме"},
+        {"the old recording with a client's points", "42501"}};
+    for (const auto& [tamper, says] : refused)
+        QTest::newRow(tamper) << tamper << keys << seconds << -1 << says;
+}
+
+// A run as the pupils' program will make it: started with the rows shown, finished with the
+// rows chosen; the server's points, or a refusal that leaves the journal as it was.
+void TestBankFile::serverScoresRuns() {
+    QFETCH(QString, tamper);
+    QFETCH(QList<int>, options);
+    QFETCH(QList<int>, explanations);
+    QFETCH(int, points);
+    QFETCH(QString, returned);
+    REQUIRE_SERVER();
+    const pg::Connection admin(PgServer::shared().url());
+    admin.execScript(kRunBank);
+    const auto connect = [](const char* role) {
+        return std::make_unique<pg::Connection>(PgServer::shared().url(QString::fromUtf8(role)));
+    };
+    const auto client = connect(tamper == QLatin1String("teacher") ? "учителя" : "ученики");
+    QStringList shown[2]; // by id: options, explanations
+    QList<int> chosen[2];
+    for (int i = 1; i <= 10; ++i) {
+        const int more = i == 1 ? 2 : i == 5 && tamper == QLatin1String("a row left out") ? 3 : 4;
+        const int first =
+            tamper == QLatin1String("another question's row shown") && i == 1 ? 20 : 10 * i;
+        QList<int> rows{first + 1, first + std::min(2, more), first + std::min(3, more),
+                        first + more};
+        if (i == 6 && tamper == QLatin1String("rows out of order"))
+            std::swap(rows[0], rows[1]);
+        shown[0] << intArray(rows);
+        shown[1] << intArray({101 + 10 * i, 102 + 10 * i, 103 + 10 * i, 104 + 10 * i});
+        if (i <= options.size()) {
+            chosen[0] << rows[options[i - 1] - 1];
+            chosen[1] << 100 + 10 * i + explanations[i - 1];
+        }
+    }
+    if (tamper == QLatin1String("a row not shown chosen"))
+        chosen[0][0] = 13;
+    if (tamper == QLatin1String("eleven answers")) {
+        chosen[0] << 11;
+        chosen[1] << 111;
+    }
+    const QString start = QStringLiteral("SELECT \"Начать_тест\"('{1,2,3,4,5,6,7,8,9,10}', $1, $2, "
+                                         "'ivanov', 'pc', 'Иванов', $3)");
+    const auto finish = [&](const pg::Connection& c, const QString& token) {
+        return c
+            .exec(QStringLiteral("SELECT concat_ws(' ', \"Баллы\", \"Оценка\", \"Удалено\") FROM "
+                                 "\"Завершить_тест\"($1, $2, $3)"),
+                  {token, intArray(chosen[0]), intArray(chosen[1])})
+            .text(0, 0);
+    };
+    const QString journal = QStringLiteral(
+        "SELECT (SELECT count(*) FROM \"Т_Прохождение\") || ' ' || (SELECT count(*) FROM "
+        "\"Т_Ответ\") || ' ' || (SELECT count(*) FROM \"Т_ПоказанныйВариант\")");
+    std::unique_ptr<pg::Connection> holder;
+    std::optional<pg::Transaction> held;
+    QString before = admin.exec(journal).text(0, 0), token, result;
+    const QString name = tamper == QLatin1String("an oversized name")
+                             ? QString(data::kMaxTextLength + 1, u'я')
+                             : QStringLiteral("Ваня");
+    const std::vector<QVariant> rows{u'{' + shown[0].join(u',') + u'}',
+                                     u'{' + shown[1].join(u',') + u'}', name};
+    try {
+        if (tamper == QLatin1String("held")) { // no wait longer than a second
+            holder = connect("ученики");
+            const QString holderToken = holder->exec(start, rows).text(0, 0);
+            held.emplace(*holder);
+            holder->exec(
+                QStringLiteral("SELECT \"Пронумеровать_вопросы\"('{10,9,8,7,6,5,4,3,2,1}')"));
+            finish(*holder, holderToken);
+            client->exec(QStringLiteral("SET statement_timeout = '1s'"));
+            client->exec(QStringLiteral("SELECT \"Пронумеровать_вопросы\"('{3,1,2}')"));
+        }
+        if (tamper.startsWith(QLatin1String("the old recording")))
+            client->exec(QStringLiteral(R"(SELECT "Записать_прохождение"('{"Код": "x", "Баллы": 999,
+                "Ответы": [{"Отпечаток": "00", "Варианты": [["поддельный", true]]}]}'))"));
+        token = tamper == QLatin1String("a token never issued")
+                    ? QStringLiteral("8a1c4d2e-0000-4000-8000-000000000001")
+                    : client->exec(start, rows).text(0, 0);
+        if (tamper == QLatin1String("an expired token"))
+            admin.exec(QStringLiteral("UPDATE \"Т_НачатыйТест\" SET \"Начало\" = now() - "
+                                      "make_interval(secs => $1 + 1)"),
+                       {data::journal::kAnsweringLimitSeconds});
+        result = finish(*client, token);
+    } catch (const pg::EServerError& e) {
+        const QString refusal = e.sqlState() + u' ' + e.message();
+        QVERIFY2(points < 0 && refusal.contains(returned), qPrintable(refusal));
+        QCOMPARE(admin.exec(journal).text(0, 0), before);
+        return;
+    }
+    QVERIFY(points >= 0);
+    QCOMPARE(result, returned);
+    // What is stored is the server's copy scored for the stored choices, with the login as told.
+    const bool teacher = tamper == QLatin1String("teacher");
+    QCOMPARE(
+        admin
+            .exec(QStringLiteral(
+                      "SELECT r.\"Баллы\" || ' ' || r.\"Отвечено\" || ' ' || r.\"Логин\" || ' ' || "
+                      "s.\"ЛогинСообщён\"::integer || ' ' || (SELECT "
+                      "sum(a.\"ВариантВерен\"::integer + "
+                      "a.\"ОбъяснениеВерно\"::integer) FROM \"Т_Ответ\" a WHERE a.\"Прохождение\" "
+                      "= r.\"id\") FROM \"Т_Прохождение\" r JOIN \"Т_НачатыйТест\" s ON "
+                      "s.\"Код\"::text = r.\"Код\" WHERE r.\"Код\" = $1"),
+                  {token})
+            .text(0, 0),
+        QStringLiteral("%1 %2 %3 %4 %1")
+            .arg(points)
+            .arg(options.size())
+            .arg(teacher ? QStringLiteral("учителя") : QStringLiteral("ivanov"))
+            .arg(!teacher));
+    // Once more: the same answer, nothing stored.
+    before = admin.exec(journal).text(0, 0);
+    QCOMPARE(finish(*client, token), result);
+    QCOMPARE(admin.exec(journal).text(0, 0), before);
 }
 
 void TestBankFile::copyThroughServerKeepsEverything() {
@@ -750,12 +926,13 @@ void TestBankFile::serverRecordsRunsAsTheJournalFile() {
     JournalStore(journal, JournalStore::Mode::Record);
     const QString server = PgServer::shared().url(QStringLiteral("учителя"));
     QCOMPARE(tool({"copy", fixture.bankPath(), server, "--replace"}).code, kExitOk);
-    // One run stored in the file, and recorded on the server by a pupil, twice.
+    // One run stored in the file, and recorded on the server twice by the teachers' role (a
+    // pupils' run is scored by the server instead).
     const RunRecord run = testsupport::knownRun(3, 1, 4);
     JournalStore(journal, JournalStore::Mode::Record).store(run);
-    const pg::Connection pupil(PgServer::shared().url(QStringLiteral("ученики")));
+    const pg::Connection teacher(PgServer::shared().url(QStringLiteral("учителя")));
     for (const bool stored : {true, false})
-        QCOMPARE(pupil
+        QCOMPARE(teacher
                      .exec(QStringLiteral("SELECT \"Записать_прохождение\"($1::jsonb)"),
                            {QString::fromUtf8(data::journal::runToServerJson(run))})
                      .flag(0, 0),
@@ -770,6 +947,20 @@ void TestBankFile::serverRecordsRunsAsTheJournalFile() {
     QVERIFY2(results.code == kExitOk && results.out.contains(run.login), qPrintable(results.err));
     const Run cleared = tool({"journal-clear", server, "--before", "2100-01-01"});
     QVERIFY2(cleared.out.contains(QStringLiteral(": 1.")), qPrintable(cleared.err));
+    // A journal file made before the reported login copies onto the server, and takes it back.
+    data::sqlite::Database(journal, data::sqlite::Database::Mode::ReadWrite)
+        .exec(
+            "ALTER TABLE \"Т_Прохождение\" DROP COLUMN \"ЛогинСообщён\"; PRAGMA user_version = 1");
+    QCOMPARE(tool({"copy", fixture.bankPath(), server, "--replace"}).code, kExitOk);
+    pg::Connection(PgServer::shared().url())
+        .exec(QStringLiteral("UPDATE \"Т_Прохождение\" SET \"ЛогинСообщён\" = true"));
+    QCOMPARE(tool({"copy", server, fixture.bankPath(), "--replace"}).code, kExitOk);
+    data::sqlite::Database upgraded(journal, data::sqlite::Database::Mode::ReadOnly);
+    data::sqlite::Statement reported(upgraded, QStringLiteral("SELECT \"ЛогинСообщён\" || "
+                                                              "(SELECT * FROM pragma_user_version) "
+                                                              "FROM \"Т_Прохождение\""));
+    QVERIFY(reported.step());
+    QCOMPARE(reported.columnText(0), QStringLiteral("12"));
 }
 
 void TestBankFile::copyRefusesWhatServerCannotHold_data() {

@@ -858,18 +858,25 @@ void TestTable::exactValues() {
     QCOMPARE(error.isEmpty() ? result : error, c.outcome);
 }
 
-// The server's roles: a pupil may read the bank and number the questions, nothing more.
+// The server's roles: a pupil may read the bank but its marks and number the questions, nothing
+// more; the tables open without the marks, which read as null.
 void TestTable::pupilMayNotChangeTheBank() {
     SERVER_ONLY();
     bank->addStandardQuestions(1);
     bank->exec(QStringLiteral(
         "DO $$ BEGIN CREATE ROLE pupil LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$;"
         "GRANT USAGE ON SCHEMA public TO pupil;"
-        "GRANT SELECT ON \"Т_Вопросы\", \"Т_Вариант\", \"Т_Объяснение\" TO pupil;"
+        "GRANT SELECT ON \"Т_Вопросы\" TO pupil;"
+        "GRANT SELECT (\"id\", \"Вопрос\", \"Ответ\") ON \"Т_Вариант\" TO pupil;"
+        "GRANT SELECT (\"id\", \"Вопрос\", \"Объяснение\") ON \"Т_Объяснение\" TO pupil;"
         "GRANT UPDATE (\"Номер\") ON \"Т_Вопросы\" TO pupil"));
+    QVERIFY(TDataModule2().ADOConnection1.engine().mayEditBank());
     qputenv("INFOTEST_BANK_URL",
             testsupport::PgServer::shared().url(QStringLiteral("pupil")).toUtf8());
     TDataModule2 dm;
+    QVERIFY(!dm.ADOConnection1.engine().mayEditBank());
+    QVERIFY(!dm.VariantWideStringField->value().isNull() &&
+            dm.VariantBooleanField->value().isNull());
     postNumber(dm, 1);
     dm.Vopros.edit();
     dm.VoprosWideStringField->setValue(QStringLiteral("подмена"));

@@ -5,6 +5,7 @@
 #include "bank/Copy.h"
 #include "bank/Server.h"
 #include "data/JournalStore.h"
+#include "data/ShownRun.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
 #include "tests/support/ProgramFixture.h"
@@ -13,6 +14,7 @@
 #include "toolkit/WrapRadioButton.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QtTest>
@@ -59,8 +61,8 @@ std::vector<Run> storedRuns(const BankFixture& bank) {
     return StoredJournal(bank).store->runs({});
 }
 
-// A server's bank as a school sets it up, the program logged in as a pupil, who may record runs
-// but not read them.
+// A server's bank as a school sets it up, the program logged in as a pupil, who reads no mark:
+// the server starts and scores the runs.
 void serveAsPupil(const BankFixture& bank) {
     if (!bank.onServer())
         return;
@@ -79,6 +81,7 @@ int queuedLines() {
 enum class Ending { Finish, CloseWindow, NewDraw, ProgramEnds };
 enum class Fault {
     ServerDown,
+    ServerDownThenKilled,
     Locked,
     DirectoryInTheWay,
     NotAJournal,
@@ -116,6 +119,8 @@ private slots:
     void recordsEveryRunOnce();
     void failedWriteQueuesThenStoresOnce_data();
     void failedWriteQueuesThenStoresOnce();
+    void scoresAsTheServerDoes_data();
+    void scoresAsTheServerDoes();
 };
 
 void TestRecording::recordsEveryRunOnce_data() {
@@ -129,6 +134,8 @@ void TestRecording::recordsEveryRunOnce_data() {
     QTest::newRow("closed before any answer") << 0 << Ending::CloseWindow << BankEngine::File;
     QTest::newRow("finished, server") << 10 << Ending::Finish << BankEngine::Server;
     QTest::newRow("open at the end, server") << 2 << Ending::ProgramEnds << BankEngine::Server;
+    QTest::newRow("closed before any answer, server")
+        << 0 << Ending::CloseWindow << BankEngine::Server;
 }
 
 void TestRecording::recordsEveryRunOnce() {
@@ -195,6 +202,7 @@ void TestRecording::recordsEveryRunOnce() {
 void TestRecording::failedWriteQueuesThenStoresOnce_data() {
     QTest::addColumn<Fault>("fault");
     QTest::newRow("server down at the tenth answer") << Fault::ServerDown;
+    QTest::newRow("server down, killed before its reply") << Fault::ServerDownThenKilled;
     QTest::newRow("journal locked by another program") << Fault::Locked;
     QTest::newRow("a folder where the journal belongs") << Fault::DirectoryInTheWay;
     QTest::newRow("not a journal") << Fault::NotAJournal;
@@ -205,7 +213,8 @@ void TestRecording::failedWriteQueuesThenStoresOnce_data() {
 
 void TestRecording::failedWriteQueuesThenStoresOnce() {
     QFETCH(Fault, fault);
-    const BankEngine engine = fault == Fault::ServerDown ? BankEngine::Server : BankEngine::File;
+    const bool serverDown = fault == Fault::ServerDown || fault == Fault::ServerDownThenKilled;
+    const BankEngine engine = serverDown ? BankEngine::Server : BankEngine::File;
     REQUIRE_ENGINE(engine);
     BankFixture bank(true, engine);
     serveAsPupil(bank);
@@ -219,6 +228,7 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     getrlimit(RLIMIT_FSIZE, &fileSize);
     switch (fault) {
     case Fault::ServerDown:
+    case Fault::ServerDownThenKilled:
         PgServer::shared().stopImmediately();
         break;
     case Fault::Locked:
@@ -244,14 +254,21 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     }
     }
     toolkit::seam::pushAnswer(ModalResult::Yes);
+    QElapsedTimer clock;
+    clock.start();
     answer(10);
     setrlimit(RLIMIT_FSIZE, &fileSize);
-    // The grade box as always, and nothing else.
+    // The grade box as always, and nothing else; a run the server scores says it is counted
+    // later, within the server's deadline.
+    QVERIFY(clock.elapsed() < data::journal::kServerScoreDeadlineMs + 2000);
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
-    QCOMPARE(toolkit::seam::shown()[0].text, QStringLiteral("Набрано баллов 10.\rВаша оценка: 3!"));
+    const QString box = toolkit::seam::shown()[0].text;
+    QVERIFY2(bank.onServer() ? box.startsWith(QStringLiteral("Ответы сохранены"))
+                             : box == QStringLiteral("Набрано баллов 10.\rВаша оценка: 3!"),
+             qPrintable(box));
     QCOMPARE(queuedLines(), 1);
 
-    if (fault == Fault::Killed) {
+    if (fault == Fault::Killed || fault == Fault::ServerDownThenKilled) {
         program.reset(); // no end handling: the record was on disk before the journal write
     } else if (fault == Fault::EndsLocked) {
         toolkit::seam::pushAnswer(ModalResult::OK);
@@ -260,7 +277,7 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
         QVERIFY(toolkit::seam::shown()[1].text.contains(JournalQueue::defaultPath()));
         program.reset();
     }
-    if (fault == Fault::ServerDown)
+    if (serverDown)
         PgServer::shared().start();
     const bool wasLocked = lock.has_value();
     lock.reset();
@@ -284,6 +301,64 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     QCOMPARE(runs.size(), size_t(1));
     QVERIFY(runs[0].record.finished);
     QCOMPARE(runs[0].answered, 10);
+}
+
+// The same choices scored by the program on a file and by the server on a pupil's role, whose
+// program reads no mark: the same points in the grade box.
+void TestRecording::scoresAsTheServerDoes_data() {
+    QTest::addColumn<QString>("tamper"); // run on every question of the bank
+    QTest::addColumn<int>("option");     // the buttons pressed on each question
+    QTest::addColumn<int>("explanation");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<BankEngine>("engine");
+    const struct {
+        const char* name;
+        const char* tamper;
+        int option, explanation, points, grade;
+    } cases[] = {
+        {"the keys", "", 1, 5, 20, 5},
+        {"a second key", R"(UPDATE "Т_Вариант" SET "Правильный" = true WHERE "Ответ" LIKE '%.3')",
+         3, 6, 10, 3},
+        {"a null mark", R"(UPDATE "Т_Объяснение" SET "Правильный" = NULL)", 1, 5, 10, 3},
+        {"two rows, the last repeated with its mark",
+         R"(DELETE FROM "Т_Вариант" WHERE "Ответ" LIKE '%.3' OR "Ответ" LIKE '%.4';
+            UPDATE "Т_Вариант" SET "Правильный" = true WHERE "Ответ" LIKE '%.2')",
+         4, 8, 10, 3},
+    };
+    for (const auto& c : cases)
+        for (const BankEngine engine : {BankEngine::File, BankEngine::Server})
+            QTest::addRow("%s, %s", c.name, engine == BankEngine::File ? "file" : "server")
+                << QString::fromUtf8(c.tamper) << c.option << c.explanation
+                << QStringLiteral("Набрано баллов %1.\rВаша оценка: %2!").arg(c.points).arg(c.grade)
+                << engine;
+}
+
+void TestRecording::scoresAsTheServerDoes() {
+    QFETCH(QString, tamper);
+    QFETCH(int, option);
+    QFETCH(int, explanation);
+    QFETCH(QString, box);
+    QFETCH(BankEngine, engine);
+    REQUIRE_ENGINE(engine);
+    BankFixture bank(true, engine);
+    serveAsPupil(bank);
+    bank.addStandardQuestions(10);
+    for (const QString& statement : tamper.split(u';', Qt::SkipEmptyParts))
+        bank.exec(statement);
+    ProgramFixture program;
+    startRun();
+    toolkit::seam::pushAnswer(ModalResult::Yes);
+    toolkit::WrapRadioButton* const buttons[] = {
+        testi->RadioButton1, testi->RadioButton2, testi->RadioButton3, testi->RadioButton4,
+        testi->RadioButton5, testi->RadioButton6, testi->RadioButton7, testi->RadioButton8};
+    for (int q = 1; q <= 10; ++q) {
+        buttons[option - 1]->setChecked(true);
+        buttons[explanation - 1]->setChecked(true);
+        QTest::mouseClick(testi->Button1, Qt::LeftButton);
+    }
+    QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+    QCOMPARE(toolkit::seam::shown()[0].text, box);
+    QCOMPARE(storedRuns(bank).size(), size_t(1));
 }
 
 QTEST_MAIN(TestRecording)
