@@ -111,12 +111,13 @@ void PgBouncer::start() {
         throw std::runtime_error("pgbouncer did not start: " + log().toStdString());
 }
 
-// As the server's: a watcher stops the pooler if the test program dies without its destructor.
+// As the server's: a watcher stops the pooler if the test program dies without its destructor,
+// by the pid file, which names the pooler started last.
 void PgBouncer::stopWhenTestsEnd() {
     const QString script =
-        QStringLiteral("while [ -d /proc/%1 ]; do sleep 1; done; kill -TERM %2 2>/dev/null; "
-                       "sleep 1; rm -rf '%3'")
-            .arg(QString::number(getpid()), QString::number(pid_), dir_.path());
+        QStringLiteral("while [ -d /proc/%1 ]; do sleep 1; done; "
+                       "kill -TERM $(cat '%2/pgbouncer.pid') 2>/dev/null; sleep 1; rm -rf '%2'")
+            .arg(QString::number(getpid()), dir_.path());
     QProcess watcher;
     watcher.setProgram(QStringLiteral("/bin/sh"));
     watcher.setArguments({QStringLiteral("-c"), script});
@@ -128,11 +129,24 @@ void PgBouncer::stopWhenTestsEnd() {
 }
 
 PgBouncer::~PgBouncer() {
+    stop();
+}
+
+void PgBouncer::stop() {
     if (pid_ > 0) {
         ::kill(static_cast<pid_t>(pid_), SIGTERM);
         for (int i = 0; i < 100 && ::kill(static_cast<pid_t>(pid_), 0) == 0; ++i)
             QThread::msleep(20);
     }
+    pid_ = 0;
+    QFile::remove(dir_.filePath(QStringLiteral("pgbouncer.pid")));
+}
+
+PgBouncer& PgBouncer::shared() {
+    static PgBouncer pooler(PgServer::shared(),
+                            {QStringLiteral("postgres"), QStringLiteral("pupil"),
+                             QStringLiteral("учителя"), QStringLiteral("ученики")});
+    return pooler;
 }
 
 QString PgBouncer::url(const QString& user) const {
