@@ -53,10 +53,10 @@ PgBouncer::PgBouncer(const PgServer& server, const QStringList& users, int poolS
         userList += quoted(user) + QStringLiteral(" \"\"\n");
     write(dir_.filePath(QStringLiteral("users.txt")), userList);
     // Transaction pooling as Debian's package runs it, with only the settings a school's admin
-    // would change; no TCP port, and the server reached on its own socket.
+    // would change; no TCP port, and every database of the server reached on its own socket.
     write(dir_.filePath(QStringLiteral("pgbouncer.ini")),
           QStringLiteral("[databases]\n"
-                         "infotest = host=%1 port=5432 dbname=infotest\n"
+                         "* = host=%1 port=5432\n"
                          "[pgbouncer]\n"
                          "listen_addr =\n"
                          "listen_port = %2\n"
@@ -149,10 +149,11 @@ PgBouncer& PgBouncer::shared() {
     return pooler;
 }
 
-QString PgBouncer::url(const QString& user) const {
-    return QStringLiteral("postgresql:///infotest?host=%1&port=%2&user=%3")
+QString PgBouncer::url(const QString& user, const QString& database) const {
+    return QStringLiteral("postgresql:///%4?host=%1&port=%2&user=%3")
         .arg(QString::fromUtf8(QUrl::toPercentEncoding(dir_.path())), QString::number(kPort),
-             QString::fromUtf8(QUrl::toPercentEncoding(user)));
+             QString::fromUtf8(QUrl::toPercentEncoding(user)),
+             QString::fromUtf8(QUrl::toPercentEncoding(database)));
 }
 
 QString PgBouncer::log() const {

@@ -24,8 +24,9 @@ public:
     PgBouncer(const PgBouncer&) = delete;
     PgBouncer& operator=(const PgBouncer&) = delete;
 
-    // A libpq URI of the database "infotest" through the pooler, as the role given.
-    QString url(const QString& user = QStringLiteral("postgres")) const;
+    // A libpq URI of the database "infotest" (or another) through the pooler, as the role given.
+    QString url(const QString& user = QStringLiteral("postgres"),
+                const QString& database = QStringLiteral("infotest")) const;
     // What the pooler wrote: its refusals and the reasons it closed a client's connection.
     QString log() const;
 
