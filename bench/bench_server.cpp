@@ -21,7 +21,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <QUuid>
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -32,6 +34,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -104,6 +107,25 @@ void clearNumbers(const QString& url) {
     rawExec(conn, "UPDATE \"Т_Вопросы\" SET \"Номер\" = NULL");
     rawExec(conn, "VACUUM ANALYZE \"Т_Вопросы\"");
     PQfinish(conn);
+}
+
+// The CPU seconds the server has spent: its postmaster's, with those of the backends it has
+// reaped (every pupil's is, once the pupil's connection and the pooler's are gone).
+double serverCpuSeconds() {
+    QFile pidFile(server->socketDir() + QStringLiteral("/data/postmaster.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return 0;
+    QFile stat(
+        QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pidFile.readLine().trimmed())));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // After the command's closing parenthesis: fields 14 to 17 are utime, stime, cutime, cstime.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    double ticks = 0;
+    for (int i = 11; i <= 14 && i < fields.size(); ++i)
+        ticks += fields[i].toDouble();
+    return ticks / double(sysconf(_SC_CLK_TCK));
 }
 
 long long recordedRuns(const QString& url) {
@@ -315,11 +337,13 @@ void BM_Classroom(benchmark::State& state) {
                                                            QStringLiteral("bank_%1").arg(questions))
                                              : url;
     std::vector<double> runs;
+    double serverCpu = 0;
     for (auto _ : state) {
         state.PauseTiming();
         clearNumbers(url);
         // The journal keeps every burst's runs, failed benchmarks' included.
         const long long runsRecorded = recordedRuns(url) + pupilCount;
+        const double cpuBefore = serverCpuSeconds();
         std::vector<std::unique_ptr<QProcess>> pupils;
         state.ResumeTiming();
         for (int p = 0; p < pupilCount; ++p) {
@@ -329,6 +353,14 @@ void BM_Classroom(benchmark::State& state) {
         for (auto& pupil : pupils)
             pupil->waitForFinished(-1);
         state.PauseTiming();
+        // The pooler's server connections are the backends still running: they end with it,
+        // and the postmaster reaps them.
+        if (state.range(2)) {
+            pooler->stop();
+            pooler->start();
+        }
+        QThread::msleep(300);
+        serverCpu += serverCpuSeconds() - cpuBefore;
         for (auto& pupil : pupils) {
             const QByteArray out = pupil->readAllStandardOutput().trimmed();
             const QList<QByteArray> words = out.split(' ');
@@ -366,6 +398,7 @@ void BM_Classroom(benchmark::State& state) {
     std::sort(runs.begin(), runs.end());
     state.counters["run_median_ms"] = runs[runs.size() / 2];
     state.counters["run_p95_ms"] = runs[(runs.size() * 95 + 99) / 100 - 1];
+    state.counters["server_cpu_s"] = serverCpu / double(state.iterations());
 }
 
 void printSummary(const bench::Medians& medians) {
