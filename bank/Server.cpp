@@ -31,6 +31,7 @@ DECLARE
     answer jsonb;
     print bytea;
     k integer := 0;
+    lock_key bigint;
 BEGIN
     IF jsonb_typeof(run->'Ответы') IS DISTINCT FROM 'array' THEN
         RAISE EXCEPTION 'Прохождение %: нет списка ответов', run->>'Код' USING ERRCODE = '22023';
@@ -54,6 +55,13 @@ BEGIN
     IF run_id IS NULL THEN
         RETURN false;
     END IF;
+    -- Runs recorded at the same time that share questions would wait for each other's copies
+    -- in their answers' orders, which may make a cycle (a deadlock): each copy's fingerprint is
+    -- taken for the transaction first, all in one order.
+    FOR lock_key IN SELECT DISTINCT hashtextextended(value->>'Отпечаток', 0)
+                    FROM jsonb_array_elements(run->'Ответы') ORDER BY 1 LOOP
+        PERFORM pg_advisory_xact_lock(lock_key);
+    END LOOP;
     FOR answer IN SELECT value FROM jsonb_array_elements(run->'Ответы') LOOP
         k := k + 1;
         print := decode(answer->>'Отпечаток', 'hex');

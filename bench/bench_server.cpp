@@ -17,11 +17,14 @@
 #include "data/Schema.h"
 #include "data/ShownRun.h"
 #include "testing/testirovanie.h"
+#include "tests/support/PgBouncer.h"
 #include "tests/support/PgServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <QUuid>
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -33,15 +36,22 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 std::unique_ptr<testsupport::PgServer> server;
+// Transaction pooling in front of the server, as a school with several labs has it; started by
+// the first classroom that goes through it.
+std::unique_ptr<testsupport::PgBouncer> pooler;
 QString selfPath;
 
 constexpr int kPupils = 30;
 constexpr int kClassroomBank = 500;
+// The server's own limit: a district's server behind a pooler needs no more.
+constexpr int kMaxConnections = 40;
+constexpr int kPoolSize = 20;
 
 [[noreturn]] void fail(const char* what, PGconn* conn) {
     std::fprintf(stderr, "%s: %s\n", what, conn ? PQerrorMessage(conn) : "");
@@ -99,6 +109,34 @@ void clearNumbers(const QString& url) {
     rawExec(conn, "UPDATE \"Т_Вопросы\" SET \"Номер\" = NULL");
     rawExec(conn, "VACUUM ANALYZE \"Т_Вопросы\"");
     PQfinish(conn);
+}
+
+// The CPU seconds the server has spent: its postmaster's, with those of the backends it has
+// reaped (every pupil's is, once the pupil's connection and the pooler's are gone).
+double serverCpuSeconds() {
+    QFile pidFile(server->socketDir() + QStringLiteral("/data/postmaster.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return 0;
+    QFile stat(
+        QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pidFile.readLine().trimmed())));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // After the command's closing parenthesis: fields 14 to 17 are utime, stime, cutime, cstime.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    double ticks = 0;
+    for (int i = 11; i <= 14 && i < fields.size(); ++i)
+        ticks += fields[i].toDouble();
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+long long recordedRuns(const QString& url) {
+    PGconn* conn = rawConnect(url);
+    PGresult* result = PQexec(conn, "SELECT count(*) FROM \"Т_Прохождение\"");
+    const long long count = std::atoll(PQgetvalue(result, 0, 0));
+    PQclear(result);
+    PQfinish(conn);
+    return count;
 }
 
 // ---- the raw baselines: libpq, no wrappers -------------------------------------------------
@@ -297,31 +335,51 @@ int pupilMain(int argc, char** argv, const QString& url, bool scored) {
     }
 }
 
-// 30 pupils' programs started at once on a bank without numbers: the iteration's time is the
-// whole burst's; each run's time (its own clock, from start to the tenth question shown) gives
-// the median and the 95th percentile. A run that fails, shows a question twice, or leaves the
-// bank with numbers other than 1..N once each stops the benchmark.
+// Pupils' programs (30, or a district's 300) started at once on a bank without numbers, on the
+// server or through the pooler (the second argument 1): the iteration's time is the whole
+// burst's; each run's time (its own clock, from start to the tenth question shown and the run
+// recorded) gives the median and the 95th percentile. A run that fails, shows a question twice,
+// is not recorded once, or leaves the bank with numbers other than 1..N once each stops the
+// benchmark.
 void BM_Classroom(benchmark::State& state) {
     const int questions = int(state.range(0));
     // 1: each run started and scored by the server's functions instead of recorded as scored.
-    const bool scored = state.range(1) != 0;
+    const bool scored = state.range(3) != 0;
+    const int pupilCount = int(state.range(1));
     const QString url = bankUrl(questions);
+    if (state.range(2) && !pooler)
+        pooler = std::make_unique<testsupport::PgBouncer>(
+            *server, QStringList{QStringLiteral("postgres")}, kPoolSize);
+    const QString pupilsUrl = state.range(2) ? pooler->url(QStringLiteral("postgres"),
+                                                           QStringLiteral("bank_%1").arg(questions))
+                                             : url;
     std::vector<double> runs;
-    static long long runsRecorded = 0; // the journal keeps every burst's runs
+    double serverCpu = 0;
     for (auto _ : state) {
         state.PauseTiming();
         clearNumbers(url);
+        // The journal keeps every burst's runs, failed benchmarks' included.
+        const long long runsRecorded = recordedRuns(url) + pupilCount;
+        const double cpuBefore = serverCpuSeconds();
         std::vector<std::unique_ptr<QProcess>> pupils;
         state.ResumeTiming();
-        for (int p = 0; p < kPupils; ++p) {
+        for (int p = 0; p < pupilCount; ++p) {
             pupils.push_back(std::make_unique<QProcess>());
             pupils.back()->start(
                 selfPath,
-                {scored ? QStringLiteral("--scored-pupil") : QStringLiteral("--pupil"), url});
+                {scored ? QStringLiteral("--scored-pupil") : QStringLiteral("--pupil"), pupilsUrl});
         }
         for (auto& pupil : pupils)
             pupil->waitForFinished(-1);
         state.PauseTiming();
+        // The pooler's server connections are the backends still running: they end with it,
+        // and the postmaster reaps them.
+        if (state.range(2)) {
+            pooler->stop();
+            pooler->start();
+        }
+        QThread::msleep(300);
+        serverCpu += serverCpuSeconds() - cpuBefore;
         for (auto& pupil : pupils) {
             const QByteArray out = pupil->readAllStandardOutput().trimmed();
             const QList<QByteArray> words = out.split(' ');
@@ -342,7 +400,6 @@ void BM_Classroom(benchmark::State& state) {
         PQclear(check);
         PGresult* recorded = PQexec(conn, "SELECT count(*), count(DISTINCT \"Код\") FROM "
                                           "\"Т_Прохождение\"");
-        runsRecorded += kPupils;
         const bool once = std::atoll(PQgetvalue(recorded, 0, 0)) == runsRecorded &&
                           std::atoll(PQgetvalue(recorded, 0, 1)) == runsRecorded;
         PQclear(recorded);
@@ -360,6 +417,7 @@ void BM_Classroom(benchmark::State& state) {
     std::sort(runs.begin(), runs.end());
     state.counters["run_median_ms"] = runs[runs.size() / 2];
     state.counters["run_p95_ms"] = runs[(runs.size() * 95 + 99) / 100 - 1];
+    state.counters["server_cpu_s"] = serverCpu / double(state.iterations());
 }
 
 void printSummary(const bench::Medians& medians) {
@@ -410,9 +468,14 @@ BENCHMARK(BM_DrawEmpty)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Classroom)
-    ->Args({kClassroomBank, 0})
-    ->Args({kClassroomBank, 1})
+    ->Args({kClassroomBank, kPupils, 0, 0})
+    ->Args({kClassroomBank, kPupils, 0, 1})
+    ->Args({kClassroomBank, kPupils, 1, 1})
     ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Classroom)
+    ->Args({kClassroomBank, 10 * kPupils, 1, 1})
+    ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
@@ -427,6 +490,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     server = std::make_unique<testsupport::PgServer>();
+    server->psql(QStringLiteral("ALTER SYSTEM SET max_connections = %1").arg(kMaxConnections));
+    server->stopImmediately();
+    server->start();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
@@ -434,6 +500,7 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&medians);
     printSummary(medians);
     benchmark::Shutdown();
+    pooler.reset();
     server.reset();
     return 0;
 }

@@ -11,6 +11,10 @@ namespace data {
 
 namespace {
 
+// How long a server or pooler that refuses the connection (full at the start of a lesson,
+// restarting) is tried again before the program gives up.
+constexpr int kServerPatienceMs = 5000;
+
 [[noreturn]] void raiseRolledBack() {
     throw EEngineError(QStringLiteral("Запись прервана: база данных отменила все изменения этой "
                                       "операции, и программа снова прочитала их строки из банка. "
@@ -24,7 +28,7 @@ void Connection::open() {
     if (engine_)
         return;
     if (location().isServer())
-        engine_ = std::make_unique<PgEngine>(dataSource, busyTimeoutMs);
+        engine_ = std::make_unique<PgEngine>(dataSource, busyTimeoutMs, kServerPatienceMs);
     else
         engine_ = std::make_unique<SqliteEngine>(dataSource, busyTimeoutMs);
 }

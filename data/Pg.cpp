@@ -36,6 +36,15 @@ struct Arguments {
     std::vector<int> lengths, formats;
 };
 
+// The bank tool's parameters' types: bytea for binary values; the server infers the rest.
+std::vector<unsigned> byteaTyped(const Parameters& parameters) {
+    std::vector<unsigned> types(parameters.values.size(), 0);
+    for (std::size_t i = 0; i < types.size(); ++i)
+        if (parameters.binary[i])
+            types[i] = 17; // bytea
+    return types;
+}
+
 } // namespace
 
 EServerError::EServerError(const QString& message, const QString& sqlState)
@@ -162,38 +171,27 @@ QString Connection::lastError() const {
 
 void Connection::close() {
     conn_.reset();
-    prepared_.clear();
 }
 
 Result Connection::run(const QByteArray& sql) const {
     return Result(conn_ ? PQexec(conn_.get(), sql.constData()) : nullptr);
 }
 
-QByteArray Connection::prepare(const QByteArray& sql, int parameterCount, Result& failed) {
-    auto known = prepared_.find(sql);
-    if (known != prepared_.end())
-        return known->second;
-    const QByteArray name = "infotest_" + QByteArray::number(prepared_.size());
-    Result made(
-        conn_ ? PQprepare(conn_.get(), name.constData(), sql.constData(), parameterCount, nullptr)
-              : nullptr);
-    if (!made.succeeded()) {
-        failed = std::move(made);
-        return {};
-    }
-    return prepared_.emplace(sql, name).first->second;
+// Named statements would outlive the transaction on the server's connection, where another
+// program behind the same pooler may prepare its own of the same name: each is sent unnamed.
+Result Connection::run(const QByteArray& sql, const Parameters& parameters,
+                       const std::vector<unsigned>& types) const {
+    const Arguments a(parameters);
+    return Result(conn_ ? PQexecParams(conn_.get(), sql.constData(), a.count,
+                                       types.empty() ? nullptr : types.data(), a.values.data(),
+                                       a.lengths.data(), a.formats.data(), 0)
+                        : nullptr);
 }
 
-Result Connection::runPrepared(const QByteArray& name, const Parameters& parameters) const {
+bool Connection::send(const QByteArray& sql, const Parameters& parameters) const {
     const Arguments a(parameters);
-    return Result(PQexecPrepared(conn_.get(), name.constData(), a.count, a.values.data(),
-                                 a.lengths.data(), a.formats.data(), 0));
-}
-
-bool Connection::sendPrepared(const QByteArray& name, const Parameters& parameters) const {
-    const Arguments a(parameters);
-    return PQsendQueryPrepared(conn_.get(), name.constData(), a.count, a.values.data(),
-                               a.lengths.data(), a.formats.data(), 0) == 1;
+    return conn_ && PQsendQueryParams(conn_.get(), sql.constData(), a.count, nullptr,
+                                      a.values.data(), a.lengths.data(), a.formats.data(), 0) == 1;
 }
 
 Result checked(Result result, const Connection& connection) {
@@ -209,16 +207,7 @@ Result checked(Result result, const Connection& connection) {
 
 Result Connection::exec(const QString& sql, const std::vector<QVariant>& params) const {
     const Parameters parameters = Parameters::of(params);
-    const Arguments a(parameters);
-    std::vector<unsigned> types(parameters.values.size(), 0);
-    for (std::size_t i = 0; i < types.size(); ++i)
-        if (parameters.binary[i])
-            types[i] = 17; // bytea
-    return checked(
-        Result(conn_ ? PQexecParams(conn_.get(), sql.toUtf8().constData(), a.count, types.data(),
-                                    a.values.data(), a.lengths.data(), a.formats.data(), 0)
-                     : nullptr),
-        *this);
+    return checked(run(sql.toUtf8(), parameters, byteaTyped(parameters)), *this);
 }
 
 void Connection::execScript(const char* sql) const {

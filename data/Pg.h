@@ -6,7 +6,6 @@
 #include <QString>
 #include <QVariant>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 struct pg_conn;
@@ -82,8 +81,8 @@ private:
 };
 
 // One connection, closed when it goes; it can be moved, never copied. Every statement is sent
-// from here: through statements prepared once per connection, or as plain text for those that
-// take no values.
+// from here, unnamed, with its values: nothing is left on the server's connection between
+// transactions, so that a pooler in transaction pooling may hand it to another program next.
 class Connection {
 public:
     Connection() = default;
@@ -100,15 +99,15 @@ public:
 
     // Runs a statement, or a script of several without values; the result may have failed.
     Result run(const QByteArray& sql) const;
-    // The name of sql prepared on this connection, prepared now if it is not yet; empty when
-    // preparing failed (failed then holds why).
-    QByteArray prepare(const QByteArray& sql, int parameterCount, Result& failed);
-    Result runPrepared(const QByteArray& name, const Parameters& parameters) const;
-    // Sends a prepared statement in pipeline mode without waiting for its answer.
-    bool sendPrepared(const QByteArray& name, const Parameters& parameters) const;
+    // Runs one statement with its values, of the types given (the server infers those not
+    // given); the result may have failed.
+    Result run(const QByteArray& sql, const Parameters& parameters,
+               const std::vector<unsigned>& types = {}) const;
+    // Sends one statement with its values in pipeline mode without waiting for its answer.
+    bool send(const QByteArray& sql, const Parameters& parameters) const;
 
-    // For the bank tool's commands, which answer a failure with EServerError: run() and
-    // runPrepared() that throw it.
+    // For the bank tool's commands, which answer a failure with EServerError: run() that
+    // throws it.
     Result exec(const QString& sql, const std::vector<QVariant>& params = {}) const;
     void execScript(const char* sql) const;
 
@@ -117,8 +116,6 @@ private:
         void operator()(pg_conn* conn) const;
     };
     std::unique_ptr<pg_conn, Finish> conn_;
-    // Statements prepared on this connection, by their text.
-    std::unordered_map<QByteArray, QByteArray> prepared_;
 };
 
 // Throws EServerError for a failed result.

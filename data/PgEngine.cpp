@@ -4,7 +4,9 @@
 #include "data/Field.h"
 #include "data/Schema.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
+#include <QThread>
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -392,12 +394,12 @@ void PgWriter::update(qint64 id, RowData& row, const RowData& asRead) {
 // waiting for each answer: a round trip for them all instead of three each. Whatever refuses
 // one of them (no row matched, any error of the server) rolls the batch back to its savepoint.
 bool PgWriter::updateAll(const std::vector<RowUpdate>& updates) {
-    // Statements cannot be prepared while the updates stream: the ones needed come first.
-    // A statement is known by its cells, with the top bit set where the row need not come back.
+    // A statement is known by its cells, with the top bit set where the row need not come back;
+    // its text is made once for all the rows that change those cells.
     constexpr std::uint64_t kNotReturning = 1ull << 63;
     std::vector<std::size_t> changed;
     std::vector<std::uint64_t> keyOf(updates.size());
-    std::unordered_map<std::uint64_t, QByteArray> names;
+    std::unordered_map<std::uint64_t, QByteArray> statements;
     for (std::size_t i = 0; i < updates.size(); ++i) {
         const std::uint64_t cells = changedCells(*updates[i].row, *updates[i].asRead);
         if (!cells)
@@ -405,9 +407,8 @@ bool PgWriter::updateAll(const std::vector<RowUpdate>& updates) {
         changed.push_back(i);
         const bool returning = !keptAsSent(*updates[i].row, cells);
         keyOf[i] = cells | (returning ? 0 : kNotReturning);
-        if (!names.count(keyOf[i]))
-            names[keyOf[i]] = engine_.prepare(updateSql(cells, returning),
-                                              std::popcount(cells) + 1 + checkedCount());
+        if (!statements.count(keyOf[i]))
+            statements[keyOf[i]] = updateSql(cells, returning);
     }
     if (changed.empty())
         return true;
@@ -420,7 +421,7 @@ bool PgWriter::updateAll(const std::vector<RowUpdate>& updates) {
                 const std::size_t i = changed[k];
                 addUpdate(parameters, updates[i].id, *updates[i].row, *updates[i].asRead,
                           keyOf[i] & ~kNotReturning);
-                return names[keyOf[i]];
+                return statements[keyOf[i]];
             },
             [&](std::size_t k, pg_result* result) {
                 const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
@@ -455,9 +456,26 @@ void PgWriter::remove(qint64 id, const RowData& asRead) {
 
 } // namespace
 
-PgEngine::PgEngine(const QString& url, int lockTimeoutMs)
+PgEngine::PgEngine(const QString& url, int lockTimeoutMs, int patienceMs)
     : url_(url.toUtf8()), lockTimeoutMs_(lockTimeoutMs) {
-    connect();
+    // libpq gives no SQLSTATE for a refused connection: full, restarting and unreachable look
+    // alike, and each may pass within seconds, so each is tried again until the patience ends.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        try {
+            connect();
+            return;
+        } catch (const EEngineError& e) {
+            if (waited.elapsed() >= patienceMs)
+                throw EEngineError(
+                    QStringLiteral("Сервер банка вопросов не принял соединение. Что проверить на "
+                                   "сервере, сказано в разделе «Школьный сервер» файла README.\n") +
+                        e.message(),
+                    0);
+        }
+        QThread::msleep(250);
+    }
 }
 
 PgEngine::~PgEngine() = default;
@@ -472,7 +490,6 @@ void PgEngine::connect() {
     if (!made.ok())
         throw EEngineError(made.lastError(), 0);
     conn_ = std::move(made);
-    setLockTimeout(lockTimeoutMs_);
 }
 
 bool PgEngine::connected() const {
@@ -592,20 +609,9 @@ PgEngine::Result PgEngine::exec(const QByteArray& sql) {
     return check(conn_.run(sql));
 }
 
-QByteArray PgEngine::prepare(const QByteArray& sql, int parameterCount) {
-    ensureConnected();
-    if (!conn_)
-        raise(nullptr);
-    Result failed;
-    const QByteArray name = conn_.prepare(sql, parameterCount, failed);
-    if (name.isEmpty())
-        raise(failed.get());
-    return name;
-}
-
 PgEngine::Result PgEngine::execPrepared(const QByteArray& sql, const Parameters& parameters) {
-    const QByteArray name = prepare(sql, int(parameters.values.size()));
-    return check(conn_.runPrepared(name, parameters));
+    ensureConnected();
+    return check(conn_.run(sql, parameters));
 }
 
 void PgEngine::pipeline(std::size_t count,
@@ -628,14 +634,14 @@ void PgEngine::pipeline(std::size_t count,
     std::size_t sent = 0;
     for (; sent < count; ++sent) {
         parameters.clear();
-        QByteArray name;
+        QByteArray sql;
         try {
-            name = statement(sent, parameters);
+            sql = statement(sent, parameters);
         } catch (const Exception&) {
             refused = std::current_exception();
             break;
         }
-        if (!conn_.sendPrepared(name, parameters))
+        if (!conn_.send(sql, parameters))
             break;
     }
     PQpipelineSync(conn);
@@ -694,13 +700,28 @@ std::unique_ptr<TableWriter> PgEngine::openTable(const TableShape& shape) {
     return std::make_unique<PgWriter>(*this, shape);
 }
 
+// A session's SET would stay on the server's connection, which a pooler hands to other programs
+// between transactions: the setting is made local to each transaction instead.
 void PgEngine::setLockTimeout(int milliseconds) {
     lockTimeoutMs_ = milliseconds;
-    exec(QByteArrayLiteral("SET lock_timeout = ") + QByteArray::number(lockTimeoutMs_));
+    if (inTransaction_)
+        applyLockTimeout();
+}
+
+void PgEngine::applyLockTimeout() {
+    exec(QByteArrayLiteral("SET LOCAL lock_timeout = ") + QByteArray::number(lockTimeoutMs_));
 }
 
 void PgEngine::begin() {
-    exec("BEGIN");
+    // One round trip: the transaction and its setting.
+    try {
+        exec(QByteArrayLiteral("BEGIN; SET LOCAL lock_timeout = ") +
+             QByteArray::number(lockTimeoutMs_));
+    } catch (...) {
+        if (conn_.ok())
+            conn_.run("ROLLBACK");
+        throw;
+    }
     inTransaction_ = true;
 }
 

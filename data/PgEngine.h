@@ -17,14 +17,18 @@ namespace data {
 
 // A bank on a PostgreSQL server, reached through libpq with a connection URI.
 //
-// Every value is sent as a parameter of a prepared statement. The server's errors are told
+// Every value is sent as a parameter of an unnamed statement, and the lock timeout is set in
+// each transaction: nothing is left on the server's connection between transactions, so that a
+// pooler in transaction pooling can serve a school's PCs with few. The server's errors are told
 // apart by their SQLSTATE: a lock held past lock_timeout, a refused permission and a lost
 // connection each get their own message. A connection that was lost is made again by the next
 // operation; the transaction it carried is gone on the server, so nothing of it was written.
 class PgEngine : public Engine {
 public:
     // lockTimeoutMs: how long a row or table locked by another program is waited for.
-    PgEngine(const QString& url, int lockTimeoutMs);
+    // A server or pooler that does not accept the connection (full, restarting) is tried again
+    // for patienceMs before the failure is reported.
+    PgEngine(const QString& url, int lockTimeoutMs, int patienceMs = 0);
     ~PgEngine() override;
 
     std::unique_ptr<TableWriter> openTable(const TableShape& shape) override;
@@ -54,22 +58,30 @@ public:
 
     // Runs a statement without parameters; throws the server's error.
     Result exec(const QByteArray& sql);
-    // Runs sql as a statement prepared once per connection.
+    // Runs sql with its values.
     Result execPrepared(const QByteArray& sql, const Parameters& parameters);
-    // The name of sql prepared on this connection, prepared now if it is not yet.
-    QByteArray prepare(const QByteArray& sql, int parameterCount);
-    // Sends count prepared statements without waiting for each answer (pipeline mode):
-    // statement(i, parameters) names the i-th one and fills its parameters, take(i, result) sees
+    // Sends count statements without waiting for each answer (pipeline mode):
+    // statement(i, parameters) gives the i-th one's text and fills its values, take(i, result) sees
     // its result, null for one the server skipped after an earlier error. Throws as exec()
     // does when the connection is lost, and what statement() throws once the rest is answered.
     void pipeline(std::size_t count,
                   const std::function<QByteArray(std::size_t, Parameters&)>& statement,
                   const std::function<void(std::size_t, pg_result*)>& take);
     // Runs one write: inside a transaction under a savepoint, so that a refused write leaves
-    // the transaction and the rows posted before it as they were.
+    // the transaction and the rows posted before it as they were; outside one, in a transaction
+    // of its own, which carries the lock timeout.
     template <typename Write> auto write(Write&& run) -> decltype(run()) {
-        if (!inTransaction_)
-            return run();
+        if (!inTransaction_) {
+            begin();
+            try {
+                auto result = run();
+                commit();
+                return result;
+            } catch (...) {
+                rollback();
+                throw;
+            }
+        }
         exec("SAVEPOINT infotest_post");
         try {
             auto result = run();
@@ -83,6 +95,8 @@ public:
 
 private:
     void connect();
+    // The lock timeout for the transaction in progress.
+    void applyLockTimeout();
     // Connects again when the connection was lost (outside a transaction only: a transaction
     // in progress is gone with its connection, and its scope must learn of that).
     void ensureConnected();

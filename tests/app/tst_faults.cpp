@@ -14,6 +14,7 @@
 #include "help/Unit3.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/PgBouncer.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/ProgramFixture.h"
 #include "toolkit/DBGrid.h"
@@ -45,6 +46,7 @@ using data::journal::Run;
 using data::sqlite::Database;
 using testsupport::BankEngine;
 using testsupport::BankFixture;
+using testsupport::PgBouncer;
 using testsupport::PgServer;
 using testsupport::ProgramFixture;
 using toolkit::ModalResult;
@@ -481,20 +483,25 @@ void tst_Faults::otherCopy() {
 }
 
 void tst_Faults::classroom_data() {
-    QTest::addColumn<bool>("onServer");
-    QTest::newRow("one bank file") << false;
-    QTest::newRow("a school's server") << true;
+    QTest::addColumn<BankEngine>("engine");
+    QTest::newRow("one bank file") << BankEngine::File;
+    QTest::newRow("a school's server") << BankEngine::Server;
+    // Every copy's transactions take turns on one server connection.
+    QTest::newRow("a school's server through a pooler of one") << BankEngine::Pooled;
 }
 
 // Thirty copies on one bank whose questions have no numbers yet: ten take a whole test at once
 // (their draws overlap), one teacher adds questions, the rest only have the bank open.
 void tst_Faults::classroom() {
-    QFETCH(bool, onServer);
-    if (const QString why = PgServer::unavailableReason(); onServer && !why.isEmpty())
+    QFETCH(BankEngine, engine);
+    const bool onServer = engine != BankEngine::File;
+    if (const QString why = engine == BankEngine::Pooled ? PgBouncer::unavailableReason()
+                                                         : PgServer::unavailableReason();
+        onServer && !why.isEmpty())
         QSKIP(qPrintable(why));
     constexpr int kCopies = 30;
     constexpr int kPupils = 10;
-    BankFixture bank(true, onServer ? BankEngine::Server : BankEngine::File);
+    BankFixture bank(true, engine);
     bank.addStandardQuestions(15);
     if (onServer) // the journal's tables and its recording function, as a school sets them up
         bank::server::initServer(PgServer::shared().url(), QStringLiteral("учителя"),

@@ -9,6 +9,7 @@
 #include "testing/testirovanie.h"
 #include "tests/support/BadBanks.h"
 #include "tests/support/BankFixture.h"
+#include "tests/support/PgBouncer.h"
 #include "tests/support/PgServer.h"
 #include "toolkit/Guard.h"
 #include "toolkit/MessageBox.h"
@@ -20,9 +21,11 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
+#include <thread>
 
 using namespace toolkit;
 using testsupport::BankFixture;
@@ -330,6 +333,44 @@ private slots:
         const auto match = form.match(box.text);
         QVERIFY2(match.hasMatch(), qPrintable(box.text));
         QCOMPARE(match.captured(2), message + QLatin1Char('.'));
+    }
+
+    // A pooler (or server) not yet listening when the program starts, as at a lesson's start
+    // while it restarts: tried again for a few seconds, then the start-up box says where to look.
+    void serverNotListeningAtStartup_data() {
+        QTest::addColumn<int>("listensAfterMs");
+        QTest::newRow("listening a second later") << 1000;
+        QTest::newRow("never listening") << -1;
+    }
+    void serverNotListeningAtStartup() {
+        QFETCH(int, listensAfterMs);
+        if (const QString why = testsupport::PgBouncer::unavailableReason(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        bank_ = std::make_unique<BankFixture>(true, testsupport::BankEngine::Server);
+        bank_->addStandardQuestions(12);
+        testsupport::PgBouncer pooler(testsupport::PgServer::shared(), {"postgres"});
+        pooler.stop();
+        qputenv("INFOTEST_BANK_URL", pooler.url().toUtf8());
+        std::thread listening([&] {
+            if (listensAfterMs < 0)
+                return;
+            QThread::msleep(ulong(listensAfterMs));
+            pooler.start();
+        });
+        if (listensAfterMs < 0)
+            seam::pushAnswer(ModalResult::OK);
+        const bool started = createProgram();
+        listening.join();
+        QCOMPARE(started, listensAfterMs >= 0);
+        if (started) {
+            QCOMPARE(DataModule2->Vopros.recordCount(), 12);
+            return;
+        }
+        QCOMPARE(seam::shown().size(), size_t(1));
+        QVERIFY2(seam::shown()[0].text.contains(
+                     QStringLiteral("Сервер банка вопросов не принял соединение. Что проверить на "
+                                    "сервере, сказано в разделе «Школьный сервер» файла README.")),
+                 qPrintable(seam::shown()[0].text));
     }
 
     void pendingChangesPostedAtTheEnd() {

@@ -9,6 +9,7 @@
 #include "tests/support/BankFixture.h"
 #include "tests/support/HostileBanks.h"
 #include "tests/support/JournalRuns.h"
+#include "tests/support/PgBouncer.h"
 #include "tests/support/PgServer.h"
 
 #include <QBuffer>
@@ -29,6 +30,7 @@ using data::journal::journalPathForBank;
 using data::journal::JournalStore;
 using data::journal::RunRecord;
 using testsupport::BankFixture;
+using testsupport::PgBouncer;
 using testsupport::PgServer;
 namespace pg = data::pg;
 
@@ -188,6 +190,18 @@ QString serverInitError() {
     return error;
 }
 
+// The server's URI for a role, through the pooler where the row says so.
+QString serverUrl(const QString& role) {
+    QFETCH(bool, pooled);
+    if (pooled && !PgBouncer::unavailableReason().isEmpty())
+        return {};
+    return pooled ? PgBouncer::shared().url(role) : PgServer::shared().url(role);
+}
+
+#define REQUIRE_POOLER_WHERE_ASKED(url)                                                            \
+    if ((url).isEmpty())                                                                           \
+    QSKIP(qPrintable(PgBouncer::unavailableReason()))
+
 // Skips a test where no server can run here; fails it where the tables could not be made.
 #define REQUIRE_SERVER()                                                                           \
     do {                                                                                           \
@@ -250,7 +264,10 @@ private slots:
     void serverRightsOfEachRole();
     void serverScoresRuns_data();
     void serverScoresRuns();
+    void throughServer_data();
+    void copyThroughServerKeepsEverything_data() { throughServer_data(); }
     void copyThroughServerKeepsEverything();
+    void serverRecordsRunsAsTheJournalFile_data() { throughServer_data(); }
     void serverRecordsRunsAsTheJournalFile();
     void copyRefusesWhatServerCannotHold_data();
     void copyRefusesWhatServerCannotHold();
@@ -893,8 +910,18 @@ void TestBankFile::serverScoresRuns() {
     QCOMPARE(admin.exec(journal).text(0, 0), before);
 }
 
+// The server reached directly, or through a pooler that gives every transaction the one server
+// connection it has.
+void TestBankFile::throughServer_data() {
+    QTest::addColumn<bool>("pooled");
+    QTest::newRow("directly") << false;
+    QTest::newRow("through a pooler of one") << true;
+}
+
 void TestBankFile::copyThroughServerKeepsEverything() {
     REQUIRE_SERVER();
+    const QString server = serverUrl(QStringLiteral("учителя"));
+    REQUIRE_POOLER_WHERE_ASKED(server);
     BankFixture fixture;
     fixture.addStandardQuestions(3);
     fixture.addQuestion({QStringLiteral("😀 удалённый"), {{QString(), true}}, {}}, 5);
@@ -902,7 +929,6 @@ void TestBankFile::copyThroughServerKeepsEverything() {
                                 "SET \"Ответ\" = NULL, \"Правильный\" = NULL WHERE \"id\" = 2"));
     JournalStore(journalPathForBank(fixture.bankPath()), JournalStore::Mode::Record)
         .store(testsupport::knownRun(6, 2, 3, QStringLiteral("Петров")));
-    const QString server = PgServer::shared().url(QStringLiteral("учителя"));
     QTemporaryDir elsewhere;
     const QString back = elsewhere.filePath(QStringLiteral("back.mdb"));
     const Run there = tool({"copy", fixture.bankPath(), server, "--replace"});
@@ -920,17 +946,19 @@ void TestBankFile::copyThroughServerKeepsEverything() {
 
 void TestBankFile::serverRecordsRunsAsTheJournalFile() {
     REQUIRE_SERVER();
+    const QString server = serverUrl(QStringLiteral("учителя"));
+    REQUIRE_POOLER_WHERE_ASKED(server);
     // The server's bank and journal made the fixture's: empty, the id counters back at 1.
     BankFixture fixture;
     const QString journal = journalPathForBank(fixture.bankPath());
     JournalStore(journal, JournalStore::Mode::Record);
-    const QString server = PgServer::shared().url(QStringLiteral("учителя"));
     QCOMPARE(tool({"copy", fixture.bankPath(), server, "--replace"}).code, kExitOk);
     // One run stored in the file, and recorded on the server twice by the teachers' role (a
     // pupils' run is scored by the server instead).
     const RunRecord run = testsupport::knownRun(3, 1, 4);
     JournalStore(journal, JournalStore::Mode::Record).store(run);
     const pg::Connection teacher(PgServer::shared().url(QStringLiteral("учителя")));
+    const pg::Connection pupil(serverUrl(QStringLiteral("ученики")));
     for (const bool stored : {true, false})
         QCOMPARE(teacher
                      .exec(QStringLiteral("SELECT \"Записать_прохождение\"($1::jsonb)"),
@@ -949,8 +977,8 @@ void TestBankFile::serverRecordsRunsAsTheJournalFile() {
     QVERIFY2(cleared.out.contains(QStringLiteral(": 1.")), qPrintable(cleared.err));
     // A journal file made before the reported login copies onto the server, and takes it back.
     data::sqlite::Database(journal, data::sqlite::Database::Mode::ReadWrite)
-        .exec(
-            "ALTER TABLE \"Т_Прохождение\" DROP COLUMN \"ЛогинСообщён\"; PRAGMA user_version = 1");
+        .exec("ALTER TABLE \"Т_Прохождение\" DROP COLUMN \"ЛогинСообщён\"; PRAGMA user_version "
+              "= 1");
     QCOMPARE(tool({"copy", fixture.bankPath(), server, "--replace"}).code, kExitOk);
     pg::Connection(PgServer::shared().url())
         .exec(QStringLiteral("UPDATE \"Т_Прохождение\" SET \"ЛогинСообщён\" = true"));

@@ -1,6 +1,7 @@
 #include "tests/support/BankFixture.h"
 
 #include "data/Schema.h"
+#include "tests/support/PgBouncer.h"
 #include "tests/support/PgServer.h"
 
 #include <QDir>
@@ -100,13 +101,15 @@ BankFixture::BankFixture(bool withSchema, BankEngine engine)
     // The journal's queue goes to the user's data folder: a test keeps its own.
     previousDataHome_ = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir_.filePath(QStringLiteral("home-data"))));
-    if (engine_ == BankEngine::Server) {
+    if (engine_ != BankEngine::File) {
         server_ = std::make_unique<Server>();
         // A fresh bank: the previous case's tables and whatever it left go.
         PQclear(server_->run(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public")));
         if (withSchema)
             PQclear(server_->run(QString::fromUtf8(data::serverBankSchema())));
-        qputenv(kUrlVariable, PgServer::shared().url().toUtf8());
+        qputenv(kUrlVariable, (engine_ == BankEngine::Pooled ? PgBouncer::shared().url()
+                                                             : PgServer::shared().url())
+                                  .toUtf8());
         return;
     }
     if (withSchema) {

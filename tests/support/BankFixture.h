@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Sqlite.h"
+#include "tests/support/PgBouncer.h"
 #include "tests/support/PgServer.h"
 
 #include <QCoreApplication>
@@ -23,8 +24,9 @@ struct QuestionRows {
 };
 
 // Where the bank is kept: db.mdb in the folder, or the tests' own PostgreSQL server
-// (PgServer), named to the program by INFOTEST_BANK_URL while the fixture lives.
-enum class BankEngine { File, Server };
+// (PgServer), reached directly or through the tests' pooler (PgBouncer, a pool of one server
+// connection), named to the program by INFOTEST_BANK_URL while the fixture lives.
+enum class BankEngine { File, Server, Pooled };
 
 // A fresh bank in a temporary folder that is the working directory while the fixture lives;
 // the previous working directory comes back when it goes.
@@ -40,7 +42,7 @@ public:
     QString bankPath() const;
 
     BankEngine engine() const { return engine_; }
-    bool onServer() const { return engine_ == BankEngine::Server; }
+    bool onServer() const { return engine_ != BankEngine::File; }
 
     // A second connection to the same file, for writing seeds and reading back (file only).
     data::sqlite::Database& db();
@@ -72,8 +74,9 @@ private:
     std::unique_ptr<data::sqlite::Database> db_;
 };
 
-// Runs a suite once on a file and once on the tests' server, the engine given to the suite's
-// constructor. Where PostgreSQL is not installed the server's run is skipped, and says why.
+// Runs a suite once on a file, once on the tests' server and once through the tests' pooler, the
+// engine given to the suite's constructor. Where PostgreSQL or PgBouncer is not installed their
+// runs are skipped, and say why.
 template <typename Suite> int runOnEachEngine(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     int failures = 0;
@@ -85,8 +88,16 @@ template <typename Suite> int runOnEachEngine(int argc, char** argv) {
         qWarning("SKIP on the server: %s", qPrintable(why));
         return failures;
     }
-    Suite onServer(BankEngine::Server);
-    failures += QTest::qExec(&onServer, argc, argv);
+    {
+        Suite onServer(BankEngine::Server);
+        failures += QTest::qExec(&onServer, argc, argv);
+    }
+    if (const QString why = PgBouncer::unavailableReason(); !why.isEmpty()) {
+        qWarning("SKIP through the pooler: %s", qPrintable(why));
+        return failures;
+    }
+    Suite throughPooler(BankEngine::Pooled);
+    failures += QTest::qExec(&throughPooler, argc, argv);
     return failures;
 }
 

@@ -53,10 +53,10 @@ PgBouncer::PgBouncer(const PgServer& server, const QStringList& users, int poolS
         userList += quoted(user) + QStringLiteral(" \"\"\n");
     write(dir_.filePath(QStringLiteral("users.txt")), userList);
     // Transaction pooling as Debian's package runs it, with only the settings a school's admin
-    // would change; no TCP port, and the server reached on its own socket.
+    // would change; no TCP port, and every database of the server reached on its own socket.
     write(dir_.filePath(QStringLiteral("pgbouncer.ini")),
           QStringLiteral("[databases]\n"
-                         "infotest = host=%1 port=5432 dbname=infotest\n"
+                         "* = host=%1 port=5432\n"
                          "[pgbouncer]\n"
                          "listen_addr =\n"
                          "listen_port = %2\n"
@@ -111,12 +111,13 @@ void PgBouncer::start() {
         throw std::runtime_error("pgbouncer did not start: " + log().toStdString());
 }
 
-// As the server's: a watcher stops the pooler if the test program dies without its destructor.
+// As the server's: a watcher stops the pooler if the test program dies without its destructor,
+// by the pid file, which names the pooler started last.
 void PgBouncer::stopWhenTestsEnd() {
     const QString script =
-        QStringLiteral("while [ -d /proc/%1 ]; do sleep 1; done; kill -TERM %2 2>/dev/null; "
-                       "sleep 1; rm -rf '%3'")
-            .arg(QString::number(getpid()), QString::number(pid_), dir_.path());
+        QStringLiteral("while [ -d /proc/%1 ]; do sleep 1; done; "
+                       "kill -TERM $(cat '%2/pgbouncer.pid') 2>/dev/null; sleep 1; rm -rf '%2'")
+            .arg(QString::number(getpid()), dir_.path());
     QProcess watcher;
     watcher.setProgram(QStringLiteral("/bin/sh"));
     watcher.setArguments({QStringLiteral("-c"), script});
@@ -128,17 +129,31 @@ void PgBouncer::stopWhenTestsEnd() {
 }
 
 PgBouncer::~PgBouncer() {
+    stop();
+}
+
+void PgBouncer::stop() {
     if (pid_ > 0) {
         ::kill(static_cast<pid_t>(pid_), SIGTERM);
         for (int i = 0; i < 100 && ::kill(static_cast<pid_t>(pid_), 0) == 0; ++i)
             QThread::msleep(20);
     }
+    pid_ = 0;
+    QFile::remove(dir_.filePath(QStringLiteral("pgbouncer.pid")));
 }
 
-QString PgBouncer::url(const QString& user) const {
-    return QStringLiteral("postgresql:///infotest?host=%1&port=%2&user=%3")
+PgBouncer& PgBouncer::shared() {
+    static PgBouncer pooler(PgServer::shared(),
+                            {QStringLiteral("postgres"), QStringLiteral("pupil"),
+                             QStringLiteral("учителя"), QStringLiteral("ученики")});
+    return pooler;
+}
+
+QString PgBouncer::url(const QString& user, const QString& database) const {
+    return QStringLiteral("postgresql:///%4?host=%1&port=%2&user=%3")
         .arg(QString::fromUtf8(QUrl::toPercentEncoding(dir_.path())), QString::number(kPort),
-             QString::fromUtf8(QUrl::toPercentEncoding(user)));
+             QString::fromUtf8(QUrl::toPercentEncoding(user)),
+             QString::fromUtf8(QUrl::toPercentEncoding(database)));
 }
 
 QString PgBouncer::log() const {

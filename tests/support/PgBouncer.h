@@ -24,13 +24,21 @@ public:
     PgBouncer(const PgBouncer&) = delete;
     PgBouncer& operator=(const PgBouncer&) = delete;
 
-    // A libpq URI of the database "infotest" through the pooler, as the role given.
-    QString url(const QString& user) const;
+    // A libpq URI of the database "infotest" (or another) through the pooler, as the role given.
+    QString url(const QString& user = QStringLiteral("postgres"),
+                const QString& database = QStringLiteral("infotest")) const;
     // What the pooler wrote: its refusals and the reasons it closed a client's connection.
     QString log() const;
 
-private:
+    // Stops, its socket gone, and starts again on the same one.
+    void stop();
     void start();
+
+    // One pooler per test program in front of PgServer::shared(), with a pool of one, started
+    // on first use; it lets in the superuser and the roles the suites make.
+    static PgBouncer& shared();
+
+private:
     void stopWhenTestsEnd();
 
     QTemporaryDir dir_;
