@@ -192,13 +192,13 @@ void TestJournal::cellsOfAnyKindInAFileFromElsewhere() {
     {
         // The journal's tables with columns of no type: a cell keeps whatever it was given.
         data::sqlite::Database db(path, data::sqlite::Database::Mode::ReadWriteCreate);
-        db.exec(journalSchemaWith({"INTEGER PRIMARY KEY", "", "", "", "", ""}).constData());
+        db.exec(journalSchemaWith({"INTEGER PRIMARY KEY", "", "", "", "", "", "0"}).constData());
         db.exec(QStringLiteral("PRAGMA application_id = %1")
                     .arg(kJournalApplicationId)
                     .toUtf8()
                     .constData());
         db.exec(R"sql(
-INSERT INTO "Т_Прохождение" VALUES (1, 7, '2026-05-20T08:00:00Z', 2000000000, X'00', 1.5, 3000000000, 'x', ' 12', 'пять', 1, 'z');
+INSERT INTO "Т_Прохождение" VALUES (1, 7, '2026-05-20T08:00:00Z', 2000000000, X'00', 1.5, 3000000000, 'x', ' 12', 'пять', 1, 'z', 0);
 INSERT INTO "Т_ПоказанныйВопрос" VALUES (1, X'01', '5', 4000000000);
 INSERT INTO "Т_ПоказанныйВариант" VALUES (1, 1.0, 5000000000, 'да');
 INSERT INTO "Т_Ответ" VALUES (1, 1, 1, '2', 3.9, 'x', 1);)sql");
