@@ -167,15 +167,8 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
     for (const QString& statement : statements)
         db.exec(statement);
     // The identity sequences, for adding rows and for a copy that sets them past its ids.
-    for (const QString& table : all) {
-        const data::pg::Result sequence =
-            db.exec(QStringLiteral("SELECT pg_catalog.pg_get_serial_sequence($1, $2) FROM "
-                                   "pg_catalog.pg_attribute WHERE attrelid = to_regclass($1) AND "
-                                   "attname = $2"),
-                    {table, QString::fromUtf8(data::kIdColumn)});
-        if (sequence.rows() == 1 && !sequence.isNull(0, 0)) // quoted by the server
-            db.exec(QStringLiteral("GRANT ALL ON SEQUENCE %1 TO %2").arg(sequence.text(0, 0), t));
-    }
+    for (const QString& table : all)
+        runs::grantOnIdSequence(db, table, QStringLiteral("ALL"), t);
     runs::grant(db, teachers, pupils);
 }
 

@@ -370,15 +370,20 @@ void grant(const Connection& db, const QString& teachers, const QString& pupils)
                       .arg(QString::fromUtf8(kTeachersFunction), t);
     for (const QString& statement : statements)
         db.exec(statement);
-    for (const QString& table : journal) {
-        const data::pg::Result sequence =
-            db.exec(QStringLiteral("SELECT pg_catalog.pg_get_serial_sequence($1, $2) FROM "
-                                   "pg_catalog.pg_attribute WHERE attrelid = to_regclass($1) AND "
-                                   "attname = $2"),
-                    {table, QString::fromUtf8(data::kIdColumn)});
-        if (sequence.rows() == 1 && !sequence.isNull(0, 0)) // quoted by the server
-            db.exec(QStringLiteral("GRANT USAGE ON SEQUENCE %1 TO %2").arg(sequence.text(0, 0), o));
-    }
+    for (const QString& table : journal)
+        grantOnIdSequence(db, table, QStringLiteral("USAGE"), o);
+}
+
+void grantOnIdSequence(const Connection& db, const QString& table, const QString& privileges,
+                       const QString& role) {
+    const data::pg::Result sequence =
+        db.exec(QStringLiteral("SELECT pg_catalog.pg_get_serial_sequence($1, $2) FROM "
+                               "pg_catalog.pg_attribute WHERE attrelid = to_regclass($1) AND "
+                               "attname = $2"),
+                {table, QString::fromUtf8(data::kIdColumn)});
+    if (sequence.rows() == 1 && !sequence.isNull(0, 0)) // quoted by the server
+        db.exec(QStringLiteral("GRANT %1 ON SEQUENCE %2 TO %3")
+                    .arg(privileges, sequence.text(0, 0), role));
 }
 
 bool installed(const Connection& db) {

@@ -41,6 +41,10 @@ void install(const data::pg::Connection& db, const QString& pupils);
 // After the tables' own rights: what each role may read and call.
 void grant(const data::pg::Connection& db, const QString& teachers, const QString& pupils);
 
+// Grants the privileges on the sequence that numbers a table's ids, if it has one.
+void grantOnIdSequence(const data::pg::Connection& db, const QString& table,
+                       const QString& privileges, const QString& role);
+
 // Whether server-init made the started runs' table (a server set up before has none).
 bool installed(const data::pg::Connection& db);
 

@@ -114,18 +114,9 @@ void PgBouncer::start() {
 // As the server's: a watcher stops the pooler if the test program dies without its destructor,
 // by the pid file, which names the pooler started last.
 void PgBouncer::stopWhenTestsEnd() {
-    const QString script =
-        QStringLiteral("while [ -d /proc/%1 ]; do sleep 1; done; "
-                       "kill -TERM $(cat '%2/pgbouncer.pid') 2>/dev/null; sleep 1; rm -rf '%2'")
-            .arg(QString::number(getpid()), dir_.path());
-    QProcess watcher;
-    watcher.setProgram(QStringLiteral("/bin/sh"));
-    watcher.setArguments({QStringLiteral("-c"), script});
-    watcher.setStandardInputFile(QProcess::nullDevice());
-    watcher.setStandardOutputFile(QProcess::nullDevice());
-    watcher.setStandardErrorFile(QProcess::nullDevice());
-    if (!watcher.startDetached())
-        throw std::runtime_error("cannot start the test pooler's watcher");
+    cleanUpWhenTestsEnd(QStringLiteral("kill -TERM $(cat '%1/pgbouncer.pid') 2>/dev/null; sleep 1; "
+                                       "rm -rf '%1'")
+                            .arg(dir_.path()));
 }
 
 PgBouncer::~PgBouncer() {

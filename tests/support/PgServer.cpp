@@ -58,17 +58,9 @@ PgServer::PgServer() {
     psql(QStringLiteral("CREATE DATABASE infotest"));
 }
 
-// A test program that aborts or is killed by ctest's timeout runs no destructor: a watcher
-// outside it stops the server and removes its folder once the program has gone.
-void PgServer::stopWhenTestsEnd() {
-    const QString data = dir_.filePath(QStringLiteral("data"));
-    const QString stop =
-        QStringLiteral("%1%2/pg_ctl -D '%3' -m immediate -w stop")
-            .arg(asRoot() ? QStringLiteral("runuser -u postgres -- ") : QString(), binDir(), data);
-    const QString script =
-        QStringLiteral("while [ -d /proc/%1 ]; do sleep 1; done; [ -f '%2/postmaster.pid' ] && "
-                       "%3; rm -rf '%4'")
-            .arg(QString::number(getpid()), data, stop, dir_.path());
+void cleanUpWhenTestsEnd(const QString& cleanUp) {
+    const QString script = QStringLiteral("while [ -d /proc/%1 ]; do sleep 1; done; %2")
+                               .arg(QString::number(getpid()), cleanUp);
     QProcess watcher;
     watcher.setProgram(QStringLiteral("/bin/sh"));
     watcher.setArguments({QStringLiteral("-c"), script});
@@ -78,6 +70,15 @@ void PgServer::stopWhenTestsEnd() {
     watcher.setStandardErrorFile(QProcess::nullDevice());
     if (!watcher.startDetached())
         throw std::runtime_error("cannot start the test server's watcher");
+}
+
+void PgServer::stopWhenTestsEnd() {
+    const QString data = dir_.filePath(QStringLiteral("data"));
+    const QString stop =
+        QStringLiteral("%1%2/pg_ctl -D '%3' -m immediate -w stop")
+            .arg(asRoot() ? QStringLiteral("runuser -u postgres -- ") : QString(), binDir(), data);
+    cleanUpWhenTestsEnd(QStringLiteral("[ -f '%1/postmaster.pid' ] && %2; rm -rf '%3'")
+                            .arg(data, stop, dir_.path()));
 }
 
 PgServer::~PgServer() {

@@ -5,6 +5,11 @@
 
 namespace testsupport {
 
+// A test program that aborts or is killed by ctest's timeout runs no destructor: a shell outside
+// it waits until the program has gone, then runs the clean-up given (stopping a server, removing
+// its folder).
+void cleanUpWhenTestsEnd(const QString& cleanUp);
+
 // A PostgreSQL server of the tests' own: a cluster made in a temporary folder, listening only
 // on a Unix socket in that folder, stopped and removed when the object goes. Run as the
 // unprivileged account "postgres" when the tests run as root (the server refuses root).
