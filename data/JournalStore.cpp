@@ -407,10 +407,11 @@ void JournalStore::readChoices(qint64 shownId, ShownChoices& options,
             QStringLiteral("SELECT \"Номер\", \"%1\", \"Правильный\" FROM \"%2\" WHERE "
                            "\"Вопрос\" = $1")
                 .arg(QString::fromUtf8(column), QString::fromUtf8(table)),
-            {shownId}, [&](const RowData& row) {
+            // The pointer passed by name: clang 14 cannot capture a structured binding.
+            {shownId}, [&, choices = target](const RowData& row) {
                 const qint64 number = integerOf(row, 0);
                 if (number >= 1 && number <= kChoicesPerQuestion)
-                    (*target)[size_t(number - 1)] = {textOf(row, 1), integerOf(row, 2) != 0};
+                    (*choices)[size_t(number - 1)] = {textOf(row, 1), integerOf(row, 2) != 0};
             });
     }
 }

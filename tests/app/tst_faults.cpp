@@ -589,6 +589,10 @@ void tst_Faults::monkey() {
         QRegularExpression(QStringLiteral("^Вы действительно хотите удалить")),
         // Deleting in an empty answer table, after the confirmation.
         QRegularExpression(QStringLiteral(": Cannot perform this operation on an empty dataset")),
+        // A row added in the editor and left without its text, drawn later: the draw is seeded
+        // by the clock, so whether it is drawn differs from run to run.
+        QRegularExpression(QStringLiteral("^Could not convert variant of type \\(Null\\) into type "
+                                          "\\(String\\)$")),
     };
     QSet<qint64> questionIds;
     const auto strayLinks = [&](const QString& table) {
