@@ -1,6 +1,7 @@
 #include "bank/BankFile.h"
 
 #include "bank/Csv.h"
+#include "bank/Encoding.h"
 #include "bank/Screen.h"
 #include "bank/Server.h"
 #include "data/DM.h"
@@ -116,14 +117,6 @@ const RowKind& explanationKind() {
                               QStringLiteral("ни одно пояснение не отмечено верным"),
                               QStringLiteral("а нужно ровно одно")};
     return kind;
-}
-
-// A character the CSV file cannot carry back: import refuses it.
-bool hasControlCharacter(const QString& text) {
-    for (const QChar c : text)
-        if (csv::isControlCharacter(c) && c != u'\n' && c != u'\r')
-            return true;
-    return false;
 }
 
 QString tooLong(const QVariant& text) {
@@ -523,7 +516,7 @@ QStringList exportProblems(const StoredBank& bank) {
         QStringList why;
         if (textLength(textOf(q.text)) > kMaxTextLength)
             why << QStringLiteral("текст вопроса длиннее %1 символов").arg(kMaxTextLength);
-        if (hasControlCharacter(textOf(q.text)))
+        if (firstControlCharacter(textOf(q.text)) >= 0)
             why << QStringLiteral("в тексте вопроса управляющий символ");
         auto rows = [&](const std::vector<StoredRow>& list, const RowKind& kind) {
             if (list.size() > size_t(kMaxChoices))
@@ -535,7 +528,7 @@ QStringList exportProblems(const StoredBank& bank) {
                                .arg(row.id)
                                .arg(kMaxTextLength);
             for (const StoredRow& row : list)
-                if (hasControlCharacter(textOf(row.text)))
+                if (firstControlCharacter(textOf(row.text)) >= 0)
                     why << QStringLiteral("в тексте %1 id %2 управляющий символ")
                                .arg(kind.genitive)
                                .arg(row.id);

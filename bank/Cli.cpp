@@ -45,9 +45,13 @@ void writeOutput(const QString& path, const QByteArray& bytes) {
 
 namespace {
 
-bool obeyedByTerminals(char16_t c) {
-    return (c < 0x20 && c != u'\n') || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069);
+// The control characters no file may carry, and a tab, which moves a terminal's cursor (a line
+// feed ends our own lines); and the bidirectional overrides and isolates, which reorder what
+// follows them.
+bool obeyedByTerminals(QChar c) {
+    const char16_t u = c.unicode();
+    return ((csv::isControlCharacter(c) || u == u'\t') && u != u'\n') ||
+           (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
 }
 
 } // namespace
@@ -57,7 +61,7 @@ QString terminalText(const QString& text) {
     shown.reserve(text.size());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (!obeyedByTerminals(u))
+        if (!obeyedByTerminals(c))
             shown += c;
         else
             shown += (u <= 0xFF ? QStringLiteral("\\x") : QStringLiteral("\\u")) +
