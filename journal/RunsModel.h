@@ -55,6 +55,10 @@ private:
     std::vector<data::journal::Run> rows_;
 };
 
+// How the window names a run the server started and has not recorded: in progress, or past the
+// answering limit and never finished.
+QString stateText(data::journal::RunState state);
+
 // How the window shows a run's duration: minutes and seconds.
 QString durationText(qint64 seconds);
 
