@@ -48,6 +48,7 @@ public:
     void openJournal(const QString& path);
     const QString& journalPath() const { return path_; }
     bool isReachable() const { return reader_ != nullptr; }
+    const data::journal::JournalReader* reader() const { return reader_.get(); }
 
     // One look at the journal, as the timer takes it.
     void refreshNow();

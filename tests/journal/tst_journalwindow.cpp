@@ -4,7 +4,10 @@
 #include "journal/JournalWindow.h"
 #include "journal/QuestionsModel.h"
 #include "journal/RunsModel.h"
+#include "bank/Server.h"
 #include "tests/support/JournalRuns.h"
+#include "tests/support/PgServer.h"
+#include "data/Pg.h"
 #include "toolkit/MessageBox.h"
 
 #include <QAbstractItemModelTester>
@@ -14,6 +17,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUuid>
 
 using namespace data::journal;
 using journal::JournalWindow;
@@ -59,6 +63,7 @@ private slots:
     void runsAppendedLiveKeepTheSelection();
     void questionsNameAWrongKeyFirst();
     void aJournalThatGoesAwayComesBack();
+    void aServersJournalIsLive();
     void exports_data();
     void exports();
     void journalPaths_data();
@@ -245,6 +250,61 @@ void tst_JournalWindow::aJournalThatGoesAwayComesBack() {
     QVERIFY(window.isReachable());
     QVERIFY2(status->text().contains(QStringLiteral("прочитан")), qPrintable(status->text()));
     QCOMPARE(window.runsModel()->runAt(view->currentIndex().row())->id, selected);
+}
+
+void tst_JournalWindow::aServersJournalIsLive() {
+    if (const QString why = testsupport::PgServer::unavailableReason(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    testsupport::PgServer& server = testsupport::PgServer::shared();
+    server.psql(QStringLiteral("CREATE DATABASE live"));
+    const QString url = server.url(QStringLiteral("postgres"), QStringLiteral("live"));
+    bank::server::initServer(url, QStringLiteral("учителя"), QStringLiteral("ученики"));
+    // A run the server started a minute ago, and one started past the answering limit.
+    RunRecord run = testsupport::knownRun(9, 1, 1, QStringLiteral("Идущий"));
+    run.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    run.started = QDateTime::currentDateTimeUtc().addSecs(-60);
+    run.ended = run.started.addSecs(50);
+    const data::pg::Connection db(url);
+    db.exec(QStringLiteral("INSERT INTO \"Т_НачатыйТест\" (\"Код\", \"Начало\", \"Компьютер\", "
+                           "\"Логин\", \"ЛогинСообщён\", \"ФИО\", \"Ученик\", \"Вопросы\") "
+                           "VALUES ($1::uuid, now() - interval '1 minute', 'pc', 'u1', true, '', "
+                           "'Идущий', '[]'), (DEFAULT, now() - make_interval(secs => $2::integer), "
+                           "'pc', 'u2', false, '', 'Бросивший', '[]')"),
+            {run.uuid, kAnsweringLimitSeconds + 60});
+    JournalWindow window;
+    window.openJournal(url);
+    RunsModel* model = window.runsModel();
+    QVERIFY(window.isReachable());
+    QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(model->index(0, int(RunColumn::Finished)).data().toString(), QStringLiteral("идёт"));
+    QCOMPARE(model->index(1, int(RunColumn::Finished)).data().toString(), QStringLiteral("брошен"));
+    QCOMPARE(model->index(0, int(RunColumn::LoginReported)).data().toString(),
+             QStringLiteral("программой"));
+
+    // Idle: no table is read.
+    const qint64 reads = window.reader()->reads();
+    QTest::qWait(2 * JournalWindow::kRefreshMs);
+    QCOMPARE(window.reader()->reads(), reads);
+    // Recorded by another connection: in the window within a second, finished.
+    db.exec(QStringLiteral("UPDATE \"Т_НачатыйТест\" SET \"Записан\" = true WHERE \"Код\" = "
+                           "$1::uuid"),
+            {run.uuid});
+    JournalStore(url, JournalStore::Mode::Record).store(run);
+    QTRY_COMPARE_WITH_TIMEOUT(model->runAt(0)->state, RunState::Recorded, 1000);
+    QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(model->index(0, int(RunColumn::Finished)).data().toString(), QStringLiteral("да"));
+
+    // The server stopped and back: named in the status line, then read again by itself.
+    auto* status = window.findChild<QLabel*>(QStringLiteral("Status"));
+    server.stopImmediately();
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral("недоступен")), 5000);
+    server.start();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isReachable(), 10000);
+    QCOMPARE(model->rowCount(), 2);
+
+    // The pupils' role is refused by its rights, in Russian.
+    window.openJournal(server.url(QStringLiteral("ученики"), QStringLiteral("live")));
+    QVERIFY2(status->text().contains(QStringLiteral("только учителя")), qPrintable(status->text()));
 }
 
 void tst_JournalWindow::exports_data() {
