@@ -94,9 +94,9 @@ JournalReader::JournalReader(const QString& location)
         listener_ = std::make_unique<pg::Connection>(location, "infotest-journal");
         if (!listener_->ok())
             throw pg::EServerError(listener_->lastError(), {});
-        pg::checked(listener_->run("LISTEN " + pg::quoted(QString::fromUtf8(kJournalChannel))
-                                                   .toUtf8()),
-                    *listener_);
+        pg::checked(
+            listener_->run("LISTEN " + pg::quoted(QString::fromUtf8(kJournalChannel)).toUtf8()),
+            *listener_);
         return;
     }
     sqlite::Database& db = *store_.file();
@@ -107,9 +107,8 @@ JournalReader::JournalReader(const QString& location)
                                    foldFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
         db.raise();
     // A journal of version 1, which this reader does not upgrade, has no flag of the login.
-    engine.query(QStringLiteral("PRAGMA user_version"), {}, [&](const RowData& row) {
-        reportedLoginStored_ = integerOf(row, 0) >= 2;
-    });
+    engine.query(QStringLiteral("PRAGMA user_version"), {},
+                 [&](const RowData& row) { reportedLoginStored_ = integerOf(row, 0) >= 2; });
     changed();
 }
 
@@ -123,9 +122,9 @@ QString JournalReader::runsSource() const {
     QString source =
         QStringLiteral(R"sql((SELECT %1, %2 AS "ЛогинСообщён", %3 AS "Состояние" FROM "%4")sql")
             .arg(QString::fromUtf8(kStoredRunColumns),
-                 reportedLoginStored_ ? QStringLiteral("\"%1\"").arg(QString::fromUtf8(
-                                                              kReportedLoginColumn))
-                                      : QStringLiteral("0"))
+                 reportedLoginStored_
+                     ? QStringLiteral("\"%1\"").arg(QString::fromUtf8(kReportedLoginColumn))
+                     : QStringLiteral("0"))
             .arg(int(RunState::Recorded))
             .arg(QString::fromUtf8(kRunTable));
     if (startedRuns_)
@@ -144,8 +143,7 @@ QString JournalReader::filterSql(const RunFilter& filter, std::vector<QVariant>&
     // Texts compare by their code points on both engines: the file's own way.
     const QString c = server_ ? QStringLiteral(" COLLATE \"C\"") : QString();
     QString where = QStringLiteral(" WHERE \"Начало\"%1 >= %2 AND \"Начало\"%1 < %3")
-                        .arg(c,
-                             bind(filter.from ? utcText(filter.from->startOfDay()) : QString()),
+                        .arg(c, bind(filter.from ? utcText(filter.from->startOfDay()) : QString()),
                              bind(filter.to ? utcText(filter.to->addDays(1).startOfDay())
                                             : QStringLiteral("9999")));
     if (filter.finished)
@@ -154,11 +152,11 @@ QString JournalReader::filterSql(const RunFilter& filter, std::vector<QVariant>&
     if (!who.isEmpty()) {
         // The program folds the pattern; each engine folds the stored texts the same way.
         const QString pattern = bind(who);
-        const QString fold =
-            server_ ? QStringLiteral("strpos(translate(%1, %2, %3), %4) > 0")
-                          .arg(QStringLiteral("%1"), bind(serverFolding().first),
-                               bind(serverFolding().second), pattern)
-                    : QStringLiteral("instr(infotest_fold(%1), %2) > 0").arg(QStringLiteral("%1"), pattern);
+        const QString fold = server_ ? QStringLiteral("strpos(translate(%1, %2, %3), %4) > 0")
+                                           .arg(QStringLiteral("%1"), bind(serverFolding().first),
+                                                bind(serverFolding().second), pattern)
+                                     : QStringLiteral("instr(infotest_fold(%1), %2) > 0")
+                                           .arg(QStringLiteral("%1"), pattern);
         QStringList any;
         for (const char* column : {"Ученик", "ФИО", "Логин", "Компьютер"})
             any << fold.arg(QStringLiteral("\"%1\"").arg(QString::fromUtf8(column)));
@@ -184,7 +182,8 @@ std::vector<Run> JournalReader::runs(const RunFilter& filter, const RunOrder& or
         key = QStringLiteral("\"Логин\"") + c;
         break;
     case RunColumn::Name:
-        key = QStringLiteral("coalesce(nullif(\"Ученик\", ''), nullif(\"ФИО\", ''), \"Логин\")") + c;
+        key =
+            QStringLiteral("coalesce(nullif(\"Ученик\", ''), nullif(\"ФИО\", ''), \"Логин\")") + c;
         break;
     case RunColumn::Duration:
         key = server_ ? QStringLiteral(

@@ -17,7 +17,17 @@ class Connection;
 namespace data::journal {
 
 // The columns a list of runs can be sorted by, in the order the window shows them.
-enum class RunColumn { Started, Host, Login, Name, Duration, Points, Grade, Finished, LoginReported };
+enum class RunColumn {
+    Started,
+    Host,
+    Login,
+    Name,
+    Duration,
+    Points,
+    Grade,
+    Finished,
+    LoginReported
+};
 inline constexpr int kRunColumns = 9;
 
 struct RunOrder {

@@ -23,6 +23,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -32,7 +33,6 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSocketNotifier>
-#include <QInputDialog>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -599,9 +599,8 @@ bool JournalWindow::exportTo(ExportKind kind, const QString& path) {
             const QString day = QStringLiteral("dd.MM.yyyy");
             bank::journal::writeReport(
                 runs, reader_->store().questionStats(filter), path,
-                {reader_->title(),
-                 QStringLiteral("за %1–%2")
-                     .arg(filter.from->toString(day), filter.to->toString(day))});
+                {reader_->title(), QStringLiteral("за %1–%2")
+                                       .arg(filter.from->toString(day), filter.to->toString(day))});
             break;
         }
         }

@@ -161,8 +161,8 @@ QVariant RunsModel::headerData(int section, Qt::Orientation orientation, int rol
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     static const char* const titles[data::journal::kRunColumns] = {
-        "Дата и время", "Компьютер", "Логин", "Имя", "Время", "Баллы", "Оценка", "Завершён",
-        "Логин сообщён"};
+        "Дата и время", "Компьютер", "Логин",    "Имя",          "Время",
+        "Баллы",        "Оценка",    "Завершён", "Логин сообщён"};
     return section >= 0 && section < data::journal::kRunColumns
                ? QVariant(QString::fromUtf8(titles[section]))
                : QVariant();

@@ -234,18 +234,22 @@ void TestJournal::readerGivesTheSameViewsOnBothEngines_data() {
     QTest::addColumn<int>("offset");
     QTest::addColumn<int>("limit");
     QTest::newRow("newest first") << QString() << -1 << int(RunColumn::Started) << true << 0 << 100;
-    QTest::newRow("names, Cyrillic of either case") << QString() << -1 << int(RunColumn::Name) << false << 0
-                                          << 100;
-    QTest::newRow("names, a page further") << QString() << -1 << int(RunColumn::Name) << true << 3 << 4;
-    QTest::newRow("ties by points") << QString() << -1 << int(RunColumn::Points) << false << 0 << 100;
-    QTest::newRow("grades with none") << QString() << -1 << int(RunColumn::Grade) << true << 0 << 100;
+    QTest::newRow("names, Cyrillic of either case")
+        << QString() << -1 << int(RunColumn::Name) << false << 0 << 100;
+    QTest::newRow("names, a page further")
+        << QString() << -1 << int(RunColumn::Name) << true << 3 << 4;
+    QTest::newRow("ties by points")
+        << QString() << -1 << int(RunColumn::Points) << false << 0 << 100;
+    QTest::newRow("grades with none")
+        << QString() << -1 << int(RunColumn::Grade) << true << 0 << 100;
     QTest::newRow("durations") << QString() << -1 << int(RunColumn::Duration) << false << 0 << 100;
     QTest::newRow("hosts") << QString() << 0 << int(RunColumn::Host) << false << 0 << 100;
-    QTest::newRow("a name in another case") << QStringLiteral("ИВАНОВ") << -1 << int(RunColumn::Login)
-                                  << false << 0 << 100;
-    QTest::newRow("ё and Latin-1") << QStringLiteral("ёЖ") << -1 << int(RunColumn::Name) << false << 0 << 100;
-    QTest::newRow("Latin-1 letters") << QStringLiteral("ÅSA") << 1 << int(RunColumn::Finished) << true << 0
-                           << 100;
+    QTest::newRow("a name in another case")
+        << QStringLiteral("ИВАНОВ") << -1 << int(RunColumn::Login) << false << 0 << 100;
+    QTest::newRow("ё and Latin-1")
+        << QStringLiteral("ёЖ") << -1 << int(RunColumn::Name) << false << 0 << 100;
+    QTest::newRow("Latin-1 letters")
+        << QStringLiteral("ÅSA") << 1 << int(RunColumn::Finished) << true << 0 << 100;
 }
 
 void TestJournal::readerGivesTheSameViewsOnBothEngines() {
@@ -266,7 +270,8 @@ void TestJournal::readerGivesTheSameViewsOnBothEngines() {
         JournalStore fileStore(file, JournalStore::Mode::Record);
         JournalStore serverStore(server, JournalStore::Mode::Record);
         const char* names[] = {"Иванов Пётр", "иванова ольга", "ИВАНОВ", "Ёлкин", "ёжиков",
-                               "Åsa", "åsa", "Zed", "alice", "", "Петрова", "петрова"};
+                               "Åsa",         "åsa",           "Zed",    "alice", "",
+                               "Петрова",     "петрова"};
         int i = 0;
         for (const char* name : names) {
             RunRecord run = knownRun(i % 4 * 3, 1, i % 3 + 1, QString::fromUtf8(name));
@@ -291,8 +296,11 @@ void TestJournal::readerGivesTheSameViewsOnBothEngines() {
     const auto key = [](const std::vector<Run>& runs) {
         QStringList keys;
         for (const Run& r : runs)
-            keys << QStringLiteral("%1 %2 %3 %4").arg(r.id).arg(r.record.uuid).arg(r.answered).arg(
-                        r.record.grade.value_or(0));
+            keys << QStringLiteral("%1 %2 %3 %4")
+                        .arg(r.id)
+                        .arg(r.record.uuid)
+                        .arg(r.answered)
+                        .arg(r.record.grade.value_or(0));
         return keys;
     };
     const std::vector<Run> runs = onFile.runs(filter, order, offset, limit);
@@ -301,7 +309,8 @@ void TestJournal::readerGivesTheSameViewsOnBothEngines() {
     const RunSummary a = onFile.summary(filter), b = onServer.summary(filter);
     QCOMPARE(std::tuple(b.runs, b.grades), std::tuple(a.runs, a.grades));
     QVERIFY(std::abs(a.meanPoints - b.meanPoints) < 1e-9);
-    QCOMPARE(onServer.store().answers(runs[0].id).size(), onFile.store().answers(runs[0].id).size());
+    QCOMPARE(onServer.store().answers(runs[0].id).size(),
+             onFile.store().answers(runs[0].id).size());
     const std::vector<QuestionStats> sa = onFile.store().questionStats(filter),
                                      sb = onServer.store().questionStats(filter);
     QCOMPARE(sb.size(), sa.size());

@@ -1,13 +1,13 @@
+#include "bank/Server.h"
 #include "data/JournalReader.h"
 #include "data/Location.h"
+#include "data/Pg.h"
 #include "journal/JournalLocation.h"
 #include "journal/JournalWindow.h"
 #include "journal/QuestionsModel.h"
 #include "journal/RunsModel.h"
-#include "bank/Server.h"
 #include "tests/support/JournalRuns.h"
 #include "tests/support/PgServer.h"
-#include "data/Pg.h"
 #include "toolkit/MessageBox.h"
 
 #include <QAbstractItemModelTester>
