@@ -24,7 +24,9 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -146,10 +148,9 @@ void onServer(const QString& bank, int runs) {
     window.findChild<QTabWidget*>()->setCurrentIndex(journal::JournalWindow::kRunsTab);
     const qint64 reads = window.reader()->reads();
     const double before = cpuSeconds();
-    QElapsedTimer idle;
-    idle.start();
-    while (idle.elapsed() < 30000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    QEventLoop idle;
+    QTimer::singleShot(30000, &idle, &QEventLoop::quit);
+    idle.exec();
     std::printf("open and idle for 30 s: %.3f %% of a core, %lld reads of the runs\n",
                 (cpuSeconds() - before) * 100 / 30, window.reader()->reads() - reads);
 
