@@ -26,9 +26,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
