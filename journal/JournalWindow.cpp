@@ -421,7 +421,7 @@ void JournalWindow::refreshNow() {
             lose(QStringLiteral("файл журнала «%1» пропал или заменён")
                      .arg(QDir::toNativeSeparators(path_)));
             tryOpen();
-        } else if (reader_->changed()) {
+        } else if (reader_->changed() || runs_->runTurnedAbandoned()) {
             readRuns();
             questionsStale_ = true;
             // However many runs arrive, the statistics are read once when they have settled.
@@ -651,10 +651,11 @@ void JournalWindow::showAnswers() {
         QStringLiteral("<b>%1</b> (%2, компьютер %3), %4, %5: баллов %6, оценка %7")
             .arg(escaped(bank::journal::pupilName(r)), escaped(r.login), escaped(r.host),
                  r.started.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")),
-                 r.finished ? QStringLiteral("завершён")
-                            : QStringLiteral("не завершён, отвечено %1 из %2")
-                                  .arg(run->answered)
-                                  .arg(data::journal::kQuestionsPerRun))
+                 run->state != data::journal::RunState::Recorded ? stateText(run->state)
+                 : r.finished ? QStringLiteral("завершён")
+                              : QStringLiteral("не завершён, отвечено %1 из %2")
+                                    .arg(run->answered)
+                                    .arg(data::journal::kQuestionsPerRun))
             .arg(r.points)
             .arg(r.grade ? QString::number(*r.grade) : QStringLiteral("нет")));
     if (!reader_) {

@@ -75,6 +75,7 @@ void RunsModel::reload() {
     rows_ = std::move(page);
     summary_ = summary;
     endResetModel();
+    noteAbandoning();
     emit summaryChanged();
 }
 
@@ -88,7 +89,26 @@ void RunsModel::refresh() {
     std::vector<Run> runs = reader_->runs(filter_, order_, 0, wanted);
     summary_ = fresh;
     mergeRows(rows_, std::move(runs), idOf, same);
+    noteAbandoning();
     emit summaryChanged();
+}
+
+void RunsModel::noteAbandoning() {
+    // Not sooner than a minute from now: a server whose clock is behind ours still calls the run
+    // in progress, and is asked again only then.
+    const QDateTime soonest = QDateTime::currentDateTimeUtc().addSecs(60);
+    abandoningAt_ = QDateTime();
+    for (const Run& run : rows_)
+        if (run.state == RunState::InProgress) {
+            const QDateTime at = std::max(
+                run.record.started.addSecs(data::journal::kAnsweringLimitSeconds), soonest);
+            if (!abandoningAt_.isValid() || at < abandoningAt_)
+                abandoningAt_ = at;
+        }
+}
+
+bool RunsModel::runTurnedAbandoned() const {
+    return abandoningAt_.isValid() && QDateTime::currentDateTimeUtc() >= abandoningAt_;
 }
 
 const Run* RunsModel::runAt(int row) const {

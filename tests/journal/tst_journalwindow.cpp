@@ -294,6 +294,18 @@ void tst_JournalWindow::aServersJournalIsLive() {
     QCOMPARE(model->rowCount(), 2);
     QCOMPARE(model->index(0, int(RunColumn::Finished)).data().toString(), QStringLiteral("да"));
 
+    // Exported exactly as from a file holding the same run.
+    Journal same;
+    same.writer->store(run);
+    JournalWindow fromFile;
+    fromFile.openJournal(same.path);
+    const QString csv = same.dir.filePath(QStringLiteral("server.csv"));
+    QVERIFY(window.exportTo(JournalWindow::ExportKind::Csv, csv));
+    QVERIFY(fromFile.exportTo(JournalWindow::ExportKind::Csv, csv + QStringLiteral(".file")));
+    QFile a(csv), b(csv + QStringLiteral(".file"));
+    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    QCOMPARE(a.readAll(), b.readAll());
+
     // The server stopped and back: named in the status line, then read again by itself.
     auto* status = window.findChild<QLabel*>(QStringLiteral("Status"));
     server.stopImmediately();
