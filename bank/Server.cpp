@@ -86,13 +86,17 @@ BEGIN
             (answer->'Варианты'->((answer->>'Вариант')::integer - 1)->>1)::boolean,
             (answer->'Объяснения'->((answer->>'Объяснение')::integer - 1)->>1)::boolean);
     END LOOP;
+    PERFORM pg_notify('@CHANNEL@', '');
     RETURN true;
 END
 $$;
 )sql";
 
 QByteArray recordFunction() {
-    return QString::fromUtf8(kRecordFunctionWithChoices).arg(data::kChoicesPerQuestion).toUtf8();
+    return QString::fromUtf8(kRecordFunctionWithChoices)
+        .arg(data::kChoicesPerQuestion)
+        .replace(QLatin1String("@CHANNEL@"), QString::fromUtf8(data::journal::kJournalChannel))
+        .toUtf8();
 }
 
 QString quoted(const char* name) {

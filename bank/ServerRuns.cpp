@@ -134,6 +134,7 @@ BEGIN
     VALUES (coalesce(host, ''), CASE WHEN shared THEN coalesce(login, '') ELSE session_user::text END,
         shared, coalesce(full_name, ''), coalesce(pupil, ''), copy)
     RETURNING "Код" INTO token;
+    PERFORM pg_notify('@CHANNEL@', '');
     RETURN token;
 END
 $$;
@@ -254,6 +255,7 @@ BEGIN
     UPDATE "Т_НачатыйТест" s SET "Записан" = true,
         "Баллы" = CASE WHEN finished THEN points END, "Оценка" = grade, "Удалено" = deleted
     WHERE s."Код" = token;
+    PERFORM pg_notify('@CHANNEL@', '');
     RETURN QUERY SELECT CASE WHEN finished THEN points END, grade, deleted;
 END
 $$;
@@ -283,6 +285,7 @@ QByteArray functionsSql(const Connection& db, const QString& pupils) {
         .replace(QLatin1String("@TEXT@"), QString::number(data::kMaxTextLength))
         .replace(QLatin1String("@LIMIT@"), QString::number(data::journal::kAnsweringLimitSeconds))
         .replace(QLatin1String("@PUPILS@"), literal(db, pupils))
+        .replace(QLatin1String("@CHANNEL@"), QString::fromUtf8(data::journal::kJournalChannel))
         .toUtf8();
 }
 

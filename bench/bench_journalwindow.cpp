@@ -4,23 +4,35 @@
 // once-a-second refresh of a lesson where nothing happens) as a share of one core; and one look
 // after a pupil's run was recorded.
 //
+// The same on a server's journal holding the same runs (a throwaway cluster of the tests' kind,
+// over its Unix socket), beside raw libpq reading the first screen, with the CPU of the window
+// left open and idle, and how long a run recorded by another connection takes to be shown.
+//
 // A plain program, not a Google Benchmark one: the open is a one-time cost, timed over fresh
 // windows. Run as: bench_journalwindow [RUNS] (default 100000), under any Qt platform.
+#include "bank/BankFile.h"
+#include "bank/Copy.h"
+#include "bank/Server.h"
 #include "bench/BenchRuns.h"
 #include "data/JournalStore.h"
 #include "data/Sqlite.h"
 #include "journal/JournalWindow.h"
 #include "journal/RunsModel.h"
+#include "tests/support/PgServer.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <libpq-fe.h>
 #include <vector>
 
 namespace {
@@ -60,6 +72,101 @@ double openMs(const QString& path, bool everyDay, int sortColumn) {
     window.repaint();
     QApplication::processEvents();
     return double(timer.nsecsElapsed()) / 1e6;
+}
+
+void openCases(const QString& path) {
+    struct Case {
+        const char* name;
+        bool everyDay;
+        int column;
+    };
+    for (const Case& c :
+         {Case{"today's runs, newest first", false, 0}, Case{"every run, newest first", true, 0},
+          Case{"every run, by name", true, 3}}) {
+        std::vector<double> times;
+        for (int i = 0; i < 5; ++i)
+            times.push_back(openMs(path, c.everyDay, c.column));
+        std::printf("open, first screen painted, %-28s median of 5: %7.1f ms\n", c.name,
+                    median(times));
+    }
+}
+
+// The first screen of every run, newest first, and its count, straight from libpq.
+double rawFirstScreenMs(const QString& url) {
+    PGconn* conn = PQconnectdb(url.toUtf8().constData());
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        PQclear(PQexec(conn, R"sql(SELECT count(*) FROM "Т_Прохождение")sql"));
+        PGresult* page = PQexec(
+            conn,
+            R"sql(SELECT "id", "Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено" FROM "Т_Прохождение" ORDER BY "Начало" DESC, "id" DESC LIMIT 200)sql");
+        if (PQresultStatus(page) != PGRES_TUPLES_OK)
+            std::printf("raw read failed: %s\n", PQerrorMessage(conn));
+        PQclear(page);
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    PQfinish(conn);
+    return median(times);
+}
+
+// The window on the server's journal: each view, the idle CPU, a run shown after its recording.
+void onServer(const QString& bank, int runs) {
+    if (const QString why = testsupport::PgServer::unavailableReason(); !why.isEmpty()) {
+        std::printf("server: nothing measured: %s\n", qPrintable(why));
+        return;
+    }
+    testsupport::PgServer server;
+    const QString url = server.url();
+    QElapsedTimer made;
+    made.start();
+    bank::server::initServer(url, QStringLiteral("учителя"), QStringLiteral("ученики"));
+    bank::copyBank(bank, url, true);
+    server.psql(QStringLiteral("VACUUM ANALYZE"));
+    std::printf("\nserver's journal of %d runs copied in %.1f s\n", runs,
+                double(made.elapsed()) / 1000);
+    openCases(url);
+    std::printf("raw libpq, count and first screen of every run, newest first: %.1f ms\n",
+                rawFirstScreenMs(url));
+
+    journal::JournalWindow window;
+    window.findChild<QDateEdit*>(QStringLiteral("FromDate"))->setDate(QDate(2000, 1, 1));
+    window.openJournal(url);
+    window.show();
+    for (int tab = 1; tab <= 2; ++tab) {
+        if (tab == journal::JournalWindow::kAnswersTab)
+            window.findChild<QTableView*>(QStringLiteral("RunsView"))->selectRow(0);
+        QElapsedTimer timer;
+        timer.start();
+        window.findChild<QTabWidget*>()->setCurrentIndex(tab);
+        window.repaint();
+        QApplication::processEvents();
+        std::printf("view %s shown: %.1f ms\n", tab == 1 ? "answers" : "questions (every run)",
+                    double(timer.nsecsElapsed()) / 1e6);
+    }
+    window.findChild<QTabWidget*>()->setCurrentIndex(journal::JournalWindow::kRunsTab);
+    const qint64 reads = window.reader()->reads();
+    const double before = cpuSeconds();
+    QEventLoop idle;
+    QTimer::singleShot(30000, &idle, &QEventLoop::quit);
+    idle.exec();
+    std::printf("open and idle for 30 s: %.3f %% of a core, %lld reads of the runs\n",
+                (cpuSeconds() - before) * 100 / 30, window.reader()->reads() - reads);
+
+    JournalStore recorder(url, JournalStore::Mode::Record);
+    std::vector<double> shown;
+    for (int i = 0; i < 10; ++i) {
+        const int rows = window.runsModel()->rowCount();
+        QElapsedTimer timer;
+        timer.start();
+        recorder.store(makeRun(runs + 100 + i, QDateTime::currentDateTime()));
+        while (window.runsModel()->rowCount() == rows && timer.elapsed() < 5000)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        shown.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::printf("a run recorded by another connection, in the window after: median %.1f ms\n",
+                median(shown));
 }
 
 } // namespace
@@ -110,20 +217,7 @@ int main(int argc, char** argv) {
     }
     std::printf("journal of %d runs made in %.1f s\n", runs, double(made.elapsed()) / 1000);
 
-    struct Case {
-        const char* name;
-        bool everyDay;
-        int column;
-    };
-    for (const Case& c :
-         {Case{"today's runs, newest first", false, 0}, Case{"every run, newest first", true, 0},
-          Case{"every run, by name", true, 3}}) {
-        std::vector<double> times;
-        for (int i = 0; i < 5; ++i)
-            times.push_back(openMs(path, c.everyDay, c.column));
-        std::printf("open, first screen painted, %-28s median of 5: %7.1f ms\n", c.name,
-                    median(times));
-    }
+    openCases(path);
 
     journal::JournalWindow window;
     window.findChild<QDateEdit*>(QStringLiteral("FromDate"))->setDate(QDate(2000, 1, 1));
@@ -148,5 +242,10 @@ int main(int argc, char** argv) {
     std::printf("refresh after a run was recorded (every run shown, %d rows read): median %.1f ms "
                 "of CPU\n",
                 window.runsModel()->rowCount(), median(live));
+
+    writer.reset();
+    const QString bank = dir.filePath(QStringLiteral("db.mdb"));
+    bank::createBank(bank);
+    onServer(bank, runs);
     return 0;
 }

@@ -16,6 +16,9 @@ inline constexpr char kShownExplanationTable[] = "Т_ПоказанноеОбъ�
 inline constexpr char kAnswerTable[] = "Т_Ответ";
 // On a school's server only: the runs the server started and has not yet recorded.
 inline constexpr char kStartedRunTable[] = "Т_НачатыйТест";
+// What a server's recording functions notify (NOTIFY) on every change of the runs, so that a
+// teacher's window listening there re-reads only then.
+inline constexpr char kJournalChannel[] = "infotest_journal";
 inline constexpr const char* kJournalTables[] = {kRunTable, kShownQuestionTable, kShownOptionTable,
                                                  kShownExplanationTable, kAnswerTable};
 

@@ -606,6 +606,9 @@ qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {
                 engine_->query(QStringLiteral("DELETE FROM %1 WHERE \"Начало\" < $1::timestamptz")
                                    .arg(started),
                                {bound});
+            // Delivered at the commit: the teachers' windows read their runs again.
+            engine_->query(QStringLiteral("SELECT pg_notify($1, '')"),
+                           {QString::fromUtf8(kJournalChannel)});
         }
         engine_->commit();
         return runs;

@@ -80,11 +80,17 @@ struct RunRecord {
     QString serverToken;
 };
 
+// Where a run is: recorded in the journal, or on a school's server started and not yet
+// recorded, within the answering limit or past it.
+enum class RunState { Recorded, InProgress, Abandoned };
+
 // A stored run, as the queries give it back.
 struct Run {
     qint64 id = 0;
     RunRecord record; // without answers
     int answered = 0;
+    RunState state = RunState::Recorded;
+    bool loginReported = false; // kReportedLoginColumn
     qint64 seconds() const { return record.started.secsTo(record.ended); }
 };
 
@@ -164,6 +170,10 @@ public:
     ~JournalStore();
 
     const QString& path() const { return path_; }
+    // For the teacher's reader, which adds its own queries: the engine, and the journal file's
+    // connection (none on a server).
+    Engine& engine() const { return *engine_; }
+    sqlite::Database* file() const { return db_; }
 
     // Stores a run in one transaction. False when a run with its uuid is stored already.
     bool store(const RunRecord& run);

@@ -16,6 +16,9 @@ public:
     const QString& text() const { return text_; }
     // The database's name on a server, the file's base name otherwise; for titles and messages.
     QString name() const;
+    // For the user's eyes (titles, status lines): a file's path in the platform's form, a URI
+    // without its password.
+    QString shown() const;
 
 private:
     QString text_;

@@ -56,6 +56,26 @@ QString quoted(const QString& identifier) {
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
+namespace {
+
+QString& typedPassword() {
+    static QString password;
+    return password;
+}
+
+} // namespace
+
+void usePassword(const QString& password) {
+    typedPassword() = password;
+}
+
+bool passwordWanted(const QString& url) {
+    if (carriesPassword(url))
+        return false;
+    const Connection probe(url);
+    return probe && !probe.ok() && PQconnectionNeedsPassword(probe.get()) != 0;
+}
+
 bool carriesPassword(const QString& url) {
     char* error = nullptr;
     PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &error);
@@ -155,8 +175,22 @@ Connection::Connection(const QString& url, const char* applicationName) {
         keys.push_back(setting[0]);
         values.push_back(setting[1]);
     }
-    keys.insert(keys.end(), {"application_name", "dbname", nullptr});
-    values.insert(values.end(), {applicationName, uri.constData(), nullptr});
+    keys.insert(keys.end(), {"application_name", "dbname"});
+    values.insert(values.end(), {applicationName, uri.constData()});
+    // After the URI, so that it counts; a URI that names a password keeps its own.
+    const QByteArray password = typedPassword().toUtf8();
+    bool own = false;
+    try {
+        own = !password.isEmpty() && carriesPassword(url);
+    } catch (const EServerError&) {
+        // libpq reports the unreadable URI itself, as the connection's failure.
+    }
+    if (!password.isEmpty() && !own) {
+        keys.push_back("password");
+        values.push_back(password.constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
     conn_.reset(PQconnectdbParams(keys.data(), values.data(), 1));
 }
 
@@ -171,6 +205,23 @@ QString Connection::lastError() const {
 
 void Connection::close() {
     conn_.reset();
+}
+
+int Connection::socket() const {
+    return conn_ ? PQsocket(conn_.get()) : -1;
+}
+
+std::vector<QString> Connection::takeNotifications() const {
+    if (!conn_ || PQconsumeInput(conn_.get()) == 0 || PQstatus(conn_.get()) != CONNECTION_OK)
+        throw EServerError(conn_ ? oneLine(PQerrorMessage(conn_.get()))
+                                 : QStringLiteral("нет соединения с сервером"),
+                           {});
+    std::vector<QString> channels;
+    while (PGnotify* notify = PQnotifies(conn_.get())) {
+        channels.push_back(QString::fromUtf8(notify->relname));
+        PQfreemem(notify);
+    }
+    return channels;
 }
 
 Result Connection::run(const QByteArray& sql) const {

@@ -33,6 +33,14 @@ QString quoted(const QString& identifier);
 // Whether a connection URI names a password; throws when libpq cannot read the URI.
 bool carriesPassword(const QString& url);
 
+// A password the user typed for this run of the program: every connection made afterwards
+// passes it to libpq as its password parameter, unless its URI names one. Kept in memory only,
+// never written anywhere; empty forgets it.
+void usePassword(const QString& password);
+// Whether the server at url asks for a password that neither the URI, ~/.pgpass nor the one
+// given to usePassword() supplies: the caller may ask the user for it.
+bool passwordWanted(const QString& url);
+
 // Parameters in libpq's form: text, or binary where binary is set; a null value is null.
 struct Parameters {
     std::vector<QByteArray> values;
@@ -105,6 +113,12 @@ public:
                const std::vector<unsigned>& types = {}) const;
     // Sends one statement with its values in pipeline mode without waiting for its answer.
     bool send(const QByteArray& sql, const Parameters& parameters) const;
+
+    // For LISTEN: the socket to watch for the server's messages (-1 without a connection), and
+    // the channels notified since the last call, read without waiting. Throws EServerError
+    // when the connection is lost.
+    int socket() const;
+    std::vector<QString> takeNotifications() const;
 
     // For the bank tool's commands, which answer a failure with EServerError: run() that
     // throws it.

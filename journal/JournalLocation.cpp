@@ -71,18 +71,9 @@ QString defaultBank(const QString& settingsFile) {
     return url.isEmpty() ? defaultBankFolder(settingsFile) : url;
 }
 
-QString serverRefusal(const QString& bank) {
-    if (data::Location(bank).isFile())
-        return {};
-    return QStringLiteral("Журнал результатов на школьном сервере (%1) это окно пока не "
-                          "открывает: оно читает только файл журнала.\n\nПрохождения с сервера "
-                          "выводит команда\n    infotest-bank results '%1'\n(с ключами --csv или "
-                          "--xlsx — в таблицу), статистику вопросов — infotest-bank stats, отчёт "
-                          "— infotest-bank report.")
-        .arg(bank);
-}
-
 QString journalPathFor(const QString& path) {
+    if (data::Location(path).isServer())
+        return path;
     const QFileInfo info(path);
     if (info.isDir())
         return QDir(path).absoluteFilePath(QString::fromLatin1(data::journal::kJournalFileName));

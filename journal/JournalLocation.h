@@ -13,12 +13,8 @@ QString defaultBankFolder(const QString& settingsFile = QStringLiteral("/etc/def
 // launcher; else defaultBankFolder().
 QString defaultBank(const QString& settingsFile = QStringLiteral("/etc/default/infotest"));
 
-// For a server's URL, why the window does not open it and how the teacher reads its journal
-// instead; empty for a file or a folder.
-QString serverRefusal(const QString& bank);
-
 // The journal a path names: a journal file itself, else the journal beside a bank file, or in a
-// bank's folder.
+// bank's folder; a server's URL names the journal in the bank's database there.
 QString journalPathFor(const QString& path);
 
 } // namespace journal

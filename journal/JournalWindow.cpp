@@ -3,6 +3,8 @@
 #include "bank/JournalExport.h"
 #include "bank/JournalReport.h"
 #include "data/Errors.h"
+#include "data/Location.h"
+#include "data/Pg.h"
 #include "journal/JournalLocation.h"
 #include "journal/QuestionsModel.h"
 #include "journal/RunsModel.h"
@@ -21,6 +23,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -29,6 +32,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -132,11 +136,33 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
 
     runs_ = new RunsModel(this);
     questions_ = new QuestionsModel(this);
+    createMenus();
+    Tabs = new QTabWidget(this);
+    Tabs->setObjectName(QStringLiteral("Tabs"));
+    setCentralWidget(Tabs);
+    createRunsPage();
+    createAnswersPage();
+    createQuestionsPage();
+    createTabShortcuts();
+    createStatusLine();
+    createTimers();
+    connectSignals();
 
+    filterDay_ = QDate::currentDate();
+    runs_->setFilter(currentFilter());
+    // Sizes follow the screen: the window is no fixed-size form.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        resize(screen->availableSize() * 4 / 5);
+    RefreshTimer->start();
+}
+
+void JournalWindow::createMenus() {
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&Файл"));
     FileOpen = fileMenu->addAction(QStringLiteral("&Открыть банк или журнал…"));
     FileOpen->setObjectName(QStringLiteral("FileOpen"));
     FileOpen->setShortcut(QKeySequence::Open);
+    openServerAction_ = fileMenu->addAction(QStringLiteral("Открыть &сервер…"));
+    openServerAction_->setObjectName(QStringLiteral("openServerAction"));
     fileMenu->addSeparator();
     FileExportCsv = fileMenu->addAction(QStringLiteral("Выгрузить прохождения в &CSV…"));
     FileExportCsv->setObjectName(QStringLiteral("FileExportCsv"));
@@ -149,40 +175,42 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     FileQuit = fileMenu->addAction(QStringLiteral("В&ыход"));
     FileQuit->setObjectName(QStringLiteral("FileQuit"));
     FileQuit->setShortcut(QKeySequence::Quit);
+}
 
-    Tabs = new QTabWidget(this);
-    Tabs->setObjectName(QStringLiteral("Tabs"));
-    setCentralWidget(Tabs);
-
-    auto* runsPage = new QWidget(Tabs);
-    FromDate = new QDateEdit(QDate::currentDate(), runsPage);
+QLayout* JournalWindow::createFilters(QWidget* page) {
+    FromDate = new QDateEdit(QDate::currentDate(), page);
     FromDate->setObjectName(QStringLiteral("FromDate"));
-    ToDate = new QDateEdit(QDate::currentDate(), runsPage);
+    ToDate = new QDateEdit(QDate::currentDate(), page);
     ToDate->setObjectName(QStringLiteral("ToDate"));
     for (QDateEdit* edit : {FromDate, ToDate}) {
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     }
-    WhoEdit = new QLineEdit(runsPage);
+    WhoEdit = new QLineEdit(page);
     WhoEdit->setObjectName(QStringLiteral("WhoEdit"));
     WhoEdit->setPlaceholderText(QStringLiteral("имя, логин или компьютер"));
     WhoEdit->setClearButtonEnabled(true);
-    FinishedBox = new QComboBox(runsPage);
+    FinishedBox = new QComboBox(page);
     FinishedBox->setObjectName(QStringLiteral("FinishedBox"));
     FinishedBox->addItems(
         {QStringLiteral("все"), QStringLiteral("завершённые"), QStringLiteral("незавершённые")});
     auto* filters = new QHBoxLayout;
-    filters->addWidget(buddyLabel(QStringLiteral("Дни &с"), FromDate, runsPage));
+    filters->addWidget(buddyLabel(QStringLiteral("Дни &с"), FromDate, page));
     filters->addWidget(FromDate);
-    filters->addWidget(buddyLabel(QStringLiteral("п&о"), ToDate, runsPage));
+    filters->addWidget(buddyLabel(QStringLiteral("п&о"), ToDate, page));
     filters->addWidget(ToDate);
     filters->addSpacing(12);
-    filters->addWidget(buddyLabel(QStringLiteral("&Поиск:"), WhoEdit, runsPage));
+    filters->addWidget(buddyLabel(QStringLiteral("&Поиск:"), WhoEdit, page));
     filters->addWidget(WhoEdit, 1);
     filters->addSpacing(12);
-    filters->addWidget(buddyLabel(QStringLiteral("Про&хождения:"), FinishedBox, runsPage));
+    filters->addWidget(buddyLabel(QStringLiteral("Про&хождения:"), FinishedBox, page));
     filters->addWidget(FinishedBox);
+    return filters;
+}
 
+void JournalWindow::createRunsPage() {
+    auto* runsPage = new QWidget(Tabs);
+    QLayout* filters = createFilters(runsPage);
     RunsView = makeTable(runsPage, "RunsView");
     RunsView->setModel(runs_);
     RunsView->horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
@@ -196,7 +224,8 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
                                                              "00:00",
                                                              "Баллы",
                                                              "Оценка",
-                                                             "нет (0 из 10)"};
+                                                             "нет (0 из 10)",
+                                                             "программой"};
     for (int column = 0; column < data::journal::kRunColumns; ++column)
         RunsView->setColumnWidth(
             column, std::max(metrics.horizontalAdvance(QString::fromUtf8(samples[column])),
@@ -210,8 +239,10 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     runsLayout->addLayout(filters);
     runsLayout->addWidget(RunsView, 1);
     runsLayout->addWidget(Summary);
-    Tabs->addTab(runsPage, QStringLiteral("&Прохождения"));
+    Tabs->insertTab(kRunsTab, runsPage, QStringLiteral("&Прохождения"));
+}
 
+void JournalWindow::createAnswersPage() {
     auto* answersPage = new QWidget(Tabs);
     AnswersTitle = new QLabel(answersPage);
     AnswersTitle->setObjectName(QStringLiteral("AnswersTitle"));
@@ -221,8 +252,10 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     auto* answersLayout = new QVBoxLayout(answersPage);
     answersLayout->addWidget(AnswersTitle);
     answersLayout->addWidget(Answers, 1);
-    Tabs->addTab(answersPage, QStringLiteral("&Ответы"));
+    Tabs->insertTab(kAnswersTab, answersPage, QStringLiteral("&Ответы"));
+}
 
+void JournalWindow::createQuestionsPage() {
     auto* questionsPage = new QWidget(Tabs);
     QuestionsNote = new QLabel(
         QStringLiteral("Вопросы по завершённым прохождениям выбранных дней; сначала те, что "
@@ -231,6 +264,7 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     QuestionsNote->setWordWrap(true);
     QuestionsView = makeTable(questionsPage, "QuestionsView");
     QuestionsView->setModel(questions_);
+    const QFontMetrics metrics(QuestionsView->font());
     // The question's text takes the room the figures leave.
     const int questionChars[QuestionsModel::ColumnCount] = {28, 3, 0, 4, 4, 4, 4, 12, 12};
     for (int column = 0; column < QuestionsModel::ColumnCount; ++column)
@@ -245,30 +279,43 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
     auto* questionsLayout = new QVBoxLayout(questionsPage);
     questionsLayout->addWidget(QuestionsNote);
     questionsLayout->addWidget(QuestionsView, 1);
-    Tabs->addTab(questionsPage, QStringLiteral("&Вопросы"));
+    Tabs->insertTab(kQuestionsTab, questionsPage, QStringLiteral("&Вопросы"));
+}
+
+void JournalWindow::createTabShortcuts() {
     // The tabs' Cyrillic mnemonics need a Russian keyboard layout; Alt and a digit work on any.
     for (int i = 0; i < Tabs->count(); ++i) {
         auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_1 + i)), this);
         connect(shortcut, &QShortcut::activated, Tabs, [this, i] { Tabs->setCurrentIndex(i); });
         Tabs->setTabToolTip(i, shortcut->key().toString(QKeySequence::NativeText));
     }
+}
 
+void JournalWindow::createStatusLine() {
     Status = new QLabel(this);
     Status->setObjectName(QStringLiteral("Status"));
     statusBar()->addWidget(Status, 1);
     Progress = new QProgressBar(this);
     Progress->setObjectName(QStringLiteral("Progress"));
-    Progress->setMaximumWidth(metrics.averageCharWidth() * 30);
+    Progress->setMaximumWidth(Progress->fontMetrics().averageCharWidth() * 30);
     Progress->hide();
     statusBar()->addPermanentWidget(Progress);
+}
 
+void JournalWindow::createTimers() {
     FilterDelay = new QTimer(this);
     FilterDelay->setSingleShot(true);
     FilterDelay->setInterval(300);
     RefreshTimer = new QTimer(this);
     RefreshTimer->setInterval(kRefreshMs);
+    statsDelay_ = new QTimer(this);
+    statsDelay_->setSingleShot(true);
+    statsDelay_->setInterval(kStatsDelayMs);
+}
 
+void JournalWindow::connectSignals() {
     connect(FileOpen, &QAction::triggered, this, &JournalWindow::FileOpenClick);
+    connect(openServerAction_, &QAction::triggered, this, &JournalWindow::onOpenServerTriggered);
     connect(FileExportCsv, &QAction::triggered, this, [this] { FileExportClick(ExportKind::Csv); });
     connect(FileExportXlsx, &QAction::triggered, this,
             [this] { FileExportClick(ExportKind::Xlsx); });
@@ -286,15 +333,12 @@ JournalWindow::JournalWindow(QWidget* parent) : QMainWindow(parent) {
             &JournalWindow::QuestionsViewActivated);
     connect(FilterDelay, &QTimer::timeout, this, &JournalWindow::FilterChange);
     connect(RefreshTimer, &QTimer::timeout, this, &JournalWindow::refreshNow);
+    connect(statsDelay_, &QTimer::timeout, this, [this] {
+        if (Tabs->currentIndex() == kQuestionsTab)
+            readQuestions();
+    });
     connect(runs_, &RunsModel::summaryChanged, this, &JournalWindow::showSummary);
     connect(runs_, &RunsModel::readFailed, this, &JournalWindow::lose);
-
-    filterDay_ = QDate::currentDate();
-    runs_->setFilter(currentFilter());
-    // Sizes follow the screen: the window is no fixed-size form.
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        resize(screen->availableSize() * 4 / 5);
-    RefreshTimer->start();
 }
 
 JournalWindow::~JournalWindow() = default;
@@ -314,7 +358,7 @@ void JournalWindow::openJournal(const QString& path) {
     runs_->setReader(nullptr);
     questions_->setStats({});
     reader_.reset();
-    setWindowTitle(QStringLiteral("Журнал результатов — %1").arg(QDir::toNativeSeparators(path)));
+    setWindowTitle(QStringLiteral("Журнал результатов — %1").arg(data::Location(path).shown()));
     tryOpen();
     showStatus();
 }
@@ -326,10 +370,16 @@ bool JournalWindow::tryOpen() {
         // The identity first: a file replaced between the two is opened afresh next time.
         fileIdentity_ = fileIdentity(path_);
         reader_ = std::make_unique<JournalReader>(path_);
+        // A server tells of its changes on a socket: read at once, not at the next tick.
+        if (const int socket = reader_->changeSocket(); socket >= 0) {
+            changeNotifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+            connect(changeNotifier_.get(), &QSocketNotifier::activated, this,
+                    &JournalWindow::refreshNow);
+        }
         // Back after a loss: the rows shown are read again in place, the selection stays.
         runs_->reconnect(reader_.get());
         questionsStale_ = true;
-        if (Tabs->currentIndex() == 2)
+        if (Tabs->currentIndex() == kQuestionsTab)
             readQuestions();
         lastRead_ = QDateTime::currentDateTime();
         problem_.clear();
@@ -343,6 +393,8 @@ bool JournalWindow::tryOpen() {
 void JournalWindow::lose(const QString& message) {
     // What was read stays on the screen; the journal is tried again at the next tick.
     runs_->detach();
+    // Before the reader, whose connection owns the socket.
+    changeNotifier_.reset();
     reader_.reset();
     problem_ = message;
     showStatus();
@@ -369,11 +421,12 @@ void JournalWindow::refreshNow() {
             lose(QStringLiteral("файл журнала «%1» пропал или заменён")
                      .arg(QDir::toNativeSeparators(path_)));
             tryOpen();
-        } else if (reader_->changed()) {
+        } else if (reader_->changed() || runs_->runTurnedAbandoned()) {
             readRuns();
             questionsStale_ = true;
-            if (Tabs->currentIndex() == 2)
-                readQuestions();
+            // However many runs arrive, the statistics are read once when they have settled.
+            if (Tabs->currentIndex() == kQuestionsTab && !statsDelay_->isActive())
+                statsDelay_->start();
         }
         if (reader_) {
             lastRead_ = QDateTime::currentDateTime();
@@ -402,7 +455,7 @@ void JournalWindow::readRuns() {
 }
 
 void JournalWindow::showStatus() {
-    const QString where = QDir::toNativeSeparators(path_);
+    const QString where = data::Location(path_).shown();
     if (path_.isEmpty())
         Status->setText(QStringLiteral("Журнал не открыт: Файл → Открыть"));
     else if (reader_)
@@ -437,6 +490,47 @@ void JournalWindow::FileOpenClick() {
         QStringLiteral("Банк или журнал (*.mdb *.db);;Все файлы (*)"));
     if (!chosen.isEmpty())
         openJournal(journalPathFor(chosen));
+}
+
+bool askPasswordIfWanted(QWidget* parent, const QString& url) {
+    if (!data::Location(url).isServer() || !data::pg::passwordWanted(url))
+        return true;
+    bool given = false;
+    const QString password = QInputDialog::getText(
+        parent, QStringLiteral("Пароль"),
+        QStringLiteral("Пароль для входа на сервер\n%1:").arg(data::Location(url).shown()),
+        QLineEdit::Password, QString(), &given);
+    if (given)
+        data::pg::usePassword(password);
+    return given;
+}
+
+void JournalWindow::onOpenServerTriggered() {
+    bool given = false;
+    const QString url =
+        QInputDialog::getText(this, QStringLiteral("Открыть журнал на сервере"),
+                              QStringLiteral("Адрес сервера, например\n"
+                                             "postgresql://учитель@сервер/infotest:"),
+                              QLineEdit::Normal,
+                              data::Location(path_).isServer() ? data::Location(path_).shown()
+                                                               : QStringLiteral("postgresql://"),
+                              &given)
+            .trimmed();
+    if (!given || url.isEmpty())
+        return;
+    if (!data::Location(url).isServer()) {
+        toolkit::ShowErrorBox(
+            QStringLiteral("«%1» не адрес сервера: он начинается с postgresql://").arg(url));
+        return;
+    }
+    try {
+        if (!askPasswordIfWanted(this, url))
+            return;
+    } catch (const Exception& error) {
+        toolkit::ShowErrorBox(error.message());
+        return;
+    }
+    openJournal(url);
 }
 
 void JournalWindow::FileExportClick(ExportKind kind) {
@@ -505,9 +599,8 @@ bool JournalWindow::exportTo(ExportKind kind, const QString& path) {
             const QString day = QStringLiteral("dd.MM.yyyy");
             bank::journal::writeReport(
                 runs, reader_->store().questionStats(filter), path,
-                {QFileInfo(path_).absoluteDir().dirName(),
-                 QStringLiteral("за %1–%2")
-                     .arg(filter.from->toString(day), filter.to->toString(day))});
+                {reader_->title(), QStringLiteral("за %1–%2")
+                                       .arg(filter.from->toString(day), filter.to->toString(day))});
             break;
         }
         }
@@ -526,7 +619,7 @@ void JournalWindow::FilterChange() {
     try {
         runs_->setFilter(currentFilter());
         questionsStale_ = true;
-        if (Tabs->currentIndex() == 2)
+        if (Tabs->currentIndex() == kQuestionsTab)
             readQuestions();
     } catch (const Exception& error) {
         lose(error.message());
@@ -534,7 +627,7 @@ void JournalWindow::FilterChange() {
 }
 
 void JournalWindow::RunsViewActivated() {
-    Tabs->setCurrentIndex(1);
+    Tabs->setCurrentIndex(kAnswersTab);
 }
 
 void JournalWindow::RunsCurrentChanged() {
@@ -558,10 +651,11 @@ void JournalWindow::showAnswers() {
         QStringLiteral("<b>%1</b> (%2, компьютер %3), %4, %5: баллов %6, оценка %7")
             .arg(escaped(bank::journal::pupilName(r)), escaped(r.login), escaped(r.host),
                  r.started.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")),
-                 r.finished ? QStringLiteral("завершён")
-                            : QStringLiteral("не завершён, отвечено %1 из %2")
-                                  .arg(run->answered)
-                                  .arg(data::journal::kQuestionsPerRun))
+                 run->state != data::journal::RunState::Recorded ? stateText(run->state)
+                 : r.finished ? QStringLiteral("завершён")
+                              : QStringLiteral("не завершён, отвечено %1 из %2")
+                                    .arg(run->answered)
+                                    .arg(data::journal::kQuestionsPerRun))
             .arg(r.points)
             .arg(r.grade ? QString::number(*r.grade) : QStringLiteral("нет")));
     if (!reader_) {
@@ -576,7 +670,7 @@ void JournalWindow::showAnswers() {
 }
 
 void JournalWindow::TabsChange() {
-    if (Tabs->currentIndex() == 2 && questionsStale_)
+    if (Tabs->currentIndex() == kQuestionsTab && questionsStale_)
         readQuestions();
 }
 

@@ -10,6 +10,8 @@ class QAction;
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QLayout;
+class QSocketNotifier;
 class QLineEdit;
 class QProgressBar;
 class QTabWidget;
@@ -29,17 +31,24 @@ class JournalWindow : public QMainWindow {
 public:
     // How often the journal is looked at, and retried when it cannot be read.
     static constexpr int kRefreshMs = 1000;
+    // However many runs arrive, the questions' statistics are read again at most this often.
+    static constexpr int kStatsDelayMs = 3000;
+    // The tabs, in their order.
+    static constexpr int kRunsTab = 0;
+    static constexpr int kAnswersTab = 1;
+    static constexpr int kQuestionsTab = 2;
     // How long the status line says where an export was written.
     static constexpr int kExportMessageMs = 15000;
 
     explicit JournalWindow(QWidget* parent = nullptr);
     ~JournalWindow() override;
 
-    // Opens the journal of a bank, or a journal file. A journal that cannot be read is named in
-    // the status line and tried again, never in a box.
+    // Opens the journal of a bank, a journal file or a server's journal (a URL). A journal that
+    // cannot be read is named in the status line and tried again, never in a box.
     void openJournal(const QString& path);
     const QString& journalPath() const { return path_; }
     bool isReachable() const { return reader_ != nullptr; }
+    const data::journal::JournalReader* reader() const { return reader_.get(); }
 
     // One look at the journal, as the timer takes it.
     void refreshNow();
@@ -53,6 +62,17 @@ public:
     QuestionsModel* questionsModel() const { return questions_; }
 
 private:
+    void createMenus();
+    QLayout* createFilters(QWidget* page);
+    void createRunsPage();
+    void createAnswersPage();
+    void createQuestionsPage();
+    void createTabShortcuts();
+    void createStatusLine();
+    void createTimers();
+    void connectSignals();
+
+    void onOpenServerTriggered();
     void FileOpenClick();
     void FileExportClick(ExportKind kind);
     void FilterChange();
@@ -104,7 +124,14 @@ private:
     QProgressBar* Progress;
     QTimer* FilterDelay;
     QTimer* RefreshTimer;
+    QAction* openServerAction_;
+    QTimer* statsDelay_;
+    std::unique_ptr<QSocketNotifier> changeNotifier_;
 };
+
+// Asks for the password of a server's URL once, when the server wants one that neither the URL
+// nor ~/.pgpass gives; it is kept in memory for this run only. False when the user cancelled.
+bool askPasswordIfWanted(QWidget* parent, const QString& url);
 
 // The answers of a run as the pupil saw them, marked right or wrong, the right ones shown.
 QString answersHtml(const std::vector<data::journal::Answer>& answers);

@@ -10,6 +10,7 @@ namespace journal {
 
 using data::journal::Run;
 using data::journal::RunColumn;
+using data::journal::RunState;
 
 namespace {
 
@@ -28,6 +29,18 @@ QString durationText(qint64 seconds) {
     if (seconds < 0)
         return QStringLiteral("—");
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString stateText(RunState state) {
+    switch (state) {
+    case RunState::InProgress:
+        return QStringLiteral("идёт");
+    case RunState::Abandoned:
+        return QStringLiteral("брошен");
+    case RunState::Recorded:
+        break;
+    }
+    return {};
 }
 
 RunsModel::RunsModel(QObject* parent) : RowListModel(parent) {}
@@ -62,6 +75,7 @@ void RunsModel::reload() {
     rows_ = std::move(page);
     summary_ = summary;
     endResetModel();
+    noteAbandoning();
     emit summaryChanged();
 }
 
@@ -75,7 +89,26 @@ void RunsModel::refresh() {
     std::vector<Run> runs = reader_->runs(filter_, order_, 0, wanted);
     summary_ = fresh;
     mergeRows(rows_, std::move(runs), idOf, same);
+    noteAbandoning();
     emit summaryChanged();
+}
+
+void RunsModel::noteAbandoning() {
+    // Not sooner than a minute from now: a server whose clock is behind ours still calls the run
+    // in progress, and is asked again only then.
+    const QDateTime soonest = QDateTime::currentDateTimeUtc().addSecs(60);
+    abandoningAt_ = QDateTime();
+    for (const Run& run : rows_)
+        if (run.state == RunState::InProgress) {
+            const QDateTime at = std::max(
+                run.record.started.addSecs(data::journal::kAnsweringLimitSeconds), soonest);
+            if (!abandoningAt_.isValid() || at < abandoningAt_)
+                abandoningAt_ = at;
+        }
+}
+
+bool RunsModel::runTurnedAbandoned() const {
+    return abandoningAt_.isValid() && QDateTime::currentDateTimeUtc() >= abandoningAt_;
 }
 
 const Run* RunsModel::runAt(int row) const {
@@ -113,24 +146,32 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
         case RunColumn::Name:
             return bank::journal::pupilName(r);
         case RunColumn::Duration:
-            return durationText(run->seconds());
+            return run->state == RunState::Recorded ? durationText(run->seconds())
+                                                    : durationText(-1);
         case RunColumn::Points:
             return r.points;
         case RunColumn::Grade:
             return r.grade ? QVariant(*r.grade) : QVariant(QStringLiteral("—"));
         case RunColumn::Finished:
+            if (run->state != RunState::Recorded)
+                return stateText(run->state);
             return r.finished ? QStringLiteral("да")
                               : QStringLiteral("нет (%1 из %2)")
                                     .arg(run->answered)
                                     .arg(data::journal::kQuestionsPerRun);
+        case RunColumn::LoginReported:
+            return run->loginReported ? QStringLiteral("программой") : QString();
         }
     }
     if (role == Qt::TextAlignmentRole && column >= RunColumn::Duration &&
         column <= RunColumn::Grade)
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     // An abandoned run stands out from the finished ones without a colour of its own.
-    if (role == Qt::ForegroundRole && !r.finished)
+    if (role == Qt::ForegroundRole && !r.finished && run->state != RunState::InProgress)
         return QPalette().color(QPalette::Disabled, QPalette::Text);
+    if (role == Qt::ToolTipRole && column == RunColumn::LoginReported && run->loginReported)
+        return QStringLiteral("Логин назвала программа ученика, а не сервер: под общей ролью "
+                              "учеников сервер учеников не различает");
     if (role == Qt::ToolTipRole && column == RunColumn::Name && !r.pupil.isEmpty())
         return r.fullName;
     return {};
@@ -140,7 +181,8 @@ QVariant RunsModel::headerData(int section, Qt::Orientation orientation, int rol
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     static const char* const titles[data::journal::kRunColumns] = {
-        "Дата и время", "Компьютер", "Логин", "Имя", "Время", "Баллы", "Оценка", "Завершён"};
+        "Дата и время", "Компьютер", "Логин",    "Имя",          "Время",
+        "Баллы",        "Оценка",    "Завершён", "Логин сообщён"};
     return section >= 0 && section < data::journal::kRunColumns
                ? QVariant(QString::fromUtf8(titles[section]))
                : QVariant();

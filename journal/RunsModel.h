@@ -28,6 +28,10 @@ public:
     // Reads again the rows read so far, and the runs recorded among them since.
     void refresh();
 
+    // Whether a run shown in progress has passed the answering limit since it was read: the
+    // server notifies no such change, so the window reads the rows again.
+    bool runTurnedAbandoned() const;
+
     const data::journal::Run* runAt(int row) const;
     int rowOf(qint64 runId) const;
 
@@ -47,13 +51,19 @@ signals:
 
 private:
     void reload();
+    void noteAbandoning();
 
     data::journal::JournalReader* reader_ = nullptr;
     data::journal::RunFilter filter_;
     data::journal::RunOrder order_;
     data::journal::RunSummary summary_;
     std::vector<data::journal::Run> rows_;
+    QDateTime abandoningAt_;
 };
+
+// How the window names a run the server started and has not recorded: in progress, or past the
+// answering limit and never finished.
+QString stateText(data::journal::RunState state);
 
 // How the window shows a run's duration: minutes and seconds.
 QString durationText(qint64 seconds);

@@ -1,5 +1,6 @@
 #include "journal/Startup.h"
 
+#include "data/Errors.h"
 #include "journal/JournalLocation.h"
 #include "journal/JournalWindow.h"
 #include "toolkit/MessageBox.h"
@@ -25,8 +26,11 @@ int runJournal(int argc, char** argv) {
         QApplication::installTranslator(&qtTexts);
     const QStringList arguments = QApplication::arguments().mid(1);
     const QString bank = arguments.isEmpty() ? defaultBank() : arguments.first();
-    if (const QString why = serverRefusal(bank); !why.isEmpty()) {
-        toolkit::ShowErrorBox(why);
+    try {
+        if (!askPasswordIfWanted(nullptr, bank))
+            return 1;
+    } catch (const Exception& error) {
+        toolkit::ShowErrorBox(error.message());
         return 1;
     }
     JournalWindow window;

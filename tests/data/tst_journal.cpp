@@ -2,6 +2,7 @@
 // journal file and on a server.
 #include "bank/Server.h"
 #include "data/JournalQueue.h"
+#include "data/JournalReader.h"
 #include "data/JournalStore.h"
 #include "tests/support/BankFixture.h"
 #include "tests/support/JournalRuns.h"
@@ -73,6 +74,8 @@ private slots:
     void mendedQuestionStartsAfresh();
     void queueStoresWholeRecordsOnce();
     void cellsOfAnyKindInAFileFromElsewhere();
+    void readerGivesTheSameViewsOnBothEngines_data();
+    void readerGivesTheSameViewsOnBothEngines();
 };
 
 void TestJournal::statistics_data() {
@@ -221,6 +224,99 @@ INSERT INTO "Т_Ответ" VALUES (1, 1, 1, '2', 3.9, 'x', 1);)sql");
     QCOMPARE(stats.size(), size_t(1));
     QCOMPARE(stats[0].questionId, qint64(5));
     QCOMPARE(stats[0].optionChosen[1], qint64(1));
+}
+
+void TestJournal::readerGivesTheSameViewsOnBothEngines_data() {
+    QTest::addColumn<QString>("who");
+    QTest::addColumn<int>("finished"); // -1 any, 0 no, 1 yes
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("descending");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("limit");
+    QTest::newRow("newest first") << QString() << -1 << int(RunColumn::Started) << true << 0 << 100;
+    QTest::newRow("names, Cyrillic of either case")
+        << QString() << -1 << int(RunColumn::Name) << false << 0 << 100;
+    QTest::newRow("names, a page further")
+        << QString() << -1 << int(RunColumn::Name) << true << 3 << 4;
+    QTest::newRow("ties by points")
+        << QString() << -1 << int(RunColumn::Points) << false << 0 << 100;
+    QTest::newRow("grades with none")
+        << QString() << -1 << int(RunColumn::Grade) << true << 0 << 100;
+    QTest::newRow("durations") << QString() << -1 << int(RunColumn::Duration) << false << 0 << 100;
+    QTest::newRow("hosts") << QString() << 0 << int(RunColumn::Host) << false << 0 << 100;
+    QTest::newRow("a name in another case")
+        << QStringLiteral("ИВАНОВ") << -1 << int(RunColumn::Login) << false << 0 << 100;
+    QTest::newRow("ё and Latin-1")
+        << QStringLiteral("ёЖ") << -1 << int(RunColumn::Name) << false << 0 << 100;
+    QTest::newRow("Latin-1 letters")
+        << QStringLiteral("ÅSA") << 1 << int(RunColumn::Finished) << true << 0 << 100;
+}
+
+void TestJournal::readerGivesTheSameViewsOnBothEngines() {
+    if (engine_ != BankEngine::Server)
+        QSKIP("one server against one file");
+    QFETCH(QString, who);
+    QFETCH(int, finished);
+    QFETCH(int, column);
+    QFETCH(bool, descending);
+    QFETCH(int, offset);
+    QFETCH(int, limit);
+    static QTemporaryDir dir;
+    static QString file, server;
+    if (file.isEmpty()) {
+        // The same runs in both, in the same order: the same ids.
+        file = dir.filePath(QStringLiteral("journal.db"));
+        server = freshJournal(dir);
+        JournalStore fileStore(file, JournalStore::Mode::Record);
+        JournalStore serverStore(server, JournalStore::Mode::Record);
+        const char* names[] = {"Иванов Пётр", "иванова ольга", "ИВАНОВ", "Ёлкин", "ёжиков",
+                               "Åsa",         "åsa",           "Zed",    "alice", "",
+                               "Петрова",     "петрова"};
+        int i = 0;
+        for (const char* name : names) {
+            RunRecord run = knownRun(i % 4 * 3, 1, i % 3 + 1, QString::fromUtf8(name));
+            run.started = run.started.addSecs(i / 3 * 60); // three runs a minute: ties
+            run.ended = run.started.addSecs(i % 5 * 37);
+            run.host = i % 2 ? QStringLiteral("PC-%1").arg(i) : QStringLiteral("pc-%1").arg(i);
+            run.login = QStringLiteral("Ученик%1").arg(i % 4);
+            run.finished = i % 4 != 3;
+            if (!run.finished)
+                run.grade.reset();
+            fileStore.store(run);
+            serverStore.store(run);
+            ++i;
+        }
+    }
+    RunFilter filter;
+    filter.who = who;
+    if (finished >= 0)
+        filter.finished = finished == 1;
+    const RunOrder order{RunColumn(column), descending};
+    const JournalReader onFile(file), onServer(server);
+    const auto key = [](const std::vector<Run>& runs) {
+        QStringList keys;
+        for (const Run& r : runs)
+            keys << QStringLiteral("%1 %2 %3 %4")
+                        .arg(r.id)
+                        .arg(r.record.uuid)
+                        .arg(r.answered)
+                        .arg(r.record.grade.value_or(0));
+        return keys;
+    };
+    const std::vector<Run> runs = onFile.runs(filter, order, offset, limit);
+    QVERIFY(!runs.empty());
+    QCOMPARE(key(onServer.runs(filter, order, offset, limit)), key(runs));
+    const RunSummary a = onFile.summary(filter), b = onServer.summary(filter);
+    QCOMPARE(std::tuple(b.runs, b.grades), std::tuple(a.runs, a.grades));
+    QVERIFY(std::abs(a.meanPoints - b.meanPoints) < 1e-9);
+    QCOMPARE(onServer.store().answers(runs[0].id).size(),
+             onFile.store().answers(runs[0].id).size());
+    const std::vector<QuestionStats> sa = onFile.store().questionStats(filter),
+                                     sb = onServer.store().questionStats(filter);
+    QCOMPARE(sb.size(), sa.size());
+    for (size_t i = 0; i < sa.size(); ++i)
+        QCOMPARE(std::tuple(sb[i].drawn, sb[i].rightOptions, flagsOf(sb[i])),
+                 std::tuple(sa[i].drawn, sa[i].rightOptions, flagsOf(sa[i])));
 }
 
 int main(int argc, char** argv) {
