@@ -7,8 +7,8 @@
 // A plain program, not a Google Benchmark one: the open is a one-time cost, timed over fresh
 // windows. Run as: bench_journalwindow [RUNS] (default 100000), under any Qt platform.
 #include "bench/BenchRuns.h"
-#include "data/JournalStore.h"
-#include "data/Sqlite.h"
+#include "data/journal/JournalStore.h"
+#include "data/sqlite/Sqlite.h"
 #include "journal/JournalWindow.h"
 #include "journal/RunsModel.h"
 

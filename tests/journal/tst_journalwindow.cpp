@@ -1,4 +1,4 @@
-#include "data/JournalReader.h"
+#include "data/journal/JournalReader.h"
 #include "journal/JournalLocation.h"
 #include "journal/JournalWindow.h"
 #include "journal/QuestionsModel.h"
