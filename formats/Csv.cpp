@@ -25,8 +25,6 @@ EInputError::EInputError(const QString& detail, int line, int column, const QStr
     : Exception(placed(detail, line, column, cell)), detail_(detail), line_(line), column_(column) {
 }
 
-EToolError::EToolError(const QString& message) : Exception(message) {}
-
 namespace csv {
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/Errors.h"
+#include "core/ToolError.h"
 
 #include <QByteArray>
 #include <QChar>
@@ -26,12 +26,6 @@ private:
     QString detail_;
     int line_;
     int column_;
-};
-
-// A failure of the tool itself: a file that cannot be read or written, a wrong command line.
-class EToolError : public Exception {
-public:
-    explicit EToolError(const QString& message);
 };
 
 namespace csv {

@@ -1,6 +1,6 @@
 #include "formats/Foreign.h"
 
-#include "cli/BankFile.h"
+#include "core/StoredBank.h"
 
 #include <QRegularExpression>
 #include <QTextDocument>

@@ -1,6 +1,6 @@
 #include "formats/MoodleReader.h"
 
-#include "cli/BankFile.h"
+#include "core/StoredBank.h"
 #include "formats/Csv.h"
 #include "formats/Encoding.h"
 

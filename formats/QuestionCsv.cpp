@@ -173,14 +173,6 @@ std::vector<Choice> readChoices(const csv::Record& row, const Layout& layout,
 
 } // namespace
 
-int textLength(const QString& text) {
-    int length = 0;
-    for (const QChar c : text)
-        if (!c.isLowSurrogate())
-            ++length;
-    return length;
-}
-
 namespace {
 
 std::vector<Question> questionsIn(const csv::Document& doc, std::vector<int>* lines) {

@@ -1,6 +1,6 @@
 #include "reports/JournalExport.h"
 
-#include "cli/Cli.h"
+#include "formats/Files.h"
 #include "formats/Csv.h"
 
 #include <QDir>

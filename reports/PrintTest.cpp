@@ -1,5 +1,7 @@
 #include "reports/PrintTest.h"
 
+#include "core/ToolError.h"
+
 #include "toolkit/Form.h"
 
 #include <QAbstractTextDocumentLayout>

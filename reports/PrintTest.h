@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/BankFile.h"
+#include "core/StoredBank.h"
 
 #include <QDate>
 #include <QString>

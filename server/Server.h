@@ -1,6 +1,7 @@
 #pragma once
 
-#include "cli/BankFile.h"
+#include "core/StoredBank.h"
+#include "core/ToolError.h"
 #include "data/journal/JournalStore.h"
 #include "data/pg/Pg.h"
 
