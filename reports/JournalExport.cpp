@@ -1,7 +1,7 @@
 #include "reports/JournalExport.h"
 
-#include "formats/Files.h"
 #include "formats/Csv.h"
+#include "formats/Files.h"
 
 #include <QDir>
 #include <QFileInfo>

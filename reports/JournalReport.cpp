@@ -2,12 +2,12 @@
 
 #include "formats/Csv.h"
 #include "reports/JournalExport.h"
+#include "reports/Pdf.h"
 #include "toolkit/Form.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <algorithm>
 
 namespace bank::journal {
@@ -181,22 +181,12 @@ void questionsChart(Pages& pages, const std::vector<QuestionStats>& stats) {
 
 void writeReport(const std::vector<Run>& runs, const std::vector<QuestionStats>& stats,
                  const QString& path, const ReportOptions& options) {
-    toolkit::registerFonts();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EToolError(
-            QStringLiteral("не удаётся записать «%1»: %2").arg(path, file.errorString()));
-    QPdfWriter writer(&file);
-    writer.setResolution(kResolution);
-    writer.setPageSize(QPageSize(QPageSize::A4));
-    writer.setPageMargins(QMarginsF(18, 12, 15, 12), QPageLayout::Millimeter);
     const QString title = QStringLiteral("Журнал результатов: %1").arg(options.bankName);
-    writer.setTitle(title);
-    writer.setCreator(QStringLiteral("infotest-bank"));
+    PdfFile pdf(path, title, kResolution, 18);
     QPainter painter;
-    if (!painter.begin(&writer))
-        throw EToolError(QStringLiteral("не удаётся начать PDF «%1»").arg(path));
-    Pages pages(writer, painter, options.period.isEmpty() ? title : title + u' ' + options.period);
+    pdf.begin(painter);
+    Pages pages(pdf.writer(), painter,
+                options.period.isEmpty() ? title : title + u' ' + options.period);
 
     std::vector<qint64> grades(4, 0);
     std::vector<qint64> points(21, 0);
@@ -233,9 +223,7 @@ void writeReport(const std::vector<Run>& runs, const std::vector<QuestionStats>&
     columnChart(pages, QStringLiteral("Баллы"), pointLabels, points);
     questionsChart(pages, stats);
     runsTable(pages, runs);
-    if (!painter.end() || !file.commit())
-        throw EToolError(
-            QStringLiteral("не удаётся записать «%1»: %2").arg(path, file.errorString()));
+    pdf.commit(painter);
 }
 
 } // namespace bank::journal

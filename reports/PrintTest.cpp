@@ -1,16 +1,13 @@
 #include "reports/PrintTest.h"
 
-#include "core/ToolError.h"
-
+#include "reports/Pdf.h"
 #include "toolkit/Form.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontMetricsF>
-#include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -261,17 +258,9 @@ std::vector<const StoredQuestion*> drawForPrint(std::vector<const StoredQuestion
 
 void printTest(const std::vector<const StoredQuestion*>& questions, const QString& path,
                const PrintOptions& options) {
-    toolkit::registerFonts();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EToolError(
-            QStringLiteral("не удаётся записать «%1»: %2").arg(path, file.errorString()));
-    QPdfWriter writer(&file);
-    writer.setResolution(kResolution);
-    writer.setPageSize(QPageSize(QPageSize::A4));
-    writer.setPageMargins(QMarginsF(20, 12, 15, 12), QPageLayout::Millimeter);
-    writer.setTitle(QStringLiteral("Тест по информатике: %1").arg(options.bankName));
-    writer.setCreator(QStringLiteral("infotest-bank"));
+    PdfFile pdf(path, QStringLiteral("Тест по информатике: %1").arg(options.bankName), kResolution,
+                20);
+    QPdfWriter& writer = pdf.writer();
 
     QFont font = toolkit::windowFont();
     font.setPointSizeF(kTextPoints);
@@ -298,8 +287,7 @@ void printTest(const std::vector<const StoredQuestion*>& questions, const QStrin
     const int pages = doc.pageCount();
 
     QPainter painter;
-    if (!painter.begin(&writer))
-        throw EToolError(QStringLiteral("не удаётся начать PDF «%1»").arg(path));
+    pdf.begin(painter);
     const QString heading =
         QStringLiteral("Банк «%1» · вариант %2").arg(options.bankName).arg(options.seed);
     for (int p = 0; p < pages; ++p) {
@@ -325,9 +313,7 @@ void printTest(const std::vector<const StoredQuestion*>& questions, const QStrin
         doc.drawContents(&painter, QRectF(0, p * bodyHeight, page.width(), bodyHeight - 1));
         painter.restore();
     }
-    if (!painter.end() || !file.commit())
-        throw EToolError(
-            QStringLiteral("не удаётся записать «%1»: %2").arg(path, file.errorString()));
+    pdf.commit(painter);
 }
 
 } // namespace bank
