@@ -17,6 +17,13 @@ using data::journal::RunFilter;
 
 namespace {
 
+// A date as the commands take it: 2026-09-01 or 01.09.2026; throws EToolError naming the option.
+QDate parseDate(const QString& option, const QString& text);
+
+// What journal-clear says it removed, or would remove with --dry-run, of the runs begun before
+// the day.
+QString clearedRunsText(const QDate& day, qint64 removed, bool dryRun);
+
 // The teacher's commands may wait for a pupil's program that is writing a run.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -191,8 +198,6 @@ int journalClear(Context& c) {
     return kExitOk;
 }
 
-} // namespace
-
 QString clearedRunsText(const QDate& day, qint64 removed, bool dryRun) {
     return (dryRun ? QStringLiteral("Будет удалено прохождений, начатых до %1: %2 "
                                     "(--dry-run: ничего не удалено).")
@@ -210,6 +215,8 @@ QDate parseDate(const QString& option, const QString& text) {
     throw EToolError(
         QStringLiteral("%1 «%2»: ожидается дата вида 2026-09-01 или 01.09.2026").arg(option, text));
 }
+
+} // namespace
 
 void addJournalCommands(std::map<QString, Command>& commands) {
     const QStringList period = {kFrom, kTo, kJournal};
