@@ -1,9 +1,9 @@
 #include "server/ServerRuns.h"
 
+#include "core/ToolError.h"
 #include "data/Schema.h"
 #include "data/journal/JournalStore.h"
 #include "data/pg/Pg.h"
-#include "formats/Csv.h"
 
 #include <QStringList>
 
