@@ -558,81 +558,99 @@ QString rowLabel(const Table& table, const Row& row) {
 // How many refused values a message lists before it says how many more there are.
 constexpr int kListedValues = 20;
 
-} // namespace
-
-QStringList copyBank(const QString& source, const QString& destination, bool replace) {
-    if (source == destination)
-        throw EToolError(
-            QStringLiteral("источник и назначение — один и тот же банк «%1»").arg(source));
+// The source's bank and, when the source has every table of one, its journal; each value as
+// stored.
+struct SourceTables {
     std::vector<Table> tables;
     bool journal = false;
-    {
-        auto from = openEnd(source, false, true);
-        for (const char* name : data::kBankTables) {
-            tables.push_back(from->read(QString::fromUtf8(name)));
-            if (tables.back().columns.empty())
-                throw EToolError(QStringLiteral("«%1» не является банком вопросов: нет таблицы "
-                                                "«%2»")
-                                     .arg(source, QString::fromUtf8(name)));
-        }
-        // A part the source lacks is left alone at the destination.
-        int present = 0;
-        for (const char* name : server::kJournalTables)
-            present += !from->columns(QString::fromUtf8(name)).empty();
-        journal = present == int(std::size(server::kJournalTables));
-        for (const char* name : server::kJournalTables)
-            if (journal)
-                tables.push_back(from->read(QString::fromUtf8(name)));
+};
+
+SourceTables readSource(const QString& source) {
+    SourceTables read;
+    auto from = openEnd(source, false, true);
+    for (const char* name : data::kBankTables) {
+        read.tables.push_back(from->read(QString::fromUtf8(name)));
+        if (read.tables.back().columns.empty())
+            throw EToolError(QStringLiteral("«%1» не является банком вопросов: нет таблицы "
+                                            "«%2»")
+                                 .arg(source, QString::fromUtf8(name)));
     }
+    // A part the source lacks is left alone at the destination.
+    int present = 0;
+    for (const char* name : server::kJournalTables)
+        present += !from->columns(QString::fromUtf8(name)).empty();
+    read.journal = present == int(std::size(server::kJournalTables));
+    for (const char* name : server::kJournalTables)
+        if (read.journal)
+            read.tables.push_back(from->read(QString::fromUtf8(name)));
+    return read;
+}
+
+// An empty journal makes no file where there was none: it is left out of the copy, and true
+// returned.
+bool dropEmptyJournal(SourceTables& read, const QString& destination) {
     qint64 journalRows = 0;
-    for (size_t i = std::size(data::kBankTables); i < tables.size(); ++i)
-        journalRows += qint64(tables[i].rows.size());
-    // An empty journal makes no file where there was none.
-    const bool emptyJournal = journal && journalRows == 0 &&
+    for (size_t i = std::size(data::kBankTables); i < read.tables.size(); ++i)
+        journalRows += qint64(read.tables[i].rows.size());
+    const bool emptyJournal = read.journal && journalRows == 0 &&
                               !data::Location(destination).isServer() &&
                               !QFileInfo::exists(data::journal::journalPathForBank(destination));
     if (emptyJournal) {
-        journal = false;
-        tables.resize(std::size(data::kBankTables));
+        read.journal = false;
+        read.tables.resize(std::size(data::kBankTables));
     }
-    auto to = openEnd(destination, true, journal);
+    return emptyJournal;
+}
+
+// The destination's column of each of the table's columns; throws when the destination lacks
+// the table or has other fields.
+std::vector<const Column*> matchedColumns(End& to, const Table& t, const QString& source,
+                                          const QString& destination) {
+    const std::vector<Column> target = to.columns(t.name);
+    if (target.empty())
+        throw EToolError(
+            data::Location(destination).isServer()
+                ? QStringLiteral("в базе «%1» нет таблицы «%2»: создайте таблицы командой "
+                                 "infotest-bank server-init")
+                      .arg(destination, t.name)
+                : QStringLiteral("«%1» не является банком вопросов: нет таблицы «%2»")
+                      .arg(destination, t.name));
+    std::vector<const Column*> matched;
+    for (const Column& c : t.columns) {
+        const auto found = std::find_if(target.begin(), target.end(),
+                                        [&](const Column& d) { return d.name == c.name; });
+        matched.push_back(found == target.end() ? nullptr : &*found);
+    }
+    // A journal made before the reported login has none: its runs' logins were known.
+    const auto optional = [&](const Column& d) {
+        return d.name == QString::fromUtf8(data::journal::kReportedLoginColumn) &&
+               std::none_of(t.columns.begin(), t.columns.end(),
+                            [&](const Column& c) { return c.name == d.name; });
+    };
+    if (target.size() !=
+            t.columns.size() + size_t(std::count_if(target.begin(), target.end(), optional)) ||
+        std::find(matched.begin(), matched.end(), nullptr) != matched.end())
+        throw EToolError(QStringLiteral("у таблицы «%1» в «%2» не те поля, что в «%3»: "
+                                        "копия была бы неполной")
+                             .arg(t.name, destination, source));
+    return matched;
+}
+
+// Refuses the copy before anything is written: a table the destination lacks or holds with
+// other fields, a value its column cannot take, rows already there unless they are replaced.
+void checkDestination(End& to, const std::vector<Table>& tables, const QString& source,
+                      const QString& destination, bool replace) {
     QStringList refused, occupied;
     qint64 refusedCount = 0;
     for (const Table& t : tables) {
-        const std::vector<Column> target = to->columns(t.name);
-        if (target.empty())
-            throw EToolError(
-                data::Location(destination).isServer()
-                    ? QStringLiteral("в базе «%1» нет таблицы «%2»: создайте таблицы командой "
-                                     "infotest-bank server-init")
-                          .arg(destination, t.name)
-                    : QStringLiteral("«%1» не является банком вопросов: нет таблицы «%2»")
-                          .arg(destination, t.name));
-        std::vector<const Column*> matched;
-        for (const Column& c : t.columns) {
-            const auto found = std::find_if(target.begin(), target.end(),
-                                            [&](const Column& d) { return d.name == c.name; });
-            matched.push_back(found == target.end() ? nullptr : &*found);
-        }
-        // A journal made before the reported login has none: its runs' logins were known.
-        const auto optional = [&](const Column& d) {
-            return d.name == QString::fromUtf8(data::journal::kReportedLoginColumn) &&
-                   std::none_of(t.columns.begin(), t.columns.end(),
-                                [&](const Column& c) { return c.name == d.name; });
-        };
-        if (target.size() !=
-                t.columns.size() + size_t(std::count_if(target.begin(), target.end(), optional)) ||
-            std::find(matched.begin(), matched.end(), nullptr) != matched.end())
-            throw EToolError(QStringLiteral("у таблицы «%1» в «%2» не те поля, что в «%3»: "
-                                            "копия была бы неполной")
-                                 .arg(t.name, destination, source));
+        const std::vector<const Column*> matched = matchedColumns(to, t, source, destination);
         for (const Row& row : t.rows)
             for (size_t c = 0; c < row.size(); ++c)
-                if (const QString why = refusal(row[c], *matched[c], to->strictText());
+                if (const QString why = refusal(row[c], *matched[c], to.strictText());
                     !why.isEmpty() && ++refusedCount <= kListedValues)
                     refused << QStringLiteral("%1, поле «%2»: %3")
                                    .arg(rowLabel(t, row), t.columns[c].name, why);
-        if (const qint64 rows = to->rowCount(t.name); rows > 0)
+        if (const qint64 rows = to.rowCount(t.name); rows > 0)
             occupied << QStringLiteral("«%1» — %2").arg(t.name).arg(rows);
     }
     if (refusedCount > kListedValues)
@@ -647,20 +665,27 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
         throw EToolError(QStringLiteral("в «%1» уже есть строки (%2); ничего не скопировано. "
                                         "Чтобы заменить их копией, укажите --replace")
                              .arg(destination, occupied.join(QLatin1String(", "))));
+}
+
+void writeTables(End& to, const std::vector<Table>& tables, bool replace) {
     for (const Table& t : tables) {
         if (replace)
-            to->clear(t.name);
-        to->insert(t, to->columns(t.name));
+            to.clear(t.name);
+        to.insert(t, to.columns(t.name));
         if (hasId(t.columns))
-            to->setHighWater(t.name, t.highWater);
+            to.setHighWater(t.name, t.highWater);
     }
-    to->commit();
+}
+
+QStringList copyReport(const SourceTables& copied, bool emptyJournal, const QString& source,
+                       const QString& destination) {
+    const std::vector<Table>& tables = copied.tables;
     QStringList report{
         QStringLiteral("Банк скопирован из «%1» в «%2»: %3.")
             .arg(source, destination,
                  countsText(qint64(tables[0].rows.size()), qint64(tables[1].rows.size()),
                             qint64(tables[2].rows.size())))};
-    if (journal)
+    if (copied.journal)
         report << QStringLiteral("Журнал результатов скопирован: %1.")
                       .arg(plural(qint64(tables[3].rows.size()), "прохождение", "прохождения",
                                   "прохождений"));
@@ -670,6 +695,21 @@ QStringList copyBank(const QString& source, const QString& destination, bool rep
         report << QStringLiteral("Журнала результатов у «%1» нет: журнал «%2» не тронут.")
                       .arg(source, destination);
     return report;
+}
+
+} // namespace
+
+QStringList copyBank(const QString& source, const QString& destination, bool replace) {
+    if (source == destination)
+        throw EToolError(
+            QStringLiteral("источник и назначение — один и тот же банк «%1»").arg(source));
+    SourceTables read = readSource(source);
+    const bool emptyJournal = dropEmptyJournal(read, destination);
+    auto to = openEnd(destination, true, read.journal);
+    checkDestination(*to, read.tables, source, destination, replace);
+    writeTables(*to, read.tables, replace);
+    to->commit();
+    return copyReport(read, emptyJournal, source, destination);
 }
 
 ServerSnapshot::ServerSnapshot(const QString& url) {
