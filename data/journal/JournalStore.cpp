@@ -341,7 +341,7 @@ bool storeOnServer(PgEngine& server, const RunRecord& run) {
     PgEngine::Parameters parameters;
     parameters.add(runToServerJson(run));
     const PgEngine::Result result =
-        server.execPrepared("SELECT \"Записать_прохождение\"($1::jsonb)", parameters);
+        server.execParams("SELECT \"Записать_прохождение\"($1::jsonb)", parameters);
     return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
 }
 

@@ -209,7 +209,7 @@ void PgWriter::checkColumns() {
     engine_.exec(QStringLiteral("SELECT FROM %1 LIMIT 0").arg(table()).toUtf8());
     PgEngine::Parameters parameters;
     parameters.add(table().toUtf8());
-    const PgEngine::Result columns = engine_.execPrepared(
+    const PgEngine::Result columns = engine_.execParams(
         "SELECT a.attname, a.atttypid, format_type(a.atttypid, a.atttypmod), "
         "a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', "
         "false), EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = a.attrelid AND "
@@ -269,7 +269,7 @@ void PgWriter::readAll(const std::function<void(qint64, RowData&&)>& take) {
                                    .arg(quoted(shape_.orderField->fieldName()), quoted(key_))
                              : QStringLiteral(" ORDER BY %1").arg(quoted(key_));
     parameters_.clear();
-    const PgEngine::Result rows = engine_.execPrepared(sql.toUtf8(), parameters_);
+    const PgEngine::Result rows = engine_.execParams(sql.toUtf8(), parameters_);
     const int count = PQntuples(rows.get());
     for (int r = 0; r < count; ++r)
         take(std::strtoll(PQgetvalue(rows.get(), r, 0), nullptr, 10),
@@ -280,10 +280,10 @@ std::optional<RowData> PgWriter::readOne(qint64 id) {
     parameters_.clear();
     parameters_.add(QByteArray::number(id));
     const PgEngine::Result row =
-        engine_.execPrepared(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = $1")
-                                 .arg(columnList(), table(), quoted(key_))
-                                 .toUtf8(),
-                             parameters_);
+        engine_.execParams(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = $1")
+                               .arg(columnList(), table(), quoted(key_))
+                               .toUtf8(),
+                           parameters_);
     if (PQntuples(row.get()) == 0)
         return std::nullopt;
     return rowOf(row.get(), 0, 0, cells_, scratch_);
@@ -307,7 +307,7 @@ qint64 PgWriter::insert(RowData& row) {
                                .arg(table(), names.join(", "), marks.join(", "))) +
         QStringLiteral(" RETURNING %1, %2").arg(quoted(key_), columnList());
     const PgEngine::Result stored =
-        engine_.write([&] { return engine_.execPrepared(sql.toUtf8(), parameters_); });
+        engine_.write([&] { return engine_.execParams(sql.toUtf8(), parameters_); });
     if (PQntuples(stored.get()) != 1)
         raise(QStringLiteral("The new row was not written"));
     const qint64 id = std::strtoll(PQgetvalue(stored.get(), 0, 0), nullptr, 10);
@@ -384,7 +384,7 @@ void PgWriter::update(qint64 id, RowData& row, const RowData& asRead) {
     parameters_.clear();
     addUpdate(parameters_, id, row, asRead, cells);
     const PgEngine::Result stored =
-        engine_.write([&] { return engine_.execPrepared(updateSql(cells), parameters_); });
+        engine_.write([&] { return engine_.execParams(updateSql(cells), parameters_); });
     if (PQntuples(stored.get()) != 1)
         throw EEngineError(QString::fromLatin1(kUpdateConflictMessage), 0);
     row = rowOf(stored.get(), 0, 0, cells_, scratch_);
@@ -449,7 +449,7 @@ void PgWriter::remove(qint64 id, const RowData& asRead) {
     const QString sql = QStringLiteral("DELETE FROM %1").arg(table()) + rowUnchangedCondition(1) +
                         QStringLiteral(" RETURNING ") + quoted(key_);
     const PgEngine::Result gone =
-        engine_.write([&] { return engine_.execPrepared(sql.toUtf8(), parameters_); });
+        engine_.write([&] { return engine_.execParams(sql.toUtf8(), parameters_); });
     if (PQntuples(gone.get()) != 1)
         throw EEngineError(QString::fromLatin1(kDeleteConflictMessage), 0);
 }
@@ -577,8 +577,8 @@ std::vector<std::pair<qint64, int>> PgEngine::numberQuestions(const std::vector<
     Parameters parameters;
     parameters.add(list + '}');
     const Result rows = write([&] {
-        return execPrepared("SELECT \"id\", \"Номер\" FROM " + function + "($1::integer[])",
-                            parameters);
+        return execParams("SELECT \"id\", \"Номер\" FROM " + function + "($1::integer[])",
+                          parameters);
     });
     std::vector<std::pair<qint64, int>> numbers;
     for (int r = 0; r < rows.rows(); ++r)
@@ -598,9 +598,9 @@ bool PgEngine::scoresRuns() {
 bool PgEngine::mayCall(const QByteArray& signature) {
     Parameters parameters;
     parameters.add(signature);
-    const Result found = execPrepared("SELECT to_regprocedure($1) IS NOT NULL AND "
-                                      "has_function_privilege(to_regprocedure($1), 'EXECUTE')",
-                                      parameters);
+    const Result found = execParams("SELECT to_regprocedure($1) IS NOT NULL AND "
+                                    "has_function_privilege(to_regprocedure($1), 'EXECUTE')",
+                                    parameters);
     return PQgetvalue(found.get(), 0, 0)[0] == 't';
 }
 
@@ -609,7 +609,7 @@ PgEngine::Result PgEngine::exec(const QByteArray& sql) {
     return check(conn_.run(sql));
 }
 
-PgEngine::Result PgEngine::execPrepared(const QByteArray& sql, const Parameters& parameters) {
+PgEngine::Result PgEngine::execParams(const QByteArray& sql, const Parameters& parameters) {
     ensureConnected();
     return check(conn_.run(sql, parameters));
 }
@@ -689,7 +689,7 @@ void PgEngine::query(const QString& sql, const std::vector<QVariant>& values,
         cell.setValue(0, value);
         addCell(parameters, cell, 0);
     }
-    const Result rows = write([&] { return execPrepared(sql.toUtf8(), parameters); });
+    const Result rows = write([&] { return execParams(sql.toUtf8(), parameters); });
     std::vector<CellView> cells(std::size_t(PQnfields(rows.get())));
     std::vector<QByteArray> scratch(cells.size());
     for (int r = 0; take && r < rows.rows(); ++r)

@@ -58,8 +58,9 @@ public:
 
     // Runs a statement without parameters; throws the server's error.
     Result exec(const QByteArray& sql);
-    // Runs sql with its values.
-    Result execPrepared(const QByteArray& sql, const Parameters& parameters);
+    // Runs sql with its values, sent as an unnamed statement (nothing stays prepared on the
+    // connection, so that a pooler in transaction pooling may hand it to another client).
+    Result execParams(const QByteArray& sql, const Parameters& parameters);
     // Sends count statements without waiting for each answer (pipeline mode):
     // statement(i, parameters) gives the i-th one's text and fills its values, take(i, result) sees
     // its result, null for one the server skipped after an earlier error. Throws as exec()
