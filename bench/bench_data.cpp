@@ -9,7 +9,7 @@
 #include "bench/Medians.h"
 #include "data/DM.h"
 #include "data/Schema.h"
-#include "data/Sqlite.h"
+#include "data/sqlite/Sqlite.h"
 
 #include <QDir>
 #include <QFile>

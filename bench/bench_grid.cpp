@@ -2,7 +2,7 @@
 // the same repaint of three plain Qt tables over a model of the rows in view.
 #include "data/DM.h"
 #include "data/Schema.h"
-#include "data/Sqlite.h"
+#include "data/sqlite/Sqlite.h"
 #include "editor/Unit2.h"
 #include "toolkit/Form.h"
 

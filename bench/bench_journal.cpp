@@ -5,7 +5,7 @@
 // Run by scripts/bench; "--journal-size" prints the file's bytes per recorded run instead.
 #include "bench/BenchRuns.h"
 #include "bench/Medians.h"
-#include "data/JournalStore.h"
+#include "data/journal/JournalStore.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

@@ -7,12 +7,12 @@
 //
 // The server is a throwaway cluster of the tests' own (PgServer); where PostgreSQL is not
 // installed the program says so and measures nothing.
-#include "bank/BankFile.h"
-#include "bank/Copy.h"
-#include "bank/Server.h"
 #include "bench/BenchRuns.h"
 #include "bench/Medians.h"
-#include "data/JournalStore.h"
+#include "cli/BankFile.h"
+#include "cli/Copy.h"
+#include "data/journal/JournalStore.h"
+#include "server/Server.h"
 #include "tests/support/PgServer.h"
 
 #include <QCoreApplication>

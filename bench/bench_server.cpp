@@ -8,14 +8,14 @@
 // socket); where PostgreSQL is not installed the program says so and measures nothing. With
 // "--pupil URL" the program is one pupil's program instead: it opens the bank, draws, locates
 // the run's questions with their options and explanations, and prints its times.
-#include "bank/Server.h"
 #include "bench/Medians.h"
 #include "data/DM.h"
 #include "data/Errors.h"
-#include "data/JournalStore.h"
-#include "data/PgEngine.h"
 #include "data/Schema.h"
-#include "data/ShownRun.h"
+#include "data/journal/JournalStore.h"
+#include "data/journal/ShownRun.h"
+#include "data/pg/PgEngine.h"
+#include "server/Server.h"
 #include "testing/testirovanie.h"
 #include "tests/support/PgBouncer.h"
 #include "tests/support/PgServer.h"

@@ -6,7 +6,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
-bank_tool=$build/bank/infotest-bank
+bank_tool=$build/cli/infotest-bank
 size_mb=${SIZE_MB:-50}
 [[ -x $bank_tool ]] || { echo "import_memory.sh: build infotest-bank first" >&2; exit 1; }
 [[ -x /usr/bin/time ]] || { echo "import_memory.sh: /usr/bin/time (package time) is missing" >&2; exit 1; }

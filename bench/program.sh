@@ -13,7 +13,7 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 program=$build/app/infotest
-bank_tool=$build/bank/infotest-bank
+bank_tool=$build/cli/infotest-bank
 runs=${RUNS:-5}
 questions=${QUESTIONS:-100000}
 empty_questions=${EMPTY_QUESTIONS:-10000}

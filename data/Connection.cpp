@@ -1,9 +1,9 @@
 #include "data/Connection.h"
 
 #include "data/Errors.h"
-#include "data/PgEngine.h"
-#include "data/SqliteEngine.h"
 #include "data/Table.h"
+#include "data/pg/PgEngine.h"
+#include "data/sqlite/SqliteEngine.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 
 #include "data/Engine.h"
 #include "data/Location.h"
-#include "data/Sqlite.h"
+#include "data/sqlite/Sqlite.h"
 
 #include <QString>
 #include <memory>

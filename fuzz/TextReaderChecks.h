@@ -3,9 +3,9 @@
 // What every reader of a teacher's text file (GIFT, Aiken) must hold on any input, strict and
 // lenient: the questions it reads become ours with texts that fit and carry no control
 // character, and only a control character in the file refuses it whole under --lenient.
-#include "bank/Encoding.h"
-#include "bank/Foreign.h"
 #include "data/Errors.h"
+#include "formats/Encoding.h"
+#include "formats/Foreign.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 // The bank tool's Aiken reader on arbitrary text: it either reads questions or throws its input
 // error, and what it reads becomes our questions without a fault of its own.
-#include "bank/Aiken.h"
+#include "formats/Aiken.h"
 #include "fuzz/TextReaderChecks.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The bank tool's CSV reader on arbitrary bytes: it either reads questions or throws its input
 // error, and what it reads writes back to a file that reads the same.
-#include "bank/QuestionCsv.h"
 #include "data/Errors.h"
+#include "formats/QuestionCsv.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // The bank tool's GIFT reader on arbitrary text: it either reads questions or throws its input
 // error, and what it reads becomes our questions without a fault of its own.
-#include "bank/Gift.h"
+#include "formats/Gift.h"
 #include "fuzz/TextReaderChecks.h"
 
 #include <QGuiApplication>

@@ -1,9 +1,9 @@
 // The bank tool's Moodle XML reader on arbitrary bytes: it either reads questions or throws its
 // input error, never hangs on entities, and what it reads fits the field with --lenient.
-#include "bank/Encoding.h"
-#include "bank/Foreign.h"
-#include "bank/MoodleReader.h"
 #include "data/Errors.h"
+#include "formats/Encoding.h"
+#include "formats/Foreign.h"
+#include "formats/MoodleReader.h"
 
 #include <QGuiApplication>
 

@@ -1,7 +1,7 @@
 #include "journal/JournalLocation.h"
 
 #include "data/Connection.h"
-#include "data/JournalStore.h"
+#include "data/journal/JournalStore.h"
 
 #include <QDir>
 #include <QFile>

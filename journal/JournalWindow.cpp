@@ -1,13 +1,13 @@
 #include "journal/JournalWindow.h"
 
-#include "bank/JournalExport.h"
-#include "bank/JournalReport.h"
 #include "data/Errors.h"
 #include "data/Location.h"
-#include "data/Pg.h"
+#include "data/pg/Pg.h"
 #include "journal/JournalLocation.h"
 #include "journal/QuestionsModel.h"
 #include "journal/RunsModel.h"
+#include "reports/JournalExport.h"
+#include "reports/JournalReport.h"
 #include "toolkit/MessageBox.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
 #include "journal/RunsModel.h"
 
-#include "bank/JournalExport.h"
 #include "data/Errors.h"
+#include "reports/JournalExport.h"
 
 #include <QColor>
 #include <QPalette>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/JournalReader.h"
+#include "data/journal/JournalReader.h"
 #include "journal/RowListModel.h"
 
 namespace journal {

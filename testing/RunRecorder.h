@@ -1,7 +1,7 @@
 #pragma once
 
-#include "data/JournalQueue.h"
-#include "data/ShownRun.h"
+#include "data/journal/JournalQueue.h"
+#include "data/journal/ShownRun.h"
 
 #include <optional>
 

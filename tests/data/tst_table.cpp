@@ -2,7 +2,7 @@
 // the file and when, conflicts with other programs, and awkward data written by them.
 #include "data/DM.h"
 #include "data/Errors.h"
-#include "data/PgEngine.h"
+#include "data/pg/PgEngine.h"
 #include "tests/support/BankFixture.h"
 #include "tests/support/PgServer.h"
 

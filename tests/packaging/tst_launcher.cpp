@@ -2,7 +2,7 @@
 // sample, with stand-ins for the program and the dialog tools that note what they were given.
 // "@" in the tables stands for the layout's folder.
 #include "data/Schema.h"
-#include "data/Sqlite.h"
+#include "data/sqlite/Sqlite.h"
 #include "tests/support/BankFixture.h"
 
 #include <QProcess>

@@ -1,7 +1,7 @@
 #include "tests/support/BadBanks.h"
 
 #include "data/Schema.h"
-#include "data/Sqlite.h"
+#include "data/sqlite/Sqlite.h"
 #include "tests/support/BankFixture.h"
 
 #include <QDir>

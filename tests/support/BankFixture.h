@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/Sqlite.h"
+#include "data/sqlite/Sqlite.h"
 #include "tests/support/PgBouncer.h"
 #include "tests/support/PgServer.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/Sqlite.h"
+#include "data/sqlite/Sqlite.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/JournalStore.h"
+#include "data/journal/JournalStore.h"
 
 namespace testsupport {
 
