@@ -602,9 +602,9 @@ bool dropEmptyJournal(SourceTables& read, const QString& destination) {
     return emptyJournal;
 }
 
-// The destination's column of each of the table's columns; throws when the destination lacks
-// the table or has other fields.
-std::vector<const Column*> matchedColumns(End& to, const Table& t, const QString& source,
+// The destination's column of each of the table's columns, by value: the destination's list
+// ends here. Throws when the destination lacks the table or has other fields.
+std::vector<Column> matchedColumns(End& to, const Table& t, const QString& source,
                                           const QString& destination) {
     const std::vector<Column> target = to.columns(t.name);
     if (target.empty())
@@ -615,11 +615,14 @@ std::vector<const Column*> matchedColumns(End& to, const Table& t, const QString
                       .arg(destination, t.name)
                 : QStringLiteral("«%1» не является банком вопросов: нет таблицы «%2»")
                       .arg(destination, t.name));
-    std::vector<const Column*> matched;
+    std::vector<Column> matched;
+    bool allFound = true;
     for (const Column& c : t.columns) {
         const auto found = std::find_if(target.begin(), target.end(),
                                         [&](const Column& d) { return d.name == c.name; });
-        matched.push_back(found == target.end() ? nullptr : &*found);
+        allFound = allFound && found != target.end();
+        if (found != target.end())
+            matched.push_back(*found);
     }
     // A journal made before the reported login has none: its runs' logins were known.
     const auto optional = [&](const Column& d) {
@@ -629,7 +632,7 @@ std::vector<const Column*> matchedColumns(End& to, const Table& t, const QString
     };
     if (target.size() !=
             t.columns.size() + size_t(std::count_if(target.begin(), target.end(), optional)) ||
-        std::find(matched.begin(), matched.end(), nullptr) != matched.end())
+        !allFound)
         throw EToolError(QStringLiteral("у таблицы «%1» в «%2» не те поля, что в «%3»: "
                                         "копия была бы неполной")
                              .arg(t.name, destination, source));
@@ -643,10 +646,10 @@ void checkDestination(End& to, const std::vector<Table>& tables, const QString& 
     QStringList refused, occupied;
     qint64 refusedCount = 0;
     for (const Table& t : tables) {
-        const std::vector<const Column*> matched = matchedColumns(to, t, source, destination);
+        const std::vector<Column> matched = matchedColumns(to, t, source, destination);
         for (const Row& row : t.rows)
             for (size_t c = 0; c < row.size(); ++c)
-                if (const QString why = refusal(row[c], *matched[c], to.strictText());
+                if (const QString why = refusal(row[c], matched[c], to.strictText());
                     !why.isEmpty() && ++refusedCount <= kListedValues)
                     refused << QStringLiteral("%1, поле «%2»: %3")
                                    .arg(rowLabel(t, row), t.columns[c].name, why);
