@@ -148,8 +148,9 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
         case RunColumn::Duration:
             return run->state == RunState::Recorded ? durationText(run->seconds())
                                                     : durationText(-1);
-        case RunColumn::Points:
-            return r.points;
+        case RunColumn::Points: // a run still going has no points yet, not none
+            return run->state == RunState::Recorded ? QVariant(r.points)
+                                                    : QVariant(QStringLiteral("—"));
         case RunColumn::Grade:
             return r.grade ? QVariant(*r.grade) : QVariant(QStringLiteral("—"));
         case RunColumn::Finished:
