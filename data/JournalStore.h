@@ -33,9 +33,10 @@ inline constexpr int kJournalUserVersion = 2;
 inline constexpr char kReportedLoginColumn[] = "ЛогинСообщён";
 // A finished run has an answer for each question of the test.
 inline constexpr int kQuestionsPerRun = kQuestionsPerTest;
-// On a school's server a run is answered within this time of its start; a run recorded later
-// (its program queued it while the server was away) is refused, so that a token cannot be kept
-// to answer at leisure.
+// On a school's server a run is answered within this time of its start. The server cannot tell
+// when a queued run was answered, only when it arrived: one that arrives later (its program
+// queued it through an outage) is still recorded, with the server's clock at its arrival as its
+// end, and the journal shows it as late so that the teacher can tell.
 inline constexpr int kAnsweringLimitSeconds = 4 * 60 * 60;
 
 // One option or explanation as the testing window showed it.
@@ -85,7 +86,11 @@ struct Run {
     qint64 id = 0;
     RunRecord record; // without answers
     int answered = 0;
+    bool reportedLogin = false; // see kReportedLoginColumn
     qint64 seconds() const { return record.started.secsTo(record.ended); }
+    // Recorded later than the answering limit after its start. On a server both times are the
+    // server's, the end its arrival; in a file the end is the pupil's tenth answer.
+    bool late() const { return seconds() > kAnsweringLimitSeconds; }
 };
 
 // Which runs a query covers. Dates are local calendar days, both ends included.
@@ -137,6 +142,7 @@ QString journalPathForBank(const QString& bankPath);
 // runs.
 inline constexpr char kStoredRunColumns[] =
     R"sql("id", "Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено")sql";
+inline constexpr int kStoredRunColumnCount = 12;
 // A stored run from a row that starts with kStoredRunColumns.
 Run runOfRow(const sqlite::Statement& read);
 Run runOfRow(const RowData& row);
@@ -186,6 +192,9 @@ private:
     void upgrade();
     qint64 shownQuestionId(const Answer& answer);
     void readChoices(qint64 shownId, ShownChoices& options, ShownChoices& explanations) const;
+    // Whether the runs' table has kReportedLoginColumn (a file of version 1 read as it is, or a
+    // server set up before it, has not).
+    bool hasReportedLogin() const;
 
     QString path_;
     std::unique_ptr<Engine> engine_;

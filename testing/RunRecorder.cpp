@@ -5,6 +5,7 @@
 
 #include <QSysInfo>
 #include <QUuid>
+#include <utility>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -176,6 +177,9 @@ JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
         outcome.remaining = queued.remaining;
         if (!queued.error.isEmpty())
             outcome.error = queued.error;
+        refused_ += queued.refused;
+        if (queued.refused > 0)
+            refusal_ = queued.refusal;
     } catch (const Exception& e) {
         outcome.error = e.message();
         outcome.remaining = -1; // unknown: the queue file cannot be read
@@ -190,6 +194,14 @@ void RunRecorder::retryQueued() {
 void RunRecorder::programEnds() {
     abandoned();
     const JournalQueue::Outcome outcome = flush(kEndBusyTimeoutMs);
+    // Told once: the records are set aside and no later start tries them again.
+    if (refused_ > 0) {
+        const int refused = std::exchange(refused_, 0);
+        throw Exception(QStringLiteral("Сервер отказался записать результаты тестов (%1): %2. "
+                                       "Они отложены в файл «%3»; покажите его учителю.")
+                            .arg(refused)
+                            .arg(refusal_, queue_.refusedPath()));
+    }
     if (!unsaved_.empty())
         throw Exception(QStringLiteral("Результаты тестов (%1) не записаны ни в журнал, ни в "
                                        "файл очереди «%2»: %3")
