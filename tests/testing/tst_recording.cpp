@@ -5,6 +5,7 @@
 #include "bank/Copy.h"
 #include "bank/Server.h"
 #include "data/JournalStore.h"
+#include "data/Pg.h"
 #include "data/ShownRun.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
@@ -21,6 +22,7 @@
 #include <csignal>
 #include <optional>
 #include <sys/resource.h>
+#include <thread>
 
 using namespace data::journal;
 using testsupport::BankEngine;
@@ -82,6 +84,9 @@ enum class Ending { Finish, CloseWindow, NewDraw, ProgramEnds };
 enum class Fault {
     ServerDown,
     ServerDownThenKilled,
+    ServerSilent,
+    ServerRestarted,
+    Refused,
     Locked,
     DirectoryInTheWay,
     NotAJournal,
@@ -203,6 +208,9 @@ void TestRecording::failedWriteQueuesThenStoresOnce_data() {
     QTest::addColumn<Fault>("fault");
     QTest::newRow("server down at the tenth answer") << Fault::ServerDown;
     QTest::newRow("server down, killed before its reply") << Fault::ServerDownThenKilled;
+    QTest::newRow("server silent past the deadline") << Fault::ServerSilent;
+    QTest::newRow("server restarted while the call waits") << Fault::ServerRestarted;
+    QTest::newRow("run refused by the server for good") << Fault::Refused;
     QTest::newRow("journal locked by another program") << Fault::Locked;
     QTest::newRow("a folder where the journal belongs") << Fault::DirectoryInTheWay;
     QTest::newRow("not a journal") << Fault::NotAJournal;
@@ -213,7 +221,9 @@ void TestRecording::failedWriteQueuesThenStoresOnce_data() {
 
 void TestRecording::failedWriteQueuesThenStoresOnce() {
     QFETCH(Fault, fault);
-    const bool serverDown = fault == Fault::ServerDown || fault == Fault::ServerDownThenKilled;
+    const bool serverDown = fault == Fault::ServerDown || fault == Fault::ServerDownThenKilled ||
+                            fault == Fault::ServerSilent || fault == Fault::ServerRestarted ||
+                            fault == Fault::Refused;
     const BankEngine engine = serverDown ? BankEngine::Server : BankEngine::File;
     REQUIRE_ENGINE(engine);
     BankFixture bank(true, engine);
@@ -222,14 +232,47 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     const QString path = journalPathForBank(bank.bankPath());
     auto program = std::make_optional<ProgramFixture>();
     startRun();
+    answer(9);
 
     std::optional<JournalLock> lock;
+    std::optional<data::pg::Connection> admin;
+    std::optional<data::pg::Transaction> held;
+    std::thread restarter;
+    // The pupil's session on the server, as the admin sees it.
+    const QString pupils =
+        QStringLiteral("FROM pg_stat_activity WHERE usename = 'ученики' AND pid <> 0");
+    QStringList stopped;
     rlimit fileSize{};
     getrlimit(RLIMIT_FSIZE, &fileSize);
     switch (fault) {
     case Fault::ServerDown:
     case Fault::ServerDownThenKilled:
         PgServer::shared().stopImmediately();
+        break;
+    case Fault::ServerSilent: // the connection stays open, and nothing answers on it
+        admin.emplace(PgServer::shared().url());
+        stopped = admin->exec(QStringLiteral("SELECT string_agg(pid::text, ' ') ") + pupils)
+                      .text(0, 0)
+                      .split(u' ');
+        for (const QString& pid : stopped)
+            QCOMPARE(::kill(pid.toInt(), SIGSTOP), 0);
+        break;
+    case Fault::ServerRestarted: // once the call waits for the row another session holds
+        admin.emplace(PgServer::shared().url());
+        held.emplace(*admin);
+        admin->exec(QStringLiteral("SELECT * FROM \"Т_НачатыйТест\" FOR UPDATE"));
+        restarter = std::thread([&pupils] {
+            const data::pg::Connection watcher(PgServer::shared().url());
+            while (watcher.exec(QStringLiteral("SELECT 1 ") + pupils +
+                                QStringLiteral(" AND wait_event_type = 'Lock'"))
+                       .rows() == 0)
+                QThread::msleep(10);
+            PgServer::shared().stopFast();
+            PgServer::shared().start();
+        });
+        break;
+    case Fault::Refused:
+        PgServer::shared().psql(QStringLiteral("DELETE FROM \"Т_НачатыйТест\""));
         break;
     case Fault::Locked:
     case Fault::Killed:
@@ -256,11 +299,16 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     toolkit::seam::pushAnswer(ModalResult::Yes);
     QElapsedTimer clock;
     clock.start();
-    answer(10);
+    answer(1);
     setrlimit(RLIMIT_FSIZE, &fileSize);
+    const qint64 waited = clock.elapsed();
+    if (restarter.joinable())
+        restarter.join();
+    for (const QString& pid : stopped)
+        QCOMPARE(::kill(pid.toInt(), SIGCONT), 0);
     // The grade box as always, and nothing else; a run the server scores says it is counted
     // later, within the server's deadline.
-    QVERIFY(clock.elapsed() < data::journal::kServerScoreDeadlineMs + 2000);
+    QVERIFY2(waited < data::journal::kServerScoreDeadlineMs + 1000, qPrintable(QString::number(waited)));
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
     const QString box = toolkit::seam::shown()[0].text;
     QVERIFY2(bank.onServer() ? box.startsWith(QStringLiteral("Ответы сохранены"))
@@ -277,8 +325,21 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
         QVERIFY(toolkit::seam::shown()[1].text.contains(JournalQueue::defaultPath()));
         program.reset();
     }
-    if (serverDown)
+    if (fault == Fault::ServerDown || fault == Fault::ServerDownThenKilled)
         PgServer::shared().start();
+    if (fault == Fault::Refused) { // set aside at the next chance, and told once at the end
+        testi->Recorder.retryQueued();
+        QCOMPARE(queuedLines(), 0);
+        toolkit::seam::pushAnswer(ModalResult::OK);
+        destroyProgram();
+        QVERIFY(toolkit::seam::shown().back().text.contains(QStringLiteral("не начинался")));
+        program.emplace();
+        destroyProgram();
+        QCOMPARE(toolkit::seam::shown().size(), size_t(2));
+        QCOMPARE(JournalStore(PgServer::shared().url(), JournalStore::Mode::ReadOnly).runs({}).size(),
+                 size_t(0));
+        return;
+    }
     const bool wasLocked = lock.has_value();
     lock.reset();
     if (wasLocked)
