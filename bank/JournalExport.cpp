@@ -54,8 +54,8 @@ Sheet runsSheet(const std::vector<Run>& runs) {
         const auto& r = run.record;
         sheet.rows.push_back({r.started, r.host, r.login, pupilName(r),
                               qRound(double(run.seconds()) / 6.0) / 10.0, qint64(r.points),
-                              r.grade ? QVariant(qint64(*r.grade)) : QVariant(),
-                              yesNo(r.finished), yesNo(run.late()), yesNo(run.reportedLogin)});
+                              r.grade ? QVariant(qint64(*r.grade)) : QVariant(), yesNo(r.finished),
+                              yesNo(run.late()), yesNo(run.reportedLogin)});
     }
     return sheet;
 }

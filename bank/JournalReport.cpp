@@ -140,9 +140,9 @@ void runsTable(Pages& pages, const std::vector<Run>& runs) {
             flags << QStringLiteral("логин сообщён");
         if (runs[i].late())
             flags << QStringLiteral("запоздал");
-        const QString name = flags.isEmpty() ? pupilName(r)
-                                             : QStringLiteral("%1 (%2)").arg(pupilName(r),
-                                                                             flags.join(u", "));
+        const QString name = flags.isEmpty()
+                                 ? pupilName(r)
+                                 : QStringLiteral("%1 (%2)").arg(pupilName(r), flags.join(u", "));
         row({cellText(r.started), r.host, name,
              QString::number(double(runs[i].seconds()) / 60.0, 'f', 1), QString::number(r.points),
              r.grade ? QString::number(*r.grade) : QStringLiteral("—"), yesNo(r.finished)},

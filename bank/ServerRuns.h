@@ -27,8 +27,8 @@ class Connection;
 //       Calling again with the same token returns the stored result and stores nothing; an
 //       unknown token is refused (22023) and nothing is stored. A token of any age is recorded:
 //       a run queued through an outage arrives late, and the journal shows it (Run::late()).
-//       Every 22023 is for good: the same call is refused again. "Удалено" counts chosen rows that had been
-//       deleted from the bank before the run started: they score 0.
+//       Every 22023 is for good: the same call is refused again. "Удалено" counts chosen rows that
+//       had been deleted from the bank before the run started: they score 0.
 namespace bank::server::runs {
 
 // The role that owns the functions; it cannot log in.

@@ -432,12 +432,13 @@ bool JournalStore::hasReportedLogin() const {
 std::vector<Run> JournalStore::runs(const RunFilter& filter) const {
     const auto [low, high] = bounds(filter);
     // Only the values the query names: a server cannot type a value it is not told the use of.
-    QString sql = QStringLiteral("SELECT %1, %2 FROM \"Т_Прохождение\" WHERE \"Начало\" >= $1 "
-                                 "AND \"Начало\" < $2")
-                      .arg(QString::fromUtf8(kStoredRunColumns),
-                           hasReportedLogin()
-                               ? QStringLiteral("\"%1\"").arg(QString::fromUtf8(kReportedLoginColumn))
-                               : QStringLiteral("0 = 1"));
+    QString sql =
+        QStringLiteral("SELECT %1, %2 FROM \"Т_Прохождение\" WHERE \"Начало\" >= $1 "
+                       "AND \"Начало\" < $2")
+            .arg(QString::fromUtf8(kStoredRunColumns),
+                 hasReportedLogin()
+                     ? QStringLiteral("\"%1\"").arg(QString::fromUtf8(kReportedLoginColumn))
+                     : QStringLiteral("0 = 1"));
     std::vector<QVariant> values{low, high};
     if (filter.finished) {
         sql += QStringLiteral(" AND \"Завершён\" = $3");

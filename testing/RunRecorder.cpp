@@ -5,9 +5,9 @@
 
 #include <QSysInfo>
 #include <QUuid>
-#include <utility>
 #include <pwd.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace data::journal;
 

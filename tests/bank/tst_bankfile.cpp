@@ -785,8 +785,8 @@ void TestBankFile::serverScoresRuns_data() {
     QTest::newRow("another pupil holds the rows and a recording open")
         << "held" << keys << seconds << 19 << "19 5 0";
     // Queued through an outage: recorded all the same, and shown as late.
-    QTest::newRow("a token past the answering limit") << "late" << keys << seconds << 19
-                                                       << "19 5 0";
+    QTest::newRow("a token past the answering limit")
+        << "late" << keys << seconds << 19 << "19 5 0";
     const std::pair<const char*, const char*> refused[] = {
         {"a token never issued", "не начинался"},
         {"a row not shown chosen", "не было на экране"},

@@ -263,8 +263,9 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
         admin->exec(QStringLiteral("SELECT * FROM \"Т_НачатыйТест\" FOR UPDATE"));
         restarter = std::thread([&pupils] {
             const data::pg::Connection watcher(PgServer::shared().url());
-            while (watcher.exec(QStringLiteral("SELECT 1 ") + pupils +
-                                QStringLiteral(" AND wait_event_type = 'Lock'"))
+            while (watcher
+                       .exec(QStringLiteral("SELECT 1 ") + pupils +
+                             QStringLiteral(" AND wait_event_type = 'Lock'"))
                        .rows() == 0)
                 QThread::msleep(10);
             PgServer::shared().stopFast();
@@ -308,7 +309,8 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
         QCOMPARE(::kill(pid.toInt(), SIGCONT), 0);
     // The grade box as always, and nothing else; a run the server scores says it is counted
     // later, within the server's deadline.
-    QVERIFY2(waited < data::journal::kServerScoreDeadlineMs + 1000, qPrintable(QString::number(waited)));
+    QVERIFY2(waited < data::journal::kServerScoreDeadlineMs + 1000,
+             qPrintable(QString::number(waited)));
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
     const QString box = toolkit::seam::shown()[0].text;
     QVERIFY2(bank.onServer() ? box.startsWith(QStringLiteral("Ответы сохранены"))
@@ -336,8 +338,9 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
         program.emplace();
         destroyProgram();
         QCOMPARE(toolkit::seam::shown().size(), size_t(2));
-        QCOMPARE(JournalStore(PgServer::shared().url(), JournalStore::Mode::ReadOnly).runs({}).size(),
-                 size_t(0));
+        QCOMPARE(
+            JournalStore(PgServer::shared().url(), JournalStore::Mode::ReadOnly).runs({}).size(),
+            size_t(0));
         return;
     }
     const bool wasLocked = lock.has_value();
