@@ -43,6 +43,9 @@ private:
     int code_;
 };
 
+// Whether e is an EEngineError with EEngineError::kRefusedForGood.
+bool refusedForGood(const std::exception& e);
+
 // A value that cannot be turned into the type asked for (a null into text).
 class EVariantError : public Exception {
 public:

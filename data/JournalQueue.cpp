@@ -368,8 +368,7 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
         } catch (const Exception& e) {
             // Retried, a run the server refuses for good would be refused at every chance and
             // named at every close: set aside once, for an admin to look at, and told once.
-            if (const auto* engine = dynamic_cast<const EEngineError*>(&e);
-                engine && engine->code() == EEngineError::kRefusedForGood) {
+            if (refusedForGood(e)) {
                 try {
                     appendLine(refusedPath(), line);
                     ++outcome.refused;

@@ -100,7 +100,7 @@ RunRecorder::Outcome RunRecorder::scored(int k, int chosenOption, int chosenExpl
     }
     // On disk before the server hears of it, so that a program killed meanwhile loses nothing;
     // the token keeps the run stored once however often it is sent.
-    Outcome outcome{true, std::nullopt};
+    Outcome outcome{true, std::nullopt, QString()};
     unsaved_.push_back(run);
     QString journal;
     try {
@@ -111,8 +111,15 @@ RunRecorder::Outcome RunRecorder::scored(int k, int chosenOption, int chosenExpl
     save(journal, 0);
     try {
         outcome.server = finishOnServer(DataModule2->ADOConnection1.engine(), run);
-    } catch (const Exception&) {
-        return outcome; // the server is away or slow: the queue sends the run later
+    } catch (const Exception& e) {
+        if (!refusedForGood(e))
+            return outcome; // the server is away or slow: the queue sends the run later
+        outcome.refusal = e.message();
+        // Set aside now; the box tells of it, so the program's end need not again.
+        const int before = refused_;
+        flush(0);
+        refused_ = std::max(before, refused_ - 1);
+        return outcome;
     }
     flush(0);
     return outcome;

@@ -30,6 +30,8 @@ public:
         // The server's points and grade; none when it did not answer within its deadline: the
         // run then waits in the queue.
         std::optional<data::journal::ServerScore> server;
+        // The server's words when it refused the run for good: the run is set aside at once.
+        QString refusal;
     };
     Outcome scored(int k, int chosenOption, int chosenExplanation, int points);
     // The testing window was closed with the run open: recorded unfinished.
