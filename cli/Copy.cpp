@@ -605,7 +605,7 @@ bool dropEmptyJournal(SourceTables& read, const QString& destination) {
 // The destination's column of each of the table's columns, by value: the destination's list
 // ends here. Throws when the destination lacks the table or has other fields.
 std::vector<Column> matchedColumns(End& to, const Table& t, const QString& source,
-                                          const QString& destination) {
+                                   const QString& destination) {
     const std::vector<Column> target = to.columns(t.name);
     if (target.empty())
         throw EToolError(

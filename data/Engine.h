@@ -2,6 +2,7 @@
 
 #include "data/Row.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -80,6 +81,12 @@ public:
     // failed statement leaves the scope's transaction as it was.
     virtual void query(const QString& sql, const std::vector<QVariant>& values,
                        const std::function<void(const RowData& row)>& take = {}) = 0;
+
+    // Until reset to QDeadlineTimer::Forever, every statement must be answered by the deadline:
+    // past it a server's engine gives the statement up and closes its connection (the server
+    // then rolls its transaction back; the next statement connects again) and throws. A file
+    // answers or fails by itself.
+    virtual void setDeadline(QDeadlineTimer deadline) { (void)deadline; }
 
     // How long a row or table that another program holds is waited for before a write fails.
     virtual void setLockTimeout(int milliseconds) = 0;

@@ -24,6 +24,11 @@ __attribute__((noinline)) EEngineError::EEngineError(const QString& message, int
 __attribute__((noinline)) EVariantError::EVariantError(const QString& message)
     : Exception(message, RAISE_ADDRESS) {}
 
+bool refusedForGood(const std::exception& e) {
+    const auto* engine = dynamic_cast<const EEngineError*>(&e);
+    return engine && engine->code() == EEngineError::kRefusedForGood;
+}
+
 QString exceptionTypeName(const std::exception& e) {
     const char* mangled = typeid(e).name();
     int status = 0;

@@ -32,12 +32,19 @@ public:
 // An error the database engine reports, with the engine's own message.
 class EEngineError : public Exception {
 public:
+    // The code of a request a server refuses for good, by its own check of the values: sent
+    // again it is refused again, unlike one that met a lost connection or a busy lock.
+    static constexpr int kRefusedForGood = -1;
+
     EEngineError(const QString& message, int code);
     int code() const { return code_; }
 
 private:
     int code_;
 };
+
+// Whether e is an EEngineError with EEngineError::kRefusedForGood.
+bool refusedForGood(const std::exception& e);
 
 // A value that cannot be turned into the type asked for (a null into text).
 class EVariantError : public Exception {

@@ -156,10 +156,13 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
         case RunColumn::Finished:
             if (run->state != RunState::Recorded)
                 return stateText(run->state);
-            return r.finished ? QStringLiteral("да")
-                              : QStringLiteral("нет (%1 из %2)")
-                                    .arg(run->answered)
-                                    .arg(data::journal::kQuestionsPerRun);
+            {
+                const QString finished = r.finished ? QStringLiteral("да")
+                                                    : QStringLiteral("нет (%1 из %2)")
+                                                          .arg(run->answered)
+                                                          .arg(data::journal::kQuestionsPerRun);
+                return run->late() ? finished + QStringLiteral(", записан поздно") : finished;
+            }
         case RunColumn::LoginReported:
             return run->loginReported ? QStringLiteral("программой") : QString();
         }
@@ -170,6 +173,11 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
     // An abandoned run stands out from the finished ones without a colour of its own.
     if (role == Qt::ForegroundRole && !r.finished && run->state != RunState::InProgress)
         return QPalette().color(QPalette::Disabled, QPalette::Text);
+    if (role == Qt::ToolTipRole && column == RunColumn::Finished &&
+        run->state == RunState::Recorded && run->late())
+        return QStringLiteral("Ответы пришли на сервер позже, чем через %1 ч после начала: "
+                              "программа ученика ждала сервер")
+            .arg(data::journal::kAnsweringLimitSeconds / 3600);
     if (role == Qt::ToolTipRole && column == RunColumn::LoginReported && run->loginReported)
         return QStringLiteral("Логин назвала программа ученика, а не сервер: под общей ролью "
                               "учеников сервер учеников не различает");

@@ -46,15 +46,16 @@ Sheet runsSheet(const std::vector<Run>& runs) {
     Sheet sheet{QStringLiteral("Прохождения"),
                 {QStringLiteral("Начало"), QStringLiteral("Компьютер"), QStringLiteral("Логин"),
                  QStringLiteral("Имя"), QStringLiteral("Длительность, мин"),
-                 QStringLiteral("Баллы"), QStringLiteral("Оценка"), QStringLiteral("Завершён")},
+                 QStringLiteral("Баллы"), QStringLiteral("Оценка"), QStringLiteral("Завершён"),
+                 QStringLiteral("Запоздал"), QStringLiteral("Логин сообщён")},
                 {}};
     sheet.rows.reserve(runs.size());
     for (const Run& run : runs) {
         const auto& r = run.record;
         sheet.rows.push_back({r.started, r.host, r.login, pupilName(r),
                               qRound(double(run.seconds()) / 6.0) / 10.0, qint64(r.points),
-                              r.grade ? QVariant(qint64(*r.grade)) : QVariant(),
-                              yesNo(r.finished)});
+                              r.grade ? QVariant(qint64(*r.grade)) : QVariant(), yesNo(r.finished),
+                              yesNo(run.late()), yesNo(run.loginReported)});
     }
     return sheet;
 }

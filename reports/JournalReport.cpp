@@ -134,7 +134,16 @@ void runsTable(Pages& pages, const std::vector<Run>& runs) {
             false);
     for (size_t i = first; i < runs.size(); ++i) {
         const auto& r = runs[i].record;
-        row({cellText(r.started), r.host, pupilName(r),
+        // The flags a teacher should notice, beside the name: the table has no room for columns.
+        QStringList flags;
+        if (runs[i].loginReported)
+            flags << QStringLiteral("логин сообщён");
+        if (runs[i].late())
+            flags << QStringLiteral("запоздал");
+        const QString name = flags.isEmpty()
+                                 ? pupilName(r)
+                                 : QStringLiteral("%1 (%2)").arg(pupilName(r), flags.join(u", "));
+        row({cellText(r.started), r.host, name,
              QString::number(double(runs[i].seconds()) / 60.0, 'f', 1), QString::number(r.points),
              r.grade ? QString::number(*r.grade) : QStringLiteral("—"), yesNo(r.finished)},
             false);

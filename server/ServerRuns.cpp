@@ -21,7 +21,7 @@ CREATE INDEX IF NOT EXISTS "Т_НачатыйТест_Начало" ON "Т_На�
 ALTER TABLE "Т_Прохождение" ADD COLUMN IF NOT EXISTS "ЛогинСообщён" boolean NOT NULL DEFAULT false;
 )sql";
 
-// @QUESTIONS@, @CHOICES@, @TEXT@, @LIMIT@ and @PUPILS@ are filled in by functionsSql(). Every
+// @QUESTIONS@, @CHOICES@, @TEXT@ and @PUPILS@ are filled in by functionsSql(). Every
 // refusal is 22023, and happens before anything is written.
 constexpr const char* kFunctions = R"sql(
 -- The rows of one question as the testing window shows them: the first rows in id order, the
@@ -181,9 +181,6 @@ BEGIN
         RETURN QUERY SELECT run."Баллы", run."Оценка", run."Удалено";
         RETURN;
     END IF;
-    IF now() - run."Начало" > make_interval(secs => @LIMIT@) THEN
-        RAISE EXCEPTION 'Время на ответы теста % истекло', token USING ERRCODE = '22023';
-    END IF;
     FOR i IN 1..answered LOOP
         question := run."Вопросы" -> (i - 1);
         option_at[i] := (SELECT min(n) FROM jsonb_array_elements(question -> 'Варианты')
@@ -283,7 +280,6 @@ QByteArray functionsSql(const Connection& db, const QString& pupils) {
         .replace(QLatin1String("@QUESTIONS@"), QString::number(data::kQuestionsPerTest))
         .replace(QLatin1String("@CHOICES@"), QString::number(data::kChoicesPerQuestion))
         .replace(QLatin1String("@TEXT@"), QString::number(data::kMaxTextLength))
-        .replace(QLatin1String("@LIMIT@"), QString::number(data::journal::kAnsweringLimitSeconds))
         .replace(QLatin1String("@PUPILS@"), literal(db, pupils))
         .replace(QLatin1String("@CHANNEL@"), QString::fromUtf8(data::journal::kJournalChannel))
         .toUtf8();

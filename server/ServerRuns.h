@@ -25,9 +25,10 @@ class Connection;
 //       ("Баллы", "Оценка", "Удалено"): the chosen row id of each question answered, in the
 //       order asked; fewer than ten record an unfinished run (points and grade then null).
 //       Calling again with the same token returns the stored result and stores nothing; an
-//       unknown token, or one older than kAnsweringLimitSeconds and not yet recorded, is
-//       refused (22023) and nothing is stored. "Удалено" counts chosen rows that had been
-//       deleted from the bank before the run started: they score 0.
+//       unknown token is refused (22023) and nothing is stored. A token of any age is recorded:
+//       a run queued through an outage arrives late, and the journal shows it (Run::late()).
+//       Every 22023 is for good: the same call is refused again. "Удалено" counts chosen rows that
+//       had been deleted from the bank before the run started: they score 0.
 namespace bank::server::runs {
 
 // The role that owns the functions; it cannot log in.

@@ -7,6 +7,7 @@
 #include <QUuid>
 #include <pwd.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace data::journal;
 
@@ -99,7 +100,7 @@ RunRecorder::Outcome RunRecorder::scored(int k, int chosenOption, int chosenExpl
     }
     // On disk before the server hears of it, so that a program killed meanwhile loses nothing;
     // the token keeps the run stored once however often it is sent.
-    Outcome outcome{true, std::nullopt};
+    Outcome outcome{true, std::nullopt, QString()};
     unsaved_.push_back(run);
     QString journal;
     try {
@@ -110,8 +111,15 @@ RunRecorder::Outcome RunRecorder::scored(int k, int chosenOption, int chosenExpl
     save(journal, 0);
     try {
         outcome.server = finishOnServer(DataModule2->ADOConnection1.engine(), run);
-    } catch (const Exception&) {
-        return outcome; // the server is away or slow: the queue sends the run later
+    } catch (const Exception& e) {
+        if (!refusedForGood(e))
+            return outcome; // the server is away or slow: the queue sends the run later
+        outcome.refusal = e.message();
+        // Set aside now; the box tells of it, so the program's end need not again.
+        const int before = refused_;
+        flush(0);
+        refused_ = std::max(before, refused_ - 1);
+        return outcome;
     }
     flush(0);
     return outcome;
@@ -176,6 +184,9 @@ JournalQueue::Outcome RunRecorder::flush(int busyTimeoutMs) {
         outcome.remaining = queued.remaining;
         if (!queued.error.isEmpty())
             outcome.error = queued.error;
+        refused_ += queued.refused;
+        if (queued.refused > 0)
+            refusal_ = queued.refusal;
     } catch (const Exception& e) {
         outcome.error = e.message();
         outcome.remaining = -1; // unknown: the queue file cannot be read
@@ -190,6 +201,14 @@ void RunRecorder::retryQueued() {
 void RunRecorder::programEnds() {
     abandoned();
     const JournalQueue::Outcome outcome = flush(kEndBusyTimeoutMs);
+    // Told once: the records are set aside and no later start tries them again.
+    if (refused_ > 0) {
+        const int refused = std::exchange(refused_, 0);
+        throw Exception(QStringLiteral("Сервер отказался записать результаты тестов (%1): %2. "
+                                       "Они отложены в файл «%3»; покажите его учителю.")
+                            .arg(refused)
+                            .arg(refusal_, queue_.refusedPath()));
+    }
     if (!unsaved_.empty())
         throw Exception(QStringLiteral("Результаты тестов (%1) не записаны ни в журнал, ни в "
                                        "файл очереди «%2»: %3")

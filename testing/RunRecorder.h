@@ -30,13 +30,15 @@ public:
         // The server's points and grade; none when it did not answer within its deadline: the
         // run then waits in the queue.
         std::optional<data::journal::ServerScore> server;
+        // The server's words when it refused the run for good: the run is set aside at once.
+        QString refusal;
     };
     Outcome scored(int k, int chosenOption, int chosenExplanation, int points);
     // The testing window was closed with the run open: recorded unfinished.
     void abandoned();
     // The program ends: an open run is recorded unfinished and the queue tried once more,
     // waiting a little for a journal that is busy. Throws when records stay queued, naming the
-    // queue file.
+    // queue file, or when the server refused some for good, once.
     void programEnds();
     // Tries the queued records again, silently.
     void retryQueued();
@@ -56,4 +58,8 @@ private:
     std::optional<data::journal::ShownRun> run_;
     // Records the queue file could not take (the home folder full): kept here to be tried again.
     std::vector<data::journal::RunRecord> unsaved_;
+    // Records the server refused for good since the program started, set aside by the queue;
+    // the program's end tells of them with the server's words on the last.
+    int refused_ = 0;
+    QString refusal_;
 };

@@ -448,7 +448,10 @@ void Ttesti::Button1Click(QObject*) {
         grade = QString::number(recorded.server->grade.value_or(0));
     }
     const QString message =
-        recorded.byServer && !recorded.server
+        !recorded.refusal.isEmpty()
+            ? QStringLiteral("Сервер банка вопросов не принял ответы: %1\rСообщите учителю.")
+                  .arg(recorded.refusal)
+        : recorded.byServer && !recorded.server
             ? QStringLiteral("Ответы сохранены, но сервер банка вопросов сейчас не отвечает. "
                              "Результат будет подсчитан, когда связь с сервером восстановится.")
             : QStringLiteral("Набрано баллов ") + points + QStringLiteral(".") + QChar(13) +

@@ -209,12 +209,15 @@ QString JournalQueue::defaultPath() {
            QStringLiteral("/infotest/journal-queue.jsonl");
 }
 
-void JournalQueue::append(const QString& journalPath, const RunRecord& run) {
-    QueueLock lock(path_);
-    const auto fail = [this] {
-        return Exception(QStringLiteral("не удаётся записать «%1»: %2").arg(path_, systemError()));
+namespace {
+
+// Appends a record as a line of its own to a file of the queue's own and flushes it to disk, or
+// throws. The caller holds the queue's lock.
+void appendLine(const QString& path, const QByteArray& record) {
+    const auto fail = [&path] {
+        return Exception(QStringLiteral("не удаётся записать «%1»: %2").arg(path, systemError()));
     };
-    const int fd = openOwnFile(path_, O_RDWR | O_CREAT | O_APPEND);
+    const int fd = openOwnFile(path, O_RDWR | O_CREAT | O_APPEND);
     if (fd < 0)
         throw fail();
     // A line cut off by a crash must not swallow the next record: start on a line of its own.
@@ -224,7 +227,7 @@ void JournalQueue::append(const QString& journalPath, const RunRecord& run) {
     if (::fstat(fd, &info) == 0 && info.st_size > 0 &&
         ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
         line += '\n';
-    line += recordToJson(journalPath, run) + '\n';
+    line += record + '\n';
     qsizetype written = 0;
     while (written < line.size()) {
         const ssize_t n = ::write(fd, line.constData() + written, size_t(line.size() - written));
@@ -243,6 +246,13 @@ void JournalQueue::append(const QString& journalPath, const RunRecord& run) {
         throw error;
     }
     ::close(fd);
+}
+
+} // namespace
+
+void JournalQueue::append(const QString& journalPath, const RunRecord& run) {
+    QueueLock lock(path_);
+    appendLine(path_, recordToJson(journalPath, run));
 }
 
 // Written beside the queue and renamed over it, so that a crash leaves the old queue whole;
@@ -356,9 +366,22 @@ JournalQueue::Outcome JournalQueue::flush(int busyTimeoutMs, Connection* bank) {
             store(journalPath, run);
             ++outcome.stored;
         } catch (const Exception& e) {
+            // Retried, a run the server refuses for good would be refused at every chance and
+            // named at every close: set aside once, for an admin to look at, and told once.
+            if (refusedForGood(e)) {
+                try {
+                    appendLine(refusedPath(), line);
+                    ++outcome.refused;
+                    outcome.refusal = e.message();
+                    continue;
+                } catch (const Exception& setAside) {
+                    outcome.error = setAside.message(); // kept in the queue below
+                }
+            } else {
+                outcome.error = e.message();
+            }
             kept += line + '\n';
             ++outcome.remaining;
-            outcome.error = e.message();
         }
     }
     if (kept.isEmpty()) {

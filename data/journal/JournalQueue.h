@@ -28,14 +28,20 @@ public:
     // database holds its journal) and flushes it to disk, or throws.
     void append(const QString& journalPath, const RunRecord& run);
 
+    // Where the records a server refuses for good are set aside: the queue's name + ".refused".
+    QString refusedPath() const { return path_ + QStringLiteral(".refused"); }
+
     struct Outcome {
         int stored = 0;
         int remaining = 0;
-        QString error; // why the last record that stayed could not be stored
+        QString error;   // why the last record that stayed could not be stored
+        int refused = 0; // set aside in refusedPath(), never tried again
+        QString refusal; // the server's words on the last of them
     };
     // Stores every queued record in its journal, waiting at most busyTimeoutMs for a file's
-    // lock; those that fail stay queued. Records for the server of the open bank go through
-    // the bank's own connection; those for another server through a connection of their own.
+    // lock; those that fail stay queued, but those a server refuses for good are set aside. Records
+    // for the server of the open bank go through the bank's own connection; those for another
+    // server through a connection of their own.
     Outcome flush(int busyTimeoutMs, Connection* bank = nullptr);
 
 private:

@@ -3,8 +3,8 @@
 #include "data/Engine.h"
 #include "data/Errors.h"
 #include "data/Location.h"
-#include "data/pg/Pg.h"
 #include "data/Row.h"
+#include "data/pg/Pg.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -107,8 +107,7 @@ JournalReader::JournalReader(const QString& location)
                                    foldFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
         db.raise();
     // A journal of version 1, which this reader does not upgrade, has no flag of the login.
-    engine.query(QStringLiteral("PRAGMA user_version"), {},
-                 [&](const RowData& row) { reportedLoginStored_ = integerOf(row, 0) >= 2; });
+    reportedLoginStored_ = store_.hasReportedLogin();
     changed();
 }
 

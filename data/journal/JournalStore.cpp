@@ -416,12 +416,29 @@ void JournalStore::readChoices(qint64 shownId, ShownChoices& options,
     }
 }
 
+bool JournalStore::hasReportedLogin() const {
+    const QString sql =
+        server_ ? QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = "
+                                 "to_regclass('public.\"Т_Прохождение\"') AND attname = $1 AND "
+                                 "NOT attisdropped")
+                : QStringLiteral("SELECT count(*) FROM pragma_table_info('Т_Прохождение') WHERE "
+                                 "name = $1");
+    qint64 found = 0;
+    engine_->query(sql, {QString::fromUtf8(kReportedLoginColumn)},
+                   [&](const RowData& row) { found = integerOf(row, 0); });
+    return found > 0;
+}
+
 std::vector<Run> JournalStore::runs(const RunFilter& filter) const {
     const auto [low, high] = bounds(filter);
     // Only the values the query names: a server cannot type a value it is not told the use of.
-    QString sql = QStringLiteral("SELECT %1 FROM \"Т_Прохождение\" WHERE \"Начало\" >= $1 AND "
-                                 "\"Начало\" < $2")
-                      .arg(QString::fromUtf8(kStoredRunColumns));
+    QString sql =
+        QStringLiteral("SELECT %1, %2 FROM \"Т_Прохождение\" WHERE \"Начало\" >= $1 "
+                       "AND \"Начало\" < $2")
+            .arg(QString::fromUtf8(kStoredRunColumns),
+                 hasReportedLogin()
+                     ? QStringLiteral("\"%1\"").arg(QString::fromUtf8(kReportedLoginColumn))
+                     : QStringLiteral("0 = 1"));
     std::vector<QVariant> values{low, high};
     if (filter.finished) {
         sql += QStringLiteral(" AND \"Завершён\" = $3");
@@ -433,6 +450,7 @@ std::vector<Run> JournalStore::runs(const RunFilter& filter) const {
     std::vector<Run> result;
     engine_->query(sql, values, [&](const RowData& row) {
         Run run = runOfRow(row);
+        run.loginReported = integerOf(row, kStoredRunColumnCount) != 0;
         const RunRecord& r = run.record;
         if (!who.isEmpty() && !r.pupil.toCaseFolded().contains(who) &&
             !r.fullName.toCaseFolded().contains(who) && !r.login.toCaseFolded().contains(who) &&

@@ -33,9 +33,10 @@ inline constexpr int kJournalUserVersion = 2;
 inline constexpr char kReportedLoginColumn[] = "ЛогинСообщён";
 // A finished run has an answer for each question of the test.
 inline constexpr int kQuestionsPerRun = kQuestionsPerTest;
-// On a school's server a run is answered within this time of its start; a run recorded later
-// (its program queued it while the server was away) is refused, so that a token cannot be kept
-// to answer at leisure.
+// On a school's server a run is answered within this time of its start. The server cannot tell
+// when a queued run was answered, only when it arrived: one that arrives later (its program
+// queued it through an outage) is still recorded, with the server's clock at its arrival as its
+// end, and the journal shows it as late so that the teacher can tell.
 inline constexpr int kAnsweringLimitSeconds = 4 * 60 * 60;
 
 // One option or explanation as the testing window showed it.
@@ -90,8 +91,11 @@ struct Run {
     RunRecord record; // without answers
     int answered = 0;
     RunState state = RunState::Recorded;
-    bool loginReported = false; // kReportedLoginColumn
+    bool loginReported = false; // see kReportedLoginColumn
     qint64 seconds() const { return record.started.secsTo(record.ended); }
+    // Recorded later than the answering limit after its start. On a server both times are the
+    // server's, the end its arrival; in a file the end is the pupil's tenth answer.
+    bool late() const { return seconds() > kAnsweringLimitSeconds; }
 };
 
 // Which runs a query covers. Dates are local calendar days, both ends included.
@@ -143,6 +147,7 @@ QString journalPathForBank(const QString& bankPath);
 // runs.
 inline constexpr char kStoredRunColumns[] =
     R"sql("id", "Код", "Начало", "Конец", "Компьютер", "Логин", "ФИО", "Ученик", "Баллы", "Оценка", "Завершён", "Отвечено")sql";
+inline constexpr int kStoredRunColumnCount = 12;
 // A stored run from a row that starts with kStoredRunColumns.
 Run runOfRow(const sqlite::Statement& read);
 Run runOfRow(const RowData& row);
@@ -188,6 +193,9 @@ public:
     // Removes the runs that started before the day, their answers and the copies of questions
     // no run refers to any longer. Returns how many runs; dryRun only counts them.
     qint64 removeBefore(const QDate& day, bool dryRun);
+    // Whether the runs' table has kReportedLoginColumn (a file of version 1 read as it is, or a
+    // server set up before it, has not).
+    bool hasReportedLogin() const;
 
 private:
     void openFile(Mode mode, int busyTimeoutMs);

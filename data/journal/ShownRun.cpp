@@ -3,6 +3,7 @@
 #include "data/Engine.h"
 #include "data/Errors.h"
 
+#include <QScopeGuard>
 #include <QStringList>
 
 namespace data::journal {
@@ -81,7 +82,11 @@ ServerScore finishOnServer(Engine& engine, const RunRecord& run) {
     }
     ServerScore score;
     bool answered = false;
-    // The deadline lives only in this transaction, so that the bank's own statements keep theirs.
+    // The program's deadline covers every round trip, a dead network included; the server's,
+    // which frees it from a call no one waits for, lives only in this transaction, so that the
+    // bank's own statements keep theirs.
+    engine.setDeadline(QDeadlineTimer(kServerScoreDeadlineMs));
+    const auto noDeadline = qScopeGuard([&] { engine.setDeadline(QDeadlineTimer::Forever); });
     engine.begin();
     try {
         engine.query(QStringLiteral("SELECT set_config('statement_timeout', $1, true)"),

@@ -1,6 +1,11 @@
 #include "data/pg/Pg.h"
 
+#include <cerrno>
+#include <chrono>
+#include <future>
 #include <libpq-fe.h>
+#include <poll.h>
+#include <thread>
 
 namespace data::pg {
 
@@ -43,6 +48,27 @@ std::vector<unsigned> byteaTyped(const Parameters& parameters) {
         if (parameters.binary[i])
             types[i] = 17; // bytea
     return types;
+}
+
+// How long a cancel request is waited for before the connection is closed anyway.
+constexpr int kCancelWaitMs = 500;
+
+// libpq's cancel opens a connection of its own and blocks on it, which a dead network would
+// hold for minutes: it is sent from a thread of its own, waited for a moment and then left to
+// finish alone. It frees the server's backend at once rather than at its statement_timeout.
+void cancelAside(pg_conn* conn) {
+    PGcancel* cancel = PQgetCancel(conn);
+    if (!cancel)
+        return;
+    auto sent = std::make_shared<std::promise<void>>();
+    std::future<void> done = sent->get_future();
+    std::thread([cancel, sent] {
+        char error[256];
+        PQcancel(cancel, error, int(sizeof error));
+        PQfreeCancel(cancel);
+        sent->set_value();
+    }).detach();
+    done.wait_for(std::chrono::milliseconds(kCancelWaitMs));
 }
 
 } // namespace
@@ -237,6 +263,47 @@ Result Connection::run(const QByteArray& sql, const Parameters& parameters,
                                        types.empty() ? nullptr : types.data(), a.values.data(),
                                        a.lengths.data(), a.formats.data(), 0)
                         : nullptr);
+}
+
+std::optional<Result> Connection::runBy(const QByteArray& sql, const Parameters* parameters,
+                                        QDeadlineTimer deadline) {
+    pg_conn* conn = conn_.get();
+    if (!conn)
+        return Result();
+    const int sent =
+        parameters ? [&] {
+            const Arguments a(*parameters);
+            return PQsendQueryParams(conn, sql.constData(), a.count, nullptr, a.values.data(),
+                                     a.lengths.data(), a.formats.data(), 0);
+        }()
+                   : PQsendQuery(conn, sql.constData());
+    if (sent != 1)
+        return Result(); // the connection broke: lastError() says how
+    // As PQexec: the last result, but an error wins over what follows it.
+    Result last;
+    for (;;) {
+        while (PQisBusy(conn)) {
+            const qint64 left = deadline.remainingTime();
+            if (left == 0) {
+                cancelAside(conn);
+                close();
+                return std::nullopt;
+            }
+            pollfd socket{PQsocket(conn), POLLIN, 0};
+            const int ready = ::poll(&socket, 1, left < 0 ? -1 : int(std::min<qint64>(left, 1000)));
+            if (ready < 0 && errno != EINTR)
+                break; // PQgetResult reports the broken connection
+            if (ready > 0 && PQconsumeInput(conn) == 0)
+                break;
+        }
+        pg_result* next = PQgetResult(conn);
+        if (!next)
+            return last;
+        if (last && !last.succeeded())
+            PQclear(next);
+        else
+            last = Result(next);
+    }
 }
 
 bool Connection::send(const QByteArray& sql, const Parameters& parameters) const {

@@ -3,9 +3,11 @@
 #include "data/Errors.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QVariant>
 #include <memory>
+#include <optional>
 #include <vector>
 
 struct pg_conn;
@@ -111,6 +113,11 @@ public:
     // given); the result may have failed.
     Result run(const QByteArray& sql, const Parameters& parameters,
                const std::vector<unsigned>& types = {}) const;
+    // run() that waits for the answer only until the deadline (parameters null: a script without
+    // values). Past it, the server is asked to cancel the statement and the connection is
+    // closed, so that nothing of its transaction can still commit: nothing is returned then.
+    std::optional<Result> runBy(const QByteArray& sql, const Parameters* parameters,
+                                QDeadlineTimer deadline);
     // Sends one statement with its values in pipeline mode without waiting for its answer.
     bool send(const QByteArray& sql, const Parameters& parameters) const;
 

@@ -35,6 +35,8 @@ enum : Oid {
 // SQLSTATEs the program answers in its own words.
 constexpr const char* kLockNotAvailable = "55P03";
 constexpr const char* kInsufficientPrivilege = "42501";
+// What the server's own functions raise for values they will never take.
+constexpr const char* kInvalidParameterValue = "22023";
 
 using pg::quoted;
 
@@ -543,6 +545,8 @@ void PgEngine::raise(pg_result* result) {
                                    .arg(lockTimeoutMs_ / 1000.0) +
                                server,
                            0);
+    if (sqlstate && qstrcmp(sqlstate, kInvalidParameterValue) == 0)
+        throw EEngineError(server, EEngineError::kRefusedForGood);
     throw EEngineError(server, 0);
 }
 
@@ -604,14 +608,26 @@ bool PgEngine::mayCall(const QByteArray& signature) {
     return PQgetvalue(found.get(), 0, 0)[0] == 't';
 }
 
-PgEngine::Result PgEngine::exec(const QByteArray& sql) {
+PgEngine::Result PgEngine::run(const QByteArray& sql, const Parameters* parameters) {
     ensureConnected();
-    return check(conn_.run(sql));
+    if (deadline_.isForever())
+        return check(parameters ? conn_.run(sql, *parameters) : conn_.run(sql));
+    std::optional<Result> answered = conn_.runBy(sql, parameters, deadline_);
+    if (answered)
+        return check(std::move(*answered));
+    // The connection is closed: its transaction is gone on the server with it.
+    inTransaction_ = false;
+    throw EEngineError(QStringLiteral("Сервер банка вопросов не ответил вовремя; связь с ним "
+                                      "закрыта и будет открыта снова."),
+                       0);
+}
+
+PgEngine::Result PgEngine::exec(const QByteArray& sql) {
+    return run(sql, nullptr);
 }
 
 PgEngine::Result PgEngine::execParams(const QByteArray& sql, const Parameters& parameters) {
-    ensureConnected();
-    return check(conn_.run(sql, parameters));
+    return run(sql, &parameters);
 }
 
 void PgEngine::pipeline(std::size_t count,

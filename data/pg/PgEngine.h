@@ -36,6 +36,7 @@ public:
     void query(const QString& sql, const std::vector<QVariant>& values,
                const std::function<void(const RowData& row)>& take = {}) override;
     void setLockTimeout(int milliseconds) override;
+    void setDeadline(QDeadlineTimer deadline) override { deadline_ = deadline; }
     void begin() override;
     bool inTransaction() const override { return inTransaction_; }
     // False once the connection was lost; the next statement connects again.
@@ -103,6 +104,8 @@ private:
     void ensureConnected();
     [[noreturn]] void raise(pg_result* result);
     Result check(Result result);
+    // Runs a statement (parameters null: a script without values) by the deadline, if one is set.
+    Result run(const QByteArray& sql, const Parameters* parameters);
     void rollbackToSavepoint() noexcept;
     // Whether the function of this signature exists and this role may call it.
     bool mayCall(const QByteArray& signature);
@@ -111,6 +114,7 @@ private:
     int lockTimeoutMs_;
     pg::Connection conn_;
     bool inTransaction_ = false;
+    QDeadlineTimer deadline_{QDeadlineTimer::Forever};
     // What the server's functions allow this role, asked once per connection.
     std::optional<bool> numbersQuestions_;
     std::optional<bool> scoresRuns_;

@@ -784,9 +784,11 @@ void TestBankFile::serverScoresRuns_data() {
     QTest::newRow("the teachers' role") << "teacher" << keys << seconds << 19 << "19 5 0";
     QTest::newRow("another pupil holds the rows and a recording open")
         << "held" << keys << seconds << 19 << "19 5 0";
+    // Queued through an outage: recorded all the same, and shown as late.
+    QTest::newRow("a token past the answering limit")
+        << "late" << keys << seconds << 19 << "19 5 0";
     const std::pair<const char*, const char*> refused[] = {
         {"a token never issued", "не начинался"},
-        {"an expired token", "истекло"},
         {"a row not shown chosen", "не было на экране"},
         {"another question's row shown", "строка другого вопроса"},
         {"a row left out", "не первые его строки"},
@@ -873,7 +875,7 @@ void TestBankFile::serverScoresRuns() {
         token = tamper == QLatin1String("a token never issued")
                     ? QStringLiteral("8a1c4d2e-0000-4000-8000-000000000001")
                     : client->exec(start, rows).text(0, 0);
-        if (tamper == QLatin1String("an expired token"))
+        if (tamper == QLatin1String("late"))
             admin.exec(QStringLiteral("UPDATE \"Т_НачатыйТест\" SET \"Начало\" = now() - "
                                       "make_interval(secs => $1 + 1)"),
                        {data::journal::kAnsweringLimitSeconds});
@@ -904,6 +906,14 @@ void TestBankFile::serverScoresRuns() {
             .arg(options.size())
             .arg(teacher ? QStringLiteral("учителя") : QStringLiteral("ivanov"))
             .arg(!teacher));
+    // The teacher's reading of the run's flags.
+    int flagged = 0;
+    for (const data::journal::Run& run :
+         JournalStore(PgServer::shared().url(), JournalStore::Mode::ReadOnly).runs({}))
+        if (run.record.uuid == token)
+            flagged += int(run.late() == (tamper == QLatin1String("late")) &&
+                           run.loginReported == !teacher);
+    QCOMPARE(flagged, 1);
     // Once more: the same answer, nothing stored.
     before = admin.exec(journal).text(0, 0);
     QCOMPARE(finish(*client, token), result);

@@ -269,8 +269,9 @@ void TestCli::journalXlsxTypes() {
     QVERIFY(python.waitForFinished(60000));
     const QString cells = QString::fromUtf8(python.readAllStandardOutput()).trimmed();
     QVERIFY2(
-        QRegularExpression(QStringLiteral("^A2 A1:H2 datetime:2026-05-\\S+ \\S+ str:pc\\d+ "
-                                          "str:user\\d+ str:=1\\+2 int:7 int:20 int:5 str:да$"))
+        QRegularExpression(
+            QStringLiteral("^A2 A1:J2 datetime:2026-05-\\S+ \\S+ str:pc\\d+ "
+                           "str:user\\d+ str:=1\\+2 int:7 int:20 int:5 str:да str:нет str:нет$"))
             .match(cells)
             .hasMatch(),
         qPrintable(cells));

@@ -109,9 +109,17 @@ void PgServer::start() {
 }
 
 void PgServer::stopImmediately() {
+    stop(QStringLiteral("immediate"));
+}
+
+void PgServer::stopFast() {
+    stop(QStringLiteral("fast"));
+}
+
+void PgServer::stop(const QString& mode) {
     run(binDir() + QStringLiteral("/pg_ctl"),
-        {QStringLiteral("-D"), dir_.filePath(QStringLiteral("data")), QStringLiteral("-m"),
-         QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+        {QStringLiteral("-D"), dir_.filePath(QStringLiteral("data")), QStringLiteral("-m"), mode,
+         QStringLiteral("-w"), QStringLiteral("stop")});
     running_ = false;
 }
 

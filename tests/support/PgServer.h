@@ -34,6 +34,8 @@ public:
     // Stops at once, as a crash or a pulled cable would (the clients see their connections
     // drop), and starts again on the same socket.
     void stopImmediately();
+    // Stops as an admin's restart does: every session is ended with the server's error first.
+    void stopFast();
     void start();
     bool running() const { return running_; }
 
@@ -45,6 +47,7 @@ public:
 
 private:
     void stopWhenTestsEnd();
+    void stop(const QString& mode);
     void run(const QString& program, const QStringList& arguments) const;
 
     QTemporaryDir dir_;

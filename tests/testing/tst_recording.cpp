@@ -5,6 +5,7 @@
 #include "cli/Copy.h"
 #include "data/journal/JournalStore.h"
 #include "data/journal/ShownRun.h"
+#include "data/pg/Pg.h"
 #include "server/Server.h"
 #include "testing/testirovanie.h"
 #include "tests/support/BankFixture.h"
@@ -21,6 +22,7 @@
 #include <csignal>
 #include <optional>
 #include <sys/resource.h>
+#include <thread>
 
 using namespace data::journal;
 using testsupport::BankEngine;
@@ -82,6 +84,9 @@ enum class Ending { Finish, CloseWindow, NewDraw, ProgramEnds };
 enum class Fault {
     ServerDown,
     ServerDownThenKilled,
+    ServerSilent,
+    ServerRestarted,
+    Refused,
     Locked,
     DirectoryInTheWay,
     NotAJournal,
@@ -203,6 +208,9 @@ void TestRecording::failedWriteQueuesThenStoresOnce_data() {
     QTest::addColumn<Fault>("fault");
     QTest::newRow("server down at the tenth answer") << Fault::ServerDown;
     QTest::newRow("server down, killed before its reply") << Fault::ServerDownThenKilled;
+    QTest::newRow("server silent past the deadline") << Fault::ServerSilent;
+    QTest::newRow("server restarted while the call waits") << Fault::ServerRestarted;
+    QTest::newRow("run refused by the server for good") << Fault::Refused;
     QTest::newRow("journal locked by another program") << Fault::Locked;
     QTest::newRow("a folder where the journal belongs") << Fault::DirectoryInTheWay;
     QTest::newRow("not a journal") << Fault::NotAJournal;
@@ -213,7 +221,7 @@ void TestRecording::failedWriteQueuesThenStoresOnce_data() {
 
 void TestRecording::failedWriteQueuesThenStoresOnce() {
     QFETCH(Fault, fault);
-    const bool serverDown = fault == Fault::ServerDown || fault == Fault::ServerDownThenKilled;
+    const bool serverDown = fault <= Fault::Refused; // the server's faults come first
     const BankEngine engine = serverDown ? BankEngine::Server : BankEngine::File;
     REQUIRE_ENGINE(engine);
     BankFixture bank(true, engine);
@@ -222,14 +230,47 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     const QString path = journalPathForBank(bank.bankPath());
     auto program = std::make_optional<ProgramFixture>();
     startRun();
+    answer(9);
 
     std::optional<JournalLock> lock;
+    std::optional<data::pg::Connection> admin;
+    std::optional<data::pg::Transaction> held;
+    std::thread restarter;
+    QStringList stopped; // the pupil's sessions on the server
     rlimit fileSize{};
     getrlimit(RLIMIT_FSIZE, &fileSize);
     switch (fault) {
     case Fault::ServerDown:
     case Fault::ServerDownThenKilled:
         PgServer::shared().stopImmediately();
+        break;
+    case Fault::ServerSilent: // the connection stays open, and nothing answers on it
+        admin.emplace(PgServer::shared().url());
+        stopped = admin
+                      ->exec(QStringLiteral("SELECT string_agg(pid::text, ' ') FROM "
+                                            "pg_stat_activity WHERE usename = 'ученики'"))
+                      .text(0, 0)
+                      .split(u' ');
+        for (const QString& pid : stopped)
+            QCOMPARE(::kill(pid.toInt(), SIGSTOP), 0);
+        break;
+    case Fault::ServerRestarted: // once the call waits for the row another session holds
+        admin.emplace(PgServer::shared().url());
+        held.emplace(*admin);
+        admin->exec(QStringLiteral("SELECT * FROM \"Т_НачатыйТест\" FOR UPDATE"));
+        restarter = std::thread([] {
+            const data::pg::Connection watcher(PgServer::shared().url());
+            while (watcher
+                       .exec(QStringLiteral("SELECT 1 FROM pg_stat_activity WHERE usename = "
+                                            "'ученики' AND wait_event_type = 'Lock'"))
+                       .rows() == 0)
+                QThread::msleep(10);
+            PgServer::shared().stopFast();
+            PgServer::shared().start();
+        });
+        break;
+    case Fault::Refused:
+        PgServer::shared().psql(QStringLiteral("DELETE FROM \"Т_НачатыйТест\""));
         break;
     case Fault::Locked:
     case Fault::Killed:
@@ -256,13 +297,29 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
     toolkit::seam::pushAnswer(ModalResult::Yes);
     QElapsedTimer clock;
     clock.start();
-    answer(10);
+    answer(1);
     setrlimit(RLIMIT_FSIZE, &fileSize);
+    const qint64 waited = clock.elapsed();
+    if (restarter.joinable())
+        restarter.join();
+    for (const QString& pid : stopped)
+        QCOMPARE(::kill(pid.toInt(), SIGCONT), 0);
     // The grade box as always, and nothing else; a run the server scores says it is counted
     // later, within the server's deadline.
-    QVERIFY(clock.elapsed() < data::journal::kServerScoreDeadlineMs + 2000);
+    QVERIFY(waited < data::journal::kServerScoreDeadlineMs + 1000);
     QCOMPARE(toolkit::seam::shown().size(), size_t(1));
     const QString box = toolkit::seam::shown()[0].text;
+    if (fault == Fault::Refused) { // set aside at once, told in the box, and never again
+        QVERIFY2(box.contains(QStringLiteral("не начинался")), qPrintable(box));
+        QCOMPARE(queuedLines(), 0);
+        QVERIFY(QFile(testi->Recorder.queue().refusedPath()).size() > 0);
+        destroyProgram();
+        QCOMPARE(toolkit::seam::shown().size(), size_t(1));
+        QCOMPARE(
+            JournalStore(PgServer::shared().url(), JournalStore::Mode::ReadOnly).runs({}).size(),
+            size_t(0));
+        return;
+    }
     QVERIFY2(bank.onServer() ? box.startsWith(QStringLiteral("Ответы сохранены"))
                              : box == QStringLiteral("Набрано баллов 10.\rВаша оценка: 3!"),
              qPrintable(box));
@@ -277,8 +334,9 @@ void TestRecording::failedWriteQueuesThenStoresOnce() {
         QVERIFY(toolkit::seam::shown()[1].text.contains(JournalQueue::defaultPath()));
         program.reset();
     }
-    if (serverDown)
+    if (fault == Fault::ServerDown || fault == Fault::ServerDownThenKilled)
         PgServer::shared().start();
+
     const bool wasLocked = lock.has_value();
     lock.reset();
     if (wasLocked)
