@@ -259,8 +259,11 @@ InitReport initServer(const QString& url, const QString& teachers, const QString
         throw EToolError(QStringLiteral("нужны две разные роли: --teachers РОЛЬ --pupils РОЛЬ"));
     const Connection db = connect(url);
     Transaction tx(db);
-    // In the default schema of the database, where the program looks for them.
+    // In the default schema of the database, where the program looks for them. The schema's
+    // "IF NOT EXISTS" notices ("already exists, skipping") are the expected path of a run
+    // again, not news for the admin; warnings still reach the terminal.
     db.exec(QStringLiteral("SET LOCAL search_path = public"));
+    db.exec(QStringLiteral("SET LOCAL client_min_messages = warning"));
     InitReport report;
     if (makeTables(db, data::kBankTables, data::serverBankSchema().constData(),
                    QStringLiteral("банка вопросов"), url)) {
