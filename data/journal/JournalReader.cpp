@@ -3,8 +3,8 @@
 #include "data/Engine.h"
 #include "data/Errors.h"
 #include "data/Location.h"
-#include "data/pg/Pg.h"
 #include "data/Row.h"
+#include "data/pg/Pg.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -83,7 +83,7 @@ JournalReader::JournalReader(const QString& location)
                      {QStringLiteral("public.\"%1\"").arg(QString::fromUtf8(kRunTable))},
                      [&](const RowData& row) { mayRead = integerOf(row, 0) != 0; });
         if (!mayRead)
-            throw EDatabaseError(
+            throw EJournalRefused(
                 QStringLiteral("Журнал результатов на сервере читают только учителя: войдите "
                                "под ролью учителей (роль учеников его не видит)."));
         engine.query(QStringLiteral("SELECT coalesce(has_table_privilege(to_regclass($1), "
