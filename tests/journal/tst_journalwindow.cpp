@@ -320,6 +320,12 @@ void tst_JournalWindow::aServersJournalIsLive() {
     server.start();
     QTRY_VERIFY_WITH_TIMEOUT(window.isReachable(), 10000);
     QCOMPARE(model->rowCount(), 2);
+    // The listening connection ended by the server: the same, without a box.
+    data::pg::Connection(url).exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM "
+                                                  "pg_stat_activity WHERE application_name = "
+                                                  "'infotest-journal'"));
+    QTRY_VERIFY(status->text().contains(QStringLiteral("переподключение через")));
+    QTRY_VERIFY_WITH_TIMEOUT(window.isReachable(), 2 * JournalWindow::kReconnectMs);
 
     // The pupils' role is refused by its rights, in Russian, in a box once; the journal shown
     // stays, and a window that showed none stays empty.
