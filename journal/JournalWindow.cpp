@@ -594,7 +594,7 @@ void JournalWindow::showStatus() {
     else
         Status->setText(
             QStringLiteral("Журнал недоступен (%1)%2%3")
-                .arg(problem_,
+                .arg(problem_.simplified(),
                      refused_ ? QString()
                      : !data::Location(path_).isServer()
                          ? QStringLiteral(", новая попытка каждую секунду")
