@@ -42,7 +42,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <climits>
+#include <mutex>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 
 namespace journal {
 
@@ -311,6 +314,9 @@ void JournalWindow::createTimers() {
     statsDelay_ = new QTimer(this);
     statsDelay_->setSingleShot(true);
     statsDelay_->setInterval(kStatsDelayMs);
+    reconnectTimer_ = new QTimer(this);
+    reconnectTimer_->setSingleShot(true);
+    reconnectTimer_->setInterval(kReconnectMs);
 }
 
 void JournalWindow::connectSignals() {
@@ -333,6 +339,7 @@ void JournalWindow::connectSignals() {
             &JournalWindow::QuestionsViewActivated);
     connect(FilterDelay, &QTimer::timeout, this, &JournalWindow::FilterChange);
     connect(RefreshTimer, &QTimer::timeout, this, &JournalWindow::refreshNow);
+    connect(reconnectTimer_, &QTimer::timeout, this, &JournalWindow::startReconnect);
     connect(statsDelay_, &QTimer::timeout, this, [this] {
         if (Tabs->currentIndex() == kQuestionsTab)
             readQuestions();
@@ -341,7 +348,21 @@ void JournalWindow::connectSignals() {
     connect(runs_, &RunsModel::readFailed, this, &JournalWindow::lose);
 }
 
-JournalWindow::~JournalWindow() = default;
+// A connection to a server made on a thread of its own: a server that does not answer keeps a
+// connection waiting for seconds, and the window stays usable meanwhile. The thread hands the
+// reader back through the window's event queue, unless the window went or gave up on it first:
+// then the thread drops the reader itself.
+struct JournalWindow::Reconnect {
+    std::mutex mutex;
+    bool cancelled = false;
+    std::unique_ptr<JournalReader> reader;
+    QString error;
+    bool refused = false;
+};
+
+JournalWindow::~JournalWindow() {
+    cancelReconnect();
+}
 
 RunFilter JournalWindow::currentFilter() const {
     RunFilter filter;
@@ -354,12 +375,41 @@ RunFilter JournalWindow::currentFilter() const {
 }
 
 void JournalWindow::openJournal(const QString& path) {
+    // The new journal is opened before the shown one goes: a refused role loses nothing.
+    const QByteArray identity = fileIdentity(path);
+    std::unique_ptr<JournalReader> reader;
+    QString problem;
+    bool refused = false;
+    try {
+        reader = std::make_unique<JournalReader>(path);
+    } catch (const data::journal::EJournalRefused& refusal) {
+        toolkit::ShowErrorBox(refusal.message());
+        if (!path_.isEmpty()) {
+            notice_ = QStringLiteral("«%1» не открыт: %2")
+                          .arg(data::Location(path).shown(), refusal.message());
+            showStatus();
+            return;
+        }
+        problem = refusal.message();
+        refused = true;
+    } catch (const Exception& error) {
+        problem = error.message();
+    }
+    cancelReconnect();
     path_ = path;
+    fileIdentity_ = identity;
+    refused_ = refused;
+    notice_.clear();
+    lastRead_ = {};
     runs_->setReader(nullptr);
     questions_->setStats({});
+    changeNotifier_.reset();
     reader_.reset();
     setWindowTitle(QStringLiteral("Журнал результатов — %1").arg(data::Location(path).shown()));
-    tryOpen();
+    if (reader)
+        adopt(std::move(reader));
+    else
+        lose(problem);
     showStatus();
 }
 
@@ -369,7 +419,16 @@ bool JournalWindow::tryOpen() {
     try {
         // The identity first: a file replaced between the two is opened afresh next time.
         fileIdentity_ = fileIdentity(path_);
-        reader_ = std::make_unique<JournalReader>(path_);
+        adopt(std::make_unique<JournalReader>(path_));
+    } catch (const Exception& error) {
+        lose(error.message());
+    }
+    return reader_ != nullptr;
+}
+
+void JournalWindow::adopt(std::unique_ptr<JournalReader> reader) {
+    reader_ = std::move(reader);
+    try {
         // A server tells of its changes on a socket: read at once, not at the next tick.
         if (const int socket = reader_->changeSocket(); socket >= 0) {
             changeNotifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
@@ -381,13 +440,14 @@ bool JournalWindow::tryOpen() {
         questionsStale_ = true;
         if (Tabs->currentIndex() == kQuestionsTab)
             readQuestions();
-        lastRead_ = QDateTime::currentDateTime();
-        problem_.clear();
-        return true;
+        if (reader_) {
+            lastRead_ = QDateTime::currentDateTime();
+            problem_.clear();
+        }
     } catch (const Exception& error) {
         lose(error.message());
-        return false;
     }
+    showStatus();
 }
 
 void JournalWindow::lose(const QString& message) {
@@ -397,7 +457,74 @@ void JournalWindow::lose(const QString& message) {
     changeNotifier_.reset();
     reader_.reset();
     problem_ = message;
+    // A server restarting or a network coming back takes seconds: asking sooner only adds load.
+    if (data::Location(path_).isServer() && !refused_ && !reconnect_)
+        reconnectTimer_->start();
     showStatus();
+}
+
+void JournalWindow::startReconnect() {
+    if (reader_ || reconnect_ || refused_ || path_.isEmpty())
+        return;
+    auto attempt = std::make_shared<Reconnect>();
+    const auto connectOffThread = [this, attempt, path = path_] {
+        std::unique_ptr<JournalReader> reader;
+        QString error;
+        bool refused = false;
+        try {
+            reader = std::make_unique<JournalReader>(path);
+        } catch (const data::journal::EJournalRefused& refusal) {
+            error = refusal.message();
+            refused = true;
+        } catch (const Exception& e) {
+            error = e.message();
+        } catch (const std::exception& e) {
+            error = QString::fromLocal8Bit(e.what());
+        }
+        const std::lock_guard lock(attempt->mutex);
+        if (attempt->cancelled)
+            return;
+        attempt->reader = std::move(reader);
+        attempt->error = error;
+        attempt->refused = refused;
+        // Under the lock: the window cannot be destroyed before the call is queued, and once
+        // queued it is dropped with the window.
+        QMetaObject::invokeMethod(
+            this,
+            [this, attempt] {
+                if (reconnect_ != attempt)
+                    return; // another journal was opened meanwhile
+                reconnect_.reset();
+                if (attempt->reader) {
+                    adopt(std::move(attempt->reader));
+                    return;
+                }
+                // A role that lost its rights is told so once, not asked again every few seconds.
+                refused_ = attempt->refused;
+                lose(attempt->error);
+            },
+            Qt::QueuedConnection);
+    };
+    try {
+        std::thread(connectOffThread).detach();
+        reconnect_ = attempt;
+    } catch (const std::system_error& error) {
+        lose(QStringLiteral("не удалось начать подключение: %1")
+                 .arg(QString::fromLocal8Bit(error.what())));
+        return;
+    }
+    showStatus();
+}
+
+void JournalWindow::cancelReconnect() {
+    reconnectTimer_->stop();
+    if (!reconnect_)
+        return;
+    {
+        const std::lock_guard lock(reconnect_->mutex);
+        reconnect_->cancelled = true;
+    }
+    reconnect_.reset();
 }
 
 void JournalWindow::refreshNow() {
@@ -412,7 +539,9 @@ void JournalWindow::refreshNow() {
         }
     }
     if (!reader_) {
-        tryOpen();
+        // A server is connected again by reconnectTimer_, off the window's thread.
+        if (!data::Location(path_).isServer())
+            tryOpen();
         showStatus();
         return;
     }
@@ -459,15 +588,22 @@ void JournalWindow::showStatus() {
     if (path_.isEmpty())
         Status->setText(QStringLiteral("Журнал не открыт: Файл → Открыть"));
     else if (reader_)
-        Status->setText(QStringLiteral("Журнал %1 прочитан в %2")
-                            .arg(where, lastRead_.toString(QStringLiteral("HH:mm:ss"))));
+        Status->setText(QStringLiteral("Журнал %1 прочитан в %2%3")
+                            .arg(where, lastRead_.toString(QStringLiteral("HH:mm:ss")),
+                                 notice_.isEmpty() ? QString() : QStringLiteral("; ") + notice_));
     else
         Status->setText(
-            QStringLiteral("Журнал недоступен (%1), новая попытка каждую секунду%2")
-                .arg(problem_, lastRead_.isValid()
-                                   ? QStringLiteral("; последний раз прочитан в %1")
-                                         .arg(lastRead_.toString(QStringLiteral("HH:mm:ss")))
-                                   : QString()));
+            QStringLiteral("Журнал недоступен (%1)%2%3")
+                .arg(problem_.simplified(),
+                     refused_ ? QString()
+                     : !data::Location(path_).isServer()
+                         ? QStringLiteral(", новая попытка каждую секунду")
+                     : reconnect_
+                         ? QStringLiteral(", переподключение…")
+                         : QStringLiteral(", переподключение через %1 с").arg(kReconnectMs / 1000),
+                     lastRead_.isValid() ? QStringLiteral("; последний раз прочитан в %1")
+                                               .arg(lastRead_.toString(QStringLiteral("HH:mm:ss")))
+                                         : QString()));
 }
 
 void JournalWindow::showSummary() {

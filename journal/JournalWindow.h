@@ -29,8 +29,10 @@ class RunsModel;
 class JournalWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // How often the journal is looked at, and retried when it cannot be read.
+    // How often the journal is looked at, and a file retried when it cannot be read.
     static constexpr int kRefreshMs = 1000;
+    // How long after a server's journal was lost, or a try failed, it is connected again.
+    static constexpr int kReconnectMs = 3000;
     // However many runs arrive, the questions' statistics are read again at most this often.
     static constexpr int kStatsDelayMs = 3000;
     // The tabs, in their order.
@@ -44,7 +46,9 @@ public:
     ~JournalWindow() override;
 
     // Opens the journal of a bank, a journal file or a server's journal (a URL). A journal that
-    // cannot be read is named in the status line and tried again, never in a box.
+    // cannot be read is named in the status line and tried again, never in a box; a server's,
+    // off the window's thread. A role that may not read a server's journal is refused in a box
+    // once, and the window keeps the journal it showed.
     void openJournal(const QString& path);
     const QString& journalPath() const { return path_; }
     bool isReachable() const { return reader_ != nullptr; }
@@ -83,6 +87,9 @@ private:
 
     data::journal::RunFilter currentFilter() const;
     bool tryOpen();
+    void adopt(std::unique_ptr<data::journal::JournalReader> reader);
+    void startReconnect();
+    void cancelReconnect();
     void lose(const QString& message);
     void showStatus();
     void showSummary();
@@ -96,6 +103,13 @@ private:
     // The day "today" meant when the filter was last set.
     QDate filterDay_;
     QString problem_;
+    // The server refused this role: not tried again until another journal is opened.
+    bool refused_ = false;
+    // A refusal of another journal, said next to the one still shown.
+    QString notice_;
+    // The connection being made off the window's thread, if any.
+    struct Reconnect;
+    std::shared_ptr<Reconnect> reconnect_;
     // The file's identity when opened: a journal replaced by a copy is opened afresh.
     QByteArray fileIdentity_;
     bool questionsStale_ = true;
@@ -126,6 +140,7 @@ private:
     QTimer* RefreshTimer;
     QAction* openServerAction_;
     QTimer* statsDelay_;
+    QTimer* reconnectTimer_;
     std::unique_ptr<QSocketNotifier> changeNotifier_;
 };
 

@@ -83,7 +83,7 @@ JournalReader::JournalReader(const QString& location)
                      {QStringLiteral("public.\"%1\"").arg(QString::fromUtf8(kRunTable))},
                      [&](const RowData& row) { mayRead = integerOf(row, 0) != 0; });
         if (!mayRead)
-            throw EDatabaseError(
+            throw EJournalRefused(
                 QStringLiteral("Журнал результатов на сервере читают только учителя: войдите "
                                "под ролью учителей (роль учеников его не видит)."));
         engine.query(QStringLiteral("SELECT coalesce(has_table_privilege(to_regclass($1), "
@@ -244,8 +244,15 @@ RunSummary JournalReader::summary(const RunFilter& filter) const {
 }
 
 bool JournalReader::changed() {
-    if (listener_)
-        return !listener_->takeNotifications().empty();
+    if (listener_) {
+        try {
+            return !listener_->takeNotifications().empty();
+        } catch (const pg::EServerError& error) {
+            // libpq's own words may be English: the teacher reads first what happened.
+            throw pg::EServerError(
+                QStringLiteral("связь с сервером прервана: %1").arg(error.message()), {});
+        }
+    }
     sqlite::Statement read(*store_.file(), QStringLiteral("PRAGMA data_version"));
     const qint64 version = read.step() ? read.columnInt(0) : 0;
     const bool result = dataVersion_ >= 0 && version != dataVersion_;

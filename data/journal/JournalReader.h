@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Errors.h"
 #include "data/journal/JournalStore.h"
 
 #include <array>
@@ -15,6 +16,13 @@ class Connection;
 // sorting happen in the query, so that they cover every run and not only the rows read so far;
 // a journal file and a server's journal give the same rows in the same order.
 namespace data::journal {
+
+// A server's journal this role may not read: final, unlike a server that is away, so that the
+// window says it once and does not keep asking.
+class EJournalRefused : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+};
 
 // The columns a list of runs can be sorted by, in the order the window shows them.
 enum class RunColumn {
@@ -50,7 +58,9 @@ public:
 
     // Opens the journal file, or a server's journal (a URL), read-only, refused as
     // JournalStore refuses it; on a server also refused to a role that may not read the runs.
-    // The window never writes: a file is opened read-only and refuses writes of its own.
+    // The window never writes: a file is opened read-only and refuses writes of its own. A role
+    // without the right to read the runs gets EJournalRefused. Connects and reads synchronously,
+    // on whichever thread makes it; the reader is then used from one thread at a time.
     explicit JournalReader(const QString& location);
     ~JournalReader();
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <future>
 #include <libpq-fe.h>
+#include <mutex>
 #include <poll.h>
 #include <thread>
 
@@ -84,14 +85,27 @@ QString quoted(const QString& identifier) {
 
 namespace {
 
+// The journal window connects again off its own thread while the user may be typing a new
+// password: the one kept is read and written under a lock.
+std::mutex& passwordLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 QString& typedPassword() {
     static QString password;
     return password;
 }
 
+QString currentPassword() {
+    const std::lock_guard lock(passwordLock());
+    return typedPassword();
+}
+
 } // namespace
 
 void usePassword(const QString& password) {
+    const std::lock_guard lock(passwordLock());
     typedPassword() = password;
 }
 
@@ -204,7 +218,7 @@ Connection::Connection(const QString& url, const char* applicationName) {
     keys.insert(keys.end(), {"application_name", "dbname"});
     values.insert(values.end(), {applicationName, uri.constData()});
     // After the URI, so that it counts; a URI that names a password keeps its own.
-    const QByteArray password = typedPassword().toUtf8();
+    const QByteArray password = currentPassword().toUtf8();
     bool own = false;
     try {
         own = !password.isEmpty() && carriesPassword(url);

@@ -12,12 +12,19 @@
 
 #include <QAbstractItemModelTester>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUuid>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace data::journal;
 using journal::JournalWindow;
@@ -313,10 +320,71 @@ void tst_JournalWindow::aServersJournalIsLive() {
     server.start();
     QTRY_VERIFY_WITH_TIMEOUT(window.isReachable(), 10000);
     QCOMPARE(model->rowCount(), 2);
+    // The listening connection ended by the server: the same, without a box.
+    data::pg::Connection(url).exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM "
+                                                  "pg_stat_activity WHERE application_name = "
+                                                  "'infotest-journal'"));
+    QTRY_VERIFY(status->text().contains(QStringLiteral("переподключение через")));
+    QTRY_VERIFY_WITH_TIMEOUT(window.isReachable(), 2 * JournalWindow::kReconnectMs);
 
-    // The pupils' role is refused by its rights, in Russian.
-    window.openJournal(server.url(QStringLiteral("ученики"), QStringLiteral("live")));
+    // The pupils' role is refused by its rights, in Russian, in a box once; the journal shown
+    // stays, and a window that showed none stays empty.
+    toolkit::seam::arm();
+    toolkit::seam::pushAnswer(toolkit::ModalResult::OK);
+    toolkit::seam::pushAnswer(toolkit::ModalResult::OK);
+    const QString pupils = server.url(QStringLiteral("ученики"), QStringLiteral("live"));
+    window.openJournal(pupils);
     QVERIFY2(status->text().contains(QStringLiteral("только учителя")), qPrintable(status->text()));
+    QVERIFY(window.isReachable() && window.journalPath() == url);
+    JournalWindow refused;
+    refused.openJournal(pupils);
+    const auto notRetried = [&refused] {
+        const QString text = refused.findChild<QLabel*>(QStringLiteral("Status"))->text();
+        return !refused.isReachable() && text.contains(QStringLiteral("только учителя")) &&
+               !text.contains(QStringLiteral("переподключение"));
+    };
+    QVERIFY(notRetried());
+    QCOMPARE(toolkit::seam::shown().size(), size_t(2));
+    QVERIFY(toolkit::seam::shown()[1].text.contains(QStringLiteral("только учителя")));
+    // The teachers' role losing its rights while the window reads: said, then not retried.
+    refused.openJournal(server.url(QStringLiteral("учителя"), QStringLiteral("live")));
+    QVERIFY(refused.isReachable());
+    data::pg::Connection(url).exec(QStringLiteral("REVOKE SELECT ON \"%1\" FROM \"учителя\"")
+                                       .arg(QString::fromUtf8(kRunTable)));
+    JournalStore(url, JournalStore::Mode::Record).store(testsupport::knownRun(5, 1, 1));
+
+    // A server that takes the connection and never answers: refused at first (bound, not yet
+    // listening), then tried again off the window's thread, which keeps turning meanwhile.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto closeSilent = qScopeGuard([silent] { ::close(silent); });
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(silent, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    JournalWindow waiting;
+    waiting.openJournal(
+        QStringLiteral("postgresql://postgres@127.0.0.1:%1/live").arg(ntohs(address.sin_port)));
+    QVERIFY(::listen(silent, 4) == 0);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, worst = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&] {
+        worst = std::max(worst, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    tick.start(0);
+    auto* waitingStatus = waiting.findChild<QLabel*>(QStringLiteral("Status"));
+    QTRY_VERIFY_WITH_TIMEOUT(waitingStatus->text().contains(QStringLiteral("переподключение…")),
+                             2 * JournalWindow::kReconnectMs);
+    QTest::qWait(1500);
+    QVERIFY2(worst < 100, qPrintable(QString::number(worst)));
+    QVERIFY(!waiting.isReachable());
+    QTRY_VERIFY_WITH_TIMEOUT(notRetried(), JournalWindow::kReconnectMs);
+    QCOMPARE(toolkit::seam::unexpectedBoxes(), 0);
+    toolkit::seam::disarm();
 }
 
 void tst_JournalWindow::exports_data() {
