@@ -524,19 +524,27 @@ void PgEngine::raise(pg_result* result) {
     QString server = QString::fromUtf8(result ? PQresultErrorMessage(result) : "").trimmed();
     if (server.isEmpty())
         server = conn_ ? conn_.lastError() : QString();
+    // Every change goes through a transaction; a statement outside one only reads, and its
+    // message must not speak of a change (the journal window, the bank tool's reports).
+    const bool writing = inTransaction_;
     if (lostConnection(conn_.get(), sqlstate)) {
         // The server has rolled back whatever the connection had not committed.
         inTransaction_ = false;
         if (conn_ && PQstatus(conn_.get()) != CONNECTION_BAD)
             conn_.close();
-        throw EEngineError(QStringLiteral("Связь с сервером банка вопросов потеряна; "
-                                          "несохранённое изменение не записано.\n") +
+        throw EEngineError((writing ? QStringLiteral("Связь с сервером банка вопросов потеряна; "
+                                                     "несохранённое изменение не записано.\n")
+                                    : QStringLiteral("Связь с сервером банка вопросов "
+                                                     "потеряна.\n")) +
                                server,
                            0);
     }
     if (sqlstate && qstrcmp(sqlstate, kInsufficientPrivilege) == 0)
-        throw EEngineError(QStringLiteral("Изменять банк вопросов может только учитель: у этой "
-                                          "учётной записи сервера нет на это прав.\n") +
+        throw EEngineError((writing ? QStringLiteral("Изменять банк вопросов может только "
+                                                     "учитель: у этой учётной записи сервера нет "
+                                                     "на это прав.\n")
+                                    : QStringLiteral("У этой учётной записи сервера нет прав "
+                                                     "читать эти данные.\n")) +
                                server,
                            0);
     if (sqlstate && qstrcmp(sqlstate, kLockNotAvailable) == 0)
