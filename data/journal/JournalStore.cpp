@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
@@ -468,55 +469,82 @@ std::vector<Answer> JournalStore::answers(qint64 runId) const {
     return result;
 }
 
-std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
+namespace {
+
+// The finished runs of a filter, as a condition on the runs' table "r", with its values.
+struct RunCondition {
+    QString sql;
+    std::vector<QVariant> values;
+};
+
+RunCondition finishedRuns(const RunFilter& filter) {
     // Only the bounds the filter sets: a bound that covers every run would still make the engine
     // read the runs through the index of start times, one random read a run.
     const auto [low, high] = bounds(filter);
-    QString finishedRuns = QStringLiteral("r.\"Завершён\"");
-    std::vector<QVariant> values;
+    RunCondition runs{QStringLiteral("r.\"Завершён\""), {}};
     if (filter.from) {
-        values.emplace_back(low);
-        finishedRuns += QStringLiteral(" AND r.\"Начало\" >= $%1").arg(values.size());
+        runs.values.emplace_back(low);
+        runs.sql += QStringLiteral(" AND r.\"Начало\" >= $%1").arg(runs.values.size());
     }
     if (filter.to) {
-        values.emplace_back(high);
-        finishedRuns += QStringLiteral(" AND r.\"Начало\" < $%1").arg(values.size());
+        runs.values.emplace_back(high);
+        runs.sql += QStringLiteral(" AND r.\"Начало\" < $%1").arg(runs.values.size());
     }
+    return runs;
+}
 
-    // The points from which a run belongs to the strongest pupils.
+// The points from which a run belongs to the strongest pupils.
+qint64 strongPoints(Engine& engine, const RunCondition& runs) {
     qint64 runCount = 0;
-    engine_->query(
-        QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(finishedRuns),
-        values, [&](const RowData& row) { runCount = integerOf(row, 0); });
-    qint64 strongFrom = 0;
-    if (runCount > 0) {
-        std::vector<QVariant> withOffset = values;
-        withOffset.emplace_back(
-            std::max<qint64>(0, qint64(std::ceil(kStrongShare * double(runCount))) - 1));
-        engine_->query(QStringLiteral("SELECT r.\"Баллы\" FROM \"Т_Прохождение\" r WHERE %1 "
-                                      "ORDER BY r.\"Баллы\" DESC LIMIT 1 OFFSET $%2")
-                           .arg(finishedRuns)
-                           .arg(withOffset.size()),
-                       withOffset, [&](const RowData& row) { strongFrom = integerOf(row, 0); });
-    }
+    engine.query(
+        QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(runs.sql),
+        runs.values, [&](const RowData& row) { runCount = integerOf(row, 0); });
+    if (runCount == 0)
+        return 0;
+    std::vector<QVariant> values = runs.values;
+    values.emplace_back(
+        std::max<qint64>(0, qint64(std::ceil(kStrongShare * double(runCount))) - 1));
+    qint64 points = 0;
+    engine.query(QStringLiteral("SELECT r.\"Баллы\" FROM \"Т_Прохождение\" r WHERE %1 "
+                                "ORDER BY r.\"Баллы\" DESC LIMIT 1 OFFSET $%2")
+                     .arg(runs.sql)
+                     .arg(values.size()),
+                 values, [&](const RowData& row) { points = integerOf(row, 0); });
+    return points;
+}
 
-    // Every answer of those runs once, the runs read in their stored order and each run's
-    // answers next to one another, summed here: the file's engine would sort a million rows
-    // for a GROUP BY first. CROSS JOIN keeps that order in the file; its engine would rather go
-    // through the questions' index and read the runs at random.
-    struct Sums {
-        QuestionStats stats;
-        double sy = 0, sxy = 0, syy = 0; // y: the points of the run's other questions
-    };
-    std::unordered_map<qint64, Sums> byShown;
-    engine_->query(
+// The sums of one shown question's answers, from which its figures follow.
+struct QuestionSums {
+    QuestionStats stats;
+    double sy = 0, sxy = 0, syy = 0; // x: a right option; y: the points of the run's other questions
+};
+
+// Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
+std::optional<double> itemRestCorrelation(const QuestionSums& sums) {
+    const double n = double(sums.stats.drawn);
+    const double sx = double(sums.stats.rightOptions);
+    const double varX = n * sx - sx * sx;
+    const double varY = n * sums.syy - sums.sy * sums.sy;
+    if (varX > 0 && varY > 0)
+        return (n * sums.sxy - sx * sums.sy) / std::sqrt(varX * varY);
+    return std::nullopt;
+}
+
+// The file's engine would sort every answer for a GROUP BY, which costs it twice as much as
+// summing them here as they come. CROSS JOIN makes it read the runs in their stored order, each
+// run's answers next to one another; it would rather go through the questions' index and read
+// the runs at random.
+std::unordered_map<qint64, QuestionSums> sumAnswersHere(Engine& engine, const RunCondition& runs,
+                                                        qint64 strongFrom) {
+    std::unordered_map<qint64, QuestionSums> byShown;
+    engine.query(
         QStringLiteral("SELECT a.\"Вопрос\", a.\"Вариант\", a.\"Объяснение\", CASE WHEN "
                        "a.\"ВариантВерен\" THEN 1 ELSE 0 END, CASE WHEN a.\"ОбъяснениеВерно\" "
                        "THEN 1 ELSE 0 END, r.\"Баллы\" FROM \"Т_Прохождение\" r CROSS JOIN "
                        "\"Т_Ответ\" a WHERE a.\"Прохождение\" = r.\"id\" AND %1")
-            .arg(finishedRuns),
-        values, [&](const RowData& row) {
-            Sums& sums = byShown[integerOf(row, 0)];
+            .arg(runs.sql),
+        runs.values, [&](const RowData& row) {
+            QuestionSums& sums = byShown[integerOf(row, 0)];
             QuestionStats& s = sums.stats;
             const qint64 option = integerOf(row, 1);
             const qint64 explanation = integerOf(row, 2);
@@ -538,21 +566,81 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
             sums.sxy += double(x) * y;
             sums.syy += y * y;
         });
+    return byShown;
+}
+
+// A column of counts for each choice a pupil may make in the column, among the answers that
+// also meet the condition.
+QString choiceCounts(const char* column, const QString& condition) {
+    QStringList counts;
+    for (int choice = 1; choice <= kChoicesPerQuestion; ++choice)
+        counts << QStringLiteral("count(*) FILTER (WHERE %1 = %2%3)")
+                      .arg(QString::fromLatin1(column))
+                      .arg(choice)
+                      .arg(condition);
+    return counts.join(QStringLiteral(", "));
+}
+
+// The same sums made by a server, which would otherwise send every answer over the network:
+// only a row a question travels.
+std::unordered_map<qint64, QuestionSums> sumAnswersOnServer(Engine& engine,
+                                                            const RunCondition& runs,
+                                                            qint64 strongFrom) {
+    std::vector<QVariant> values = runs.values;
+    values.emplace_back(strongFrom);
+    const QString sql =
+        QStringLiteral(
+            "SELECT q, count(*), sum(x), sum(ex), %1, %2, %3, sum(y), sum(x * y), sum(y * y) "
+            "FROM (SELECT a.\"Вопрос\" AS q, a.\"Вариант\" AS o, a.\"Объяснение\" AS e, "
+            "a.\"ВариантВерен\"::integer AS x, a.\"ОбъяснениеВерно\"::integer AS ex, "
+            "r.\"Баллы\" AS p, r.\"Баллы\"::double precision - a.\"ВариантВерен\"::integer - "
+            "a.\"ОбъяснениеВерно\"::integer AS y FROM \"Т_Прохождение\" r JOIN \"Т_Ответ\" a "
+            "ON a.\"Прохождение\" = r.\"id\" WHERE %4) AS answer GROUP BY q")
+            .arg(choiceCounts("o", QString()), choiceCounts("e", QString()),
+                 choiceCounts("o", QStringLiteral(" AND p >= $%1").arg(values.size())), runs.sql);
+    std::unordered_map<qint64, QuestionSums> byShown;
+    engine.query(sql, values, [&](const RowData& row) {
+        int column = 0;
+        const auto next = [&] { return integerOf(row, column++); };
+        QuestionSums& sums = byShown[next()];
+        QuestionStats& s = sums.stats;
+        s.drawn = next();
+        s.rightOptions = next();
+        s.rightExplanations = next();
+        for (auto* counts : {&s.optionChosen, &s.explanationChosen, &s.optionChosenByStrong})
+            for (qint64& count : *counts)
+                count = next();
+        for (double* sum : {&sums.sy, &sums.sxy, &sums.syy})
+            *sum = row.real(column++);
+    });
+    return byShown;
+}
+
+} // namespace
+
+std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
+    const RunCondition runs = finishedRuns(filter);
+    const qint64 strongFrom = strongPoints(*engine_, runs);
+    std::unordered_map<qint64, QuestionSums> byShown =
+        server_ ? sumAnswersOnServer(*engine_, runs, strongFrom)
+                : sumAnswersHere(*engine_, runs, strongFrom);
     std::vector<QuestionStats> result;
     result.reserve(byShown.size());
     for (auto& [shownId, sums] : byShown) {
-        QuestionStats& s = sums.stats;
-        s.shownId = shownId;
-        // Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
-        const double n = double(s.drawn);
-        const double sx = double(s.rightOptions);
-        const double varX = n * sx - sx * sx;
-        const double varY = n * sums.syy - sums.sy * sums.sy;
-        if (varX > 0 && varY > 0)
-            s.discrimination = (n * sums.sxy - sx * sums.sy) / std::sqrt(varX * varY);
-        result.push_back(std::move(s));
+        sums.stats.shownId = shownId;
+        sums.stats.discrimination = itemRestCorrelation(sums);
+        result.push_back(std::move(sums.stats));
     }
-    for (QuestionStats& s : result) {
+    readShownTexts(result);
+    // The bank's order, and a mended question after the one it replaced.
+    std::sort(result.begin(), result.end(), [](const QuestionStats& a, const QuestionStats& b) {
+        return std::pair(a.questionId, a.shownId) < std::pair(b.questionId, b.shownId);
+    });
+    return result;
+}
+
+void JournalStore::readShownTexts(std::vector<QuestionStats>& stats) const {
+    for (QuestionStats& s : stats) {
         engine_->query(QStringLiteral("SELECT \"ВопросБанка\", \"Вопрос\" FROM "
                                       "\"Т_ПоказанныйВопрос\" WHERE \"id\" = $1"),
                        {s.shownId}, [&](const RowData& row) {
@@ -561,11 +649,6 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
                        });
         readChoices(s.shownId, s.options, s.explanations);
     }
-    // The bank's order, and a mended question after the one it replaced.
-    std::sort(result.begin(), result.end(), [](const QuestionStats& a, const QuestionStats& b) {
-        return std::pair(a.questionId, a.shownId) < std::pair(b.questionId, b.shownId);
-    });
-    return result;
 }
 
 qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {

@@ -196,6 +196,8 @@ private:
     void upgrade();
     qint64 shownQuestionId(const Answer& answer);
     void readChoices(qint64 shownId, ShownChoices& options, ShownChoices& explanations) const;
+    // The question and the choices each copy showed.
+    void readShownTexts(std::vector<QuestionStats>& stats) const;
 
     QString path_;
     std::unique_ptr<Engine> engine_;
