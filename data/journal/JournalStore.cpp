@@ -399,22 +399,45 @@ bool JournalStore::store(const RunRecord& run) {
     return true;
 }
 
-void JournalStore::readChoices(qint64 shownId, ShownChoices& options,
-                               ShownChoices& explanations) const {
-    for (const auto& [table, column, target] :
-         {std::tuple{kShownOptionTable, "Ответ", &options},
-          std::tuple{kShownExplanationTable, "Объяснение", &explanations}}) {
-        engine_->query(
-            QStringLiteral("SELECT \"Номер\", \"%1\", \"Правильный\" FROM \"%2\" WHERE "
-                           "\"Вопрос\" = $1")
-                .arg(QString::fromUtf8(column), QString::fromUtf8(table)),
-            // The pointer passed by name: clang 14 cannot capture a structured binding.
-            {shownId}, [&, choices = target](const RowData& row) {
-                const qint64 number = integerOf(row, 0);
-                if (number >= 1 && number <= kChoicesPerQuestion)
-                    (*choices)[size_t(number - 1)] = {textOf(row, 1), integerOf(row, 2) != 0};
-            });
+std::unordered_map<qint64, JournalStore::ShownCopy>
+JournalStore::readShown(const std::vector<qint64>& shownIds) const {
+    // A few statements for many copies rather than three a copy: each is a round trip to a
+    // server. Lists of a bounded length, which every engine takes.
+    constexpr size_t kListLength = 500;
+    std::unordered_map<qint64, ShownCopy> copies;
+    for (size_t first = 0; first < shownIds.size(); first += kListLength) {
+        std::vector<QVariant> ids;
+        QStringList marks;
+        for (size_t i = first; i < std::min(shownIds.size(), first + kListLength); ++i) {
+            ids.emplace_back(shownIds[i]);
+            marks << QStringLiteral("$%1").arg(ids.size());
+        }
+        const QString list = marks.join(QStringLiteral(", "));
+        engine_->query(QStringLiteral("SELECT \"id\", \"ВопросБанка\", \"Вопрос\" FROM "
+                                      "\"Т_ПоказанныйВопрос\" WHERE \"id\" IN (%1)")
+                           .arg(list),
+                       ids, [&](const RowData& row) {
+                           ShownCopy& copy = copies[integerOf(row, 0)];
+                           copy.questionId = integerOf(row, 1);
+                           copy.question = textOf(row, 2);
+                       });
+        for (const auto& [table, column, choicesOf] :
+             {std::tuple{kShownOptionTable, "Ответ", &ShownCopy::options},
+              std::tuple{kShownExplanationTable, "Объяснение", &ShownCopy::explanations}}) {
+            engine_->query(
+                QStringLiteral("SELECT \"Вопрос\", \"Номер\", \"%1\", \"Правильный\" FROM \"%2\" "
+                               "WHERE \"Вопрос\" IN (%3)")
+                    .arg(QString::fromUtf8(column), QString::fromUtf8(table), list),
+                // The member passed by name: clang 14 cannot capture a structured binding.
+                ids, [&, choices = choicesOf](const RowData& row) {
+                    const qint64 number = integerOf(row, 1);
+                    if (number >= 1 && number <= kChoicesPerQuestion)
+                        (copies[integerOf(row, 0)].*choices)[size_t(number - 1)] = {
+                            textOf(row, 2), integerOf(row, 3) != 0};
+                });
+        }
     }
+    return copies;
 }
 
 std::vector<Run> JournalStore::runs(const RunFilter& filter) const {
@@ -464,8 +487,11 @@ std::vector<Answer> JournalStore::answers(qint64 runId) const {
                        shown.push_back(integerOf(row, 0));
                        result.push_back(std::move(answer));
                    });
-    for (size_t i = 0; i < result.size(); ++i)
-        readChoices(shown[i], result[i].options, result[i].explanations);
+    std::unordered_map<qint64, ShownCopy> copies = readShown(shown);
+    for (size_t i = 0; i < result.size(); ++i) {
+        result[i].options = copies[shown[i]].options;
+        result[i].explanations = copies[shown[i]].explanations;
+    }
     return result;
 }
 
@@ -631,24 +657,22 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
         sums.stats.discrimination = itemRestCorrelation(sums);
         result.push_back(std::move(sums.stats));
     }
-    readShownTexts(result);
+    std::vector<qint64> shownIds;
+    for (const QuestionStats& s : result)
+        shownIds.push_back(s.shownId);
+    std::unordered_map<qint64, ShownCopy> copies = readShown(shownIds);
+    for (QuestionStats& s : result) {
+        ShownCopy& copy = copies[s.shownId];
+        s.questionId = copy.questionId;
+        s.question = std::move(copy.question);
+        s.options = std::move(copy.options);
+        s.explanations = std::move(copy.explanations);
+    }
     // The bank's order, and a mended question after the one it replaced.
     std::sort(result.begin(), result.end(), [](const QuestionStats& a, const QuestionStats& b) {
         return std::pair(a.questionId, a.shownId) < std::pair(b.questionId, b.shownId);
     });
     return result;
-}
-
-void JournalStore::readShownTexts(std::vector<QuestionStats>& stats) const {
-    for (QuestionStats& s : stats) {
-        engine_->query(QStringLiteral("SELECT \"ВопросБанка\", \"Вопрос\" FROM "
-                                      "\"Т_ПоказанныйВопрос\" WHERE \"id\" = $1"),
-                       {s.shownId}, [&](const RowData& row) {
-                           s.questionId = integerOf(row, 0);
-                           s.question = textOf(row, 1);
-                       });
-        readChoices(s.shownId, s.options, s.explanations);
-    }
 }
 
 qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace data {
@@ -195,9 +196,14 @@ private:
     void createTables();
     void upgrade();
     qint64 shownQuestionId(const Answer& answer);
-    void readChoices(qint64 shownId, ShownChoices& options, ShownChoices& explanations) const;
-    // The question and the choices each copy showed.
-    void readShownTexts(std::vector<QuestionStats>& stats) const;
+    // What a copy of a question showed.
+    struct ShownCopy {
+        qint64 questionId = 0;
+        QString question;
+        ShownChoices options;
+        ShownChoices explanations;
+    };
+    std::unordered_map<qint64, ShownCopy> readShown(const std::vector<qint64>& shownIds) const;
 
     QString path_;
     std::unique_ptr<Engine> engine_;
