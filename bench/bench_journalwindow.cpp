@@ -10,14 +10,14 @@
 //
 // A plain program, not a Google Benchmark one: the open is a one-time cost, timed over fresh
 // windows. Run as: bench_journalwindow [RUNS] (default 100000), under any Qt platform.
+#include "bench/BenchRuns.h"
 #include "cli/BankFile.h"
 #include "cli/Copy.h"
-#include "server/Server.h"
-#include "bench/BenchRuns.h"
 #include "data/journal/JournalStore.h"
 #include "data/sqlite/Sqlite.h"
 #include "journal/JournalWindow.h"
 #include "journal/RunsModel.h"
+#include "server/Server.h"
 #include "tests/support/PgServer.h"
 
 #include <QApplication>

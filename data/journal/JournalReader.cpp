@@ -3,8 +3,8 @@
 #include "data/Engine.h"
 #include "data/Errors.h"
 #include "data/Location.h"
-#include "data/pg/Pg.h"
 #include "data/Row.h"
+#include "data/pg/Pg.h"
 
 #include <QDir>
 #include <QFileInfo>
