@@ -432,8 +432,8 @@ JournalStore::readShown(const std::vector<qint64>& shownIds) const {
                 ids, [&, choices = choicesOf](const RowData& row) {
                     const qint64 number = integerOf(row, 1);
                     if (number >= 1 && number <= kChoicesPerQuestion)
-                        (copies[integerOf(row, 0)].*choices)[size_t(number - 1)] = {
-                            textOf(row, 2), integerOf(row, 3) != 0};
+                        (copies[integerOf(row, 0)].*
+                         choices)[size_t(number - 1)] = {textOf(row, 2), integerOf(row, 3) != 0};
                 });
         }
     }
@@ -522,9 +522,8 @@ RunCondition finishedRuns(const RunFilter& filter) {
 // The points from which a run belongs to the strongest pupils.
 qint64 strongPoints(Engine& engine, const RunCondition& runs) {
     qint64 runCount = 0;
-    engine.query(
-        QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(runs.sql),
-        runs.values, [&](const RowData& row) { runCount = integerOf(row, 0); });
+    engine.query(QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(runs.sql),
+                 runs.values, [&](const RowData& row) { runCount = integerOf(row, 0); });
     if (runCount == 0)
         return 0;
     std::vector<QVariant> values = runs.values;
@@ -542,7 +541,8 @@ qint64 strongPoints(Engine& engine, const RunCondition& runs) {
 // The sums of one shown question's answers, from which its figures follow.
 struct QuestionSums {
     QuestionStats stats;
-    double sy = 0, sxy = 0, syy = 0; // x: a right option; y: the points of the run's other questions
+    double sy = 0, sxy = 0,
+           syy = 0; // x: a right option; y: the points of the run's other questions
 };
 
 // Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
@@ -609,9 +609,8 @@ QString choiceCounts(const char* column, const QString& condition) {
 
 // The same sums made by a server, which would otherwise send every answer over the network:
 // only a row a question travels.
-std::unordered_map<qint64, QuestionSums> sumAnswersOnServer(Engine& engine,
-                                                            const RunCondition& runs,
-                                                            qint64 strongFrom) {
+std::unordered_map<qint64, QuestionSums>
+sumAnswersOnServer(Engine& engine, const RunCondition& runs, qint64 strongFrom) {
     std::vector<QVariant> values = runs.values;
     values.emplace_back(strongFrom);
     const QString sql =
@@ -642,14 +641,8 @@ std::unordered_map<qint64, QuestionSums> sumAnswersOnServer(Engine& engine,
     return byShown;
 }
 
-} // namespace
-
-std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
-    const RunCondition runs = finishedRuns(filter);
-    const qint64 strongFrom = strongPoints(*engine_, runs);
-    std::unordered_map<qint64, QuestionSums> byShown =
-        server_ ? sumAnswersOnServer(*engine_, runs, strongFrom)
-                : sumAnswersHere(*engine_, runs, strongFrom);
+// Each question's figures from its sums.
+std::vector<QuestionStats> statsOf(std::unordered_map<qint64, QuestionSums>&& byShown) {
     std::vector<QuestionStats> result;
     result.reserve(byShown.size());
     for (auto& [shownId, sums] : byShown) {
@@ -657,22 +650,37 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
         sums.stats.discrimination = itemRestCorrelation(sums);
         result.push_back(std::move(sums.stats));
     }
+    return result;
+}
+
+} // namespace
+
+std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
+    const RunCondition runs = finishedRuns(filter);
+    const qint64 strongFrom = strongPoints(*engine_, runs);
+    std::vector<QuestionStats> result =
+        statsOf(server_ ? sumAnswersOnServer(*engine_, runs, strongFrom)
+                        : sumAnswersHere(*engine_, runs, strongFrom));
+    addShownTexts(result);
+    // The bank's order, and a mended question after the one it replaced.
+    std::sort(result.begin(), result.end(), [](const QuestionStats& a, const QuestionStats& b) {
+        return std::pair(a.questionId, a.shownId) < std::pair(b.questionId, b.shownId);
+    });
+    return result;
+}
+
+void JournalStore::addShownTexts(std::vector<QuestionStats>& stats) const {
     std::vector<qint64> shownIds;
-    for (const QuestionStats& s : result)
+    for (const QuestionStats& s : stats)
         shownIds.push_back(s.shownId);
     std::unordered_map<qint64, ShownCopy> copies = readShown(shownIds);
-    for (QuestionStats& s : result) {
+    for (QuestionStats& s : stats) {
         ShownCopy& copy = copies[s.shownId];
         s.questionId = copy.questionId;
         s.question = std::move(copy.question);
         s.options = std::move(copy.options);
         s.explanations = std::move(copy.explanations);
     }
-    // The bank's order, and a mended question after the one it replaced.
-    std::sort(result.begin(), result.end(), [](const QuestionStats& a, const QuestionStats& b) {
-        return std::pair(a.questionId, a.shownId) < std::pair(b.questionId, b.shownId);
-    });
-    return result;
 }
 
 qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {

@@ -204,6 +204,8 @@ private:
         ShownChoices explanations;
     };
     std::unordered_map<qint64, ShownCopy> readShown(const std::vector<qint64>& shownIds) const;
+    // The question and the choices each one's copy showed.
+    void addShownTexts(std::vector<QuestionStats>& stats) const;
 
     QString path_;
     std::unique_ptr<Engine> engine_;
