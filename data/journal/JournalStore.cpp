@@ -79,14 +79,16 @@ QByteArray fingerprint(const Answer& answer) {
 // A cell as an integer or a text, whatever a journal file from elsewhere stored in it (its
 // columns may be declared without a type): a number's text, a text's number where it is one.
 qint64 integerOf(const RowData& row, int i) {
-    switch (row.type(i)) {
+    // The cell found once: the statistics read a million rows.
+    const CellView cell = row.cellView(i);
+    switch (cell.type) {
     case CellType::Integer:
-        return row.integer(i);
+        return cell.integer;
     case CellType::Float:
-        return qint64(std::clamp(row.real(i), -9.2e18, 9.2e18));
+        return qint64(std::clamp(cell.real, -9.2e18, 9.2e18));
     case CellType::Text:
     case CellType::Blob:
-        return row.bytes(i).toByteArray().trimmed().toLongLong();
+        return cell.bytes.toByteArray().trimmed().toLongLong();
     case CellType::Null:
         break;
     }
