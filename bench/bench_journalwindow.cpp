@@ -159,10 +159,11 @@ double rawQuestionsMs(const QString& url) {
         PQclear(exec(
             R"sql(SELECT a."Вопрос", count(*), count(*) FILTER (WHERE a."ВариантВерен"), count(*) FILTER (WHERE a."ОбъяснениеВерно"), count(*) FILTER (WHERE a."Вариант" = 1), count(*) FILTER (WHERE a."Вариант" = 2), count(*) FILTER (WHERE a."Вариант" = 3), count(*) FILTER (WHERE a."Вариант" = 4), count(*) FILTER (WHERE a."Объяснение" = 1), count(*) FILTER (WHERE a."Объяснение" = 2), count(*) FILTER (WHERE a."Объяснение" = 3), count(*) FILTER (WHERE a."Объяснение" = 4), count(*) FILTER (WHERE r."Баллы" >= $1 AND a."Вариант" = 1), count(*) FILTER (WHERE r."Баллы" >= $1 AND a."Вариант" = 2), count(*) FILTER (WHERE r."Баллы" >= $1 AND a."Вариант" = 3), count(*) FILTER (WHERE r."Баллы" >= $1 AND a."Вариант" = 4), sum(y), sum(x * y), sum(y * y) FROM "Т_Прохождение" r JOIN "Т_Ответ" a ON a."Прохождение" = r."id", LATERAL (SELECT a."ВариантВерен"::integer AS x, r."Баллы" - a."ВариантВерен"::integer - a."ОбъяснениеВерно"::integer AS y) m WHERE r."Завершён" GROUP BY a."Вопрос")sql",
             strongFrom));
-        for (const char* sql :
-             {R"sql(SELECT "id", "ВопросБанка", "Вопрос" FROM "Т_ПоказанныйВопрос")sql",
-              R"sql(SELECT "Вопрос", "Номер", "Ответ", "Правильный" FROM "Т_ПоказанныйВариант")sql",
-              R"sql(SELECT "Вопрос", "Номер", "Объяснение", "Правильный" FROM "Т_ПоказанноеОбъяснение")sql"})
+        for (
+            const char* sql :
+            {R"sql(SELECT "id", "ВопросБанка", "Вопрос" FROM "Т_ПоказанныйВопрос")sql",
+             R"sql(SELECT "Вопрос", "Номер", "Ответ", "Правильный" FROM "Т_ПоказанныйВариант")sql",
+             R"sql(SELECT "Вопрос", "Номер", "Объяснение", "Правильный" FROM "Т_ПоказанноеОбъяснение")sql"})
             PQclear(exec(sql));
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
