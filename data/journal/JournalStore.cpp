@@ -543,8 +543,8 @@ qint64 strongPoints(Engine& engine, const RunCondition& runs) {
 // The sums of one shown question's answers, from which its figures follow.
 struct QuestionSums {
     QuestionStats stats;
-    double sy = 0, sxy = 0,
-           syy = 0; // x: a right option; y: the points of the run's other questions
+    // x: a right option; y: the points of the run's other questions.
+    double sy = 0, sxy = 0, syy = 0;
 };
 
 // Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
