@@ -31,8 +31,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <libpq-fe.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -111,6 +113,64 @@ double rawFirstScreenMs(const QString& url) {
     return median(times);
 }
 
+// The questions view on every run, shown in a fresh window each time.
+double questionsViewMs(const QString& url) {
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        journal::JournalWindow window;
+        window.findChild<QDateEdit*>(QStringLiteral("FromDate"))->setDate(QDate(2000, 1, 1));
+        window.openJournal(url);
+        window.show();
+        QApplication::processEvents();
+        QElapsedTimer timer;
+        timer.start();
+        window.findChild<QTabWidget*>()->setCurrentIndex(journal::JournalWindow::kQuestionsTab);
+        window.repaint();
+        QApplication::processEvents();
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    return median(times);
+}
+
+// The figures of that view straight from libpq: the points of the strongest 27 % of the finished
+// runs, one GROUP BY of their answers with every sum, and the texts and marks of the copies shown.
+double rawQuestionsMs(const QString& url) {
+    PGconn* conn = PQconnectdb(url.toUtf8().constData());
+    const auto exec = [&](const char* sql, const std::string& value = {}) {
+        const char* values[] = {value.c_str()};
+        PGresult* result =
+            PQexecParams(conn, sql, value.empty() ? 0 : 1, nullptr, values, nullptr, nullptr, 0);
+        if (PQresultStatus(result) != PGRES_TUPLES_OK)
+            std::printf("raw read failed: %s\n", PQerrorMessage(conn));
+        return result;
+    };
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        PGresult* r = exec(R"sql(SELECT count(*) FROM "Т_Прохождение" WHERE "Завершён")sql");
+        const long long finished = std::atoll(PQgetvalue(r, 0, 0));
+        PQclear(r);
+        r = exec(
+            R"sql(SELECT "Баллы" FROM "Т_Прохождение" WHERE "Завершён" ORDER BY "Баллы" DESC LIMIT 1 OFFSET $1)sql",
+            std::to_string(std::max(0LL, (finished * 27 + 99) / 100 - 1)));
+        const std::string strongFrom = PQntuples(r) ? PQgetvalue(r, 0, 0) : "0";
+        PQclear(r);
+        PQclear(exec(
+            R"sql(SELECT a."Вопрос", count(*), count(*) FILTER (WHERE a."ВариантВерен"), count(*) FILTER (WHERE a."ОбъяснениеВерно"), count(*) FILTER (WHERE a."Вариант" = 1), count(*) FILTER (WHERE a."Вариант" = 2), count(*) FILTER (WHERE a."Вариант" = 3), count(*) FILTER (WHERE a."Вариант" = 4), count(*) FILTER (WHERE a."Объяснение" = 1), count(*) FILTER (WHERE a."Объяснение" = 2), count(*) FILTER (WHERE a."Объяснение" = 3), count(*) FILTER (WHERE a."Объяснение" = 4), count(*) FILTER (WHERE r."Баллы" >= $1 AND a."Вариант" = 1), count(*) FILTER (WHERE r."Баллы" >= $1 AND a."Вариант" = 2), count(*) FILTER (WHERE r."Баллы" >= $1 AND a."Вариант" = 3), count(*) FILTER (WHERE r."Баллы" >= $1 AND a."Вариант" = 4), sum(y), sum(x * y), sum(y * y) FROM "Т_Прохождение" r JOIN "Т_Ответ" a ON a."Прохождение" = r."id", LATERAL (SELECT a."ВариантВерен"::integer AS x, r."Баллы" - a."ВариантВерен"::integer - a."ОбъяснениеВерно"::integer AS y) m WHERE r."Завершён" GROUP BY a."Вопрос")sql",
+            strongFrom));
+        for (
+            const char* sql :
+            {R"sql(SELECT "id", "ВопросБанка", "Вопрос" FROM "Т_ПоказанныйВопрос")sql",
+             R"sql(SELECT "Вопрос", "Номер", "Ответ", "Правильный" FROM "Т_ПоказанныйВариант")sql",
+             R"sql(SELECT "Вопрос", "Номер", "Объяснение", "Правильный" FROM "Т_ПоказанноеОбъяснение")sql"})
+            PQclear(exec(sql));
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    PQfinish(conn);
+    return median(times);
+}
+
 // The window on the server's journal: each view, the idle CPU, a run shown after its recording.
 void onServer(const QString& bank, int runs) {
     if (const QString why = testsupport::PgServer::unavailableReason(); !why.isEmpty()) {
@@ -129,6 +189,10 @@ void onServer(const QString& bank, int runs) {
     openCases(url);
     std::printf("raw libpq, count and first screen of every run, newest first: %.1f ms\n",
                 rawFirstScreenMs(url));
+
+    std::printf("view questions (every run) shown, median of 5: %.1f ms; raw libpq, the same "
+                "figures and texts: %.1f ms\n",
+                questionsViewMs(url), rawQuestionsMs(url));
 
     journal::JournalWindow window;
     window.findChild<QDateEdit*>(QStringLiteral("FromDate"))->setDate(QDate(2000, 1, 1));

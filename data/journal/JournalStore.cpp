@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
@@ -78,14 +79,16 @@ QByteArray fingerprint(const Answer& answer) {
 // A cell as an integer or a text, whatever a journal file from elsewhere stored in it (its
 // columns may be declared without a type): a number's text, a text's number where it is one.
 qint64 integerOf(const RowData& row, int i) {
-    switch (row.type(i)) {
+    // The cell found once: the statistics read a million rows.
+    const CellView cell = row.cellView(i);
+    switch (cell.type) {
     case CellType::Integer:
-        return row.integer(i);
+        return cell.integer;
     case CellType::Float:
-        return qint64(std::clamp(row.real(i), -9.2e18, 9.2e18));
+        return qint64(std::clamp(cell.real, -9.2e18, 9.2e18));
     case CellType::Text:
     case CellType::Blob:
-        return row.bytes(i).toByteArray().trimmed().toLongLong();
+        return cell.bytes.toByteArray().trimmed().toLongLong();
     case CellType::Null:
         break;
     }
@@ -398,22 +401,45 @@ bool JournalStore::store(const RunRecord& run) {
     return true;
 }
 
-void JournalStore::readChoices(qint64 shownId, ShownChoices& options,
-                               ShownChoices& explanations) const {
-    for (const auto& [table, column, target] :
-         {std::tuple{kShownOptionTable, "Ответ", &options},
-          std::tuple{kShownExplanationTable, "Объяснение", &explanations}}) {
-        engine_->query(
-            QStringLiteral("SELECT \"Номер\", \"%1\", \"Правильный\" FROM \"%2\" WHERE "
-                           "\"Вопрос\" = $1")
-                .arg(QString::fromUtf8(column), QString::fromUtf8(table)),
-            // The pointer passed by name: clang 14 cannot capture a structured binding.
-            {shownId}, [&, choices = target](const RowData& row) {
-                const qint64 number = integerOf(row, 0);
-                if (number >= 1 && number <= kChoicesPerQuestion)
-                    (*choices)[size_t(number - 1)] = {textOf(row, 1), integerOf(row, 2) != 0};
-            });
+std::unordered_map<qint64, JournalStore::ShownCopy>
+JournalStore::readShown(const std::vector<qint64>& shownIds) const {
+    // A few statements for many copies rather than three a copy: each is a round trip to a
+    // server. Lists of a bounded length, which every engine takes.
+    constexpr size_t kListLength = 500;
+    std::unordered_map<qint64, ShownCopy> copies;
+    for (size_t first = 0; first < shownIds.size(); first += kListLength) {
+        std::vector<QVariant> ids;
+        QStringList marks;
+        for (size_t i = first; i < std::min(shownIds.size(), first + kListLength); ++i) {
+            ids.emplace_back(shownIds[i]);
+            marks << QStringLiteral("$%1").arg(ids.size());
+        }
+        const QString list = marks.join(QStringLiteral(", "));
+        engine_->query(QStringLiteral("SELECT \"id\", \"ВопросБанка\", \"Вопрос\" FROM "
+                                      "\"Т_ПоказанныйВопрос\" WHERE \"id\" IN (%1)")
+                           .arg(list),
+                       ids, [&](const RowData& row) {
+                           ShownCopy& copy = copies[integerOf(row, 0)];
+                           copy.questionId = integerOf(row, 1);
+                           copy.question = textOf(row, 2);
+                       });
+        for (const auto& [table, column, choicesOf] :
+             {std::tuple{kShownOptionTable, "Ответ", &ShownCopy::options},
+              std::tuple{kShownExplanationTable, "Объяснение", &ShownCopy::explanations}}) {
+            engine_->query(
+                QStringLiteral("SELECT \"Вопрос\", \"Номер\", \"%1\", \"Правильный\" FROM \"%2\" "
+                               "WHERE \"Вопрос\" IN (%3)")
+                    .arg(QString::fromUtf8(column), QString::fromUtf8(table), list),
+                // The member passed by name: clang 14 cannot capture a structured binding.
+                ids, [&, choices = choicesOf](const RowData& row) {
+                    const qint64 number = integerOf(row, 1);
+                    if (number >= 1 && number <= kChoicesPerQuestion)
+                        (copies[integerOf(row, 0)].*
+                         choices)[size_t(number - 1)] = {textOf(row, 2), integerOf(row, 3) != 0};
+                });
+        }
     }
+    return copies;
 }
 
 bool JournalStore::hasReportedLogin() const {
@@ -481,60 +507,90 @@ std::vector<Answer> JournalStore::answers(qint64 runId) const {
                        shown.push_back(integerOf(row, 0));
                        result.push_back(std::move(answer));
                    });
-    for (size_t i = 0; i < result.size(); ++i)
-        readChoices(shown[i], result[i].options, result[i].explanations);
+    std::unordered_map<qint64, ShownCopy> copies = readShown(shown);
+    for (size_t i = 0; i < result.size(); ++i) {
+        result[i].options = copies[shown[i]].options;
+        result[i].explanations = copies[shown[i]].explanations;
+    }
     return result;
 }
 
-std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
+namespace {
+
+// The finished runs of a filter, as a condition on the runs' table "r", with its values.
+struct RunCondition {
+    QString sql;
+    std::vector<QVariant> values;
+};
+
+RunCondition finishedRuns(const RunFilter& filter) {
     // Only the bounds the filter sets: a bound that covers every run would still make the engine
     // read the runs through the index of start times, one random read a run.
     const auto [low, high] = bounds(filter);
-    QString finishedRuns = QStringLiteral("r.\"Завершён\"");
-    std::vector<QVariant> values;
+    RunCondition runs{QStringLiteral("r.\"Завершён\""), {}};
     if (filter.from) {
-        values.emplace_back(low);
-        finishedRuns += QStringLiteral(" AND r.\"Начало\" >= $%1").arg(values.size());
+        runs.values.emplace_back(low);
+        runs.sql += QStringLiteral(" AND r.\"Начало\" >= $%1").arg(runs.values.size());
     }
     if (filter.to) {
-        values.emplace_back(high);
-        finishedRuns += QStringLiteral(" AND r.\"Начало\" < $%1").arg(values.size());
+        runs.values.emplace_back(high);
+        runs.sql += QStringLiteral(" AND r.\"Начало\" < $%1").arg(runs.values.size());
     }
+    return runs;
+}
 
-    // The points from which a run belongs to the strongest pupils.
+// The points from which a run belongs to the strongest pupils.
+qint64 strongPoints(Engine& engine, const RunCondition& runs) {
     qint64 runCount = 0;
-    engine_->query(
-        QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(finishedRuns),
-        values, [&](const RowData& row) { runCount = integerOf(row, 0); });
-    qint64 strongFrom = 0;
-    if (runCount > 0) {
-        std::vector<QVariant> withOffset = values;
-        withOffset.emplace_back(
-            std::max<qint64>(0, qint64(std::ceil(kStrongShare * double(runCount))) - 1));
-        engine_->query(QStringLiteral("SELECT r.\"Баллы\" FROM \"Т_Прохождение\" r WHERE %1 "
-                                      "ORDER BY r.\"Баллы\" DESC LIMIT 1 OFFSET $%2")
-                           .arg(finishedRuns)
-                           .arg(withOffset.size()),
-                       withOffset, [&](const RowData& row) { strongFrom = integerOf(row, 0); });
-    }
+    engine.query(QStringLiteral("SELECT count(*) FROM \"Т_Прохождение\" r WHERE %1").arg(runs.sql),
+                 runs.values, [&](const RowData& row) { runCount = integerOf(row, 0); });
+    if (runCount == 0)
+        return 0;
+    std::vector<QVariant> values = runs.values;
+    values.emplace_back(
+        std::max<qint64>(0, qint64(std::ceil(kStrongShare * double(runCount))) - 1));
+    qint64 points = 0;
+    engine.query(QStringLiteral("SELECT r.\"Баллы\" FROM \"Т_Прохождение\" r WHERE %1 "
+                                "ORDER BY r.\"Баллы\" DESC LIMIT 1 OFFSET $%2")
+                     .arg(runs.sql)
+                     .arg(values.size()),
+                 values, [&](const RowData& row) { points = integerOf(row, 0); });
+    return points;
+}
 
-    // Every answer of those runs once, the runs read in their stored order and each run's
-    // answers next to one another, summed here: the file's engine would sort a million rows
-    // for a GROUP BY first. CROSS JOIN keeps that order in the file; its engine would rather go
-    // through the questions' index and read the runs at random.
-    struct Sums {
-        QuestionStats stats;
-        double sy = 0, sxy = 0, syy = 0; // y: the points of the run's other questions
-    };
-    std::unordered_map<qint64, Sums> byShown;
-    engine_->query(
+// The sums of one shown question's answers, from which its figures follow.
+struct QuestionSums {
+    QuestionStats stats;
+    // x: a right option; y: the points of the run's other questions.
+    double sy = 0, sxy = 0, syy = 0;
+};
+
+// Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
+std::optional<double> itemRestCorrelation(const QuestionSums& sums) {
+    const double n = double(sums.stats.drawn);
+    const double sx = double(sums.stats.rightOptions);
+    const double varX = n * sx - sx * sx;
+    const double varY = n * sums.syy - sums.sy * sums.sy;
+    if (varX > 0 && varY > 0)
+        return (n * sums.sxy - sx * sums.sy) / std::sqrt(varX * varY);
+    return std::nullopt;
+}
+
+// The file's engine would sort every answer for a GROUP BY, which costs it twice as much as
+// summing them here as they come. CROSS JOIN makes it read the runs in their stored order, each
+// run's answers next to one another; it would rather go through the questions' index and read
+// the runs at random.
+std::unordered_map<qint64, QuestionSums> sumAnswersHere(Engine& engine, const RunCondition& runs,
+                                                        qint64 strongFrom) {
+    std::unordered_map<qint64, QuestionSums> byShown;
+    engine.query(
         QStringLiteral("SELECT a.\"Вопрос\", a.\"Вариант\", a.\"Объяснение\", CASE WHEN "
                        "a.\"ВариантВерен\" THEN 1 ELSE 0 END, CASE WHEN a.\"ОбъяснениеВерно\" "
                        "THEN 1 ELSE 0 END, r.\"Баллы\" FROM \"Т_Прохождение\" r CROSS JOIN "
                        "\"Т_Ответ\" a WHERE a.\"Прохождение\" = r.\"id\" AND %1")
-            .arg(finishedRuns),
-        values, [&](const RowData& row) {
-            Sums& sums = byShown[integerOf(row, 0)];
+            .arg(runs.sql),
+        runs.values, [&](const RowData& row) {
+            QuestionSums& sums = byShown[integerOf(row, 0)];
             QuestionStats& s = sums.stats;
             const qint64 option = integerOf(row, 1);
             const qint64 explanation = integerOf(row, 2);
@@ -556,34 +612,95 @@ std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) 
             sums.sxy += double(x) * y;
             sums.syy += y * y;
         });
+    return byShown;
+}
+
+// A column of counts for each choice a pupil may make in the column, among the answers that
+// also meet the condition.
+QString choiceCounts(const char* column, const QString& condition) {
+    QStringList counts;
+    for (int choice = 1; choice <= kChoicesPerQuestion; ++choice)
+        counts << QStringLiteral("count(*) FILTER (WHERE %1 = %2%3)")
+                      .arg(QString::fromLatin1(column))
+                      .arg(choice)
+                      .arg(condition);
+    return counts.join(QStringLiteral(", "));
+}
+
+// The same sums made by a server, which would otherwise send every answer over the network:
+// only a row a question travels.
+std::unordered_map<qint64, QuestionSums>
+sumAnswersOnServer(Engine& engine, const RunCondition& runs, qint64 strongFrom) {
+    std::vector<QVariant> values = runs.values;
+    values.emplace_back(strongFrom);
+    const QString sql =
+        QStringLiteral(
+            "SELECT q, count(*), sum(x), sum(ex), %1, %2, %3, sum(y), sum(x * y), sum(y * y) "
+            "FROM (SELECT a.\"Вопрос\" AS q, a.\"Вариант\" AS o, a.\"Объяснение\" AS e, "
+            "a.\"ВариантВерен\"::integer AS x, a.\"ОбъяснениеВерно\"::integer AS ex, "
+            "r.\"Баллы\" AS p, r.\"Баллы\"::double precision - a.\"ВариантВерен\"::integer - "
+            "a.\"ОбъяснениеВерно\"::integer AS y FROM \"Т_Прохождение\" r JOIN \"Т_Ответ\" a "
+            "ON a.\"Прохождение\" = r.\"id\" WHERE %4) AS answer GROUP BY q")
+            .arg(choiceCounts("o", QString()), choiceCounts("e", QString()),
+                 choiceCounts("o", QStringLiteral(" AND p >= $%1").arg(values.size())), runs.sql);
+    std::unordered_map<qint64, QuestionSums> byShown;
+    engine.query(sql, values, [&](const RowData& row) {
+        int column = 0;
+        const auto next = [&] { return integerOf(row, column++); };
+        QuestionSums& sums = byShown[next()];
+        QuestionStats& s = sums.stats;
+        s.drawn = next();
+        s.rightOptions = next();
+        s.rightExplanations = next();
+        for (auto* counts : {&s.optionChosen, &s.explanationChosen, &s.optionChosenByStrong})
+            for (qint64& count : *counts)
+                count = next();
+        for (double* sum : {&sums.sy, &sums.sxy, &sums.syy})
+            *sum = row.real(column++);
+    });
+    return byShown;
+}
+
+// Each question's figures from its sums.
+std::vector<QuestionStats> statsOf(std::unordered_map<qint64, QuestionSums>&& byShown) {
     std::vector<QuestionStats> result;
     result.reserve(byShown.size());
     for (auto& [shownId, sums] : byShown) {
-        QuestionStats& s = sums.stats;
-        s.shownId = shownId;
-        // Pearson's r over the sums; x is 0 or 1, so the sum of x² is the sum of x.
-        const double n = double(s.drawn);
-        const double sx = double(s.rightOptions);
-        const double varX = n * sx - sx * sx;
-        const double varY = n * sums.syy - sums.sy * sums.sy;
-        if (varX > 0 && varY > 0)
-            s.discrimination = (n * sums.sxy - sx * sums.sy) / std::sqrt(varX * varY);
-        result.push_back(std::move(s));
+        sums.stats.shownId = shownId;
+        sums.stats.discrimination = itemRestCorrelation(sums);
+        result.push_back(std::move(sums.stats));
     }
-    for (QuestionStats& s : result) {
-        engine_->query(QStringLiteral("SELECT \"ВопросБанка\", \"Вопрос\" FROM "
-                                      "\"Т_ПоказанныйВопрос\" WHERE \"id\" = $1"),
-                       {s.shownId}, [&](const RowData& row) {
-                           s.questionId = integerOf(row, 0);
-                           s.question = textOf(row, 1);
-                       });
-        readChoices(s.shownId, s.options, s.explanations);
-    }
+    return result;
+}
+
+} // namespace
+
+std::vector<QuestionStats> JournalStore::questionStats(const RunFilter& filter) const {
+    const RunCondition runs = finishedRuns(filter);
+    const qint64 strongFrom = strongPoints(*engine_, runs);
+    std::vector<QuestionStats> result =
+        statsOf(server_ ? sumAnswersOnServer(*engine_, runs, strongFrom)
+                        : sumAnswersHere(*engine_, runs, strongFrom));
+    addShownTexts(result);
     // The bank's order, and a mended question after the one it replaced.
     std::sort(result.begin(), result.end(), [](const QuestionStats& a, const QuestionStats& b) {
         return std::pair(a.questionId, a.shownId) < std::pair(b.questionId, b.shownId);
     });
     return result;
+}
+
+void JournalStore::addShownTexts(std::vector<QuestionStats>& stats) const {
+    std::vector<qint64> shownIds;
+    for (const QuestionStats& s : stats)
+        shownIds.push_back(s.shownId);
+    std::unordered_map<qint64, ShownCopy> copies = readShown(shownIds);
+    for (QuestionStats& s : stats) {
+        ShownCopy& copy = copies[s.shownId];
+        s.questionId = copy.questionId;
+        s.question = std::move(copy.question);
+        s.options = std::move(copy.options);
+        s.explanations = std::move(copy.explanations);
+    }
 }
 
 qint64 JournalStore::removeBefore(const QDate& day, bool dryRun) {

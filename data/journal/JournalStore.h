@@ -9,6 +9,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace data {
@@ -203,7 +204,16 @@ private:
     void createTables();
     void upgrade();
     qint64 shownQuestionId(const Answer& answer);
-    void readChoices(qint64 shownId, ShownChoices& options, ShownChoices& explanations) const;
+    // What a copy of a question showed.
+    struct ShownCopy {
+        qint64 questionId = 0;
+        QString question;
+        ShownChoices options;
+        ShownChoices explanations;
+    };
+    std::unordered_map<qint64, ShownCopy> readShown(const std::vector<qint64>& shownIds) const;
+    // The question and the choices each one's copy showed.
+    void addShownTexts(std::vector<QuestionStats>& stats) const;
 
     QString path_;
     std::unique_ptr<Engine> engine_;
