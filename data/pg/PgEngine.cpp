@@ -524,9 +524,10 @@ void PgEngine::raise(pg_result* result) {
     QString server = QString::fromUtf8(result ? PQresultErrorMessage(result) : "").trimmed();
     if (server.isEmpty())
         server = conn_ ? conn_.lastError() : QString();
-    // Every change goes through a transaction; a statement outside one only reads, and its
-    // message must not speak of a change (the journal window, the bank tool's reports).
-    const bool writing = inTransaction_;
+    // Only a caller's write scope holds a change; a statement outside one, or a query in the
+    // transaction the engine gave it alone, may be a read (the journal window, the bank tool's
+    // reports), and its message must not speak of a change.
+    const bool writing = inTransaction_ && !queryOwnsTransaction_;
     if (lostConnection(conn_.get(), sqlstate)) {
         // The server has rolled back whatever the connection had not committed.
         inTransaction_ = false;
@@ -543,8 +544,8 @@ void PgEngine::raise(pg_result* result) {
         throw EEngineError((writing ? QStringLiteral("Изменять банк вопросов может только "
                                                      "учитель: у этой учётной записи сервера нет "
                                                      "на это прав.\n")
-                                    : QStringLiteral("У этой учётной записи сервера нет прав "
-                                                     "читать эти данные.\n")) +
+                                    : QStringLiteral("У этой учётной записи сервера нет на "
+                                                     "это прав.\n")) +
                                server,
                            0);
     if (sqlstate && qstrcmp(sqlstate, kLockNotAvailable) == 0)
@@ -713,7 +714,16 @@ void PgEngine::query(const QString& sql, const std::vector<QVariant>& values,
         cell.setValue(0, value);
         addCell(parameters, cell, 0);
     }
-    const Result rows = write([&] { return execParams(sql.toUtf8(), parameters); });
+    queryOwnsTransaction_ = !inTransaction_;
+    const Result rows = [&] {
+        try {
+            return write([&] { return execParams(sql.toUtf8(), parameters); });
+        } catch (...) {
+            queryOwnsTransaction_ = false;
+            throw;
+        }
+    }();
+    queryOwnsTransaction_ = false;
     std::vector<CellView> cells(std::size_t(PQnfields(rows.get())));
     std::vector<QByteArray> scratch(cells.size());
     for (int r = 0; take && r < rows.rows(); ++r)

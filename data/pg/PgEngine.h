@@ -114,6 +114,8 @@ private:
     int lockTimeoutMs_;
     pg::Connection conn_;
     bool inTransaction_ = false;
+    // Whether the transaction in progress is one query() opened for itself alone.
+    bool queryOwnsTransaction_ = false;
     QDeadlineTimer deadline_{QDeadlineTimer::Forever};
     // What the server's functions allow this role, asked once per connection.
     std::optional<bool> numbersQuestions_;
