@@ -127,11 +127,8 @@ struct Raw {
         return result;
     }
 
-    // The figures of the statistics: the points from which a finished run is among the
-    // strongest 27 %, then per question as shown the draws, the right answers and explanations,
-    // each choice's count overall and by the strongest, the sums of the item-rest correlation,
-    // and the texts and marks shown.
-    std::vector<RawQuestion> stats() const {
+    // The points from which a finished run is among the strongest 27 %.
+    sqlite3_int64 strongestPoints() const {
         sqlite3_stmt* s = prepare("SELECT count(*) FROM \"Т_Прохождение\" WHERE \"Завершён\"");
         sqlite3_step(s);
         const sqlite3_int64 finished = sqlite3_column_int64(s, 0);
@@ -140,10 +137,18 @@ struct Raw {
                     "\"Баллы\" DESC LIMIT 1 OFFSET ?1");
         sqlite3_bind_int64(s, 1, (finished * 27 + 99) / 100 - 1);
         sqlite3_step(s);
-        const sqlite3_int64 strongFrom = sqlite3_column_int64(s, 0);
+        const sqlite3_int64 points = sqlite3_column_int64(s, 0);
         sqlite3_finalize(s);
+        return points;
+    }
 
-        s = prepare(
+    // The figures of the statistics: the points from which a finished run is among the
+    // strongest 27 %, then per question as shown the draws, the right answers and explanations,
+    // each choice's count overall and by the strongest, the sums of the item-rest correlation,
+    // and the texts and marks shown.
+    std::vector<RawQuestion> stats() const {
+        const sqlite3_int64 strongFrom = strongestPoints();
+        sqlite3_stmt* s = prepare(
             "SELECT a.\"Вопрос\", count(*), sum(a.\"ВариантВерен\"), sum(a.\"ОбъяснениеВерно\"), "
             "sum(a.\"Вариант\" = 1), sum(a.\"Вариант\" = 2), sum(a.\"Вариант\" = 3), "
             "sum(a.\"Вариант\" = 4), sum(a.\"Объяснение\" = 1), sum(a.\"Объяснение\" = 2), "
@@ -207,18 +212,9 @@ struct Raw {
     // The same figures summed here from every answer as the engine reads it, without a GROUP BY:
     // what the file's engine costs when it does no sort.
     std::vector<RawQuestion> streamedStats() const {
-        sqlite3_stmt* s = prepare("SELECT count(*) FROM \"Т_Прохождение\" WHERE \"Завершён\"");
-        sqlite3_step(s);
-        const sqlite3_int64 finished = sqlite3_column_int64(s, 0);
-        sqlite3_finalize(s);
-        s = prepare("SELECT \"Баллы\" FROM \"Т_Прохождение\" WHERE \"Завершён\" ORDER BY "
-                    "\"Баллы\" DESC LIMIT 1 OFFSET ?1");
-        sqlite3_bind_int64(s, 1, (finished * 27 + 99) / 100 - 1);
-        sqlite3_step(s);
-        const sqlite3_int64 strongFrom = sqlite3_column_int64(s, 0);
-        sqlite3_finalize(s);
-
-        s = prepare("SELECT a.\"Вопрос\", a.\"Вариант\", a.\"Объяснение\", a.\"ВариантВерен\", "
+        const sqlite3_int64 strongFrom = strongestPoints();
+        sqlite3_stmt* s =
+            prepare("SELECT a.\"Вопрос\", a.\"Вариант\", a.\"Объяснение\", a.\"ВариантВерен\", "
                     "a.\"ОбъяснениеВерно\", r.\"Баллы\" FROM \"Т_Прохождение\" r CROSS JOIN "
                     "\"Т_Ответ\" a ON a.\"Прохождение\" = r.\"id\" WHERE r.\"Завершён\"");
         std::unordered_map<sqlite3_int64, RawQuestion> byShown;
